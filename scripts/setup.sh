@@ -1,0 +1,21 @@
+#!/bin/bash
+# Installs what building and testing Torvexin needs, from Debian packages.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ gcc pkg-config ccache
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
+  # independent readers that check the images we write
+  genisoimage udftools p7zip-full lsdvd libdvdread-dev libudfread-dev
+  # a small real DVD-Video folder is made at test time
+  ffmpeg dvdauthor
+  sg3-utils
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

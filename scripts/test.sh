@@ -1,0 +1,16 @@
+#!/bin/bash
+# Sets up, builds the normal and the sanitizer configuration, and runs the whole suite in both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+jobs=$(nproc)
+for config in release sanitize; do
+  dir=build-$config
+  opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  [ "$config" = sanitize ] && opts=(-DCMAKE_BUILD_TYPE=Debug -DTVX_SANITIZE=ON)
+  cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "== tests: $config"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900
+done

@@ -1,0 +1,40 @@
+// Location numbers: each step that records a failure passes its own fixed number, so the host
+// can tell from the LastError record which step failed.
+#pragma once
+
+#include <cstdint>
+
+namespace tvx::location {
+
+inline constexpr int32_t kDriveCapsProfiles = 95;
+inline constexpr int32_t kDiscInfoProfiles = 204;
+inline constexpr int32_t kDiscInfoReadDiscInfo = 217;
+inline constexpr int32_t kSpeedProbeRead = 349;
+inline constexpr int32_t kSpeedProbeWrite = 356;
+inline constexpr int32_t kSpeedProbeLoop = 372;
+inline constexpr int32_t kStartFormatFormatUnit = 170;
+inline constexpr int32_t kStartFormatPoll = 183;
+inline constexpr int32_t kPrepareTestUnitReady = 290;
+inline constexpr int32_t kPreparePrevent = 296;
+inline constexpr int32_t kPrepareWriteParameters = 326;
+inline constexpr int32_t kBeginTrackFirstTrackInfo = 386;
+inline constexpr int32_t kBeginTrackReserve = 404;
+inline constexpr int32_t kBeginTrackSecondTrackInfo = 412;
+inline constexpr int32_t kBeginTrackFormat = 454;
+inline constexpr int32_t kWriteChunk = 521;
+inline constexpr int32_t kFlushSyncCache = 700;
+inline constexpr int32_t kFlushPoll = 715;
+inline constexpr int32_t kCloseRetryAttempts = 89;
+inline constexpr int32_t kCloseRetryPoll = 106;
+inline constexpr int32_t kCloseWaitFallback = 215;
+inline constexpr int32_t kCloseWaitPoll = 239;
+inline constexpr int32_t kCloseTrack = 772;
+inline constexpr int32_t kCloseSessionFinalise = 817;
+inline constexpr int32_t kCloseSessionPlusRw = 805;
+inline constexpr int32_t kFinishEject = 866;
+inline constexpr int32_t kBlankSyncCache = 929;
+inline constexpr int32_t kBlankClose = 934;
+inline constexpr int32_t kBlankCommand = 942;
+inline constexpr int32_t kBlankPoll = 962;
+
+} // namespace tvx::location

@@ -1,0 +1,160 @@
+// The host seam: every operating-system service the library uses goes through this interface.
+//
+// Its shape follows the Windows calls the subsystems are written against (logical drive mask,
+// drive type, device files with device control, registry values), so the algorithms and log
+// lines stay in those terms on every platform. Implementations: PosixHost (the native host on
+// Linux) and SimHost (virtual clock, virtual drives; tests and demos).
+//
+// Contract:
+// - Handles (HostHandle) are opaque; null means failure. Each kind has its own close call.
+// - Buffers passed in stay owned by the caller; nothing is retained after a call returns.
+// - Calls may come from any thread; implementations lock what they share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tvx {
+
+class Clock;
+
+using HostHandle = void*;
+
+// File attribute bits as find-first reports them.
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrSystem = 0x04;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+inline constexpr uint32_t kAttrNormal = 0x80;
+
+// The platform's path limit for host paths (characters, terminator excluded: 259).
+inline constexpr size_t kMaxHostPath = 260;
+
+// One result of a find-first query. Times are file times: 100 ns units since 1601-01-01 UTC.
+struct FindResult {
+    uint32_t attributes = 0;
+    uint64_t creationTime = 0;
+    uint64_t accessTime = 0;
+    uint64_t writeTime = 0;
+    uint64_t size = 0;
+    std::string name;
+    std::string shortName;
+    // Identity of the object on the host (device and inode on Linux), for loop detection.
+    uint64_t volumeId = 0;
+    uint64_t fileId = 0;
+};
+
+struct CalendarTime {
+    int year = 0;
+    int month = 0; // 1-12
+    int day = 0;   // 1-31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int milliseconds = 0;
+};
+
+enum class FileAccess {
+    Read,      // shared reading, existing file
+    Write,     // create always
+    ReadWrite, // open always
+    Append,    // text log: open for appending, create when missing
+};
+
+class HostFile {
+public:
+    virtual ~HostFile() = default;
+    // Bytes read; 0 at the end or on failure.
+    virtual uint32_t read(void* buffer, uint32_t count) = 0;
+    // Bytes written; less than count on failure.
+    virtual uint32_t write(const void* data, uint32_t count) = 0;
+    virtual uint64_t size() = 0;
+    virtual bool seek(uint64_t offset) = 0;
+};
+
+class Host {
+public:
+    virtual ~Host() = default;
+
+    // Files
+    virtual std::unique_ptr<HostFile> openFile(const std::string& path, FileAccess access) = 0;
+    // A path, or a folder followed by '/' and the pattern "*.*" to list the folder. Appends
+    // every match (without "." and "..") and answers false when nothing matched.
+    virtual bool findFiles(const std::string& query, std::vector<FindResult>& results) = 0;
+    // Absolute form of a path; false when it does not fit kMaxHostPath.
+    virtual bool fullPath(const std::string& path, std::string& absolute) = 0;
+
+    // Clock, time zone and time
+    virtual Clock& clock() = 0;
+    uint32_t tickCount(); // milliseconds, wraps like the system tick counter
+    void sleep(uint32_t milliseconds);
+    virtual uint64_t currentFileTime() = 0; // UTC now
+    // Standard-time bias in minutes (UTC = local time + bias), daylight saving left out.
+    virtual int32_t timeZoneBias() = 0;
+    // The file time in local time under the zone's current rules (daylight saving included).
+    virtual bool fileTimeToLocal(uint64_t fileTime, CalendarTime& local) = 0;
+
+    // Environment
+    // The temporary directory, ending with a path separator; empty on failure.
+    virtual std::string tempDirectory() = 0;
+    // The system's description of an error number; false (and lastError set) when none.
+    virtual bool systemErrorText(uint32_t code, std::string& text) = 0;
+    virtual uint32_t lastError() = 0;
+    // The library file's version: high = major << 16 | minor, low = build << 16 | revision.
+    virtual bool moduleFileVersion(uint32_t& high, uint32_t& low) = 0;
+
+    // Text in the ANSI code page (UTF-8 on Linux) and UTF-16
+    virtual bool ansiToUtf16(std::string_view text, std::u16string& out) = 0;
+    virtual bool utf16ToAnsi(std::u16string_view text, std::string& out) = 0;
+    // Bytes of the character that starts at text (at most remaining); more than 1 marks what the
+    // name rules call a double-byte character: never split, never upper-cased.
+    virtual size_t ansiCharLength(const char* text, size_t remaining) = 0;
+
+    // Named mutexes, shared between processes. The default implementations fail.
+    virtual HostHandle openMutex(const std::string& name);
+    virtual HostHandle createMutex(const std::string& name);
+    virtual void waitMutex(HostHandle mutex);
+    virtual void releaseMutex(HostHandle mutex);
+    virtual void closeMutex(HostHandle mutex);
+
+    // Events (manual or automatic reset). The default implementations fail.
+    virtual HostHandle createEvent(bool manualReset, bool signalled);
+    virtual void setEvent(HostHandle event);
+    virtual void resetEvent(HostHandle event);
+    virtual bool waitEvent(HostHandle event, uint32_t milliseconds); // true when signalled
+    virtual void closeEvent(HostHandle event);
+
+    // Drives and device files. The default implementations find nothing.
+    virtual uint32_t logicalDrives();                     // bit 0 = A:
+    virtual uint32_t driveType(const std::string& root);  // Windows DRIVE_* values
+    virtual HostHandle createDeviceFile(const std::string& path, uint32_t access, uint32_t share,
+                                        uint32_t flags);
+    virtual bool deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength,
+                                 void* out, uint32_t outLength, uint32_t* returned);
+    virtual void closeDevice(HostHandle device);
+
+    // Registry, read only, under HKEY_LOCAL_MACHINE. The default implementations find nothing.
+    virtual HostHandle regOpenKey(const std::string& subKey);
+    // size: in the buffer's capacity, out the value's length in bytes.
+    virtual bool regQueryValue(HostHandle key, const std::string& name, void* data,
+                               uint32_t& size);
+    virtual void regCloseKey(HostHandle key);
+
+    // Dynamic modules. The default implementations find nothing.
+    virtual HostHandle loadModule(const std::string& name);
+    virtual void* moduleSymbol(HostHandle module, const char* symbol);
+    virtual bool freeModule(HostHandle module);
+};
+
+// The process-wide host: the native host unless another was installed.
+Host& host();
+// Installs a host for the whole process (null restores the native host). Internal, not
+// exported; the caller keeps ownership and keeps it alive while installed.
+void setHost(Host* replacement);
+
+} // namespace tvx

@@ -1,0 +1,271 @@
+#include "platform/posix/posix_host.h"
+
+#include "platform/file_version.h"
+#include "platform/text.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tvx {
+
+namespace {
+
+thread_local uint32_t threadLastError = 0;
+
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr int64_t kEpochDifference = 11644473600LL;
+
+class PosixFile final : public HostFile {
+public:
+    explicit PosixFile(int fd) : fd_(fd) {}
+    ~PosixFile() override { ::close(fd_); }
+
+    uint32_t read(void* buffer, uint32_t count) override {
+        auto* out = static_cast<uint8_t*>(buffer);
+        uint32_t done = 0;
+        while (done < count) {
+            ssize_t n = ::read(fd_, out + done, count - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<uint32_t>(n);
+        }
+        return done;
+    }
+
+    uint32_t write(const void* data, uint32_t count) override {
+        auto* in = static_cast<const uint8_t*>(data);
+        uint32_t done = 0;
+        while (done < count) {
+            ssize_t n = ::write(fd_, in + done, count - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<uint32_t>(n);
+        }
+        return done;
+    }
+
+    uint64_t size() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) return 0;
+        return static_cast<uint64_t>(st.st_size);
+    }
+
+    bool seek(uint64_t offset) override {
+        return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+    }
+
+private:
+    int fd_;
+};
+
+bool fillFromStat(const std::string& path, const std::string& name, FindResult& r) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    r.name = name;
+    r.shortName.clear();
+    r.attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+    if (!name.empty() && name[0] == '.') r.attributes |= kAttrHidden;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) r.attributes |= kAttrReadOnly;
+    r.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    r.accessTime = FileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+    r.writeTime = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    // Linux keeps no portable birth time; the status-change time stands in for it.
+    r.creationTime = FileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+    r.volumeId = static_cast<uint64_t>(st.st_dev);
+    r.fileId = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+std::string lastComponent(const std::string& path) {
+    size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/') --end;
+    size_t slash = path.rfind('/', end - 1);
+    if (slash == std::string::npos) return path.substr(0, end);
+    return path.substr(slash + 1, end - slash - 1);
+}
+
+bool isListQuery(const std::string& query, std::string& folder) {
+    static const char kAll[] = "*.*";
+    if (query.size() < 4) return false;
+    if (query.compare(query.size() - 3, 3, kAll) != 0) return false;
+    char sep = query[query.size() - 4];
+    if (sep != '/' && sep != '\\') return false;
+    folder = query.substr(0, query.size() - 4);
+    if (folder.empty()) folder = "/";
+    return true;
+}
+
+} // namespace
+
+uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
+    int64_t s = seconds + kEpochDifference;
+    if (s < 0) return 0;
+    return static_cast<uint64_t>(s) * 10000000ULL + static_cast<uint64_t>(nanoseconds / 100);
+}
+
+int64_t UnixSecondsFromFileTime(uint64_t fileTime) {
+    return static_cast<int64_t>(fileTime / 10000000ULL) - kEpochDifference;
+}
+
+void PosixHost::setLastError(uint32_t code) { threadLastError = code; }
+
+uint32_t PosixHost::lastError() { return threadLastError; }
+
+std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAccess access) {
+    int flags = O_CLOEXEC;
+    switch (access) {
+    case FileAccess::Read: flags |= O_RDONLY; break;
+    case FileAccess::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case FileAccess::ReadWrite: flags |= O_RDWR | O_CREAT; break;
+    case FileAccess::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    }
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        setLastError(static_cast<uint32_t>(errno));
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        setLastError(EISDIR);
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd);
+}
+
+bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& results) {
+    std::string folder;
+    if (!isListQuery(query, folder)) {
+        FindResult r;
+        if (!fillFromStat(query, lastComponent(query), r)) {
+            setLastError(static_cast<uint32_t>(errno));
+            return false;
+        }
+        results.push_back(std::move(r));
+        return true;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        setLastError(static_cast<uint32_t>(errno));
+        return false;
+    }
+    std::string prefix = folder;
+    if (prefix.back() != '/') prefix += '/';
+    size_t before = results.size();
+    while (struct dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        FindResult r;
+        // An entry that vanished or a dangling link is not reported.
+        if (fillFromStat(prefix + e->d_name, e->d_name, r)) results.push_back(std::move(r));
+    }
+    ::closedir(dir);
+    return results.size() > before;
+}
+
+bool PosixHost::fullPath(const std::string& path, std::string& absolute) {
+    if (path.empty()) return false;
+    std::string joined;
+    if (path[0] == '/') {
+        joined = path;
+    } else {
+        char cwd[4096];
+        if (!::getcwd(cwd, sizeof cwd)) return false;
+        joined = std::string(cwd) + "/" + path;
+    }
+    // Normalise "." and ".." and repeated or trailing separators, as the full-path service does
+    // (without resolving links).
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i < joined.size()) {
+        size_t j = joined.find('/', i);
+        if (j == std::string::npos) j = joined.size();
+        std::string part = joined.substr(i, j - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        i = j + 1;
+    }
+    std::string out;
+    for (const auto& p : parts) out += "/" + p;
+    if (out.empty()) out = "/";
+    if (out.size() >= kMaxHostPath) return false;
+    absolute = std::move(out);
+    return true;
+}
+
+uint64_t PosixHost::currentFileTime() {
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return FileTimeFromUnix(ts.tv_sec, ts.tv_nsec);
+}
+
+int32_t PosixHost::timeZoneBias() {
+    ::tzset();
+    // `timezone` is the standard-time offset in seconds west of UTC.
+    return static_cast<int32_t>(::timezone / 60);
+}
+
+bool PosixHost::fileTimeToLocal(uint64_t fileTime, CalendarTime& local) {
+    time_t t = static_cast<time_t>(UnixSecondsFromFileTime(fileTime));
+    struct tm tm {};
+    if (!::localtime_r(&t, &tm)) return false;
+    local.year = tm.tm_year + 1900;
+    local.month = tm.tm_mon + 1;
+    local.day = tm.tm_mday;
+    local.hour = tm.tm_hour;
+    local.minute = tm.tm_min;
+    local.second = tm.tm_sec;
+    local.milliseconds = static_cast<int>((fileTime / 10000ULL) % 1000ULL);
+    return true;
+}
+
+std::string PosixHost::tempDirectory() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = (dir && *dir) ? dir : "/tmp";
+    if (path.back() != '/') path += '/';
+    return path;
+}
+
+bool PosixHost::systemErrorText(uint32_t code, std::string& text) {
+    if (code == 0) {
+        // The system's text for success, ending with its own line break like all system texts.
+        text = "The operation completed successfully.\n";
+        return true;
+    }
+    char buffer[256];
+    const char* message = ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+    if (!message || std::strncmp(message, "Unknown error", 13) == 0) {
+        setLastError(EINVAL);
+        return false;
+    }
+    text = std::string(message) + ".\n";
+    return true;
+}
+
+bool PosixHost::moduleFileVersion(uint32_t& high, uint32_t& low) {
+    high = (kFileVersionMajor << 16) | kFileVersionMinor;
+    low = (kFileVersionBuild << 16) | kFileVersionRevision;
+    return true;
+}
+
+bool PosixHost::ansiToUtf16(std::string_view text, std::u16string& out) {
+    return Utf8ToUtf16(text, out);
+}
+
+bool PosixHost::utf16ToAnsi(std::u16string_view text, std::string& out) {
+    return Utf16ToUtf8(text, out);
+}
+
+size_t PosixHost::ansiCharLength(const char* text, size_t remaining) {
+    return Utf8SequenceLength(text, remaining);
+}
+
+} // namespace tvx

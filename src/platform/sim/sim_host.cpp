@@ -1,0 +1,11 @@
+#include "platform/sim/sim_host.h"
+
+namespace tvx {
+
+std::string SimHost::tempDirectory() { return tempDir_ ? *tempDir_ : PosixHost::tempDirectory(); }
+
+int32_t SimHost::timeZoneBias() { return bias_ ? *bias_ : PosixHost::timeZoneBias(); }
+
+uint64_t SimHost::currentFileTime() { return now_ ? *now_ : PosixHost::currentFileTime(); }
+
+} // namespace tvx

@@ -1,0 +1,51 @@
+// The drive entry and the recorder handle (RecHandle) that points into it. Every query, burn,
+// erase and file function works on a RecHandle.
+#pragma once
+
+#include "torvexin.h"
+#include "transport/transport.h"
+
+#include <cstdint>
+
+// The state of a running burn or erase, kept in the RecHandle by the recording engine.
+struct RecordingState {
+    int32_t testWrite = 0;
+    int32_t verify = 0;
+    uint32_t requestedSpeed = 0;
+    uint32_t actualSpeed = 0;
+    uint32_t trackNumber = 0;
+    uint32_t trackBlocks = 0;
+    uint32_t blockSize = 0;
+    uint32_t trackStart = 0;
+    uint32_t nextAddress = 0;
+    int32_t quickErase = 0;
+    TVX_ProgressCallback callback = nullptr;
+    int32_t userData = 0;
+    int32_t cancelled = 0;
+    uint32_t progressValue = 0;
+    uint32_t progressTotal = 0;
+    void* bufferAllocation = nullptr; // non-null exactly while a recording job runs
+    uint8_t* buffer = nullptr;        // 16-byte aligned start inside bufferAllocation
+    uint32_t bufferCapacity = 0;
+    uint32_t bufferFill = 0;
+};
+
+// The RecHandle: opaque to the host (TVX_RecHandle points at it).
+struct TvxRecHandle {
+    tvx::Device* device = nullptr; // null while the handle is closed
+    TVX_DriveInfo driveInfo = {};
+    TVX_LastError lastError = {};
+    TVX_DiscInfo discInfo = {}; // the copy a burn or erase job works from
+    RecordingState rec;
+};
+
+namespace tvx {
+
+using RecHandle = TvxRecHandle;
+
+struct DriveEntry {
+    DriveEntry* next = nullptr;
+    RecHandle handle;
+};
+
+} // namespace tvx

@@ -1,0 +1,91 @@
+// The Transport: twelve operations that carry one SCSI command to a drive, in slot order. Two
+// backends provide them (pass-through and ASPI); TVX_Initialize chooses one for the process.
+//
+// Contract:
+// - A Device is the backend's opened-drive record; it starts with a DeviceHeader.
+// - Execute uses the caller's data buffer directly (no copy); the buffer stays the caller's.
+// - The getters describe the last Execute on the same Device until the next one.
+// - Execute on one Device must not run concurrently; the front's DeviceMutex serialises it.
+#pragma once
+
+#include "platform/host.h"
+
+#include <cstdint>
+
+namespace tvx {
+
+// Bus kinds of DeviceHeader::busKind and TVX_DriveInfo::busKind.
+inline constexpr int32_t kBusOther = 0;
+inline constexpr int32_t kBusAtapi = 1;
+inline constexpr int32_t kBusScsi = 2;
+inline constexpr int32_t kBus1394 = 3;
+inline constexpr int32_t kBusUsb = 4;
+
+// Directions of CommandRecord::direction.
+inline constexpr uint8_t kDirectionOut = 0;  // data to the drive
+inline constexpr uint8_t kDirectionIn = 1;   // data from the drive
+inline constexpr uint8_t kDirectionNone = 2; // no data phase
+
+// The 20-byte description of one command.
+struct CommandRecord {
+    uint16_t timeout = 0; // seconds; 0 means the backend's default
+    uint8_t direction = kDirectionNone;
+    uint8_t cdbLength = 0;
+    uint8_t cdb[16] = {};
+};
+static_assert(sizeof(CommandRecord) == 20, "CommandRecord is 20 bytes");
+
+struct DeviceHeader {
+    int32_t busKind = kBusOther;
+    char driveLetter = 0;
+    uint8_t hostAdapter = 0;
+    uint8_t target = 0;
+    uint8_t lun = 0;
+    char vendor[9] = {};
+    char product[17] = {};
+    char revision[5] = {};
+    void* privatePart = nullptr;
+    HostHandle deviceMutex = nullptr;
+};
+
+// Every backend's Device begins with the header.
+struct Device {
+    DeviceHeader header;
+};
+
+using EnumerateCallback = void (*)(void* context, int index, Device* device);
+
+struct Transport {
+    int (*Terminate)();
+    Device* (*OpenByAddress)(uint8_t hostAdapter, uint8_t target, uint8_t lun);
+    Device* (*OpenByName)(const char* name);
+    void (*Close)(Device* device);
+    int (*Enumerate)(EnumerateCallback callback, void* context);
+    int (*SetExclusive)(Device* device, int on);
+    int (*Execute)(Device* device, const CommandRecord* command, void* data, uint32_t length);
+    uint8_t (*GetStatus)(Device* device);
+    uint32_t (*GetSenseLength)(Device* device);
+    uint32_t (*GetCdbLength)(Device* device);
+    const uint8_t* (*GetSense)(Device* device);
+    const uint8_t* (*GetCdb)(Device* device);
+};
+
+// The backend chosen by TVX_Initialize; null while the library is not initialised.
+extern const Transport* ActiveTransport;
+
+// The transport front: forwards to ActiveTransport and adds the per-drive DeviceMutex. Each
+// does nothing and answers 0 or null while no transport is active.
+int Front_Terminate();
+int Front_Enumerate(EnumerateCallback callback, void* context);
+Device* Front_OpenByAddress(uint8_t hostAdapter, uint8_t target, uint8_t lun);
+Device* Front_OpenByName(const char* name); // also opens or creates the DeviceMutex
+void Front_Close(Device* device);           // closes the DeviceMutex, then the Device
+int Front_Execute(Device* device, const CommandRecord* command, void* data, uint32_t length);
+int Front_SetExclusive(Device* device, int on);
+uint8_t Front_GetStatus(Device* device);
+uint32_t Front_GetSenseLength(Device* device);
+uint32_t Front_GetCdbLength(Device* device);
+const uint8_t* Front_GetSense(Device* device);
+const uint8_t* Front_GetCdb(Device* device);
+
+} // namespace tvx
