@@ -1,0 +1,77 @@
+// The recording engine: turns "write this run of bytes as one track" into the command sequence
+// each kind of DVD needs, and waits for the drive with progress while it works on its own.
+//
+// A job calls, in order: Rec_Prepare, Rec_BeginTrack, any number of Rec_WriteBytes /
+// Rec_WriteFile, Rec_FlushAndSync, Rec_CloseTrack, Rec_CloseSession, Rec_Finish. An erase calls
+// Rec_Prepare, Rec_Blank, Rec_Finish. The engine's whole state lives in the RecHandle's `rec`;
+// a recording is running exactly while rec.bufferAllocation is non-null (the job attaches the
+// transfer buffer). Every operation returns nonzero on success and 0 on failure; failures worth
+// reporting were recorded in the handle's LastError with the step's own location number.
+#pragma once
+
+#include "platform/host.h"
+#include "transport/rec_handle.h"
+
+#include <cstdint>
+
+namespace tvx {
+
+// Progress event types (the values of TVX_EVENT_*).
+inline constexpr int kEventPrepare = 0;
+inline constexpr int kEventFinished = 1;
+inline constexpr int kEventTrackBegin = 2;
+inline constexpr int kEventTrackSize = 3;
+inline constexpr int kEventWrite = 4;
+inline constexpr int kEventWait = 5;
+inline constexpr int kEventEraseBegin = 6;
+inline constexpr int kEventEraseProgress = 7;
+inline constexpr int kEventVerify = 8;
+
+// CLOSE TRACK/SESSION functions the engine uses.
+inline constexpr int kCloseStopFormat = 0;   // DVD+RW: stop background format / quick close
+inline constexpr int kCloseTrackFunction = 1; // close the track
+inline constexpr int kCloseCompact = 2;      // DVD+RW: compatible close (mapped windows)
+inline constexpr int kCloseDeIcing = 3;      // DVD+RW: close session, finish background format
+inline constexpr int kCloseFinalise = 5;     // DVD+R: finalise the disc with minimal radius
+
+inline constexpr uint32_t kBlockSize = 2048;
+inline constexpr uint32_t kTransferBufferBytes = 0x10000;
+// Own progress scale of erase and format waits.
+inline constexpr uint32_t kProgressScale = 0x10000;
+// Minimum progress total on dash media.
+inline constexpr uint32_t kDashProgressMinimum = 0x80000;
+
+// Calls the host's callback: types 4, 5, 7, 8 with (progressValue = value, progressTotal),
+// others with zeros. A result of 0 sets rec.cancelled. 1 without a callback.
+int Rec_Progress(RecHandle* handle, int type, uint32_t value);
+// A write or wait event (4 or 5); raised as 7 while no recording runs. Type 5 advances the
+// estimated position by one second's worth of blocks, staying below the total.
+int Rec_ReportWrite(RecHandle* handle, int type);
+
+int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options);
+int Rec_BeginTrack(RecHandle* handle, uint32_t track, uint32_t blocks, uint32_t blockSize);
+// DVD+RW background format: starts (or restarts) it and waits until the drive is ready.
+int Rec_StartFormat(RecHandle* handle);
+
+// Appends bytes to the transfer buffer, padded to a whole block; full buffers are written.
+int Rec_WriteBytes(RecHandle* handle, const void* data, uint32_t count);
+// Appends a whole host file from its current position, its last block padded with zeros.
+int Rec_WriteFile(RecHandle* handle, HostFile& file);
+// Accounts n bytes just placed at buffer + bufferFill; writes the buffer when full.
+int Rec_Commit(RecHandle* handle, uint32_t n);
+// One WRITE(10) at nextAddress, repeated while the drive reports it is busy writing.
+int Rec_WriteChunk(RecHandle* handle, const uint8_t* data, uint32_t bytes);
+
+// Writes the partial buffer, flushes the drive's cache and waits until it is done.
+int Rec_FlushAndSync(RecHandle* handle);
+int Rec_CloseTrack(RecHandle* handle, int ignored);
+int Rec_CloseSession(RecHandle* handle, int ignored);
+int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function);
+// DVD+RW close with the given function, then waits until the drive is ready.
+int Rec_CloseAndWait(RecHandle* handle, int function);
+// Allows removal and ejects (not after a successful test write, nor for an erase).
+int Rec_Finish(RecHandle* handle);
+// Erases a DVD-RW (BLANK) or a formatted DVD+RW (zeroing and close); rec.quickErase chooses.
+int Rec_Blank(RecHandle* handle);
+
+} // namespace tvx
