@@ -1,0 +1,130 @@
+// The volume plan: the tree of files and directories to be recorded, where each file's bytes
+// come from, the names under which each entry is recorded, and (after Plan_Layout) where every
+// structure goes and the write list that Plan_Stream hands to a sector sink.
+//
+// Ownership: a VolumePlan owns its tree, its ISO directory table and its write list; a
+// FileNode owns its children. Plan_Free releases everything. A plan is used by one thread.
+// Operations answer nonzero (or a pointer) on success and 0 (or null) on failure.
+#pragma once
+
+#include "image/write_list.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tvx {
+
+class SectorSink;
+struct DirectoryIndex;
+
+inline constexpr uint32_t kNodeDirectory = 0x10;
+inline constexpr uint32_t kNodeHidden = 0x02;
+// ISO 9660 identifiers hold at most 15 bytes (plus a terminator in isoName).
+inline constexpr size_t kIsoNameMax = 15;
+// Volume paths, like host paths, hold at most 259 characters.
+inline constexpr size_t kMaxVolumePath = 259;
+
+struct FileNode {
+    FileNode();
+    ~FileNode(); // releases the children, iteratively along each chain
+    FileNode(const FileNode&) = delete;
+    FileNode& operator=(const FileNode&) = delete;
+
+    uint32_t attributes = 0; // host attribute bits: 0x10 directory, 0x02 hidden
+    uint32_t sizeLow = 0;    // bytes; for a directory the length of its UDF directory data
+    uint32_t sizeHigh = 0;
+    uint64_t accessTime = 0; // file times, 100 ns since 1601-01-01 UTC
+    uint64_t writeTime = 0;
+    uint64_t creationTime = 0;
+    std::string name; // one path component; empty for the root
+    FileNode* parent = nullptr;
+    FileNode* firstChild = nullptr;  // owned
+    FileNode* nextSibling = nullptr; // owned by the parent
+    uint32_t entryBlock = 0;  // partition-relative block of the UDF File Entry
+    uint32_t dataBlock = 0;   // partition-relative first block of the data
+    uint32_t sectorCount = 0; // data length in sectors
+    uint32_t udfNameLength = 0;
+    std::string udfName; // compressed d-characters, at most 255 bytes
+    uint32_t isoNameLength = 0;
+    char isoName[kIsoNameMax + 1] = {};
+    std::string sourcePath; // host path of the bytes; empty for directories made from nothing
+    // Name lookups and ISO name uniqueness within a directory; made with its first entry.
+    std::unique_ptr<DirectoryIndex> index;
+
+    bool isDirectory() const { return (attributes & kNodeDirectory) != 0; }
+    uint64_t size() const { return static_cast<uint64_t>(sizeHigh) << 32 | sizeLow; }
+    void setSize(uint64_t bytes);
+};
+
+// One ISO 9660 directory: numbers from 1 (the root, its own parent), location and size in
+// sectors.
+struct IsoDirectory {
+    FileNode* node = nullptr;
+    uint16_t number = 0;
+    uint16_t parentNumber = 0;
+    uint32_t location = 0;
+    uint32_t size = 0;
+};
+
+struct VolumePlan {
+    FileNode root;
+    std::vector<WriteRun> writeList;
+    std::string label;
+    uint32_t directoryCount = 1; // the root included
+    uint32_t fileCount = 0;
+    // ISO 9660 placement
+    uint32_t pathTableLocation = 0;
+    uint32_t pathTableSize = 0;
+    uint32_t isoDirectoryStart = 0;
+    uint32_t isoDirectorySectors = 0;
+    std::vector<IsoDirectory> isoDirectories;
+    uint32_t dvdPadding = 0; // 0-15 zero sectors before the partition
+    // The volume set identifier both descriptors carry, made once per layout.
+    std::string volumeSetId;
+    bool laidOut = false;
+};
+
+// Creating, filling and releasing a plan
+VolumePlan* Plan_Create(const char* label);
+void Plan_Free(VolumePlan* plan);
+// The folder becomes one directory in the root. Entries added, or 0 (nothing found, or a scan
+// that had to be refused: a loop of links, a path beyond the host limit, an unrecordable name).
+uint32_t Plan_AddFolder(VolumePlan* plan, const char* folder);
+// The folder's entries become the root's entries. Entries added, or 0 as above.
+uint32_t Plan_AddFolderContents(VolumePlan* plan, const char* folder);
+// A VIDEO_TS folder: Plan_AddFolder, plus an empty "AUDIO_TS" when the folder's own name is
+// exactly "VIDEO_TS". Nonzero on success.
+int Plan_AddVideoTsFolder(VolumePlan* plan, const char* folder);
+// A DVD-Video folder (holding VIDEO_TS): its contents become the root; an empty "AUDIO_TS" is
+// added when missing. Fails without a "VIDEO_TS" entry.
+int Plan_AddDvdVideoFolder(VolumePlan* plan, const char* folder);
+// A new empty directory at the head of parent's chain; null on failure.
+FileNode* Plan_AddDirectory(VolumePlan* plan, FileNode* parent, const char* name);
+// One file of a file set: volumePath ('\' or '/' separators) gets the bytes of sourcePath.
+int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* sourcePath);
+
+// Lookups and removal. Path components are patterns ('*', '?', ASCII case-insensitive).
+FileNode* Plan_FindNode(FileNode* start, const char* path);
+int Plan_RemoveNode(VolumePlan* plan, FileNode* start, const char* path, bool removeNonEmpty);
+
+// Entry order and counting
+void Plan_SortTree(VolumePlan* plan);
+uint32_t Plan_CountEntries(const FileNode* first);
+uint32_t Plan_CountDirectories(const FileNode* first);
+
+// Layout: sorts, places every structure and fills the write list. Nonzero on success; fails
+// (leaving no write list) when memory runs out or the tree cannot be described (more than
+// 65535 directories, or a volume beyond 2^32 sectors).
+int Plan_Layout(VolumePlan* plan);
+uint32_t Plan_VolumeSize(const VolumePlan* plan);
+uint32_t Plan_PartitionStart(const VolumePlan* plan);
+uint32_t Plan_PartitionLength(const VolumePlan* plan);
+uint32_t Plan_DirectoryDataSize(const FileNode* first);
+
+// Streams sectors 0 .. Plan_VolumeSize - 1 to the sink in order. Fails when the sink fails or
+// a host file cannot be opened, or no longer has the size that was planned.
+int Plan_Stream(VolumePlan* plan, SectorSink& sink);
+
+} // namespace tvx
