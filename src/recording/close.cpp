@@ -1,0 +1,147 @@
+// After the last chunk: cache flush, closing the track and session, and the waits for the drive
+// while it does so on its own. Each wait polls once a second and ejects when the host stops it.
+#include "mmc/byte_order.h"
+#include "mmc/commands.h"
+#include "mmc/execute.h"
+#include "mmc/locations.h"
+#include "recording/engine.h"
+#include "recording/engine_internal.h"
+#include "recording/media.h"
+
+#include <algorithm>
+
+namespace tvx {
+
+int Rec_FlushAndSync(RecHandle* handle) {
+    RecordingState& rec = handle->rec;
+    int flushed = 1;
+    if (rec.bufferFill > 0) {
+        if (Rec_WriteChunk(handle, rec.buffer, rec.bufferFill))
+            rec.bufferFill = 0;
+        else
+            flushed = 0;
+    }
+    if (!Mmc_SyncCache(handle, 1)) {
+        Mmc_RecordError(handle, location::kFlushSyncCache);
+        return 0;
+    }
+    int waited = 1;
+    Stopwatch since;
+    for (;;) {
+        uint32_t lastLba = 0;
+        if (Mmc_TestUnitReady(handle) && Mmc_ReadCapacity(handle, &lastLba)) {
+            waited = 1;
+            break;
+        }
+        Mmc_RecordError(handle, location::kFlushPoll);
+        if (!Rec_ReportWrite(handle, kEventWait) || rec.cancelled) {
+            if (Rec_CancelEject(handle)) {
+                waited = 1;
+                break;
+            }
+            waited = 0;
+            if (since.elapsed() > kFlushEscalateMs && Rec_FinishSteps(handle)) {
+                waited = 1;
+                break;
+            }
+        }
+        host().sleep(kPollIntervalMs);
+        if (since.elapsed() >= kFlushWaitMs) break;
+    }
+    return flushed && waited;
+}
+
+int Rec_CloseTrack(RecHandle* handle, int) {
+    if (!IsPlusRecordable(handle->discInfo.mediaType)) return 1;
+    if (!Rec_CloseWithRetry(handle, 1, kCloseTrackFunction)) {
+        Mmc_RecordError(handle, location::kCloseTrack);
+        return 0;
+    }
+    return 1;
+}
+
+int Rec_CloseSession(RecHandle* handle, int) {
+    const uint32_t media = handle->discInfo.mediaType;
+    if (IsPlusRecordable(media)) {
+        if (handle->rec.testWrite) return 1;
+        if (!Rec_CloseWithRetry(handle, 0, kCloseFinalise)) {
+            Mmc_RecordError(handle, location::kCloseSessionFinalise);
+            return 0;
+        }
+        return 1;
+    }
+    if (IsPlusRw(media)) {
+        int function = handle->rec.cancelled ? kCloseStopFormat : kCloseDeIcing;
+        if (!Rec_CloseAndWait(handle, function)) {
+            Mmc_RecordError(handle, location::kCloseSessionPlusRw);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function) {
+    bool accepted = false;
+    for (uint32_t attempt = 0; attempt < kCloseAttempts && !accepted; ++attempt) {
+        accepted = Mmc_CloseTrackSession(handle, function, track) != 0;
+        if (!accepted) host().sleep(kCloseRetryMs);
+    }
+    if (!accepted) {
+        Mmc_RecordError(handle, location::kCloseRetryAttempts);
+        return 0;
+    }
+    Stopwatch since;
+    for (;;) {
+        uint32_t lastLba = 0;
+        if (Mmc_ReadCapacity(handle, &lastLba)) return 1;
+        Mmc_RecordError(handle, location::kCloseRetryPoll);
+        if (!Rec_ReportWrite(handle, kEventWait) || handle->rec.cancelled) {
+            if (Rec_CancelEject(handle)) return 1;
+        }
+        host().sleep(kPollIntervalMs);
+        if (since.elapsed() >= kCloseWaitMs) return 0;
+    }
+}
+
+int Rec_CloseAndWait(RecHandle* handle, int function) {
+    RecordingState& rec = handle->rec;
+    if (!Mmc_CloseTrackSession(handle, function, 0)) {
+        host().sleep(kPollIntervalMs);
+        Mmc_SyncCache(handle, 1);
+        host().sleep(kPollIntervalMs);
+        if (!Mmc_CloseTrackSession(handle, kCloseStopFormat, 0))
+            Mmc_RecordError(handle, location::kCloseWaitFallback);
+    }
+    // Without a job's total, the drive's own progress indication (out of 65536) is shown.
+    const bool ownProgress = rec.progressTotal == 0;
+    if (ownProgress) {
+        rec.progressValue = 0;
+        rec.progressTotal = kProgressScale;
+    }
+    Stopwatch since;
+    for (;;) {
+        uint32_t lastLba = 0;
+        if (Mmc_ReadCapacity(handle, &lastLba)) return 1;
+        Mmc_RecordError(handle, location::kCloseWaitPoll);
+        uint8_t sense[kRequestSenseBytes] = {};
+        Mmc_RequestSense(handle, sense, kRequestSenseBytes);
+        uint32_t drivePosition = GetBe16(sense + 16);
+        int reported;
+        if (ownProgress) {
+            uint64_t estimate = uint64_t{since.elapsed() / 1000} * (rec.actualSpeed / 2);
+            uint32_t value = drivePosition != 0
+                                 ? drivePosition
+                                 : static_cast<uint32_t>(std::min<uint64_t>(estimate, rec.progressTotal));
+            reported = Rec_Progress(handle, kEventEraseProgress, value);
+        } else {
+            reported = Rec_ReportWrite(handle, kEventWait);
+        }
+        if (!reported || rec.cancelled) {
+            if (Rec_CancelEject(handle)) return 1;
+        }
+        host().sleep(kPollIntervalMs);
+        if (since.elapsed() >= kPlusRwCloseWaitMs) return 0;
+    }
+}
+
+} // namespace tvx

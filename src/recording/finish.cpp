@@ -1,0 +1,112 @@
+// The end of every job (release and eject) and erasing.
+#include "mmc/commands.h"
+#include "mmc/execute.h"
+#include "mmc/locations.h"
+#include "recording/engine.h"
+#include "recording/engine_internal.h"
+#include "recording/media.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+namespace tvx {
+
+namespace {
+
+inline constexpr int kBlankWholeDisc = 0;
+inline constexpr int kBlankMinimal = 1;
+// Zeroing blocks 16..271 of a DVD+RW hides its file systems from every reader.
+inline constexpr uint32_t kZeroFirstBlock = 16;
+inline constexpr uint32_t kZeroLastBlock = 271;
+inline constexpr uint16_t kZeroChunkBlocks = 32;
+
+// Overwrites the volume structures of a formatted DVD+RW and closes it.
+int ZeroPlusRw(RecHandle* handle) {
+    const uint32_t bytes = kZeroChunkBlocks * kBlockSize;
+    std::unique_ptr<uint8_t[]> zeros(new (std::nothrow) uint8_t[bytes]());
+    if (!zeros) return 0;
+    for (uint32_t lba = kZeroFirstBlock; lba <= kZeroLastBlock; lba += kZeroChunkBlocks)
+        Mmc_Write10(handle, zeros.get(), bytes, lba, kZeroChunkBlocks);
+    zeros.reset();
+    if (!Mmc_SyncCache(handle, 1)) {
+        Mmc_RecordError(handle, location::kBlankSyncCache);
+        return 0;
+    }
+    if (!Rec_CloseAndWait(handle, kCloseStopFormat)) {
+        Mmc_RecordError(handle, location::kBlankClose);
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+int Rec_FinishSteps(RecHandle* handle) {
+    RecordingState& rec = handle->rec;
+    // Simulation stays on in the drive until the page is set back.
+    if (rec.testWrite) Mmc_SetWriteParameters(handle, nullptr);
+    Mmc_PreventRemoval(handle, 0);
+    if ((rec.testWrite && !rec.cancelled) || !RecordingRunning(handle)) return 1;
+    int ejected = 0;
+    Stopwatch since;
+    for (;;) {
+        Rec_ReportWrite(handle, kEventWait);
+        ejected = Mmc_StartStop(handle, kStartStopEject, 1);
+        if (ejected) {
+            if (!Mmc_TestUnitReady(handle)) return 1; // the tray is out
+        } else {
+            Mmc_RecordError(handle, location::kFinishEject);
+        }
+        host().sleep(kPollIntervalMs);
+        if (since.elapsed() >= kEjectWaitMs) return ejected;
+    }
+}
+
+int Rec_Finish(RecHandle* handle) {
+    Rec_Progress(handle, kEventFinished, 0);
+    return Rec_FinishSteps(handle);
+}
+
+int Rec_Blank(RecHandle* handle) {
+    RecordingState& rec = handle->rec;
+    rec.progressValue = 0;
+    rec.progressTotal = kProgressScale;
+    Rec_Progress(handle, kEventEraseBegin, 0);
+
+    if (IsPlusRw(handle->discInfo.mediaType) && Rec_FormatStatus(handle) != 0) {
+        if (!ZeroPlusRw(handle)) return 0;
+    } else if (!Mmc_Blank(handle, rec.quickErase ? kBlankMinimal : kBlankWholeDisc, 1)) {
+        Mmc_RecordError(handle, location::kBlankCommand);
+        return 0;
+    }
+
+    rec.progressValue = 0;
+    rec.progressTotal = kProgressScale;
+    const uint32_t limit = rec.quickErase ? kQuickBlankWaitMs : kFullBlankWaitMs;
+    int ready = 0;
+    Stopwatch since;
+    for (;;) {
+        ready = Mmc_TestUnitReady(handle);
+        if (ready) break;
+        uint32_t drivePosition = Rec_SenseProgress(handle);
+        Mmc_RecordError(handle, location::kBlankPoll);
+        uint32_t elapsed = since.elapsed();
+        uint32_t value;
+        if (elapsed < kBlankEstimateDelayMs || drivePosition != 0) {
+            value = std::max(drivePosition, rec.progressValue);
+        } else {
+            // The drive shows no progress: estimate from the write speed.
+            uint64_t estimate =
+                uint64_t{rec.actualSpeed / 2} * ((elapsed - kBlankEstimateDelayMs) / 1000);
+            value = static_cast<uint32_t>(std::min<uint64_t>(estimate, rec.progressTotal));
+        }
+        if (!Rec_Progress(handle, kEventEraseProgress, value)) break;
+        host().sleep(kPollIntervalMs);
+        if (since.elapsed() >= limit) break;
+    }
+    Rec_Progress(handle, kEventEraseProgress, rec.progressTotal);
+    return ready;
+}
+
+} // namespace tvx

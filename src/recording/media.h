@@ -1,0 +1,29 @@
+// Which path the engine and the jobs take for a medium (the DiscInfo media-type bit).
+#pragma once
+
+#include "torvexin.h"
+
+#include <cstdint>
+
+namespace tvx {
+
+// DVD+R, DVD+RW, DVD+R DL: no reservation, no write parameters requirement, explicit closing.
+inline bool IsPlusMedia(uint32_t media) {
+    return media == MediaDvdPlusR || media == MediaDvdPlusRw || media == MediaDvdPlusRDualLayer;
+}
+// DVD+R and DVD+R DL: closed track by track and finalised.
+inline bool IsPlusRecordable(uint32_t media) {
+    return media == MediaDvdPlusR || media == MediaDvdPlusRDualLayer;
+}
+inline bool IsPlusRw(uint32_t media) { return media == MediaDvdPlusRw; }
+// DVD-R, DVD-RW, DVD-R DL: session-at-once page required, reservation, large progress total.
+inline bool IsDashMedia(uint32_t media) {
+    return media == MediaDvdR || media == MediaDvdRw || media == MediaDvdRDualLayer;
+}
+
+// Every kind of DVD a burn accepts.
+inline constexpr uint32_t kWritableDvdMask = MediaDvdR | MediaDvdRw | MediaDvdRam | MediaDvdPlusR |
+                                             MediaDvdPlusRw | MediaDvdPlusRDualLayer |
+                                             MediaDvdRDualLayer;
+
+} // namespace tvx

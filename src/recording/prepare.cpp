@@ -1,0 +1,137 @@
+// Drive set-up before writing: write parameters, speed, track reservation and the DVD+RW
+// background format.
+#include "mmc/commands.h"
+#include "mmc/execute.h"
+#include "mmc/locations.h"
+#include "recording/engine.h"
+#include "recording/engine_internal.h"
+#include "recording/media.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tvx {
+
+namespace {
+
+inline constexpr int kWriteTypeSessionAtOnce = 2;
+inline constexpr uint8_t kFormatTypeBackground = 0x26;
+// A drive of this make loses 16 blocks of the reservation in simulation mode.
+inline constexpr uint32_t kSimulationReserveExtra = 16;
+
+bool NeedsReserveExtra(const RecHandle* handle) {
+    const TVX_DriveInfo& info = handle->driveInfo;
+    return std::strncmp(info.vendor, "SONY", 4) == 0 &&
+           std::strncmp(info.product, "DVD RW", 6) == 0;
+}
+
+} // namespace
+
+int Rec_FormatStatus(RecHandle* handle) {
+    DiscInformation info;
+    if (!Mmc_ReadDiscInfo(handle, &info)) return 0;
+    return info.backgroundFormatStatus;
+}
+
+int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options) {
+    if (!options) return 0;
+    RecordingState& rec = handle->rec;
+    rec.testWrite = options->mode == TVX_MODE_TEST_WRITE;
+    rec.verify = options->mode == TVX_MODE_WRITE_VERIFY;
+    rec.requestedSpeed = static_cast<uint32_t>(options->writeSpeed);
+
+    Rec_Progress(handle, kEventPrepare, 0);
+    if (!Mmc_TestUnitReady(handle)) {
+        Mmc_RecordError(handle, location::kPrepareTestUnitReady);
+        return 0;
+    }
+    if (!Mmc_PreventRemoval(handle, 1)) {
+        Mmc_RecordError(handle, location::kPreparePrevent);
+        return 0;
+    }
+    Mmc_StartStop(handle, kStartStopStart, 0);
+    Mmc_SetSpeed(handle, kSpeedFastest, rec.requestedSpeed);
+    PerformanceDescriptor performance;
+    rec.actualSpeed =
+        Mmc_GetPerformance(handle, 1, &performance) ? performance.endPerformance : kSpeedDvd1x;
+
+    WriteParameters parameters;
+    parameters.writeType = kWriteTypeSessionAtOnce;
+    parameters.testWrite = rec.testWrite;
+    parameters.bufferUnderrunFree = 1;
+    parameters.multiSession = 0;
+    int pageSet = Mmc_SetWriteParameters(handle, &parameters);
+    // Plus media take no write parameters page; many drives refuse it there.
+    if (IsPlusMedia(handle->discInfo.mediaType)) return 1;
+    if (!pageSet) {
+        Mmc_RecordError(handle, location::kPrepareWriteParameters);
+        return 0;
+    }
+    return 1;
+}
+
+int Rec_BeginTrack(RecHandle* handle, uint32_t track, uint32_t blocks, uint32_t blockSize) {
+    RecordingState& rec = handle->rec;
+    const uint32_t media = handle->discInfo.mediaType;
+    const uint32_t minimum = IsDashMedia(media) ? kDashProgressMinimum : 0;
+
+    Rec_Progress(handle, kEventTrackBegin, 0);
+    rec.progressValue = 0;
+    rec.progressTotal = std::max(minimum, blocks);
+    Rec_Progress(handle, kEventTrackSize, 0);
+
+    rec.trackNumber = static_cast<uint8_t>(track);
+    rec.trackBlocks = blocks;
+    rec.blockSize = static_cast<uint16_t>(blockSize);
+
+    TrackInformation before;
+    if (!Mmc_ReadTrackInfo(handle, rec.trackNumber, &before)) {
+        Mmc_RecordError(handle, location::kBeginTrackFirstTrackInfo);
+        return 0;
+    }
+    uint32_t reservation = rec.trackBlocks;
+    if (rec.testWrite && NeedsReserveExtra(handle)) reservation += kSimulationReserveExtra;
+    if (!IsPlusMedia(media) && !Mmc_ReserveTrack(handle, reservation)) {
+        Mmc_RecordError(handle, location::kBeginTrackReserve);
+        return 0;
+    }
+    TrackInformation after;
+    if (!Mmc_ReadTrackInfo(handle, rec.trackNumber, &after)) {
+        Mmc_RecordError(handle, location::kBeginTrackSecondTrackInfo);
+        return 0;
+    }
+    if (!IsPlusRw(media) && !after.nextWritableValid) return 0;
+    rec.trackStart = after.nextWritable == 0 ? 0 : before.nextWritable;
+    rec.nextAddress = rec.trackStart;
+
+    if (IsPlusRw(media)) {
+        int status = Rec_FormatStatus(handle);
+        if (status == 0 || status == 1) {
+            if (!Rec_StartFormat(handle)) Mmc_RecordError(handle, location::kBeginTrackFormat);
+        } else {
+            host().sleep(kFormattedSettleMs);
+        }
+    }
+    return 1;
+}
+
+int Rec_StartFormat(RecHandle* handle) {
+    int status = Rec_FormatStatus(handle);
+    if (status == 2 || status == 3) return 1;
+    const uint32_t restart = status == 1 ? 1 : 0;
+    if (!Mmc_Format(handle, 0xFFFFFFFFu, kFormatTypeBackground, restart)) {
+        Mmc_RecordError(handle, location::kStartFormatFormatUnit);
+        return 0;
+    }
+    Stopwatch since;
+    for (;;) {
+        if (Mmc_TestUnitReady(handle)) return 1;
+        Mmc_RecordError(handle, location::kStartFormatPoll);
+        uint8_t sense[kRequestSenseBytes] = {};
+        Mmc_RequestSense(handle, sense, kRequestSenseBytes);
+        host().sleep(kPollIntervalMs);
+        if (since.elapsed() >= kFormatWaitMs) return 0;
+    }
+}
+
+} // namespace tvx
