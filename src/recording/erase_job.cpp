@@ -1,0 +1,32 @@
+// Erasing a DVD-RW or a DVD+RW that holds something.
+#include "recording/engine.h"
+#include "recording/job_support.h"
+#include "recording/media.h"
+
+using namespace tvx;
+
+extern "C" TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32_t quick,
+                                                     TVX_ProgressCallback callback,
+                                                     int32_t userData) {
+    TVX_DiscInfo disc;
+    TVX_Result result = TVX_GetDiscInfo(handle, &disc);
+    if (result != TVX_OK) return result;
+    handle->discInfo = disc;
+    const bool erasableKind = disc.mediaType == MediaDvdRw || IsPlusRw(disc.mediaType);
+    if (!erasableKind || !disc.canErase) return TVX_ERR_DISC_KIND;
+
+    JobScope job(handle, callback, userData);
+    handle->rec.quickErase = quick != 0;
+    // A stop left from an earlier job must not end this erase's waits at once.
+    handle->rec.cancelled = 0;
+    const TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
+    if (!Rec_Prepare(handle, &options)) {
+        Rec_Finish(handle);
+        handle->rec.cancelled = 0;
+        return TVX_ERR_COMMAND;
+    }
+    Rec_Blank(handle);
+    Rec_Finish(handle);
+    handle->rec.cancelled = 0;
+    return TVX_OK;
+}

@@ -1,0 +1,60 @@
+// What every burn and erase job shares: the transfer buffer, the job's hold on the handle's
+// callback, the media checks and the mapping of the engine's outcome to a result code.
+#pragma once
+
+#include "image/plan.h"
+#include "torvexin.h"
+#include "transport/rec_handle.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace tvx {
+
+// The job's 64 KiB transfer buffer, attached to the handle while alive. The engine sees a
+// recording running exactly while it is attached.
+class TransferBuffer {
+public:
+    explicit TransferBuffer(RecHandle* handle);
+    ~TransferBuffer();
+    TransferBuffer(const TransferBuffer&) = delete;
+    TransferBuffer& operator=(const TransferBuffer&) = delete;
+    // False when the allocation failed; nothing is attached then.
+    bool attached() const { return allocation_ != nullptr; }
+
+    // Bytes allocated: the capacity plus room to align the start to 16 bytes.
+    static constexpr uint32_t kAllocationBytes = 0x10000 + 16;
+
+private:
+    RecHandle* handle_;
+    uint8_t* allocation_;
+};
+
+// Gives the handle the host's callback for the length of one exported call; afterwards no
+// callback, user data or progress of this job is left behind for later operations.
+class JobScope {
+public:
+    JobScope(RecHandle* handle, TVX_ProgressCallback callback, int32_t userData);
+    ~JobScope();
+    JobScope(const JobScope&) = delete;
+    JobScope& operator=(const JobScope&) = delete;
+
+private:
+    RecHandle* handle_;
+};
+
+struct PlanDeleter {
+    void operator()(VolumePlan* plan) const { Plan_Free(plan); }
+};
+using PlanPtr = std::unique_ptr<VolumePlan, PlanDeleter>;
+
+// Reads the disc, copies its DiscInfo into the handle and checks kind, test-write ability and
+// blankness for a burn in the given mode. TVX_OK or the job's result code.
+TVX_Result Job_CheckMedia(RecHandle* handle, int32_t mode);
+// The space a volume of `sectors` may take on the disc in the handle's DiscInfo.
+uint32_t Job_DiscSpace(const TVX_DiscInfo& disc);
+TVX_Result Job_CheckSpace(const RecHandle* handle, uint64_t sectors);
+// The result of a recording that the engine ran: clears the cancel flag.
+TVX_Result Job_RecordingResult(RecHandle* handle, bool succeeded, int32_t mode);
+
+} // namespace tvx
