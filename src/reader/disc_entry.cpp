@@ -1,0 +1,190 @@
+#include "reader/disc_entry.h"
+
+#include "image/udf_dchars.h"
+#include "image/udf_tag.h"
+#include "mmc/byte_order.h"
+#include "reader/disc_file.h"
+#include "reader/udf_reader.h"
+
+#include <cstring>
+
+namespace tvx {
+
+namespace {
+
+constexpr size_t kTagLocationOffset = 12;
+constexpr size_t kPartitionStartOffset = 188;
+constexpr size_t kFsdRootBlockOffset = 404;
+constexpr uint32_t kExtentTypeContinuation = 3;
+
+DiscEntry* firstWithBlock(DiscFile* file, uint32_t block) {
+    if (file->rootEntry.icbBlock == block) return &file->rootEntry;
+    return file->index.find(block);
+}
+
+void collectIdentifier(DiscFile* file, const uint8_t* fid, size_t length,
+                       const uint8_t* directoryEntry) {
+    if (length < kFidFixedSize) return;
+    const uint8_t nameLength = fid[kFidNameLengthOffset];
+    if (nameLength == 0) return;
+    const size_t nameAt = kFidFixedSize + GetLe16(fid + kFidImplUseLengthOffset);
+    if (nameAt + nameLength > length) return;
+
+    char name[kMaxEntryName];
+    UDF_DecodeDChars(fid + nameAt, nameLength, name, sizeof name);
+    auto entry = std::make_unique<DiscEntry>();
+    entry->name = name;
+    entry->icbBlock = GetLe32(fid + kFidIcbBlockOffset);
+    DiscEntry* parent = nullptr;
+    if (directoryEntry) parent = firstWithBlock(file, GetLe32(directoryEntry + kTagLocationOffset));
+    if (!parent) parent = &file->rootEntry;
+    entry->parent = parent;
+    entry->depth = parent->depth + 1;
+    entry->sequence = ++file->insertions;
+    entry->next = parent->next;
+    parent->next = entry.get();
+    file->index.add(entry.release());
+}
+
+void collectFileEntry(DiscFile* file, const uint8_t* fe, size_t length) {
+    if (length < kUdfTagSize) return;
+    DiscEntry* entry = firstWithBlock(file, GetLe32(fe + kTagLocationOffset));
+    if (!entry) return;
+    IcbLayout layout;
+    if (!UdfReader_IcbLayout(fe, length, layout)) return;
+    if (fe[kIcbFileTypeOffset] == kFileTypeDirectory) return;
+
+    entry->size = GetLe64(fe + kInformationLengthOffset);
+    entry->extents.clear();
+    entry->extentCount = 0;
+    entry->unreadable = false;
+    const uint8_t* ads = fe + layout.header + layout.eaLength;
+    size_t adSize = 0;
+    switch (GetLe16(fe + kIcbFlagsOffset) & 7) {
+    case kAllocShort: adSize = 8; break;
+    case kAllocLong: adSize = 16; break;
+    default: return; // embedded data and ext_ad: no extents
+    }
+    const size_t count = layout.adLength / adSize;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t raw = GetLe32(ads + i * adSize);
+        if (raw >> 30 == kExtentTypeContinuation || entry->extents.size() == kMaxEntryExtents) {
+            entry->unreadable = true;
+            entry->extents.clear();
+            break;
+        }
+        entry->extents.push_back({raw & kExtentLengthMask, GetLe32(ads + i * adSize + 4)});
+    }
+    entry->extentCount = static_cast<uint32_t>(entry->extents.size());
+}
+
+// Appends the path of an entry whose parent's path is known; false when it gets too long.
+bool extendPath(std::string& path, const DiscEntry* entry) {
+    path += entry->name;
+    if (entry->size == 0) path += '/';
+    return path.size() < kMaxDiscPath;
+}
+
+} // namespace
+
+bool DiscEntry_Precedes(const DiscEntry* a, const DiscEntry* b) {
+    if (a == b) return false;
+    const DiscEntry* x = a;
+    const DiscEntry* y = b;
+    while (x->depth > y->depth) {
+        x = x->parent;
+        if (x == b) return false; // b is an ancestor of a
+    }
+    while (y->depth > x->depth) {
+        y = y->parent;
+        if (y == a) return true; // a is an ancestor of b
+    }
+    while (x->parent != y->parent) {
+        x = x->parent;
+        y = y->parent;
+    }
+    // Siblings: each was inserted directly after the parent, so the later one comes first.
+    return x->sequence > y->sequence;
+}
+
+DiscEntry* DiscEntryIndex::find(uint32_t block) const {
+    auto it = first_.find(block);
+    return it == first_.end() ? nullptr : it->second;
+}
+
+void DiscEntryIndex::add(DiscEntry* entry) {
+    auto [it, inserted] = first_.try_emplace(entry->icbBlock, entry);
+    if (!inserted && DiscEntry_Precedes(entry, it->second)) it->second = entry;
+}
+
+int DiscEntry_Collect(void* discFile, const uint8_t* descriptor, size_t length,
+                      const uint8_t* directoryEntry) {
+    DiscFile* file = static_cast<DiscFile*>(discFile);
+    if (length < kUdfTagSize) return 1;
+    switch (GetLe16(descriptor)) {
+    case kTagPartition:
+        if (length >= kPartitionStartOffset + 4) {
+            file->partitionStart = GetLe32(descriptor + kPartitionStartOffset);
+        }
+        break;
+    case kTagFileSet:
+        // The root is the File Entry the file set names.
+        if (length >= kFsdRootBlockOffset + 4) {
+            file->rootEntry.icbBlock = GetLe32(descriptor + kFsdRootBlockOffset);
+        }
+        break;
+    case kTagFileIdent:
+        collectIdentifier(file, descriptor, length, directoryEntry);
+        break;
+    case kTagFileEntry:
+    case kTagExtendedFileEntry:
+        collectFileEntry(file, descriptor, length);
+        break;
+    default:
+        break;
+    }
+    return 1;
+}
+
+bool DiscEntry_BuildPath(const DiscEntry* entry, char out[kMaxDiscPath]) {
+    out[0] = 0;
+    std::vector<const DiscEntry*> chain;
+    for (const DiscEntry* e = entry; e; e = e->parent) {
+        chain.push_back(e);
+        if (chain.size() > kMaxDiscPath) return false; // every level adds at least one byte
+    }
+    std::string path;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (!extendPath(path, *it)) return false;
+    }
+    std::memcpy(out, path.c_str(), path.size() + 1);
+    return true;
+}
+
+DiscEntry* DiscEntry_FindPath(TvxDiscFile* file, const char* path) {
+    if (!path) return nullptr;
+    if (!UdfReader_Open(file->recHandle, DiscEntry_Collect, file)) return nullptr;
+    std::string request = path;
+    for (char& c : request) {
+        if (c == '\\') c = '/';
+    }
+    if (request.size() >= kMaxDiscPath) return nullptr;
+
+    // Parents come before their children in the list, so each path is built once from its
+    // parent's; entries whose path is too long have none and cannot be found.
+    std::unordered_map<const DiscEntry*, std::string> paths;
+    for (DiscEntry* e = &file->rootEntry; e; e = e->next) {
+        std::string p;
+        if (e->parent) {
+            auto it = paths.find(e->parent);
+            if (it == paths.end()) continue;
+            p = it->second;
+        }
+        if (!extendPath(p, e)) continue;
+        if (p == request) return e;
+        paths.emplace(e, std::move(p));
+    }
+    return nullptr;
+}
+
+} // namespace tvx

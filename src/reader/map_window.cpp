@@ -1,0 +1,161 @@
+#include "reader/map_window.h"
+
+#include "mmc/commands.h"
+#include "reader/disc_file.h"
+#include "recording/engine.h"
+#include "reader/udf_reader.h"
+
+#include <cstring>
+#include <new>
+
+namespace tvx {
+
+static_assert(sizeof(MapWindow) <= MapWindow::kDataOffset, "window header fits before its data");
+
+MapWindow* MapWindow_Create(MapWindowList& list, uint64_t start, uint32_t count, uint32_t mode) {
+    const size_t length = static_cast<size_t>(count) * kSectorSize;
+    void* raw = ::operator new(MapWindow::kDataOffset + length, std::align_val_t{64},
+                               std::nothrow);
+    if (!raw) return nullptr;
+    MapWindow* window = new (raw) MapWindow;
+    window->start = start;
+    window->length = static_cast<uint32_t>(length);
+    window->mode = mode;
+    // Cleared, so bytes past the end of a file never show old heap contents.
+    std::memset(window->data(), 0, length);
+    window->link.prev = &list.head;
+    window->link.next = list.head.next;
+    if (list.head.next) list.head.next->prev = &window->link;
+    list.head.next = &window->link;
+    return window;
+}
+
+MapWindow* MapWindow_Find(MapWindowList& list, const void* data) {
+    for (MapWindowLink* link = list.head.next; link; link = link->next) {
+        MapWindow* window = reinterpret_cast<MapWindow*>(link);
+        if (window->data() == data) return window;
+    }
+    return nullptr;
+}
+
+void MapWindow_Unlink(MapWindow* window) {
+    window->link.prev->next = window->link.next;
+    if (window->link.next) window->link.next->prev = window->link.prev;
+    window->~MapWindow();
+    ::operator delete(window, std::align_val_t{64});
+}
+
+void MapWindow_FreeAll(MapWindowList& list) {
+    while (list.head.next) MapWindow_Unlink(reinterpret_cast<MapWindow*>(list.head.next));
+}
+
+TvxDiscFile* MapWindow_Owner(void* data) {
+    MapWindowLink* link = reinterpret_cast<MapWindowLink*>(static_cast<uint8_t*>(data) -
+                                                           MapWindow::kDataOffset);
+    while (link->prev) link = link->prev;
+    return reinterpret_cast<MapWindowList*>(link)->owner;
+}
+
+namespace {
+
+MapWindow* windowOf(void* data) {
+    if (!data) return nullptr;
+    TvxDiscFile* file = MapWindow_Owner(data);
+    return file ? MapWindow_Find(file->windows, data) : nullptr;
+}
+
+// Writes a file window back through the file's extents, from the window's own start.
+int writeFileWindow(DiscFile* file, MapWindow* window) {
+    if (window->start >= file->openEntry->size) return 0;
+    DiscPiece pieces[kMaxEntryExtents];
+    const uint32_t made = DiscFile_MapRange(file, window->start, window->length, pieces);
+    int ok = 1;
+    uint32_t offset = 0;
+    for (uint32_t i = 0; i < made; ++i) {
+        const DiscPiece& piece = pieces[i];
+        // Whole sectors are written from the window: a piece that does not start on a sector
+        // of both the disc and the window would carry bytes that belong elsewhere.
+        if (piece.skip != 0 || offset % kSectorSize != 0) {
+            ok = 0;
+        } else if (DiscFile_WriteSectors(file->recHandle, window->data() + offset, piece.sector,
+                                         piece.byteCount) != piece.byteCount) {
+            ok = 0;
+        }
+        offset += piece.byteCount;
+    }
+    return ok;
+}
+
+} // namespace
+
+} // namespace tvx
+
+using tvx::MapWindow;
+
+extern "C" {
+
+void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t count, uint32_t mode) {
+    if (count == 0 || count > tvx::kMaxWindowSectors) return nullptr;
+    if (mode > tvx::kWindowFile) return nullptr;
+    uint64_t start = first;
+    if (mode == tvx::kWindowPartition) start = static_cast<uint64_t>(first) + file->partitionStart;
+    if (mode == tvx::kWindowFile) {
+        start = static_cast<uint64_t>(first) * tvx::kSectorSize;
+        if (start >= file->openEntry->size) return nullptr;
+    } else if (start + count > 0x100000000ull) {
+        return nullptr; // beyond the 32-bit sector addresses of the commands
+    }
+    MapWindow* window = tvx::MapWindow_Create(file->windows, start, count, mode);
+    if (!window) return nullptr;
+
+    bool ok = false;
+    if (mode == tvx::kWindowFile) {
+        TVX_SeekFile(file, static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32),
+                     TVX_SEEK_SET);
+        uint32_t got = 0;
+        ok = TVX_ReadFile(file, window->data(), window->length, &got) != 0;
+        TVX_SeekFile(file, static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32),
+                     TVX_SEEK_SET);
+    } else {
+        ok = tvx::DiscFile_ReadSectors(file->recHandle, window->data(),
+                                       static_cast<uint32_t>(start), window->length) != 0;
+    }
+    // A window that failed to open is freed at once: the host has no address for it.
+    if (!ok) {
+        tvx::MapWindow_Unlink(window);
+        return nullptr;
+    }
+    return window->data();
+}
+
+int32_t TVX_CALL TVX_SyncMMap(void* data) {
+    MapWindow* window = tvx::windowOf(data);
+    if (!window) return 0;
+    TvxDiscFile* file = tvx::MapWindow_Owner(data);
+    tvx::RecHandle* handle = file->recHandle;
+    TVX_DiscInfo info = {};
+    if (TVX_GetDiscInfo(handle, &info) < 0) return 0;
+    handle->discInfo = info;
+
+    int result = 0;
+    if (window->mode == tvx::kWindowFile) {
+        result = tvx::writeFileWindow(file, window);
+    } else {
+        result = tvx::DiscFile_WriteSectors(handle, window->data(),
+                                            static_cast<uint32_t>(window->start),
+                                            window->length) == window->length;
+    }
+    // The drive is flushed and the disc closed whatever the write gave.
+    tvx::Rec_FlushAndSync(handle);
+    tvx::Rec_CloseAndWait(handle, tvx::kCloseCompact);
+    return result;
+}
+
+int32_t TVX_CALL TVX_CloseMMap(void* data) {
+    MapWindow* window = tvx::windowOf(data);
+    if (!window) return 0;
+    tvx::MapWindow_Unlink(window);
+    return 1;
+}
+
+} // extern "C"

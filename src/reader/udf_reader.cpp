@@ -1,0 +1,160 @@
+#include "reader/udf_reader.h"
+
+#include "image/udf_tag.h"
+#include "mmc/byte_order.h"
+#include "mmc/commands.h"
+
+#include <vector>
+
+namespace tvx {
+
+namespace {
+
+// Anchor extents: main sequence at 16, reserve at 24.
+constexpr size_t kAnchorMainOffset = 16;
+constexpr size_t kAnchorReserveOffset = 24;
+constexpr size_t kPartitionStartOffset = 188;
+constexpr size_t kPartitionLengthOffset = 192;
+constexpr size_t kLvdFileSetOffset = 248; // long_ad: length, block, partition
+constexpr size_t kLvdIntegrityOffset = 432; // extent_ad
+constexpr size_t kFsdRootOffset = 400; // long_ad
+// Candidates outside [16, 0xFFFFFFEF] are not probed.
+constexpr uint32_t kLowestCandidate = 16;
+constexpr uint32_t kHighestCandidate = 0xFFFFFFEF;
+
+int readSector(RecHandle* handle, uint8_t* sector, uint32_t lba) {
+    return Mmc_Read10(handle, sector, kSectorSize, lba, 1);
+}
+
+int visit(UdfVisitor visitor, void* context, const uint8_t* descriptor, size_t length) {
+    return visitor ? visitor(context, descriptor, length, nullptr) : 1;
+}
+
+} // namespace
+
+int UdfReader_ProbeAnchor(RecHandle* handle, uint32_t sector) {
+    uint8_t buffer[kSectorSize];
+    if (!readSector(handle, buffer, sector)) return 0;
+    return UDF_CheckTag(buffer, sizeof buffer, kTagAnchor, sector) ? 1 : 0;
+}
+
+uint32_t UdfReader_FindAnchor(RecHandle* handle) {
+    DiscInformation disc;
+    if (!Mmc_ReadDiscInfo(handle, &disc)) return kDefaultAnchorSector;
+    for (uint32_t track = disc.firstTrackInLastSession; track <= disc.lastTrackInLastSession;
+         ++track) {
+        TrackInformation info;
+        if (!Mmc_ReadTrackInfo(handle, track, &info)) continue;
+        const uint32_t s = info.trackStart;
+        const uint32_t z = info.trackSize;
+        const uint32_t r = info.lastRecorded;
+        const uint32_t candidates[] = {s + 256, s + 512, r, r - 256, r - 512,
+                                       s + z,   s + z - 256, s + z - 512};
+        for (uint32_t candidate : candidates) {
+            if (candidate < kLowestCandidate || candidate > kHighestCandidate) continue;
+            for (int attempt = 0; attempt < kAnchorProbeTries; ++attempt) {
+                if (UdfReader_ProbeAnchor(handle, candidate)) return candidate;
+            }
+        }
+    }
+    return kDefaultAnchorSector;
+}
+
+int UdfReader_ReadAnchor(RecHandle* handle, UdfVisitor visitor, void* context,
+                         UdfExtent& sequence) {
+    const uint32_t sector = UdfReader_FindAnchor(handle);
+    uint8_t buffer[kSectorSize];
+    if (!readSector(handle, buffer, sector)) return 0;
+    if (!UDF_CheckTag(buffer, sizeof buffer, kTagAnchor, sector)) return 0;
+    if (!visit(visitor, context, buffer, sizeof buffer)) return 0;
+    size_t at = kAnchorMainOffset;
+    if (GetLe32(buffer + at) == 0) at = kAnchorReserveOffset;
+    sequence.length = GetLe32(buffer + at);
+    sequence.location = GetLe32(buffer + at + 4);
+    return 1;
+}
+
+int UdfReader_ReadVolumeSequence(RecHandle* handle, const UdfExtent& sequence,
+                                 UdfVisitor visitor, void* context, UdfVolumeInfo& volume) {
+    if (sequence.length == 0) return 0;
+    const uint32_t count = (sequence.length - 1) / kSectorSize + 1;
+    uint8_t buffer[kSectorSize];
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!readSector(handle, buffer, sequence.location + i)) return 0;
+        if (!visit(visitor, context, buffer, sizeof buffer)) return 0;
+        switch (GetLe16(buffer)) {
+        case kTagPartition:
+            volume.havePartition = true;
+            volume.partitionStart = GetLe32(buffer + kPartitionStartOffset);
+            volume.partitionLength = GetLe32(buffer + kPartitionLengthOffset);
+            break;
+        case kTagLogicalVolume:
+            volume.fileSetBlock = GetLe32(buffer + kLvdFileSetOffset + 4);
+            volume.integrity.length = GetLe32(buffer + kLvdIntegrityOffset);
+            volume.integrity.location = GetLe32(buffer + kLvdIntegrityOffset + 4);
+            break;
+        case kTagPrimaryVolume:
+        case kTagAnchor:
+        case 3: // Volume Descriptor Pointer
+        case kTagImplUseVolume:
+        case kTagUnallocatedSpace:
+            break;
+        case kTagTerminating:
+            return 1;
+        default:
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int UdfReader_CheckIntegrity(RecHandle* handle, const UdfExtent& integrity, UdfVisitor visitor,
+                             void* context) {
+    uint8_t buffer[kSectorSize];
+    if (!readSector(handle, buffer, integrity.location)) return 0;
+    if (!visit(visitor, context, buffer, sizeof buffer)) return 0;
+    const uint16_t id = GetLe16(buffer);
+    return id == kTagIntegrity || id == kTagTerminating ? 1 : 0;
+}
+
+int UdfReader_ReadFileSet(RecHandle* handle, uint32_t sector, UdfVisitor visitor, void* context,
+                          uint32_t& rootBlock) {
+    uint8_t buffer[kSectorSize];
+    if (!readSector(handle, buffer, sector)) return 0;
+    if (!visit(visitor, context, buffer, sizeof buffer)) return 0;
+    const uint16_t id = GetLe16(buffer);
+    if (id == kTagFileSet) {
+        rootBlock = GetLe32(buffer + kFsdRootOffset + 4);
+        return 1;
+    }
+    return id == kTagTerminating ? 1 : 0;
+}
+
+int UdfReader_Open(RecHandle* handle, UdfVisitor visitor, void* context) {
+    if (!Mmc_TestUnitReady(handle)) return 0;
+    uint32_t lastLba = 0;
+    if (!Mmc_ReadCapacity(handle, &lastLba)) return 0;
+    Mmc_SetSpeed(handle, kSpeedFastest, kSpeedFastest);
+
+    UdfExtent sequence;
+    if (!UdfReader_ReadAnchor(handle, visitor, context, sequence)) return 0;
+    UdfVolumeInfo volume;
+    if (!UdfReader_ReadVolumeSequence(handle, sequence, visitor, context, volume)) return 0;
+    if (!UdfReader_CheckIntegrity(handle, volume.integrity, visitor, context)) return 0;
+    // Without a File Set Descriptor the walk starts at the file set's own block and fails there.
+    uint32_t rootBlock = volume.fileSetBlock;
+    if (!UdfReader_ReadFileSet(handle, volume.partitionStart + volume.fileSetBlock, visitor,
+                               context, rootBlock)) {
+        return 0;
+    }
+    UdfWalk walk;
+    walk.handle = handle;
+    walk.partitionStart = volume.partitionStart;
+    // A volume without a partition length is bounded by the disc itself.
+    walk.partitionLength = volume.partitionLength ? volume.partitionLength : lastLba + 1;
+    walk.visitor = visitor;
+    walk.context = context;
+    return UdfReader_VisitIcb(walk, rootBlock);
+}
+
+} // namespace tvx
