@@ -1,0 +1,155 @@
+#include "vdrive/medium.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace tvx::vdrive {
+
+MediumClass ClassOf(MediumKind kind) {
+    switch (kind) {
+    case MediumKind::DvdR:
+    case MediumKind::DvdRwSequential:
+    case MediumKind::DvdPlusR:
+    case MediumKind::DvdPlusRDualLayer:
+    case MediumKind::DvdRDualLayer:
+        return MediumClass::Sequential;
+    case MediumKind::DvdRwRestricted:
+    case MediumKind::DvdRam:
+    case MediumKind::DvdPlusRw:
+        return MediumClass::RandomWritable;
+    default:
+        return MediumClass::Pressed;
+    }
+}
+
+bool IsPlus(MediumKind kind) {
+    return kind == MediumKind::DvdPlusR || kind == MediumKind::DvdPlusRw ||
+           kind == MediumKind::DvdPlusRDualLayer;
+}
+
+bool IsDash(MediumKind kind) {
+    return kind == MediumKind::DvdR || kind == MediumKind::DvdRwSequential ||
+           kind == MediumKind::DvdRwRestricted || kind == MediumKind::DvdRDualLayer;
+}
+
+uint32_t Medium::nextTrackNumber() const {
+    return layout.tracks.empty() ? 1 : layout.tracks.back().number + 1;
+}
+
+uint32_t Medium::invisibleStart() const {
+    if (layout.tracks.empty()) return 0;
+    const Track& last = layout.tracks.back();
+    return last.start + (last.closed || last.reserved ? last.size : last.recorded);
+}
+
+Track* Medium::openTrack() {
+    for (Track& t : layout.tracks)
+        if (!t.closed && t.session == openSessionNumber()) return &t;
+    return nullptr;
+}
+
+Track* Medium::track(uint32_t number) {
+    for (Track& t : layout.tracks)
+        if (t.number == number) return &t;
+    return nullptr;
+}
+
+uint32_t Medium::readableEnd() const {
+    switch (ClassOf(kind)) {
+    case MediumClass::Pressed:
+        return capacity;
+    case MediumClass::RandomWritable:
+        if (kind == MediumKind::DvdPlusRw && format == BackgroundFormat::None) return 0;
+        return capacity;
+    case MediumClass::Sequential:
+        break;
+    }
+    uint32_t end = 0;
+    for (const Track& t : layout.tracks) end = t.start + t.recorded;
+    return end;
+}
+
+uint8_t Medium::lastSessionState() const {
+    if (layout.status == DiscStatus::Finalised) return 3;
+    for (const Track& t : layout.tracks)
+        if (t.session == openSessionNumber()) return 1;
+    return 0;
+}
+
+std::string Medium::StatePath(const std::string& backingFile) { return backingFile + ".state"; }
+
+bool Medium::saveState() {
+    stateDirty = false;
+    if (backingFile.empty()) return true;
+    std::string path = StatePath(backingFile);
+    std::string temp = path + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        if (!out) return false;
+        out << "kind=" << MediumName(kind) << "\n"
+            << "capacity=" << capacity << "\n"
+            << "status=" << static_cast<int>(layout.status) << "\n"
+            << "closedSessions=" << layout.closedSessions << "\n"
+            << "format=" << static_cast<int>(format) << "\n"
+            << "formattedBlocks=" << formattedBlocks << "\n"
+            << "everWritten=" << (everWritten ? 1 : 0) << "\n";
+        for (const Track& t : layout.tracks)
+            out << "track=" << t.number << "," << t.session << "," << t.start << "," << t.size
+                << "," << t.recorded << "," << (t.reserved ? 1 : 0) << "," << (t.closed ? 1 : 0)
+                << "\n";
+        if (!out.flush()) return false;
+    }
+    // Replace in one step so a crash leaves the old or the new state, never half of one.
+    return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+std::unique_ptr<Medium> Medium::Load(const std::string& backingFile) {
+    std::ifstream in(StatePath(backingFile));
+    if (!in) return nullptr;
+    auto m = std::make_unique<Medium>();
+    std::string line;
+    bool haveKind = false;
+    while (std::getline(in, line)) {
+        auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        auto number = [&value]() { return static_cast<uint32_t>(std::stoul(value)); };
+        try {
+            if (key == "kind") {
+                haveKind = MediumFromName(value, m->kind);
+            } else if (key == "capacity") {
+                m->capacity = number();
+            } else if (key == "status") {
+                m->layout.status = static_cast<DiscStatus>(number() & 3);
+            } else if (key == "closedSessions") {
+                m->layout.closedSessions = number();
+            } else if (key == "format") {
+                m->format = static_cast<BackgroundFormat>(number() & 3);
+            } else if (key == "formattedBlocks") {
+                m->formattedBlocks = number();
+            } else if (key == "everWritten") {
+                m->everWritten = number() != 0;
+            } else if (key == "track") {
+                Track t;
+                unsigned reserved = 0, closed = 0;
+                if (std::sscanf(value.c_str(), "%u,%u,%u,%u,%u,%u,%u", &t.number, &t.session,
+                                &t.start, &t.size, &t.recorded, &reserved, &closed) != 7)
+                    return nullptr;
+                t.reserved = reserved != 0;
+                t.closed = closed != 0;
+                m->layout.tracks.push_back(t);
+            }
+        } catch (...) {
+            return nullptr;
+        }
+    }
+    if (!haveKind || m->kind == MediumKind::None || m->capacity == 0) return nullptr;
+    bool pressed = ClassOf(m->kind) == MediumClass::Pressed;
+    m->store = MakeFileStore(backingFile, false, pressed, 0);
+    if (!m->store) return nullptr;
+    m->backingFile = backingFile;
+    return m;
+}
+
+} // namespace tvx::vdrive
