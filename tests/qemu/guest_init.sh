@@ -1,0 +1,38 @@
+#!/bin/busybox sh
+# The guest's init: load the drive modules, run the checker, compare checksums, power off.
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mount -t tmpfs tmp /tmp
+
+for m in $(cat /modules.order); do insmod /modules/$m.ko 2>/dev/null; done
+
+for word in $(cat /proc/cmdline); do
+    case $word in
+    tvxbus=*) bus=${word#tvxbus=} ;;
+    tvxused=*) used=${word#tvxused=} ;;
+    esac
+done
+
+i=0
+while [ ! -e /dev/sr0 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+[ -e /dev/sr0 ] || echo "FAIL device: /dev/sr0 did not appear"
+
+echo  # the console may start with terminal control bytes
+mkdir -p /tmp/out
+TMPDIR=/tmp /guest_check "$bus" "$used" /files.txt /tmp/out
+rc=$?
+
+cd /tmp/out
+while read -r sum path; do
+    if [ -f "$path" ] && [ "$(sha256sum "$path" | cut -d' ' -f1)" = "$sum" ]; then
+        echo "PASS checksum ${path#.}"
+    else
+        echo "FAIL checksum ${path#.}: content differs from the source"
+        rc=1
+    fi
+done < /checksums.txt
+
+echo "GUEST-END rc=$rc"
+poweroff -f

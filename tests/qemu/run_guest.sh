@@ -1,0 +1,93 @@
+#!/bin/bash
+# Boots Debian's kernel under QEMU with a disc image in an emulated CD/DVD drive and runs the
+# statically linked guest_check inside it. Fails on any failed check, and plainly when QEMU
+# cannot start.
+#
+# Usage: run_guest.sh <guest_check binary> <disc image> <source folder> <ide|scsi> <work dir>
+# The source folder holds the files that were burned to the disc, at the same paths.
+set -euo pipefail
+
+checker=$1 image=$2 source=$3 bus=$4 work=$5
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$work"
+
+fail() { echo "qemu harness: $*" >&2; exit 1; }
+command -v qemu-system-x86_64 >/dev/null || fail "qemu-system-x86_64 is missing (package qemu-system-x86)"
+busybox=$(command -v busybox || true)
+[ -n "$busybox" ] && file -L "$busybox" 2>/dev/null | grep -q 'statically linked' ||
+    busybox=/bin/busybox
+[ -x "$busybox" ] || fail "busybox (static) is missing (package busybox-static)"
+command -v modinfo >/dev/null || fail "modinfo is missing (package kmod)"
+
+# Debian's kernel, taken from its package without installing it into the system.
+kernel_root=$work/kernel
+if [ ! -d "$kernel_root/lib/modules" ]; then
+    pkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2; exit}')
+    [ -n "$pkg" ] || fail "cannot find the kernel package behind linux-image-amd64"
+    (cd "$work" && apt-get download "$pkg" >/dev/null 2>&1) || fail "cannot download $pkg"
+    dpkg-deb -x "$work/$pkg"_*.deb "$kernel_root"
+    rm -f "$work/$pkg"_*.deb
+fi
+vmlinuz=$(ls "$kernel_root"/boot/vmlinuz-* | head -1)
+kver=$(basename "$(ls -d "$kernel_root"/lib/modules/*)")
+moddir=$kernel_root/lib/modules/$kver/kernel
+
+# Initramfs: busybox, the kernel modules for both controllers (with their dependencies, in load
+# order), the checker, the list of files to read and their checksums.
+root=$work/initramfs-$bus
+rm -rf "$root"
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules}
+cp "$busybox" "$root/bin/busybox"
+cp "$checker" "$root/guest_check"
+declare -A loaded=()
+order=()
+add_module() {
+    local name=$1 file dep
+    [ -n "${loaded[$name]:-}" ] && return
+    file=$(find "$moddir" -name "$name.ko" -print -quit)
+    [ -n "$file" ] || fail "module $name not found in $kver"
+    for dep in $(modinfo -F depends "$file" | tr ',' ' '); do add_module "$dep"; done
+    loaded[$name]=1
+    cp "$file" "$root/modules/"
+    order+=("$name")
+}
+for m in scsi_common scsi_mod cdrom sr_mod sg libata ata_piix virtio_pci virtio_scsi; do
+    add_module "$m"
+done
+printf '%s\n' "${order[@]}" > "$root/modules.order"
+
+(cd "$source" && find . -type f | sed 's|^\.||' | sort) > "$root/files.txt"
+(cd "$source" && find . -type f | sort | xargs -d '\n' sha256sum) > "$root/checksums.txt"
+
+cp "$here/guest_init.sh" "$root/init"
+chmod +x "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs-$bus.gz"
+
+# What the guest should find: the image's size in blocks and the drive's bus kind.
+used=$(( $(stat -c %s "$image") / 2048 ))
+case $bus in
+ide) buskind=1; drive=(-drive "file=$image,format=raw,media=cdrom,if=ide,index=1,readonly=on") ;;
+scsi) buskind=2; drive=(-device virtio-scsi-pci,id=scsi0
+                        -drive "file=$image,format=raw,media=cdrom,if=none,id=cd0,readonly=on"
+                        -device scsi-cd,drive=cd0,bus=scsi0.0) ;;
+*) fail "bus must be ide or scsi" ;;
+esac
+accel=(-accel tcg)
+# KVM only when asked for: on some hosts it is present but unusably slow.
+if [ "${TVX_QEMU_KVM:-0}" = 1 ] && [ -w /dev/kvm ]; then accel=(-accel kvm -accel tcg); fi
+
+log=$work/console-$bus.log
+set +e
+timeout 240 qemu-system-x86_64 "${accel[@]}" -m 512 -nographic -no-reboot \
+    -kernel "$vmlinuz" -initrd "$work/initramfs-$bus.gz" \
+    -append "console=ttyS0 panic=-1 quiet tvxbus=$buskind tvxused=$used" \
+    "${drive[@]}" > "$log" 2>&1
+rc=$?
+set -e
+grep -E '^(PASS|FAIL|INFO|DONE|GUEST)' "$log" || true
+[ $rc -eq 124 ] && fail "QEMU did not finish in time (see $log)"
+grep -q '^GUEST-END' "$log" || fail "QEMU did not start or the guest did not run (exit $rc, see $log)"
+if grep -q '^FAIL' "$log" || ! grep -q '^GUEST-END rc=0' "$log"; then
+    fail "checks failed on the $bus drive (see $log)"
+fi
+echo "qemu harness: every check passed on the $bus drive"
