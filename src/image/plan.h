@@ -81,6 +81,8 @@ struct VolumePlan {
     uint32_t isoDirectorySectors = 0;
     std::vector<IsoDirectory> isoDirectories;
     uint32_t dvdPadding = 0; // 0-15 zero sectors before the partition
+    // Blocks of the partition: the file set's two, then a File Entry and the data of each node.
+    uint32_t partitionLength = 0;
     // The volume set identifier both descriptors carry, made once per layout.
     std::string volumeSetId;
     bool laidOut = false;

@@ -41,7 +41,8 @@ struct WriteRun {
 // memory runs out or the run would not follow the previous one.
 int QueueDescriptor(VolumePlan* plan, uint32_t sector, const uint8_t* descriptor);
 int QueueBytes(VolumePlan* plan, uint32_t sector, const uint8_t* data, uint32_t length);
-int QueueBytes(VolumePlan* plan, uint32_t sector, std::vector<uint8_t> data);
+// The run covers at least `sectors` sectors (zeros after the data).
+int QueueBytes(VolumePlan* plan, uint32_t sector, std::vector<uint8_t> data, uint32_t sectors = 0);
 int QueueFileEntry(VolumePlan* plan, uint32_t sector, const FileNode* node, uint64_t uniqueId);
 int QueueFile(VolumePlan* plan, uint32_t sector, const FileNode* node);
 

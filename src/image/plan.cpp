@@ -1,0 +1,122 @@
+#include "image/plan.h"
+
+#include "image/directory_index.h"
+#include "image/iso_names.h"
+#include "image/plan_nodes.h"
+#include "image/udf_dchars.h"
+
+#include <new>
+
+namespace tvx {
+
+FileNode::FileNode() = default;
+
+FileNode::~FileNode() {
+    // Siblings are released in a loop so a long chain never deepens the stack.
+    FileNode* child = firstChild;
+    while (child) {
+        FileNode* next = child->nextSibling;
+        delete child;
+        child = next;
+    }
+}
+
+void FileNode::setSize(uint64_t bytes) {
+    sizeLow = static_cast<uint32_t>(bytes);
+    sizeHigh = static_cast<uint32_t>(bytes >> 32);
+}
+
+std::unique_ptr<FileNode> Node_New(std::string_view name) {
+    if (name.empty()) return nullptr;
+    if (UDF_DCharsLength(name.data(), name.size()) > kMaxFileIdentifierBytes) return nullptr;
+    auto node = std::make_unique<FileNode>();
+    node->name.assign(name);
+    uint8_t recorded[kMaxFileIdentifierBytes];
+    size_t length = UDF_EncodeDChars(name.data(), name.size(), recorded, sizeof recorded);
+    node->udfName.assign(reinterpret_cast<const char*>(recorded), length);
+    node->udfNameLength = static_cast<uint32_t>(length);
+    return node;
+}
+
+void Node_FillFromHost(FileNode* node, const FindResult& found) {
+    node->attributes = found.attributes;
+    node->setSize((found.attributes & kNodeDirectory) ? 0 : found.size);
+    node->sectorCount = static_cast<uint32_t>((node->size() + kSectorSize - 1) / kSectorSize);
+    node->accessTime = found.accessTime;
+    node->writeTime = found.writeTime;
+    node->creationTime = found.creationTime;
+}
+
+void Node_MakeEmptyDirectory(FileNode* node) {
+    node->attributes = kNodeDirectory;
+    node->setSize(0);
+    node->sectorCount = 0;
+    uint64_t now = host().currentFileTime();
+    node->accessTime = node->writeTime = node->creationTime = now;
+}
+
+bool Node_Link(FileNode* dir, std::unique_ptr<FileNode> node) {
+    if (!Iso_MakeName(dir, node.get(), node->isDirectory())) return false;
+    Dir_LinkHead(dir, node.get());
+    node.release(); // owned by dir's chain from here
+    return true;
+}
+
+std::string_view Path_TrimTrailing(std::string_view path) {
+    while (path.size() > 1 && Path_IsSeparator(path.back())) path.remove_suffix(1);
+    return path;
+}
+
+std::string_view Path_LastComponent(std::string_view path) {
+    path = Path_TrimTrailing(path);
+    if (path.size() == 1 && Path_IsSeparator(path[0])) return {};
+    size_t i = path.size();
+    while (i > 0 && !Path_IsSeparator(path[i - 1])) --i;
+    return path.substr(i);
+}
+
+VolumePlan* Plan_Create(const char* label) {
+    VolumePlan* plan = new (std::nothrow) VolumePlan;
+    if (!plan) return nullptr;
+    plan->label = label ? label : "";
+    Node_MakeEmptyDirectory(&plan->root);
+    plan->directoryCount = 1;
+    plan->fileCount = 0;
+    return plan;
+}
+
+void Plan_Free(VolumePlan* plan) { delete plan; }
+
+uint32_t Plan_CountEntries(const FileNode* first) {
+    uint32_t count = 0;
+    for (const FileNode* n = first; n; n = n->nextSibling) {
+        ++count;
+        if (n->isDirectory()) count += Plan_CountEntries(n->firstChild);
+    }
+    return count;
+}
+
+uint32_t Plan_CountDirectories(const FileNode* first) {
+    uint32_t count = 0;
+    for (const FileNode* n = first; n; n = n->nextSibling) {
+        if (n->isDirectory()) count += 1 + Plan_CountDirectories(n->firstChild);
+    }
+    return count;
+}
+
+FileNode* Plan_AddDirectory(VolumePlan* plan, FileNode* parent, const char* name) {
+    if (!plan || !parent || !name || !parent->isDirectory() || plan->laidOut) return nullptr;
+    try {
+        std::unique_ptr<FileNode> node = Node_New(name);
+        if (!node || Dir_FindExact(parent, node->name)) return nullptr;
+        Node_MakeEmptyDirectory(node.get());
+        FileNode* raw = node.get();
+        if (!Node_Link(parent, std::move(node))) return nullptr;
+        ++plan->directoryCount;
+        return raw;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+} // namespace tvx

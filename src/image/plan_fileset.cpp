@@ -1,0 +1,207 @@
+// File-set entries and path operations in the volume: finding nodes by pattern, removing them,
+// and making the directories and named nodes that a volume path needs.
+#include "image/directory_index.h"
+#include "image/plan.h"
+#include "image/plan_nodes.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace tvx {
+
+namespace {
+
+bool isWildcard(char c) { return c == '*' || c == '?'; }
+
+// Byte-wise pattern match: '*' any run without separators, '?' one non-separator byte, either
+// separator matches either, ASCII letters compare case-insensitively.
+bool matchPattern(std::string_view pattern, std::string_view name) {
+    size_t p = 0, n = 0;
+    size_t starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = ++p;
+            starN = n;
+            continue;
+        }
+        if (p < pattern.size()) {
+            char pc = pattern[p], nc = name[n];
+            bool one = pc == '?' ? !Path_IsSeparator(nc)
+                       : Path_IsSeparator(pc) ? Path_IsSeparator(nc)
+                                             : AsciiUpper(pc) == AsciiUpper(nc);
+            if (one) {
+                ++p;
+                ++n;
+                continue;
+            }
+        }
+        // Let the last '*' take one more byte, which it never may when that is a separator.
+        if (starP == std::string_view::npos || Path_IsSeparator(name[starN])) return false;
+        p = starP;
+        n = ++starN;
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::vector<std::string_view> splitComponents(std::string_view path) {
+    std::vector<std::string_view> parts;
+    size_t i = 0;
+    while (i < path.size()) {
+        size_t j = i;
+        while (j < path.size() && !Path_IsSeparator(path[j])) ++j;
+        if (j > i) parts.push_back(path.substr(i, j - i));
+        i = j + 1;
+    }
+    return parts;
+}
+
+// The entries of dir that match component, in chain order.
+void matches(const FileNode* dir, std::string_view component, std::vector<FileNode*>& out) {
+    bool literal = true;
+    for (char c : component) literal = literal && !isWildcard(c);
+    if (literal) {
+        Dir_FindNoCase(dir, component, out);
+        return;
+    }
+    out.clear();
+    for (FileNode* c = dir->firstChild; c; c = c->nextSibling) {
+        if (matchPattern(component, c->name)) out.push_back(c);
+    }
+}
+
+FileNode* search(FileNode* dir, const std::vector<std::string_view>& parts, size_t k) {
+    std::vector<FileNode*> found;
+    matches(dir, parts[k], found);
+    if (k + 1 == parts.size()) return found.empty() ? nullptr : found.front();
+    for (FileNode* candidate : found) {
+        // Backtracking: a later match of this component may hold the rest of the path.
+        if (FileNode* hit = search(candidate, parts, k + 1)) return hit;
+    }
+    return nullptr;
+}
+
+FileNode* rootOf(FileNode* node) {
+    while (node->parent) node = node->parent;
+    return node;
+}
+
+// The leaf name with the characters that no name may hold replaced by '_'.
+std::string cleanName(std::string_view name) {
+    static const char kForbidden[] = "\\/:*?\"<>|";
+    std::string out(name);
+    for (size_t i = 0; i < out.size();) {
+        size_t step = host().ansiCharLength(out.data() + i, out.size() - i);
+        if (step == 0) step = 1;
+        if (step == 1 && std::strchr(kForbidden, out[i]) && out[i] != '\0') out[i] = '_';
+        i += step;
+    }
+    return out;
+}
+
+// A new node under a cleaned leaf name in dir: a directory made from nothing, or (with source)
+// a node with the host object's attributes. Null on a name clash or an unrecordable name.
+FileNode* makeNamedNode(FileNode* dir, std::string_view leaf, const FindResult* source) {
+    if (!dir->isDirectory()) return nullptr;
+    std::string name = cleanName(leaf);
+    if (Dir_FindExact(dir, name)) return nullptr;
+    std::unique_ptr<FileNode> node = Node_New(name);
+    if (!node) return nullptr;
+    if (source) {
+        Node_FillFromHost(node.get(), *source);
+    } else {
+        Node_MakeEmptyDirectory(node.get());
+    }
+    FileNode* raw = node.get();
+    return Node_Link(dir, std::move(node)) ? raw : nullptr;
+}
+
+void splitLeaf(std::string_view path, std::string_view& parentPath, std::string_view& leaf) {
+    size_t i = path.size();
+    while (i > 0 && !Path_IsSeparator(path[i - 1])) --i;
+    leaf = path.substr(i);
+    parentPath = i > 0 ? path.substr(0, i - 1) : std::string_view();
+}
+
+FileNode* makeDirectoryPath(VolumePlan* plan, std::string_view path) {
+    path = Path_TrimTrailing(path);
+    if (splitComponents(path).empty()) return &plan->root;
+    std::string copy(path);
+    if (FileNode* existing = Plan_FindNode(&plan->root, copy.c_str())) {
+        return existing->isDirectory() ? existing : nullptr;
+    }
+    std::string_view parentPath, leaf;
+    splitLeaf(path, parentPath, leaf);
+    FileNode* parent = makeDirectoryPath(plan, parentPath);
+    if (!parent || !parent->isDirectory()) return nullptr;
+    FileNode* made = makeNamedNode(parent, leaf, nullptr);
+    if (made) ++plan->directoryCount;
+    return made;
+}
+
+} // namespace
+
+FileNode* Plan_FindNode(FileNode* start, const char* path) {
+    if (!start || !path || !start->isDirectory()) return nullptr;
+    std::string_view p(path);
+    if (p.size() > kMaxVolumePath) return nullptr;
+    try {
+        if (!p.empty() && Path_IsSeparator(p[0])) start = rootOf(start);
+        std::vector<std::string_view> parts = splitComponents(p);
+        if (parts.empty()) return start;
+        return search(start, parts, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+int Plan_RemoveNode(VolumePlan* plan, FileNode* start, const char* path, bool removeNonEmpty) {
+    if (!plan || plan->laidOut) return 0;
+    FileNode* node = Plan_FindNode(start, path);
+    if (!node || !node->parent) return 0;
+    if (!removeNonEmpty && node->firstChild) return 0;
+    uint32_t directories = Plan_CountDirectories(node->firstChild);
+    uint32_t entries = Plan_CountEntries(node->firstChild);
+    uint32_t files = entries - directories;
+    if (node->isDirectory()) {
+        ++directories;
+    } else {
+        ++files;
+    }
+    Dir_Unlink(node);
+    plan->directoryCount -= directories;
+    plan->fileCount -= files;
+    delete node;
+    return 1;
+}
+
+int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* sourcePath) {
+    if (!plan || plan->laidOut || !volumePath || !sourcePath) return 0;
+    std::string_view path = Path_TrimTrailing(volumePath);
+    if (path.size() > kMaxVolumePath || std::strlen(sourcePath) > kMaxVolumePath) return 0;
+    try {
+        if (FileNode* existing = Plan_FindNode(&plan->root, volumePath)) {
+            if (existing == &plan->root) return 0;
+            if (!Plan_RemoveNode(plan, &plan->root, volumePath, true)) return 0;
+        }
+        std::string_view parentPath, leaf;
+        splitLeaf(path, parentPath, leaf);
+        if (leaf.empty()) return 0;
+        FileNode* parent = makeDirectoryPath(plan, parentPath);
+        if (!parent) return 0;
+        std::vector<FindResult> found;
+        if (!host().findFiles(sourcePath, found) || found.size() != 1) return 0;
+        // A folder given as a file would be recorded without its contents: refused.
+        if (found.front().attributes & kNodeDirectory) return 0;
+        FileNode* node = makeNamedNode(parent, leaf, &found.front());
+        if (!node) return 0;
+        node->sourcePath = sourcePath;
+        ++plan->fileCount;
+        return 1;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}
+
+} // namespace tvx

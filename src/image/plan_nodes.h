@@ -1,0 +1,28 @@
+// Making nodes: names in recorded form, host attributes, linking into a directory. Shared by
+// the folder scan and the file-set operations.
+#pragma once
+
+#include "image/plan.h"
+#include "platform/host.h"
+
+#include <memory>
+#include <string_view>
+
+namespace tvx {
+
+// A node with the name and its UDF form; null when the name is empty or its recorded form
+// would not fit a File Identifier (255 bytes).
+std::unique_ptr<FileNode> Node_New(std::string_view name);
+// Attributes, size, sector count and times of a host object.
+void Node_FillFromHost(FileNode* node, const FindResult& found);
+// A directory made from nothing: attribute 0x10 only, size 0, the current time.
+void Node_MakeEmptyDirectory(FileNode* node);
+// Gives the node its ISO name in dir and links it at the head of dir's chain.
+bool Node_Link(FileNode* dir, std::unique_ptr<FileNode> node);
+// Strips trailing separators ('/' or '\'), keeping a lone one.
+std::string_view Path_TrimTrailing(std::string_view path);
+// The last component of a path (after trimming trailing separators).
+std::string_view Path_LastComponent(std::string_view path);
+inline bool Path_IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+} // namespace tvx
