@@ -62,7 +62,7 @@ void Drive::advanceBackgroundFormat() {
         return;
     uint64_t elapsed = clock.nowMs() - formatSinceMs_;
     uint64_t total = std::max<uint32_t>(model.timing.backgroundFormatMs, 1);
-    uint64_t done = formatBaseBlocks_ + elapsed * medium->capacity / total;
+    uint64_t done = formatBaseBlocks_ + elapsed * RealCapacity(medium->kind) / total;
     medium->formattedBlocks = static_cast<uint32_t>(std::min<uint64_t>(done, medium->capacity));
     if (medium->formattedBlocks >= medium->capacity) medium->format = BackgroundFormat::Complete;
 }
@@ -157,7 +157,7 @@ Reply Drive::closeTrackSession(const Command& c) {
         if (function == kCloseSession) duration = tm.finaliseMs;
         if (function == kFinishFormat && m.format != BackgroundFormat::Complete) {
             uint64_t left = m.capacity - std::min(m.formattedBlocks, m.capacity);
-            duration = tm.closeTrackMs + left * tm.backgroundFormatMs / std::max<uint32_t>(m.capacity, 1);
+            duration = tm.closeTrackMs + left * tm.backgroundFormatMs / RealCapacity(m.kind);
         }
         startWork(Work::PlusRwClose, duration, function, 0, immediate);
         return {};

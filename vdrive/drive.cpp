@@ -94,6 +94,7 @@ void Drive::closeTray() {
 }
 
 bool Drive::updateBusy() {
+    advanceBackgroundFormat();
     while (busy.due(clock.nowMs())) {
         BusyOp op = busy.op();
         busy.clear();

@@ -61,7 +61,8 @@ struct Timing {
     uint32_t closeTrackMs = 4000;    // CLOSE TRACK (04/07)
     uint32_t finaliseMs = 30000;     // closing a session / finalising a disc (04/07)
     uint32_t formatStartMs = 5000;   // DVD+RW FORMAT UNIT until writes are taken (04/04)
-    uint32_t backgroundFormatMs = 600000; // DVD+RW background format of the whole disc
+    // DVD+RW background format of a disc of real size; a smaller disc takes proportionally less.
+    uint32_t backgroundFormatMs = 240000;
     uint32_t quickBlankMs = 60000;   // BLANK minimal (04/07)
     uint32_t fullBlankMs = 900000;   // BLANK full (04/07)
 };
