@@ -1,11 +1,19 @@
 // The Transport: twelve operations that carry one SCSI command to a drive, in slot order. Two
-// backends provide them (pass-through and ASPI); TVX_Initialize chooses one for the process.
+// backends provide them (pass-through and ASPI); TVX_Initialize chooses one for the process, and
+// the rest of the library calls only the front below.
 //
 // Contract:
-// - A Device is the backend's opened-drive record; it starts with a DeviceHeader.
-// - Execute uses the caller's data buffer directly (no copy); the buffer stays the caller's.
-// - The getters describe the last Execute on the same Device until the next one.
-// - Execute on one Device must not run concurrently; the front's DeviceMutex serialises it.
+// - A Device is the backend's opened-drive record; it starts with a DeviceHeader. OpenByName,
+//   OpenByAddress and Enumerate create Devices; whoever receives one (the enumeration callback
+//   included) owns it and closes it with Close, which releases everything it holds.
+// - Execute uses the caller's data buffer directly (no copy); the buffer and the CommandRecord
+//   stay the caller's and need to live only until Execute returns. A call without buffer or with
+//   length 0 has no data phase, whatever the record's direction says.
+// - Execute answers 1 only when the command completed with good status. The getters describe
+//   the last Execute on the same Device and stay valid until the next one.
+// - Execute and the getters on one Device must not run concurrently; the front's DeviceMutex
+//   serialises single commands across threads and processes. Different Devices are independent.
+// - Enumerate, the opens and Close run while no other call uses the transport.
 #pragma once
 
 #include "platform/host.h"

@@ -5,6 +5,8 @@
 #include "platform/clock.h"
 #include "platform/host.h"
 
+#include <mutex>
+
 namespace tvx {
 
 class PosixHost : public Host {
@@ -27,11 +29,43 @@ public:
     bool utf16ToAnsi(std::u16string_view text, std::string& out) override;
     size_t ansiCharLength(const char* text, size_t remaining) override;
 
+    // Named mutexes: a lock file per name in a shared runtime folder, locked with flock, so the
+    // kernel releases it when its holder dies. Events are process-local.
+    HostHandle openMutex(const std::string& name) override;
+    HostHandle createMutex(const std::string& name) override;
+    void waitMutex(HostHandle mutex) override;
+    void releaseMutex(HostHandle mutex) override;
+    void closeMutex(HostHandle mutex) override;
+    // The folder of the lock files (default: /run/lock, else the temporary directory).
+    void setMutexDirectory(std::string directory);
+
+    HostHandle createEvent(bool manualReset, bool signalled) override;
+    void setEvent(HostHandle event) override;
+    void resetEvent(HostHandle event) override;
+    bool waitEvent(HostHandle event, uint32_t milliseconds) override;
+    void closeEvent(HostHandle event) override;
+
+    // Optical devices /dev/sr0, /dev/sr1... are the CD-ROM drives D:, E:... in device order.
+    // "\\.\D:" opens the device read-write and non-blocking; the pass-through request becomes
+    // SG_IO, the address query SCSI_IOCTL_GET_IDLUN, the adapter's bus type comes from sysfs
+    // and exclusive access is an exclusive lock on the open device.
+    uint32_t logicalDrives() override;
+    uint32_t driveType(const std::string& root) override;
+    HostHandle createDeviceFile(const std::string& path, uint32_t access, uint32_t share,
+                                uint32_t flags) override;
+    bool deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength, void* out,
+                         uint32_t outLength, uint32_t* returned) override;
+    void closeDevice(HostHandle device) override;
+
 protected:
     static void setLastError(uint32_t code);
 
 private:
+    std::string mutexDirectory();
+
     SystemClock clock_;
+    std::mutex mutexDirectoryLock_;
+    std::string mutexDirectory_;
 };
 
 // Conversions between Unix time and file times (100 ns units since 1601-01-01 UTC).

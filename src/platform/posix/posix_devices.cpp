@@ -1,0 +1,242 @@
+// The device part of the native host: optical devices as CD-ROM drive letters, and the
+// pass-through controls carried out with the kernel's SCSI ioctls.
+#include "platform/pass_through.h"
+#include "platform/posix/posix_host.h"
+#include "platform/posix/sg_translate.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <scsi/scsi.h>
+#include <scsi/sg.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tvx {
+
+namespace {
+
+constexpr char kFirstCdLetter = 'D';
+constexpr char kLastLetter = 'Z';
+
+struct PosixDevice {
+    int fd = -1;
+    std::string blockName; // sr0
+    bool exclusive = false;
+};
+
+// The sr devices in device order.
+std::vector<unsigned> OpticalDeviceNumbers() {
+    std::vector<unsigned> numbers;
+    DIR* dir = ::opendir("/dev");
+    if (!dir) return numbers;
+    while (struct dirent* e = ::readdir(dir)) {
+        const char* name = e->d_name;
+        if (std::strncmp(name, "sr", 2) != 0 || !name[2]) continue;
+        bool digits = true;
+        for (const char* p = name + 2; *p; ++p) digits = digits && std::isdigit(static_cast<unsigned char>(*p));
+        if (digits) numbers.push_back(static_cast<unsigned>(std::strtoul(name + 2, nullptr, 10)));
+    }
+    ::closedir(dir);
+    std::sort(numbers.begin(), numbers.end());
+    size_t letters = kLastLetter - kFirstCdLetter + 1;
+    if (numbers.size() > letters) numbers.resize(letters);
+    return numbers;
+}
+
+// The sr device of a drive letter, or -1.
+int DeviceNumberOfLetter(char letter) {
+    letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    if (letter < kFirstCdLetter || letter > kLastLetter) return -1;
+    std::vector<unsigned> numbers = OpticalDeviceNumbers();
+    size_t i = static_cast<size_t>(letter - kFirstCdLetter);
+    return i < numbers.size() ? static_cast<int>(numbers[i]) : -1;
+}
+
+// "D:\" (or "D:") names the drive letter D; anything else names none.
+char LetterOfRoot(const std::string& root) {
+    if (root.size() < 2 || root[1] != ':' || !std::isalpha(static_cast<unsigned char>(root[0])))
+        return 0;
+    if (root.size() > 3 || (root.size() == 3 && root[2] != '\\')) return 0;
+    return root[0];
+}
+
+// "\\.\D:" names the drive letter D.
+char LetterOfDevicePath(const std::string& path) {
+    if (path.size() != 6 || path.compare(0, 4, "\\\\.\\") != 0 || path[5] != ':') return 0;
+    return std::isalpha(static_cast<unsigned char>(path[4])) ? path[4] : 0;
+}
+
+} // namespace
+
+uint32_t PosixHost::logicalDrives() {
+    uint32_t mask = 0;
+    size_t count = OpticalDeviceNumbers().size();
+    for (size_t i = 0; i < count; ++i) mask |= 1u << (kFirstCdLetter - 'A' + i);
+    return mask;
+}
+
+uint32_t PosixHost::driveType(const std::string& root) {
+    char letter = LetterOfRoot(root);
+    return letter && DeviceNumberOfLetter(letter) >= 0 ? DRIVE_CDROM : DRIVE_NO_ROOT_DIR;
+}
+
+HostHandle PosixHost::createDeviceFile(const std::string& path, uint32_t, uint32_t, uint32_t) {
+    char letter = LetterOfDevicePath(path);
+    int number = letter ? DeviceNumberOfLetter(letter) : -1;
+    if (number < 0) {
+        setLastError(ENOENT);
+        return nullptr;
+    }
+    std::string blockName = "sr" + std::to_string(number);
+    int fd = ::open(("/dev/" + blockName).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        setLastError(static_cast<uint32_t>(errno));
+        return nullptr;
+    }
+    auto* device = new PosixDevice;
+    device->fd = fd;
+    device->blockName = std::move(blockName);
+    return device;
+}
+
+void PosixHost::closeDevice(HostHandle handle) {
+    auto* device = static_cast<PosixDevice*>(handle);
+    if (!device) return;
+    ::close(device->fd); // also ends an exclusive lock
+    delete device;
+}
+
+bool PosixHost::deviceIoControl(HostHandle handle, uint32_t code, void* in, uint32_t inLength,
+                                void* out, uint32_t outLength, uint32_t* returned) {
+    auto* device = static_cast<PosixDevice*>(handle);
+    if (returned) *returned = 0;
+    if (!device) {
+        setLastError(EBADF);
+        return false;
+    }
+    switch (code) {
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT: {
+        sg_io_hdr_t hdr;
+        if (!SgIoFromPassThrough(in, inLength, hdr) || out != in || outLength < inLength) {
+            setLastError(EINVAL);
+            return false;
+        }
+        if (::ioctl(device->fd, SG_IO, &hdr) != 0) {
+            setLastError(static_cast<uint32_t>(errno));
+            return false;
+        }
+        uint32_t error = 0;
+        if (!PassThroughFromSgIo(hdr, *static_cast<ScsiPassThroughDirect*>(in), error)) {
+            setLastError(error);
+            return false;
+        }
+        if (returned) *returned = inLength;
+        return true;
+    }
+    case IOCTL_SCSI_GET_ADDRESS: {
+        if (!out || outLength < sizeof(ScsiAddress)) {
+            setLastError(EINVAL);
+            return false;
+        }
+        struct {
+            int fourInOne; // id | lun << 8 | channel << 16 | host << 24
+            int hostUniqueId;
+        } idlun = {};
+        if (::ioctl(device->fd, SCSI_IOCTL_GET_IDLUN, &idlun) != 0) {
+            setLastError(static_cast<uint32_t>(errno));
+            return false;
+        }
+        ScsiAddress address = {};
+        address.length = sizeof address;
+        address.targetId = static_cast<uint8_t>(idlun.fourInOne);
+        address.lun = static_cast<uint8_t>(idlun.fourInOne >> 8);
+        address.pathId = static_cast<uint8_t>(idlun.fourInOne >> 16);
+        address.portNumber = static_cast<uint8_t>(idlun.fourInOne >> 24);
+        std::memcpy(out, &address, sizeof address);
+        if (returned) *returned = sizeof address;
+        return true;
+    }
+    case IOCTL_STORAGE_QUERY_PROPERTY: {
+        StoragePropertyQuery query = {};
+        if (!in || inLength < offsetof(StoragePropertyQuery, additionalParameters) || !out ||
+            outLength < sizeof(StorageAdapterDescriptor)) {
+            setLastError(EINVAL);
+            return false;
+        }
+        std::memcpy(&query, in, offsetof(StoragePropertyQuery, additionalParameters));
+        if (query.propertyId != kStorageAdapterProperty ||
+            query.queryType != kPropertyStandardQuery) {
+            setLastError(EINVAL);
+            return false;
+        }
+        char resolved[PATH_MAX];
+        std::string link = "/sys/class/block/" + device->blockName;
+        if (!::realpath(link.c_str(), resolved)) {
+            setLastError(static_cast<uint32_t>(errno));
+            return false;
+        }
+        StorageAdapterDescriptor adapter = {};
+        adapter.version = sizeof adapter;
+        adapter.size = sizeof adapter;
+        adapter.busType = StorageBusFromSysfsPath(resolved);
+        std::memcpy(out, &adapter, sizeof adapter);
+        if (returned) *returned = sizeof adapter;
+        return true;
+    }
+    case IOCTL_CDROM_EXCLUSIVE_ACCESS: {
+        CdromExclusiveLock lock = {};
+        if (!in || inLength < sizeof lock) {
+            setLastError(EINVAL);
+            return false;
+        }
+        std::memcpy(&lock, in, sizeof lock);
+        switch (lock.requestType) {
+        case kExclusiveAccessQueryState: {
+            if (!out || outLength < sizeof(CdromExclusiveLockState)) {
+                setLastError(EINVAL);
+                return false;
+            }
+            CdromExclusiveLockState state = {};
+            state.lockState = device->exclusive ? 1 : 0;
+            if (device->exclusive) {
+                std::memcpy(state.callerName, lock.callerName, sizeof state.callerName);
+            }
+            std::memcpy(out, &state, sizeof state);
+            if (returned) *returned = sizeof state;
+            return true;
+        }
+        case kExclusiveAccessLockDevice:
+            if (::flock(device->fd, LOCK_EX | LOCK_NB) != 0) {
+                setLastError(static_cast<uint32_t>(errno));
+                return false;
+            }
+            device->exclusive = true;
+            return true;
+        case kExclusiveAccessUnlockDevice:
+            if (!device->exclusive) {
+                setLastError(EINVAL);
+                return false;
+            }
+            ::flock(device->fd, LOCK_UN);
+            device->exclusive = false;
+            return true;
+        default: setLastError(EINVAL); return false;
+        }
+    }
+    default:
+        // Includes the proxy driver's controls: there is no proxy driver here.
+        setLastError(ENOTTY);
+        return false;
+    }
+}
+
+} // namespace tvx
