@@ -1,0 +1,190 @@
+// Complete burns of every source to every DVD medium kind: the drive receives the command
+// sequence of its medium, the disc holds the planned volume byte for byte, and independent
+// readers accept it.
+#include "recording/engine.h"
+#include "recording_fixture.h"
+#include "volume_check.h"
+
+#include <cstdlib>
+#include <regex>
+
+namespace tvx::test {
+namespace {
+
+using vdrive::MediumKind;
+
+std::string SourceDir() {
+    const char* dir = std::getenv("TVX_SOURCE_DIR");
+    return dir ? dir : ".";
+}
+
+bool IsPlusR(MediumKind k) {
+    return k == MediumKind::DvdPlusR || k == MediumKind::DvdPlusRDualLayer;
+}
+
+// What the drive receives from the engine, from preparation to the eject.
+std::string EngineSequence(MediumKind kind, bool verify) {
+    std::string s = "TUR PREVENT1 START STREAM PERF PERF MSENSE (SELECT (MSENSE )?)?";
+    if (IsPlusR(kind))
+        s += "RTI RTI ";
+    else if (kind == MediumKind::DvdPlusRw)
+        s += "RTI RTI RDI (RDI FORMAT (TUR SENSE )*TUR )?";
+    else
+        s += "RTI RESERVE RTI ";
+    s += "(WRITE )+SYNCI (TUR |TUR RCAP )*TUR RCAP ";
+    if (IsPlusR(kind)) s += "CLOSE1/1 (RCAP )+CLOSE5/0 (RCAP )+";
+    if (kind == MediumKind::DvdPlusRw) s += "CLOSE3/0 (RCAP SENSE )*RCAP ";
+    if (verify) s += "((READ10|READ12) )+";
+    s += "PREVENT0 (EJECTI TUR )+";
+    return s;
+}
+
+struct Source {
+    const char* name;
+    const char* label; // null: the default label
+    FillPlan fill;
+    std::function<TVX_Result(RecHandle*, const TVX_BurnOptions*, TVX_ProgressCallback, int32_t)>
+        burn;
+    std::vector<std::string> paths; // as 7z lists them
+};
+
+class BurnTest : public RecordingTest, public ::testing::WithParamInterface<MediumKind> {
+protected:
+    void SetUp() override {
+        makeFile("data/readme.txt", 100);
+        makeFile("data/empty.bin", 0);
+        makeFile("data/chunk.bin", 65536 + 100);
+        makeFile("data/docs/big.bin", 300000);
+        makeFile("data/docs/deeper/note.txt", 2049);
+        makeFile("set/a.bin", 5000);
+        makeFile("set/b.bin", 70000);
+    }
+
+    std::vector<Source> sources() {
+        videoTs = SourceDir() + "/examples/sample-dvd/VIDEO_TS";
+        dvd = SourceDir() + "/examples/sample-dvd";
+        data = dir.file("data");
+        setA = dir.file("set/a.bin");
+        setB = dir.file("set/b.bin");
+        entries[0] = {"/movies/a.bin", setA.c_str()};
+        entries[1] = {"movies\\b.bin", setB.c_str()};
+        entries[2] = {"top.bin", setA.c_str()};
+        const std::vector<std::string> videoPaths = {"VIDEO_TS/VIDEO_TS.IFO",
+                                                     "VIDEO_TS/VTS_01_1.VOB", "AUDIO_TS"};
+        return {
+            {"video_ts", "MYDVD",
+             [this](VolumePlan* p) { return Plan_AddVideoTsFolder(p, videoTs.c_str()) != 0; },
+             [this](RecHandle* h, const TVX_BurnOptions* o, TVX_ProgressCallback c, int32_t u) {
+                 return TVX_BurnVideoTsFolder(h, o, videoTs.c_str(), "MYDVD", c, u);
+             },
+             videoPaths},
+            {"dvd_video", nullptr,
+             [this](VolumePlan* p) { return Plan_AddDvdVideoFolder(p, dvd.c_str()) != 0; },
+             [this](RecHandle* h, const TVX_BurnOptions* o, TVX_ProgressCallback c, int32_t u) {
+                 return TVX_BurnDVDVIDEO(h, o, dvd.c_str(), nullptr, c, u);
+             },
+             videoPaths},
+            {"data", "DATA",
+             [this](VolumePlan* p) { return Plan_AddFolderContents(p, data.c_str()) != 0; },
+             [this](RecHandle* h, const TVX_BurnOptions* o, TVX_ProgressCallback c, int32_t u) {
+                 return TVX_BurnVolumeData(h, o, data.c_str(), "DATA", c, u);
+             },
+             {"readme.txt", "empty.bin", "chunk.bin", "docs/big.bin", "docs/deeper/note.txt"}},
+            {"file_set", "SET",
+             [this](VolumePlan* p) {
+                 for (const auto& e : entries)
+                     if (!Plan_AddFileSetEntry(p, e.volumePath, e.sourcePath)) return false;
+                 return true;
+             },
+             [this](RecHandle* h, const TVX_BurnOptions* o, TVX_ProgressCallback c, int32_t u) {
+                 return TVX_BurnFileSet(h, o, entries, 3, "SET", c, u);
+             },
+             {"movies/a.bin", "movies/b.bin", "top.bin"}},
+        };
+    }
+
+    std::string videoTs, dvd, data, setA, setB;
+    TVX_FileSetEntry entries[3] = {};
+
+    // Burns, then checks the sequence, the events, the disc's content and the readers.
+    void burnAndCheck(const Source& source, int32_t mode, const std::string& expectedImage,
+                      uint32_t volumeSize,
+                      const std::function<TVX_Result(const TVX_BurnOptions*)>& burn) {
+        SCOPED_TRACE(source.name);
+        insertBlank(GetParam(), 8192, true);
+        drive->clearTrace();
+        log.events.clear();
+        TVX_BurnOptions options = {mode, -1};
+        ASSERT_EQ(burn(&options), TVX_OK) << drive->formatTrace();
+
+        std::vector<std::string> tokens = traceTokens();
+        auto first = std::find(tokens.begin(), tokens.end(), "PREVENT1");
+        ASSERT_NE(first, tokens.end());
+        std::string engine;
+        for (auto it = first - 1; it != tokens.end(); ++it) engine += *it + " ";
+        EXPECT_TRUE(std::regex_match(engine, std::regex(EngineSequence(GetParam(), mode == 3))))
+            << engine;
+        for (const auto& e : drive->trace())
+            if (e.opcode() == 0x2A) EXPECT_LE(e.cdb[7] << 8 | e.cdb[8], 32);
+        EXPECT_TRUE(removalAllowedAtEnd());
+        EXPECT_TRUE(drive->trayOpen());
+
+        // One type 4 event per chunk, counting the blocks written before it.
+        uint32_t expectedValue = 0;
+        for (const auto& e : log.events) {
+            if (e.type != 4) continue;
+            EXPECT_EQ(e.value, expectedValue);
+            expectedValue += 32;
+        }
+        EXPECT_EQ(log.count(4), static_cast<int>((volumeSize + 31) / 32));
+        EXPECT_EQ(log.events.front().type, 0);
+        EXPECT_EQ(log.count(1), 1);
+
+        ASSERT_TRUE(drive->flush());
+        EXPECT_EQ(CompareImages(backingFile(), expectedImage), "");
+        drive->removeDisc();
+    }
+};
+
+TEST_P(BurnTest, EverySourceGivesTheVolumeByteForByte) {
+    int i = 0;
+    for (const Source& source : sources()) {
+        std::string image = dir.file(std::string(source.name) + ".iso");
+        uint32_t size = StreamPlanToFile(source.label ? source.label : "UDF102", source.fill, image);
+        ASSERT_GT(size, 0u);
+        // Every second source with verification, so both paths see every medium.
+        int32_t mode = (i++ % 2) ? TVX_MODE_WRITE_VERIFY : TVX_MODE_WRITE;
+        burnAndCheck(source, mode, image, size, [&](const TVX_BurnOptions* o) {
+            return source.burn(handle, o, callback(), logData());
+        });
+        if (GetParam() == MediumKind::DvdPlusR)
+            EXPECT_EQ(ReadersAccept(image, source.label ? source.label : "UDF102", source.paths), "");
+    }
+}
+
+TEST_P(BurnTest, ImageFileIsWrittenUnchanged) {
+    Source data = sources()[2];
+    std::string image = dir.file("volume.iso");
+    uint32_t size = StreamPlanToFile("DATA", data.fill, image);
+    ASSERT_GT(size, 0u);
+    for (int32_t mode : {TVX_MODE_WRITE, TVX_MODE_WRITE_VERIFY}) {
+        burnAndCheck(data, mode, image, size, [&](const TVX_BurnOptions* o) {
+            return TVX_BurnVolumeImage(handle, o, image.c_str(), callback(), logData());
+        });
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllDvdKinds, BurnTest,
+    ::testing::Values(MediumKind::DvdR, MediumKind::DvdRwSequential, MediumKind::DvdRwRestricted,
+                      MediumKind::DvdRam, MediumKind::DvdPlusR, MediumKind::DvdPlusRw,
+                      MediumKind::DvdPlusRDualLayer, MediumKind::DvdRDualLayer),
+    [](const ::testing::TestParamInfo<MediumKind>& info) {
+        std::string name = vdrive::MediumName(info.param);
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name + "_" + std::to_string(info.index);
+    });
+
+} // namespace
+} // namespace tvx::test

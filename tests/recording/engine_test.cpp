@@ -1,0 +1,211 @@
+// The engine's data path, progress and waits, driven step by step against the virtual recorder.
+#include "recording/engine.h"
+#include "recording/job_support.h"
+#include "recording_fixture.h"
+
+#include <cstring>
+
+namespace tvx::test {
+namespace {
+
+using vdrive::FaultRule;
+using vdrive::MediumKind;
+
+class EngineTest : public RecordingTest {
+protected:
+    using RecordingTest::RecordingTest;
+
+    // Disc read, buffer attached, drive prepared and the track begun.
+    void begin(MediumKind kind, uint32_t blocks, int32_t mode = TVX_MODE_WRITE) {
+        insertBlank(kind);
+        handle->rec.callback = callback();
+        handle->rec.userData = logData();
+        ASSERT_EQ(TVX_GetDiscInfo(handle, &handle->discInfo), TVX_OK);
+        buffer = std::make_unique<TransferBuffer>(handle);
+        TVX_BurnOptions options = {mode, -1};
+        ASSERT_TRUE(Rec_Prepare(handle, &options));
+        ASSERT_TRUE(Rec_BeginTrack(handle, 1, blocks, kBlockSize));
+        start = drive->trace().size();
+    }
+
+    std::vector<const vdrive::TraceEntry*> writes() const {
+        std::vector<const vdrive::TraceEntry*> list;
+        for (const auto& e : drive->trace())
+            if (e.opcode() == 0x2A) list.push_back(&e);
+        return list;
+    }
+    static uint32_t LbaOf(const vdrive::TraceEntry* e) {
+        return uint32_t{e->cdb[2]} << 24 | e->cdb[3] << 16 | e->cdb[4] << 8 | e->cdb[5];
+    }
+    static uint32_t BlocksOf(const vdrive::TraceEntry* e) { return e->cdb[7] << 8 | e->cdb[8]; }
+
+    std::vector<uint8_t> block(uint32_t lba) {
+        std::vector<uint8_t> data(kBlockSize);
+        EXPECT_TRUE(drive->readBlocks(lba, 1, data.data()));
+        return data;
+    }
+
+    std::unique_ptr<TransferBuffer> buffer;
+    size_t start = 0;
+};
+
+TEST_F(EngineTest, AppendsArePaddedToWholeBlocksAndFlushedOnce) {
+    begin(MediumKind::DvdPlusR, 2);
+    std::string a(100, 'a'), b(100, 'b');
+    ASSERT_TRUE(Rec_WriteBytes(handle, a.data(), 100));
+    ASSERT_TRUE(Rec_WriteBytes(handle, b.data(), 100));
+    EXPECT_EQ(handle->rec.bufferFill, 2 * kBlockSize);
+    EXPECT_TRUE(writes().empty());
+    ASSERT_TRUE(Rec_FlushAndSync(handle));
+    ASSERT_TRUE(Rec_FlushAndSync(handle));
+    auto list = writes();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(BlocksOf(list[0]), 2u);
+    std::vector<uint8_t> first = block(0), second = block(1);
+    std::vector<uint8_t> expectA(kBlockSize, 0), expectB(kBlockSize, 0);
+    std::memset(expectA.data(), 'a', 100);
+    std::memset(expectB.data(), 'b', 100);
+    EXPECT_EQ(first, expectA);
+    EXPECT_EQ(second, expectB);
+}
+
+TEST_F(EngineTest, FileOfOneChunkAndAHundredBytesGoesAsFullChunkThenOneBlock) {
+    begin(MediumKind::DvdR, 33);
+    std::string path = makeFile("f.bin", 65536 + 100);
+    auto file = host().openFile(path, FileAccess::Read);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(Rec_WriteFile(handle, *file));
+    ASSERT_EQ(writes().size(), 1u);
+    EXPECT_EQ(BlocksOf(writes()[0]), 32u);
+    EXPECT_EQ(LbaOf(writes()[0]), 0u);
+    ASSERT_TRUE(Rec_FlushAndSync(handle));
+    auto list = writes();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(BlocksOf(list[1]), 1u);
+    EXPECT_EQ(LbaOf(list[1]), 32u);
+    std::string content = ReadWholeFile(path);
+    std::vector<uint8_t> last = block(32);
+    EXPECT_EQ(std::memcmp(last.data(), content.data() + 65536, 100), 0);
+    EXPECT_TRUE(std::all_of(last.begin() + 100, last.end(), [](uint8_t v) { return v == 0; }));
+}
+
+TEST_F(EngineTest, ExactlyFullBufferLeavesNothingForTheFlush) {
+    begin(MediumKind::DvdPlusRw, 32);
+    std::vector<uint8_t> data(65536, 0x5A);
+    ASSERT_TRUE(Rec_WriteBytes(handle, data.data(), 65536));
+    EXPECT_EQ(handle->rec.bufferFill, 0u);
+    EXPECT_EQ(handle->rec.nextAddress, handle->rec.trackStart + 32);
+    ASSERT_TRUE(Rec_FlushAndSync(handle));
+    EXPECT_EQ(writes().size(), 1u);
+}
+
+TEST_F(EngineTest, DashMediaReportAtLeast80000hBlocksPlusMediaTheTrackSize) {
+    begin(MediumKind::DvdR, 1000);
+    EXPECT_EQ(handle->rec.progressTotal, 0x80000u);
+    std::vector<uint8_t> data(65536, 1);
+    ASSERT_TRUE(Rec_WriteBytes(handle, data.data(), 65536));
+    ASSERT_NE(log.last(), nullptr);
+    EXPECT_EQ(log.last()->type, 4);
+    EXPECT_EQ(log.last()->value, 0u);
+    EXPECT_EQ(log.last()->total, 0x80000u);
+
+    drive->removeDisc();
+    buffer.reset();
+    log.events.clear();
+    begin(MediumKind::DvdPlusR, 1000);
+    EXPECT_EQ(handle->rec.progressTotal, 1000u);
+    // Types 2 and 3 carry zeros.
+    ASSERT_GE(log.events.size(), 2u);
+    EXPECT_EQ(log.events[log.events.size() - 1].type, 3);
+    EXPECT_EQ(log.events[log.events.size() - 1].total, 0u);
+}
+
+TEST_F(EngineTest, BusyWriteIsSentAgainAfter50msUntilAccepted) {
+    begin(MediumKind::DvdPlusR, 64);
+    drive->addFault(FaultRule::SenseOn(0x2A, 0x02, 0x04, 0x08, 0, 3));
+    uint64_t before = nowMs();
+    std::vector<uint8_t> data(65536, 7);
+    ASSERT_TRUE(Rec_WriteBytes(handle, data.data(), 65536));
+    auto list = writes();
+    ASSERT_EQ(list.size(), 4u);
+    for (auto* e : list) EXPECT_EQ(LbaOf(e), 0u);
+    EXPECT_EQ(log.count(4), 1);
+    EXPECT_GE(nowMs() - before, 150u);
+    EXPECT_EQ(handle->rec.nextAddress, 32u);
+    // Any other refusal of a write is recorded and ends the write.
+    drive->addFault(FaultRule::SenseOn(0x2A, 0x03, 0x0C, 0x00, 0, 1));
+    EXPECT_FALSE(Rec_WriteBytes(handle, data.data(), 65536));
+    EXPECT_EQ(handle->lastError.location, 521);
+    EXPECT_EQ(handle->lastError.senseKey, 3);
+}
+
+TEST_F(EngineTest, StopAtFirstWriteEventSendsNoWriteAndClosesPlusRwWithFunctionZero) {
+    begin(MediumKind::DvdPlusRw, 64);
+    log.stopAtType = 4;
+    std::vector<uint8_t> data(65536, 7);
+    EXPECT_FALSE(Rec_WriteBytes(handle, data.data(), 65536));
+    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ(handle->rec.cancelled, 1);
+    Rec_CloseSession(handle, 1);
+    EXPECT_NE(traceText(start).find("CLOSE0/0"), std::string::npos) << traceText(start);
+}
+
+TEST_F(EngineTest, SuccessfulTestWriteStaysInTheDriveAStoppedOneIsEjected) {
+    begin(MediumKind::DvdR, 16, TVX_MODE_TEST_WRITE);
+    ASSERT_TRUE(Rec_Finish(handle));
+    EXPECT_EQ(traceText(start).find("EJECT"), std::string::npos);
+    EXPECT_NE(traceText(start).find("MSENSE SELECT MSENSE PREVENT0"), std::string::npos);
+    EXPECT_TRUE(drive->hasDisc() && !drive->trayOpen());
+
+    handle->rec.cancelled = 1;
+    size_t mark = drive->trace().size();
+    ASSERT_TRUE(Rec_Finish(handle));
+    EXPECT_NE(traceText(mark).find("EJECTI"), std::string::npos);
+    EXPECT_TRUE(drive->trayOpen());
+}
+
+TEST_F(EngineTest, FileThatYieldsNoBytesEndsTheWriteWithFailure) {
+    class ShrunkFile : public HostFile {
+    public:
+        uint32_t read(void*, uint32_t) override { return 0; }
+        uint32_t write(const void*, uint32_t) override { return 0; }
+        uint64_t size() override { return 10000; }
+        bool seek(uint64_t) override { return true; }
+    } file;
+    begin(MediumKind::DvdPlusR, 5);
+    EXPECT_FALSE(Rec_WriteFile(handle, file));
+}
+
+TEST_F(EngineTest, FileThatGrowsWhileWrittenTakesOnlyItsMeasuredBlocks) {
+    class GrowingFile : public HostFile {
+    public:
+        uint32_t read(void* buffer, uint32_t count) override {
+            std::memset(buffer, 'g', count); // never ends
+            return count;
+        }
+        uint32_t write(const void*, uint32_t) override { return 0; }
+        uint64_t size() override { return 3000; }
+        bool seek(uint64_t) override { return true; }
+    } file;
+    begin(MediumKind::DvdPlusR, 5);
+    ASSERT_TRUE(Rec_WriteFile(handle, file));
+    EXPECT_EQ(handle->rec.bufferFill, 2 * kBlockSize);
+    EXPECT_EQ(handle->rec.buffer[3000], 0);
+}
+
+// The waits end at their stated virtual times when the drive never becomes ready.
+TEST_F(EngineTest, WaitsGiveUpAtTheirLimits) {
+    begin(MediumKind::DvdPlusR, 16);
+    drive->addFault(FaultRule::SenseOn(0x00, 0x02, 0x04, 0x08));
+    uint64_t before = nowMs();
+    EXPECT_FALSE(Rec_FlushAndSync(handle));
+    uint64_t flushWait = nowMs() - before;
+    EXPECT_GE(flushWait, 1800000u);
+    EXPECT_LT(flushWait, 1802000u);
+    EXPECT_EQ(handle->lastError.location, 715);
+    EXPECT_EQ(handle->lastError.asc, 0x04);
+    EXPECT_EQ(handle->lastError.ascq, 0x08);
+}
+
+} // namespace
+} // namespace tvx::test
