@@ -22,6 +22,11 @@ struct Answer {
     uint8_t asc() const { return result.sense[12]; }
     uint8_t ascq() const { return result.sense[13]; }
     uint32_t triple() const { return (key() << 16) | (asc() << 8) | ascq(); }
+    // Sense key, ASC and ASCQ of a REQUEST SENSE answer.
+    uint32_t dataTriple() const {
+        return data.size() < 14 ? 0xFFFFFFFF
+                                : (uint32_t{data[2] & 0x0Fu} << 16) | (data[12] << 8) | data[13];
+    }
     uint16_t progress() const {
         return static_cast<uint16_t>((result.sense[16] << 8) | result.sense[17]);
     }
