@@ -197,14 +197,17 @@ private:
 
     void writeVolumeStructures() {
         const char* ids[] = {"BEA01", "NSR02", "TEA01"};
-        for (int i = 0; i < 3; ++i) {
+        for (uint32_t i = 0; i < 3 && 16 + i < options_.sequenceSector; ++i) {
             uint8_t* vsd = sector(16 + i);
             vsd[0] = 0;
             std::memcpy(vsd + 1, ids[i], 5);
             vsd[6] = 1;
         }
-        if (options_.anchorSector) WriteTestAnchor(volume_.image, options_.anchorSector);
-        for (uint32_t base : {32u, 48u}) {
+        if (options_.anchorSector) {
+            WriteTestAnchor(volume_.image, options_.anchorSector, options_.sequenceSector,
+                            options_.reserveSector);
+        }
+        for (uint32_t base : {options_.sequenceSector, options_.reserveSector}) {
             uint8_t* pvd = sector(base);
             PutLe16(pvd + 56, 1);
             UDF_MakeTag(pvd, kTagPrimaryVolume, base, 512);
@@ -219,14 +222,15 @@ private:
             PutLe32(lvd + 248, 4096);
             PutLe32(lvd + 252, 0);
             PutLe32(lvd + 432, 4096);
-            PutLe32(lvd + 436, 64);
+            PutLe32(lvd + 436, options_.integritySector);
             UDF_MakeTag(lvd, kTagLogicalVolume, base + 2, 446);
             if (options_.terminateSequence) UDF_MakeTag(sector(base + 3), kTagTerminating, base + 3, 512);
         }
-        uint8_t* lvid = sector(64);
+        const uint32_t integrity = options_.integritySector;
+        uint8_t* lvid = sector(integrity);
         PutLe32(lvid + 28, 1);
-        UDF_MakeTag(lvid, options_.integrityIdentifier, 64, 134);
-        UDF_MakeTag(sector(65), kTagTerminating, 65, 512);
+        UDF_MakeTag(lvid, options_.integrityIdentifier, integrity, 134);
+        UDF_MakeTag(sector(integrity + 1), kTagTerminating, integrity + 1, 512);
         uint8_t* fsd = block(0);
         PutLe32(fsd + 400, kBlock);
         PutLe32(fsd + 404, placed_[0].entryBlock);
@@ -246,13 +250,14 @@ TestVolume BuildTestVolume(const TestNode& root, const TestVolumeOptions& option
     return Builder(root, options).build();
 }
 
-void WriteTestAnchor(std::vector<uint8_t>& image, uint32_t sector) {
+void WriteTestAnchor(std::vector<uint8_t>& image, uint32_t sector, uint32_t main,
+                     uint32_t reserve) {
     uint8_t* avdp = image.data() + static_cast<size_t>(sector) * kBlock;
     std::memset(avdp, 0, kBlock);
-    PutLe32(avdp + 16, 32768);
-    PutLe32(avdp + 20, 32);
-    PutLe32(avdp + 24, 32768);
-    PutLe32(avdp + 28, 48);
+    PutLe32(avdp + 16, 4 * kBlock);
+    PutLe32(avdp + 20, main);
+    PutLe32(avdp + 24, 4 * kBlock);
+    PutLe32(avdp + 28, reserve);
     UDF_MakeTag(avdp, kTagAnchor, sector, 512);
 }
 

@@ -43,6 +43,9 @@ struct TestVolumeOptions {
     uint32_t sectors = 4096;
     uint32_t partitionStart = 272;
     uint32_t anchorSector = 256; // 0: no anchor is written
+    uint32_t sequenceSector = 32; // main volume descriptor sequence (4 sectors)
+    uint32_t reserveSector = 48;  // reserve sequence (4 sectors)
+    uint32_t integritySector = 64; // integrity sequence (2 sectors)
     bool terminateSequence = true;
     uint16_t integrityIdentifier = 9;
 };
@@ -57,8 +60,9 @@ struct TestVolume {
 
 TestVolume BuildTestVolume(const TestNode& root, const TestVolumeOptions& options = {});
 
-// Writes an anchor pointing at the sequence at sector 32 (reserve 48) into the image.
-void WriteTestAnchor(std::vector<uint8_t>& image, uint32_t sector);
+// Writes an anchor pointing at the main and reserve sequences into the image.
+void WriteTestAnchor(std::vector<uint8_t>& image, uint32_t sector, uint32_t main = 32,
+                     uint32_t reserve = 48);
 
 // Test data of n bytes that differs at every position of a sector.
 std::string TestPattern(size_t n, uint32_t seed);

@@ -1,0 +1,103 @@
+// Writing mapped windows back to a recorded DVD+RW in the virtual recorder.
+#include "support/direct_transport.h"
+#include "support/temp_dir.h"
+#include "test_udf_image.h"
+#include "torvexin.h"
+#include "vdrive/virtual_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+namespace tvx::test {
+namespace {
+
+using vdrive::MediumKind;
+
+class MapSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestNode split = TestNode::File("F.BIN", TestPattern(5 * 2048 + 100, 1));
+        split.extentBytes = 4096; // extents of two blocks each
+        volume_ = BuildTestVolume(TestNode::Dir("", {split}));
+        const std::string image = temp_.file("d.img");
+        std::ofstream(image, std::ios::binary)
+            .write(reinterpret_cast<const char*>(volume_.image.data()),
+                   static_cast<std::streamsize>(volume_.image.size()));
+        ASSERT_TRUE(drive_.loadImage(image, MediumKind::DvdPlusRw));
+        handle_ = transport_.open(drive_);
+        file_ = TVX_OpenFile(handle_, "/F.BIN");
+        ASSERT_NE(file_, nullptr);
+        dataSector_ = volume_.partitionStart + volume_.dataBlock["/F.BIN"];
+    }
+    void TearDown() override { TVX_CloseFile(file_); }
+
+    std::string sectors(uint32_t lba, uint32_t count) {
+        std::string out(count * 2048, '\0');
+        EXPECT_TRUE(drive_.readBlocks(lba, count, reinterpret_cast<uint8_t*>(out.data())));
+        return out;
+    }
+    bool closedAfterFlush() {
+        const auto ops = drive_.traceOpcodes();
+        auto sync = std::find(ops.begin(), ops.end(), 0x35);
+        return sync != ops.end() && std::find(sync, ops.end(), 0x5B) != ops.end();
+    }
+
+    ScopedSimHost host_;
+    DirectTransport transport_;
+    TempDir temp_;
+    vdrive::VirtualRecorder drive_{host_->virtualClock()};
+    TestVolume volume_;
+    RecHandle* handle_ = nullptr;
+    TVX_DiscFile file_ = nullptr;
+    uint32_t dataSector_ = 0;
+};
+
+TEST_F(MapSyncTest, PartitionWindowGoesBackWhereItCameFrom) {
+    auto* data = static_cast<char*>(TVX_OpenMMap(file_, volume_.dataBlock["/F.BIN"], 2, 1));
+    ASSERT_NE(data, nullptr);
+    std::memset(data, 'P', 4096);
+    drive_.clearTrace();
+    EXPECT_EQ(TVX_SyncMMap(data), 1);
+    EXPECT_TRUE(sectors(dataSector_, 2) == std::string(4096, 'P'));
+    EXPECT_TRUE(closedAfterFlush());
+    // Still open: changed and synchronised again.
+    data[0] = 'Q';
+    EXPECT_EQ(TVX_SyncMMap(data), 1);
+    EXPECT_EQ(sectors(dataSector_, 1)[0], 'Q');
+    EXPECT_EQ(TVX_CloseMMap(data), 1);
+}
+
+TEST_F(MapSyncTest, FileWindowGoesBackToItsOwnStartThroughTheExtents) {
+    // Blocks 1-4 of the file: the second half of extent 1, extent 2, the first half of 3.
+    auto* data = static_cast<char*>(TVX_OpenMMap(file_, 1, 4, 2));
+    ASSERT_NE(data, nullptr);
+    std::memset(data, 'W', 4 * 2048);
+    EXPECT_EQ(TVX_SeekFile(file_, 10, 0, TVX_SEEK_SET), 10u);
+    const std::string before = sectors(dataSector_, 8);
+    EXPECT_EQ(TVX_SyncMMap(data), 1);
+    EXPECT_EQ(TVX_SeekFile(file_, 0, 0, TVX_SEEK_CUR), 10u);
+    const std::string after = sectors(dataSector_, 8);
+    EXPECT_TRUE(after.substr(0, 2048) == before.substr(0, 2048));        // file block 0
+    EXPECT_TRUE(after.substr(2048, 4 * 2048) == std::string(4 * 2048, 'W')); // blocks 1-4
+    EXPECT_TRUE(after.substr(5 * 2048) == before.substr(5 * 2048));      // block 5 and beyond
+    std::string read(4 * 2048, '\0');
+    uint32_t n = 0;
+    TVX_SeekFile(file_, 2048, 0, TVX_SEEK_SET);
+    TVX_ReadFile(file_, read.data(), 4 * 2048, &n);
+    EXPECT_TRUE(read == std::string(4 * 2048, 'W'));
+}
+
+TEST_F(MapSyncTest, FailedWriteStillFlushesAndCloses) {
+    void* data = TVX_OpenMMap(file_, dataSector_, 1, 0);
+    ASSERT_NE(data, nullptr);
+    drive_.addFault(vdrive::FaultRule::SenseOn(0x2A, 3, 0x0C, 0x00)); // WRITE ERROR
+    drive_.clearTrace();
+    EXPECT_EQ(TVX_SyncMMap(data), 0);
+    EXPECT_TRUE(closedAfterFlush());
+}
+
+} // namespace
+} // namespace tvx::test
