@@ -67,9 +67,9 @@ std::string candidate(std::string_view name, bool directoryForm, uint32_t index,
         // An extension that would overflow the identifier is cut to what remains.
         out += cutExtension ? cutToBytes(extension, kBaseAndExtensionMax - out.size())
                             : std::string(extension);
-        out += ";1";
     }
     finish(out);
+    if (!directoryForm) out += ";1";
     return out;
 }
 

@@ -1,0 +1,357 @@
+#include "image/iso_names.h"
+#include "image/plan.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace tvx {
+namespace {
+
+struct PlanDeleter {
+    void operator()(VolumePlan* p) const { Plan_Free(p); }
+};
+using PlanPtr = std::unique_ptr<VolumePlan, PlanDeleter>;
+
+PlanPtr NewPlan() { return PlanPtr(Plan_Create("UDF102")); }
+
+std::vector<std::string> Names(const FileNode* dir) {
+    std::vector<std::string> out;
+    for (const FileNode* c = dir->firstChild; c; c = c->nextSibling) out.push_back(c->name);
+    return out;
+}
+
+std::string Iso(const FileNode* n) { return std::string(n->isoName, n->isoNameLength); }
+
+class PlanTree : public ::testing::Test {
+protected:
+    test::TempDir tmp;
+};
+
+TEST_F(PlanTree, FileSetMakesParentsAndReplacesEntries) {
+    PlanPtr plan = NewPlan();
+    std::string src = tmp.write("c.txt", "hello");
+    std::string other = tmp.write("d.txt", "bye!!!");
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "\\A\\B\\c.txt", src.c_str()));
+    EXPECT_EQ(plan->directoryCount, 3u);
+    EXPECT_EQ(plan->fileCount, 1u);
+    FileNode* c = Plan_FindNode(&plan->root, "/a/b/C.TXT");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->sourcePath, src);
+    EXPECT_EQ(c->size(), 5u);
+    EXPECT_EQ(c->sectorCount, 1u);
+
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "A/B/c.txt", other.c_str()));
+    EXPECT_EQ(plan->fileCount, 1u);
+    EXPECT_EQ(Plan_FindNode(&plan->root, "A/B/c.txt")->sourcePath, other);
+
+    // A file replaces a whole directory, and the counts follow.
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "A", src.c_str()));
+    EXPECT_EQ(plan->directoryCount, 1u);
+    EXPECT_EQ(plan->fileCount, 1u);
+    EXPECT_EQ(Plan_CountEntries(&plan->root), 2u);
+    EXPECT_EQ(Plan_CountDirectories(&plan->root), 1u);
+
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "top.txt", src.c_str()));
+    EXPECT_EQ(Plan_FindNode(&plan->root, "top.txt")->parent, &plan->root);
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "\\x\\a:b?.txt", src.c_str()));
+    EXPECT_NE(Plan_FindNode(&plan->root, "x/a_b_.txt"), nullptr);
+}
+
+TEST_F(PlanTree, FileSetRefusals) {
+    PlanPtr plan = NewPlan();
+    std::string src = tmp.write("f.bin", "x");
+    tmp.mkdir("folder");
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), nullptr, src.c_str()));
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "a.txt", nullptr));
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "\\", src.c_str()));
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "a.txt", tmp.file("missing").c_str()));
+    // A folder as a file's source would lose its contents.
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "dir", tmp.file("folder").c_str()));
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "file", src.c_str()));
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "file/below.txt", src.c_str()));
+    // The cleaned leaf equals an existing name.
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "a_b", src.c_str()));
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "a:b", src.c_str()));
+    std::string longPath(300, 'p');
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), longPath.c_str(), src.c_str()));
+    // A name whose recorded form exceeds 255 bytes: 128 characters outside Latin-1.
+    std::string wide;
+    for (int i = 0; i < 128; ++i) wide += "\xC4\x80";
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), wide.c_str(), src.c_str()));
+    wide.resize(wide.size() - 2);
+    EXPECT_TRUE(Plan_AddFileSetEntry(plan.get(), wide.c_str(), src.c_str()));
+    EXPECT_EQ(Plan_FindNode(&plan->root, wide.c_str())->udfNameLength, 255u);
+    EXPECT_EQ(plan->fileCount, 3u);
+    EXPECT_EQ(plan->directoryCount, 1u);
+}
+
+TEST_F(PlanTree, FindNodePatternsAndBacktracking) {
+    PlanPtr plan = NewPlan();
+    std::string src = tmp.write("s", "1");
+    for (const char* p : {"D1/x.txt", "D2/y.txt", "D2/Readme", "other.TXT"}) {
+        ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), p, src.c_str()));
+    }
+    EXPECT_EQ(Plan_FindNode(&plan->root, "D*/y.txt")->name, "y.txt");
+    EXPECT_EQ(Plan_FindNode(&plan->root, "d?\\README")->name, "Readme");
+    EXPECT_EQ(Plan_FindNode(&plan->root, "*.txt")->name, "other.TXT");
+    EXPECT_EQ(Plan_FindNode(&plan->root, "**r.t?t")->name, "other.TXT");
+    EXPECT_EQ(Plan_FindNode(&plan->root, "D2/"), Plan_FindNode(&plan->root, "D2"));
+    EXPECT_EQ(Plan_FindNode(&plan->root, "/"), &plan->root);
+    EXPECT_EQ(Plan_FindNode(&plan->root, "D1/y.txt"), nullptr);
+    // The first match in chain order: entries are linked at the head, so D2 comes first.
+    EXPECT_EQ(Plan_FindNode(&plan->root, "D?"), Plan_FindNode(&plan->root, "D2"));
+    EXPECT_EQ(Plan_FindNode(&plan->root, "other"), nullptr);
+    // A leading separator starts at the root whatever the start directory.
+    FileNode* d1 = Plan_FindNode(&plan->root, "D1");
+    EXPECT_EQ(Plan_FindNode(d1, "x.txt")->name, "x.txt");
+    EXPECT_EQ(Plan_FindNode(d1, "/D2/y.txt")->name, "y.txt");
+    EXPECT_EQ(Plan_FindNode(Plan_FindNode(d1, "x.txt"), "a"), nullptr); // not a directory
+}
+
+TEST_F(PlanTree, RemoveNodeKeepsCountsExact) {
+    PlanPtr plan = NewPlan();
+    std::string src = tmp.write("s", "1");
+    for (const char* p : {"a/b/c/1", "a/b/2", "a/3", "4"}) {
+        ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), p, src.c_str()));
+    }
+    EXPECT_EQ(plan->directoryCount, 4u);
+    EXPECT_EQ(plan->fileCount, 4u);
+    EXPECT_FALSE(Plan_RemoveNode(plan.get(), &plan->root, "a/b", false));
+    EXPECT_FALSE(Plan_RemoveNode(plan.get(), &plan->root, "/", true));
+    EXPECT_FALSE(Plan_RemoveNode(plan.get(), &plan->root, "nothing", true));
+    EXPECT_TRUE(Plan_RemoveNode(plan.get(), &plan->root, "a/b", true));
+    EXPECT_EQ(plan->directoryCount, 2u);
+    EXPECT_EQ(plan->fileCount, 2u);
+    EXPECT_EQ(Plan_CountDirectories(&plan->root), plan->directoryCount);
+    EXPECT_EQ(Plan_CountEntries(&plan->root), plan->directoryCount + plan->fileCount);
+    // The freed name can be used again.
+    EXPECT_TRUE(Plan_AddFileSetEntry(plan.get(), "a/b", src.c_str()));
+}
+
+TEST_F(PlanTree, IsoNames) {
+    PlanPtr plan = NewPlan();
+    std::string src = tmp.write("s", "1");
+    auto add = [&](const std::string& path) {
+        EXPECT_TRUE(Plan_AddFileSetEntry(plan.get(), path.c_str(), src.c_str())) << path;
+        return Iso(Plan_FindNode(&plan->root, path.c_str()));
+    };
+    EXPECT_EQ(add("video_ts.ifo"), "VIDEO_TS.IFO;1");
+    EXPECT_EQ(add("readme.txt"), "README.TXT;1");
+    EXPECT_EQ(add("Readme.TXT "), "README.TXT ;1");
+    // A file-set path that names an entry in another case replaces it.
+    EXPECT_EQ(add("README.txt"), "README.TXT;1");
+    EXPECT_EQ(add("noext"), "NOEXT.;1");
+    // Nine names sharing their first eight characters.
+    std::vector<std::string> nine;
+    for (int i = 0; i < 9; ++i) nine.push_back(add("d/longname" + std::to_string(i) + ".dat"));
+    EXPECT_EQ(nine[0], "LONGNAME.DAT;1");
+    EXPECT_EQ(nine[1], "LONGNA~1.DAT;1");
+    EXPECT_EQ(nine[8], "LONGNA~8.DAT;1");
+    // Directories: no extension, no version.
+    FileNode* menu = Plan_AddDirectory(plan.get(), &plan->root, "Menu Pictures");
+    FileNode* menu2 = Plan_AddDirectory(plan.get(), &plan->root, "Menu Pictures 2");
+    EXPECT_EQ(Iso(menu), "MENU PIC");
+    EXPECT_EQ(Iso(menu2), "MENU P~1");
+    // Hidden names never get an empty base.
+    EXPECT_EQ(Iso(Plan_AddDirectory(plan.get(), &plan->root, ".config")), "CONFIG");
+    EXPECT_EQ(Iso(Plan_AddDirectory(plan.get(), &plan->root, "...")), "_");
+    EXPECT_EQ(add(".bashrc"), "BASHRC.;1");
+    EXPECT_EQ(add(".tar.gz"), "TAR.GZ;1");
+    // An extension that would overflow 15 bytes is cut, and uniqueness holds on the cut form.
+    EXPECT_EQ(add("abcdefgh.verylongA"), "ABCDEFGH.VERY;1");
+    EXPECT_EQ(add("abcdefgh.verylongB"), "ABCDEF~1.VERY;1");
+    EXPECT_EQ(add("ab.html"), "AB.HTML;1");
+    // ';' would end the identifier early.
+    EXPECT_EQ(add("a;b.txt"), "A_B.TXT;1");
+    // Multi-byte characters are copied whole or not at all, and never upper-cased.
+    EXPECT_EQ(Iso_NameCandidate("\xC3\xA9t\xC3\xA9_abcd.txt", false, 0), "\xC3\xA9T\xC3\xA9_AB.TXT;1");
+    EXPECT_EQ(Iso_NameCandidate("abcdef\xE4\xB8\xADx", true, 0), "ABCDEF");
+    for (const FileNode* c = plan->root.firstChild; c; c = c->nextSibling) {
+        EXPECT_GT(c->isoNameLength, 0u);
+        EXPECT_LE(c->isoNameLength, kIsoNameMax);
+    }
+}
+
+// The indexed search must give exactly what the linear rule gives: the first candidate that no
+// entry already in the directory uses, entries being added one at a time.
+TEST_F(PlanTree, IsoNameIndexMatchesLinearRule) {
+    PlanPtr plan = NewPlan();
+    std::mt19937 rng(7);
+    const char* stems[] = {"abcdefgh", "ABCDEFGH", "abcdef~1", "abcdefghij", "ab", "abcdef~12"};
+    const char* exts[] = {".txt", ".TXT", "", ".verylongext", ".t"};
+    std::vector<std::string> isoSoFar;
+    std::set<std::string> names; // upper-cased: lookups ignore case
+    auto upper = [](std::string s) {
+        for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        return s;
+    };
+    for (int i = 0; i < 400; ++i) {
+        std::string name = std::string(stems[rng() % 6]) + std::to_string(rng() % 3) +
+                           exts[rng() % 5];
+        if (!names.insert(upper(name)).second) continue;
+        bool dir = rng() % 2;
+        std::string expected;
+        for (uint32_t k = 0;; ++k) {
+            expected = Iso_NameCandidate(name, dir, k);
+            bool used = false;
+            for (const std::string& s : isoSoFar) used = used || s == expected;
+            if (!used) break;
+        }
+        FileNode* n;
+        if (dir) {
+            n = Plan_AddDirectory(plan.get(), &plan->root, name.c_str());
+        } else {
+            std::string src = tmp.write("src", "x");
+            ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), name.c_str(), src.c_str()));
+            n = Plan_FindNode(&plan->root, name.c_str());
+        }
+        ASSERT_NE(n, nullptr);
+        EXPECT_EQ(Iso(n), expected) << name;
+        isoSoFar.push_back(expected);
+        if (i % 50 == 49) {
+            // A removal frees a name; the next search must find it again.
+            std::string victim = plan->root.firstChild->nextSibling->name;
+            std::string victimIso = Iso(plan->root.firstChild->nextSibling);
+            ASSERT_TRUE(Plan_RemoveNode(plan.get(), &plan->root, victim.c_str(), true));
+            names.erase(upper(victim));
+            isoSoFar.erase(std::find(isoSoFar.begin(), isoSoFar.end(), victimIso));
+        }
+    }
+}
+
+TEST_F(PlanTree, DvdVideoSortOrder) {
+    PlanPtr plan = NewPlan();
+    std::string src = tmp.write("s", "1");
+    std::vector<std::string> order = {"VIDEO_TS.IFO", "VIDEO_TS.VOB", "VIDEO_TS.BUP",
+                                      "VTS_01_0.IFO", "VTS_01_0.VOB", "VTS_01_1.VOB",
+                                      "VTS_01_9.VOB", "VTS_01_0.BUP", "VTS_02_0.IFO",
+                                      "VTS_02_1.VOB", "VTS_02_0.BUP"};
+    std::vector<std::string> shuffled = order;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(3));
+    for (const std::string& n : shuffled) {
+        ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), ("VIDEO_TS/" + n).c_str(), src.c_str()));
+    }
+    Plan_AddDirectory(plan.get(), &plan->root, "AUDIO_TS");
+    Plan_AddDirectory(plan.get(), &plan->root, "a_b");
+    Plan_AddDirectory(plan.get(), &plan->root, "aa");
+    Plan_SortTree(plan.get());
+    EXPECT_EQ(Names(Plan_FindNode(&plan->root, "VIDEO_TS")), order);
+    EXPECT_EQ(Names(&plan->root),
+              (std::vector<std::string>{"a_b", "aa", "AUDIO_TS", "VIDEO_TS"}));
+}
+
+TEST_F(PlanTree, FolderScans) {
+    tmp.write("data/sub/deep/file.bin", "abc");
+    tmp.write("data/.hidden", "");
+    tmp.mkdir("data/.hiddendir");
+    tmp.mkdir("empty");
+    PlanPtr plan = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(plan.get(), tmp.file("data/").c_str()), 6u);
+    EXPECT_EQ(plan->directoryCount, 5u);
+    EXPECT_EQ(plan->fileCount, 2u);
+    FileNode* data = Plan_FindNode(&plan->root, "data");
+    ASSERT_NE(data, nullptr);
+    FileNode* hidden = Plan_FindNode(data, ".hidden");
+    ASSERT_NE(hidden, nullptr);
+    EXPECT_TRUE(hidden->attributes & kNodeHidden);
+    EXPECT_EQ(Iso(Plan_FindNode(data, ".hiddendir")), "HIDDENDI");
+    EXPECT_EQ(Plan_FindNode(data, "sub/deep/file.bin")->sourcePath,
+              std::filesystem::canonical(tmp.file("data/sub/deep/file.bin")).string());
+
+    // Two host names that differ only in case.
+    tmp.write("cases/readme.txt", "1");
+    tmp.write("cases/Readme.txt", "2");
+    PlanPtr cases = NewPlan();
+    ASSERT_EQ(Plan_AddFolderContents(cases.get(), tmp.file("cases").c_str()), 2u);
+    std::set<std::string> caseIso;
+    for (const FileNode* c = cases->root.firstChild; c; c = c->nextSibling) caseIso.insert(Iso(c));
+    EXPECT_EQ(caseIso, (std::set<std::string>{"README.TXT;1", "README~1.TXT;1"}));
+
+    PlanPtr empty = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(empty.get(), tmp.file("empty").c_str()), 1u);
+    PlanPtr contents = NewPlan();
+    EXPECT_EQ(Plan_AddFolderContents(contents.get(), tmp.file("empty").c_str()), 0u);
+    EXPECT_EQ(Plan_AddFolder(contents.get(), tmp.file("missing").c_str()), 0u);
+}
+
+TEST_F(PlanTree, VideoTsFolderGetsAudioTs) {
+    tmp.write("disc/VIDEO_TS/VIDEO_TS.IFO", "i");
+    tmp.write("disc/OTHER/VIDEO_TS.IFO", "i");
+    for (const char* path : {"disc/VIDEO_TS", "disc/VIDEO_TS/", "disc/VIDEO_TS//"}) {
+        PlanPtr plan = NewPlan();
+        ASSERT_TRUE(Plan_AddVideoTsFolder(plan.get(), tmp.file(path).c_str())) << path;
+        Plan_SortTree(plan.get());
+        EXPECT_EQ(Names(&plan->root), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS"}));
+        EXPECT_EQ(plan->directoryCount, 3u);
+    }
+    PlanPtr other = NewPlan();
+    ASSERT_TRUE(Plan_AddVideoTsFolder(other.get(), tmp.file("disc/OTHER").c_str()));
+    EXPECT_EQ(Names(&other->root), (std::vector<std::string>{"OTHER"}));
+}
+
+TEST_F(PlanTree, DvdVideoFolder) {
+    tmp.write("a/VIDEO_TS/VIDEO_TS.IFO", "i");
+    tmp.write("b/VIDEO_TS/VIDEO_TS.IFO", "i");
+    tmp.mkdir("b/audio_ts");
+    tmp.write("c/video_ts/VIDEO_TS.IFO", "i");
+    PlanPtr a = NewPlan();
+    ASSERT_TRUE(Plan_AddDvdVideoFolder(a.get(), tmp.file("a/").c_str()));
+    FileNode* audio = Plan_FindNode(&a->root, "AUDIO_TS");
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(audio->attributes, kNodeDirectory);
+    EXPECT_TRUE(audio->sourcePath.empty());
+    EXPECT_EQ(audio->firstChild, nullptr);
+    EXPECT_EQ(a->directoryCount, 3u);
+
+    // A lower-case "audio_ts" holds the ISO name AUDIO_TS already.
+    PlanPtr b = NewPlan();
+    ASSERT_TRUE(Plan_AddDvdVideoFolder(b.get(), tmp.file("b").c_str()));
+    std::set<std::string> isoNames;
+    for (const FileNode* c = b->root.firstChild; c; c = c->nextSibling) {
+        EXPECT_TRUE(isoNames.insert(Iso(c)).second) << Iso(c);
+    }
+    EXPECT_EQ(isoNames.size(), 3u);
+    EXPECT_EQ(b->directoryCount, 4u);
+
+    PlanPtr c = NewPlan();
+    EXPECT_FALSE(Plan_AddDvdVideoFolder(c.get(), tmp.file("c").c_str()));
+}
+
+TEST_F(PlanTree, ScanRefusesLoopsLongPathsAndUnrecordableNames) {
+    tmp.write("loop/a/file", "1");
+    ASSERT_EQ(::symlink("..", tmp.file("loop/a/up").c_str()), 0);
+    PlanPtr loop = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(loop.get(), tmp.file("loop").c_str()), 0u);
+    EXPECT_EQ(Plan_CountEntries(&loop->root), loop->directoryCount + loop->fileCount);
+
+    // A link to a sibling is no loop.
+    tmp.write("links/real/file", "1");
+    ASSERT_EQ(::symlink("real", tmp.file("links/alias").c_str()), 0);
+    PlanPtr links = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(links.get(), tmp.file("links").c_str()), 5u);
+
+    std::string deep = "deep";
+    while (tmp.file(deep).size() < 300) deep += "/" + std::string(40, 'd');
+    tmp.write(deep + "/f", "1");
+    PlanPtr longPaths = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(longPaths.get(), tmp.file("deep").c_str()), 0u);
+
+    // One character outside Latin-1 makes every character take two bytes: 128 characters
+    // need 257 bytes, beyond a File Identifier.
+    tmp.write("names/\xE4\xB8\xAD" + std::string(127, 'n'), "1");
+    PlanPtr names = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(names.get(), tmp.file("names").c_str()), 0u);
+    tmp.write("names2/\xE4\xB8\xAD" + std::string(126, 'n'), "1");
+    PlanPtr names2 = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(names2.get(), tmp.file("names2").c_str()), 2u);
+}
+
+} // namespace
+} // namespace tvx
