@@ -31,10 +31,20 @@ struct Answer {
         return static_cast<uint16_t>((result.sense[16] << 8) | result.sense[17]);
     }
     uint32_t be32(size_t at) const {
+        if (at + 4 > data.size()) {
+            ADD_FAILURE() << "answer too short for offset " << at;
+            return 0xDEADBEEF;
+        }
         return (uint32_t{data[at]} << 24) | (uint32_t{data[at + 1]} << 16) |
                (uint32_t{data[at + 2]} << 8) | data[at + 3];
     }
-    uint16_t be16(size_t at) const { return static_cast<uint16_t>((data[at] << 8) | data[at + 1]); }
+    uint16_t be16(size_t at) const {
+        if (at + 2 > data.size()) {
+            ADD_FAILURE() << "answer too short for offset " << at;
+            return 0xDEAD;
+        }
+        return static_cast<uint16_t>((data[at] << 8) | data[at + 1]);
+    }
 };
 
 inline constexpr uint32_t Triple(uint8_t k, uint8_t a, uint8_t q) { return (k << 16) | (a << 8) | q; }
