@@ -125,7 +125,9 @@ protected:
         EXPECT_TRUE(std::regex_match(engine, std::regex(EngineSequence(GetParam(), mode == 3))))
             << engine;
         for (const auto& e : drive->trace())
-            if (e.opcode() == 0x2A) EXPECT_LE(e.cdb[7] << 8 | e.cdb[8], 32);
+            if (e.opcode() == 0x2A) {
+                EXPECT_LE(e.cdb[7] << 8 | e.cdb[8], 32);
+            }
         EXPECT_TRUE(removalAllowedAtEnd());
         EXPECT_TRUE(drive->trayOpen());
 
@@ -157,8 +159,10 @@ TEST_P(BurnTest, EverySourceGivesTheVolumeByteForByte) {
         burnAndCheck(source, mode, image, size, [&](const TVX_BurnOptions* o) {
             return source.burn(handle, o, callback(), logData());
         });
-        if (GetParam() == MediumKind::DvdPlusR)
-            EXPECT_EQ(ReadersAccept(image, source.label ? source.label : "UDF102", source.paths), "");
+        if (GetParam() == MediumKind::DvdPlusR) {
+            EXPECT_EQ(ReadersAccept(image, source.label ? source.label : "UDF102", source.paths),
+                      "");
+        }
     }
 }
 

@@ -57,15 +57,15 @@ TEST_F(JobResultTest, BadInputIsRefusedBeforeTheDiscIsRead) {
     EXPECT_EQ(TVX_BurnVolumeData(handle, &options, dir.file("empty").c_str(), nullptr, nullptr, 0),
               TVX_ERR_SOURCE);
     EXPECT_EQ(TVX_BurnDVDVIDEO(handle, &options, data.c_str(), nullptr, nullptr, 0), TVX_ERR_SOURCE);
-    TVX_FileSetEntry entries[2] = {{"a.bin", dir.file("data/one.bin").c_str()},
-                                   {"b.bin", dir.file("missing.bin").c_str()}};
+    const std::string one = dir.file("data/one.bin"), missing = dir.file("missing.bin");
+    TVX_FileSetEntry entries[2] = {{"a.bin", one.c_str()}, {"b.bin", missing.c_str()}};
     EXPECT_EQ(TVX_BurnFileSet(handle, &options, entries, 0, nullptr, nullptr, 0), TVX_ERR_SOURCE);
     EXPECT_EQ(TVX_BurnFileSet(handle, &options, entries, 2, nullptr, nullptr, 0), TVX_ERR_SOURCE);
     EXPECT_TRUE(drive->trace().empty()) << drive->formatTrace();
     // The image is opened after the media checks.
     EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, dir.file("missing.iso").c_str(), nullptr, 0),
               TVX_ERR_SOURCE);
-    EXPECT_EQ(std::count(traceTokens().begin(), traceTokens().end(), "WRITE"), 0);
+    EXPECT_EQ(countToken("WRITE"), 0u);
 }
 
 TEST_F(JobResultTest, MediaChecks) {
@@ -118,7 +118,7 @@ TEST_F(JobResultTest, VolumeExactlyAsLargeAsTheFreeSpaceFitsOneSectorMoreDoesNot
     insertBlank(MediumKind::DvdR, size - 1);
     drive->clearTrace();
     EXPECT_EQ(burnData(TVX_MODE_WRITE), TVX_ERR_NO_SPACE);
-    EXPECT_EQ(std::count(traceTokens().begin(), traceTokens().end(), "PREVENT1"), 0);
+    EXPECT_EQ(countToken("PREVENT1"), 0u);
 
     // The size check reports both figures whatever the answer.
     drive->removeDisc();

@@ -57,6 +57,8 @@ int32_t RecordingTest::logData() {
 }
 
 void RecordingTest::insertBlank(vdrive::MediumKind kind, uint32_t capacity, bool backed) {
+    if (drive->hasDisc()) drive->removeDisc();
+    if (drive->trayOpen()) drive->closeTray();
     ASSERT_TRUE(drive->insertBlank(kind, capacity, backed ? backingFile() : std::string()));
 }
 
@@ -110,6 +112,11 @@ std::string RecordingTest::traceText(size_t from) const {
     std::string text;
     for (const std::string& t : traceTokens(from)) text += t + " ";
     return text;
+}
+
+size_t RecordingTest::countToken(const std::string& token) const {
+    std::vector<std::string> tokens = traceTokens();
+    return static_cast<size_t>(std::count(tokens.begin(), tokens.end(), token));
 }
 
 bool RecordingTest::removalAllowedAtEnd() const {

@@ -56,6 +56,7 @@ protected:
     // the command sequence: "PREVENT1", "EJECT", "CLOSE1/1", "WRITE", "BLANK1"...
     std::vector<std::string> traceTokens(size_t from = 0) const;
     std::string traceText(size_t from = 0) const;
+    size_t countToken(const std::string& token) const;
     // True when every PREVENT 1 was followed later by a PREVENT 0.
     bool removalAllowedAtEnd() const;
     uint64_t nowMs();
