@@ -71,7 +71,8 @@ void OnDriveFound(void*, int index, Device* device) {
 DriveEntry* EntryAt(int32_t index) {
     if (index < 0) return nullptr;
     DriveEntry* entry = Head;
-    for (int32_t i = 0; entry && i < index; ++i) entry = entry->next;
+    for (int32_t i = 0; entry && i < index; ++i)
+        entry = entry->next;
     return entry;
 }
 
@@ -91,7 +92,8 @@ int DriveTable_Fill() {
     DriveTable_Empty();
     Front_Enumerate(OnDriveFound, nullptr);
     int count = 0;
-    for (DriveEntry* entry = Head; entry; entry = entry->next) ++count;
+    for (DriveEntry* entry = Head; entry; entry = entry->next)
+        ++count;
     return count;
 }
 
@@ -101,7 +103,9 @@ using namespace tvx;
 
 extern "C" {
 
-TVX_API int32_t TVX_CALL TVX_GetDriveCount(void) { return DriveTable_Fill(); }
+TVX_API int32_t TVX_CALL TVX_GetDriveCount(void) {
+    return DriveTable_Fill();
+}
 
 TVX_API TVX_Result TVX_CALL TVX_GetDriveInfo(int32_t index, TVX_DriveInfo* info) {
     if (!info) return TVX_ERR_INVALID_ARG;

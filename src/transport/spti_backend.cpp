@@ -16,11 +16,17 @@ constexpr char kLastLetter = 'Z';
 constexpr uint16_t kDefaultTimeoutSeconds = 20;
 constexpr char kExclusiveCallerName[] = "Torvexin";
 
-uint32_t LetterBit(char letter) { return 1u << (letter - 'A'); }
+uint32_t LetterBit(char letter) {
+    return 1u << (letter - 'A');
+}
 
-int Terminate() { return 0; }
+int Terminate() {
+    return 0;
+}
 
-Device* OpenByAddress(uint8_t, uint8_t, uint8_t) { return nullptr; }
+Device* OpenByAddress(uint8_t, uint8_t, uint8_t) {
+    return nullptr;
+}
 
 int Enumerate(EnumerateCallback callback, void* context) {
     uint32_t mask = host().logicalDrives();
@@ -57,8 +63,8 @@ int SetExclusive(Device* device, int on) {
     std::memcpy(lock.callerName, kExclusiveCallerName, sizeof kExclusiveCallerName - 1);
     CdromExclusiveLockState state = {};
     uint32_t returned = 0;
-    if (!host().deviceIoControl(spti->driveHandle, IOCTL_CDROM_EXCLUSIVE_ACCESS, &lock,
-                                sizeof lock, &state, sizeof state, &returned)) {
+    if (!host().deviceIoControl(spti->driveHandle, IOCTL_CDROM_EXCLUSIVE_ACCESS, &lock, sizeof lock,
+                                &state, sizeof state, &returned)) {
         LogSystemError(host().lastError());
     }
     lock.requestType = on ? kExclusiveAccessLockDevice : kExclusiveAccessUnlockDevice;
@@ -68,11 +74,21 @@ int SetExclusive(Device* device, int on) {
     return done ? 1 : 0;
 }
 
-uint8_t GetStatus(Device* device) { return AsSpti(device)->request.sptd.scsiStatus; }
-uint32_t GetSenseLength(Device*) { return kPassThroughSenseBytes; }
-uint32_t GetCdbLength(Device* device) { return AsSpti(device)->request.sptd.cdbLength; }
-const uint8_t* GetSense(Device* device) { return AsSpti(device)->request.sense; }
-const uint8_t* GetCdb(Device* device) { return AsSpti(device)->request.sptd.cdb; }
+uint8_t GetStatus(Device* device) {
+    return AsSpti(device)->request.sptd.scsiStatus;
+}
+uint32_t GetSenseLength(Device*) {
+    return kPassThroughSenseBytes;
+}
+uint32_t GetCdbLength(Device* device) {
+    return AsSpti(device)->request.sptd.cdbLength;
+}
+const uint8_t* GetSense(Device* device) {
+    return AsSpti(device)->request.sense;
+}
+const uint8_t* GetCdb(Device* device) {
+    return AsSpti(device)->request.sptd.cdb;
+}
 
 } // namespace
 
@@ -144,9 +160,9 @@ void Spti_Close(Device* device) {
     delete spti;
 }
 
-const Transport SptiTransport = {Terminate,      OpenByAddress,  OpenByDeviceFile, Spti_Close,
-                                 Enumerate,      SetExclusive,   Spti_Execute,     GetStatus,
-                                 GetSenseLength, GetCdbLength,   GetSense,         GetCdb};
+const Transport SptiTransport = {Terminate,      OpenByAddress, OpenByDeviceFile, Spti_Close,
+                                 Enumerate,      SetExclusive,  Spti_Execute,     GetStatus,
+                                 GetSenseLength, GetCdbLength,  GetSense,         GetCdb};
 
 int ProbeSpti() {
     uint32_t mask = host().logicalDrives();

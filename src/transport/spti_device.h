@@ -22,7 +22,9 @@ struct SptiDevice {
     PassThroughRequest request = {}; // the last command's request, status, CDB and sense
 };
 
-inline SptiDevice* AsSpti(Device* device) { return reinterpret_cast<SptiDevice*>(device); }
+inline SptiDevice* AsSpti(Device* device) {
+    return reinterpret_cast<SptiDevice*>(device);
+}
 
 // Opens a device file read-write; on failure retries the proxy's drive device. Null on failure.
 HostHandle _CreateDeviceFile(const char* path);

@@ -22,17 +22,23 @@ constexpr uint32_t kPropertyBufferSize = 2048;
 void CopyTrimmed(char* out, const uint8_t* field, size_t width) {
     std::memcpy(out, field, width);
     out[width] = 0;
-    for (size_t i = width; i > 0 && out[i - 1] == ' '; --i) out[i - 1] = 0;
+    for (size_t i = width; i > 0 && out[i - 1] == ' '; --i)
+        out[i - 1] = 0;
 }
 
 int32_t BusKindFromStorageBus(uint8_t busType) {
     switch (busType) {
-    case kStorageBusScsi: return kBusScsi;
+    case kStorageBusScsi:
+        return kBusScsi;
     case kStorageBusAtapi:
-    case kStorageBusAta: return kBusAtapi;
-    case kStorageBus1394: return kBus1394;
-    case kStorageBusUsb: return kBusUsb;
-    default: return kBusOther;
+    case kStorageBusAta:
+        return kBusAtapi;
+    case kStorageBus1394:
+        return kBus1394;
+    case kStorageBusUsb:
+        return kBusUsb;
+    default:
+        return kBusOther;
     }
 }
 

@@ -15,14 +15,14 @@ namespace {
 constexpr char kMountedDevicesKey[] = "System\\MountedDevices";
 constexpr char kCdRomEnumKey[] = "System\\CurrentControlSet\\Services\\CdRom\\Enum";
 constexpr uint32_t kMaxValueBytes = 512;
-constexpr size_t kMaxTextChars = 255; // a 256-byte buffer with its terminator
-constexpr size_t kPrefixLength = 4;   // "\??\" in front of the device instance path
+constexpr size_t kMaxTextChars = 255;    // a 256-byte buffer with its terminator
+constexpr size_t kPrefixLength = 4;      // "\??\" in front of the device instance path
 constexpr size_t kGuidSuffixLength = 39; // a backslash and a braced class GUID
 constexpr int kMaxClassDevices = 26;
 
 // Closes a registry key on every path.
 class RegKey {
-public:
+  public:
     explicit RegKey(const char* subKey) : key_(host().regOpenKey(subKey)) {}
     ~RegKey() {
         if (key_) host().regCloseKey(key_);
@@ -32,7 +32,7 @@ public:
     explicit operator bool() const { return key_ != nullptr; }
     HostHandle get() const { return key_; }
 
-private:
+  private:
     HostHandle key_;
 };
 

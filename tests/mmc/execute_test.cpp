@@ -118,12 +118,19 @@ TEST(MmcExecuteTest, SenseKeyIgnoresTheFlagBitsAndUnknownTriplesGetTheCatchAllTe
 
 // A transport whose getters claim more CDB and sense bytes than the record holds.
 uint8_t gBytes[256];
-uint8_t Status(Device*) { return 0x02; }
-uint32_t TooLong(Device*) { return 200; }
-const uint8_t* Bytes(Device*) { return gBytes; }
+uint8_t Status(Device*) {
+    return 0x02;
+}
+uint32_t TooLong(Device*) {
+    return 200;
+}
+const uint8_t* Bytes(Device*) {
+    return gBytes;
+}
 
 TEST(MmcRecordErrorTest, LengthsAreLimitedToTheRecordsFields) {
-    for (int i = 0; i < 256; ++i) gBytes[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 256; ++i)
+        gBytes[i] = static_cast<uint8_t>(i);
     test::DirectTransport direct; // installs a complete table to start from
     Transport boastful = *ActiveTransport;
     boastful.GetStatus = Status;

@@ -26,7 +26,8 @@ void Critical(Host& h, HostHandle mutex, Shared* shared, int rounds) {
     for (int i = 0; i < rounds; ++i) {
         h.waitMutex(mutex);
         if (shared->inside.fetch_add(1) != 0) shared->overlaps.fetch_add(1);
-        for (int spin = 0; spin < 50; ++spin) sched_yield();
+        for (int spin = 0; spin < 50; ++spin)
+            sched_yield();
         shared->entries.fetch_add(1);
         shared->inside.fetch_sub(1);
         h.releaseMutex(mutex);
@@ -34,7 +35,7 @@ void Critical(Host& h, HostHandle mutex, Shared* shared, int rounds) {
 }
 
 class DeviceMutexTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     PosixHost posix;
     void SetUp() override {
@@ -49,8 +50,8 @@ protected:
 };
 
 TEST_F(DeviceMutexTest, TwoProcessesNeverHoldTheDriveMutexTogether) {
-    void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
-                        -1, 0);
+    void* memory =
+        mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(memory, MAP_FAILED);
     auto* shared = new (memory) Shared{};
     constexpr int kRounds = 300;

@@ -12,7 +12,7 @@
 namespace tvx::test {
 
 class ScriptedTarget : public ScsiTarget {
-public:
+  public:
     uint8_t peripheralType = 5;
     std::string vendor = "TVXTEST ";
     std::string product = "DVD-RW SIM      ";
@@ -60,16 +60,18 @@ public:
             }
         }
         if (request.direction == DataDirection::FromDevice && request.data) {
-            uint32_t n = std::min<uint32_t>(request.byteCount, static_cast<uint32_t>(answer.size()));
+            uint32_t n =
+                std::min<uint32_t>(request.byteCount, static_cast<uint32_t>(answer.size()));
             std::memcpy(request.data, answer.data(), n);
             result.transferred = n;
         }
         return result;
     }
 
-private:
+  private:
     static void Field(std::vector<uint8_t>& out, size_t at, const std::string& text, size_t width) {
-        for (size_t i = 0; i < width; ++i) out[at + i] = i < text.size() ? text[i] : ' ';
+        for (size_t i = 0; i < width; ++i)
+            out[at + i] = i < text.size() ? text[i] : ' ';
     }
 };
 

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_host.h"
 #include "platform/posix/sg_translate.h"
+#include "support/temp_dir.h"
 #include "transport/backends.h"
 #include "transport/spti.h"
 
@@ -114,9 +115,16 @@ TEST(SgTranslateTest, BusTypeFollowsTheOutermostAdapter) {
     EXPECT_EQ(StorageBusFromSysfsPath("/sys/devices/data/usbx/hostile/sr0"), kStorageBusUnknown);
 }
 
+// The native host with the log in a folder of the test's own.
+class LoggingElsewhere : public PosixHost {
+  public:
+    std::string tempDirectory() override { return dir.path() + "/"; }
+    test::TempDir dir;
+};
+
 // Runs only where the machine has an optical drive the test may open.
 TEST(RealDriveTest, FirstOpticalDriveAnswersInquiryThroughSgIo) {
-    PosixHost posix;
+    LoggingElsewhere posix;
     setHost(&posix);
     struct Restore {
         ~Restore() { setHost(nullptr); }

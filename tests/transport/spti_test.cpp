@@ -9,8 +9,7 @@
 namespace tvx::test {
 namespace {
 
-const char kMounted[] =
-    "\\??\\IDE#CdRomTVX#5&1&0&0.0.0#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
+const char kMounted[] = "\\??\\IDE#CdRomTVX#5&1&0&0.0.0#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
 
 using SptiTest = TransportTest;
 
@@ -71,7 +70,8 @@ std::string ProxyOpenLines() {
     return "Try: OpenByDeviceFile(D:)\n"
            "Retry: CreateFile(\\\\.\\D:) with CDRBLK\n"
            "Fail: CreateFile(\\\\.\\CDRBLK:) == INVALID_HANDLE_VALUE\n"
-           "Try: original mbBuf=IDE\\CdRomTVX\\5&1&0&0.0.0\\{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}\n"
+           "Try: original "
+           "mbBuf=IDE\\CdRomTVX\\5&1&0&0.0.0\\{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}\n"
            "Try: modified mbBuf=IDE\\CdRomTVX\\5&1&0&0.0.0\n"
            "Try: System\\CurrentControlSet\\Services\\CdRom\\Enum, Count=2\n"
            "Try: stricmp\nIDE\\CdRomTVX\\5&1&0&0.0.0\nSCSI\\CdRomOther\\1\n"

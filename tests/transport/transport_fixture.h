@@ -11,7 +11,7 @@
 namespace tvx::test {
 
 class TransportTest : public ::testing::Test {
-protected:
+  protected:
     // Targets first: they outlive the host that routes requests to them.
     ScriptedTarget driveD;
     ScriptedTarget driveE;

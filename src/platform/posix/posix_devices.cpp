@@ -42,7 +42,8 @@ std::vector<unsigned> OpticalDeviceNumbers() {
         const char* name = e->d_name;
         if (std::strncmp(name, "sr", 2) != 0 || !name[2]) continue;
         bool digits = true;
-        for (const char* p = name + 2; *p; ++p) digits = digits && std::isdigit(static_cast<unsigned char>(*p));
+        for (const char* p = name + 2; *p; ++p)
+            digits = digits && std::isdigit(static_cast<unsigned char>(*p));
         if (digits) numbers.push_back(static_cast<unsigned>(std::strtoul(name + 2, nullptr, 10)));
     }
     ::closedir(dir);
@@ -80,7 +81,8 @@ char LetterOfDevicePath(const std::string& path) {
 uint32_t PosixHost::logicalDrives() {
     uint32_t mask = 0;
     size_t count = OpticalDeviceNumbers().size();
-    for (size_t i = 0; i < count; ++i) mask |= 1u << (kFirstCdLetter - 'A' + i);
+    for (size_t i = 0; i < count; ++i)
+        mask |= 1u << (kFirstCdLetter - 'A' + i);
     return mask;
 }
 
@@ -229,7 +231,9 @@ bool PosixHost::deviceIoControl(HostHandle handle, uint32_t code, void* in, uint
             ::flock(device->fd, LOCK_UN);
             device->exclusive = false;
             return true;
-        default: setLastError(EINVAL); return false;
+        default:
+            setLastError(EINVAL);
+            return false;
         }
     }
     default:

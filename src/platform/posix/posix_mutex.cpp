@@ -167,6 +167,8 @@ bool PosixHost::waitEvent(HostHandle handle, uint32_t milliseconds) {
     return set;
 }
 
-void PosixHost::closeEvent(HostHandle handle) { delete static_cast<PosixEvent*>(handle); }
+void PosixHost::closeEvent(HostHandle handle) {
+    delete static_cast<PosixEvent*>(handle);
+}
 
 } // namespace tvx

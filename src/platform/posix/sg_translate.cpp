@@ -9,10 +9,10 @@ namespace tvx {
 namespace {
 
 // Status bits of sg_io_hdr that mean the request never completed at the drive.
-constexpr unsigned kHostTimeOut = 0x03;       // DID_TIME_OUT
+constexpr unsigned kHostTimeOut = 0x03; // DID_TIME_OUT
 constexpr unsigned kDriverStatusMask = 0x0F;
-constexpr unsigned kDriverTimeout = 0x06;     // DRIVER_TIMEOUT
-constexpr unsigned kDriverSense = 0x08;       // DRIVER_SENSE
+constexpr unsigned kDriverTimeout = 0x06; // DRIVER_TIMEOUT
+constexpr unsigned kDriverSense = 0x08;   // DRIVER_SENSE
 constexpr uint8_t kStatusCheckCondition = 0x02;
 constexpr unsigned kMaxCdb = 16;
 
@@ -35,8 +35,8 @@ bool SgIoFromPassThrough(void* buffer, uint32_t length, sg_io_hdr_t& hdr) {
     if (!buffer || length < sizeof(ScsiPassThroughDirect)) return false;
     auto* sptd = static_cast<ScsiPassThroughDirect*>(buffer);
     if (sptd->cdbLength == 0 || sptd->cdbLength > kMaxCdb) return false;
-    if (sptd->senseInfoLength &&
-        (sptd->senseInfoOffset > length || sptd->senseInfoLength > length - sptd->senseInfoOffset)) {
+    if (sptd->senseInfoLength && (sptd->senseInfoOffset > length ||
+                                  sptd->senseInfoLength > length - sptd->senseInfoOffset)) {
         return false;
     }
     std::memset(&hdr, 0, sizeof hdr);

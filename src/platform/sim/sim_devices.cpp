@@ -13,7 +13,9 @@ namespace {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+char Upper(char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
 
 // "D:\" or "D:" names the letter D.
 char LetterOfRoot(const std::string& root) {
@@ -34,8 +36,10 @@ bool SameIgnoringCase(const std::string& a, const char* b) {
 } // namespace
 
 SimHost::~SimHost() {
-    for (DeviceHandle* d : devices_) delete d;
-    for (KeyHandle* k : keys_) delete k;
+    for (DeviceHandle* d : devices_)
+        delete d;
+    for (KeyHandle* k : keys_)
+        delete k;
 }
 
 bool SimHost::fail(uint32_t error) {
@@ -150,8 +154,8 @@ bool SimHost::deviceIoControl(HostHandle device, uint32_t code, void* in, uint32
         return driveControl(handle, handle->letter, code, in, inLength, out, outLength, returned);
     }
 
-    if (code != IOCTL_PROXY_DEVICE_CONTROL || !in || inLength < sizeof(ProxyRequest) ||
-        out != in || outLength < sizeof(ProxyRequest)) {
+    if (code != IOCTL_PROXY_DEVICE_CONTROL || !in || inLength < sizeof(ProxyRequest) || out != in ||
+        outLength < sizeof(ProxyRequest)) {
         return fail(EINVAL);
     }
     auto* request = static_cast<ProxyRequest*>(in);
@@ -166,17 +170,16 @@ bool SimHost::deviceIoControl(HostHandle device, uint32_t code, void* in, uint32
         return fail(ENOTTY);
     }
     uint32_t innerReturned = 0;
-    bool done = driveControl(nullptr, it->first, request->controlCode, request->inBuffer,
-                             request->inLength, request->outBuffer, request->outLength,
-                             &innerReturned);
+    bool done =
+        driveControl(nullptr, it->first, request->controlCode, request->inBuffer, request->inLength,
+                     request->outBuffer, request->outLength, &innerReturned);
     request->bytesReturned = innerReturned;
     if (returned) *returned = sizeof(ProxyRequest);
     return done;
 }
 
 bool SimHost::driveControl(DeviceHandle* handle, char letter, uint32_t code, void* in,
-                           uint32_t inLength, void* out, uint32_t outLength,
-                           uint32_t* returned) {
+                           uint32_t inLength, void* out, uint32_t outLength, uint32_t* returned) {
     auto it = drives_.find(letter);
     if (it == drives_.end()) return fail(ENODEV); // the drive went away
     SimDrive& d = it->second;
@@ -242,7 +245,8 @@ bool SimHost::driveControl(DeviceHandle* handle, char letter, uint32_t code, voi
         }
         return fail(EINVAL);
     }
-    default: return fail(ENOTTY);
+    default:
+        return fail(ENOTTY);
     }
 }
 

@@ -33,7 +33,7 @@ struct SimDrive {
 };
 
 class SimHost : public PosixHost {
-public:
+  public:
     SimHost() = default;
     ~SimHost() override;
 
@@ -50,8 +50,7 @@ public:
     uint64_t currentFileTime() override;
 
     // Drives. A letter added again is replaced.
-    SimDrive& addDrive(char letter, uint32_t driveType = DRIVE_CDROM,
-                       ScsiTarget* target = nullptr);
+    SimDrive& addDrive(char letter, uint32_t driveType = DRIVE_CDROM, ScsiTarget* target = nullptr);
     SimDrive& drive(char letter); // must have been added
     void removeDrive(char letter);
     // The proxy device "\\.\CDRBLOCK" exists.
@@ -93,7 +92,7 @@ public:
                        uint32_t& size) override;
     void regCloseKey(HostHandle key) override;
 
-private:
+  private:
     struct DeviceHandle {
         bool proxy = false;
         char letter = 0;
@@ -103,8 +102,8 @@ private:
     };
     using Values = std::map<std::string, std::vector<uint8_t>>;
 
-    bool driveControl(DeviceHandle* handle, char letter, uint32_t code, void* in,
-                      uint32_t inLength, void* out, uint32_t outLength, uint32_t* returned);
+    bool driveControl(DeviceHandle* handle, char letter, uint32_t code, void* in, uint32_t inLength,
+                      void* out, uint32_t outLength, uint32_t* returned);
     bool passThrough(ScsiTarget* target, void* in, uint32_t inLength, uint32_t* returned);
     bool exclusive(DeviceHandle* handle, char letter, bool on);
     bool fail(uint32_t error);

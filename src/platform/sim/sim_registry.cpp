@@ -15,7 +15,8 @@ constexpr char kCdRomEnumKey[] = "System\\CurrentControlSet\\Services\\CdRom\\En
 
 std::string Folded(const std::string& name) {
     std::string out = name;
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
 
@@ -29,7 +30,8 @@ void SimHost::setRegistryValue(const std::string& key, const std::string& name,
 
 void SimHost::setRegistryDword(const std::string& key, const std::string& name, uint32_t value) {
     std::vector<uint8_t> bytes(4);
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
     setRegistryValue(key, name, std::move(bytes));
 }
 
@@ -74,8 +76,7 @@ HostHandle SimHost::regOpenKey(const std::string& subKey) {
     return key;
 }
 
-bool SimHost::regQueryValue(HostHandle key, const std::string& name, void* data,
-                            uint32_t& size) {
+bool SimHost::regQueryValue(HostHandle key, const std::string& name, void* data, uint32_t& size) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     auto* handle = static_cast<KeyHandle*>(key);
     if (!handle || !keys_.count(handle)) return fail(EBADF);
