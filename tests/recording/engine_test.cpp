@@ -207,5 +207,84 @@ TEST_F(EngineTest, WaitsGiveUpAtTheirLimits) {
     EXPECT_EQ(handle->lastError.ascq, 0x08);
 }
 
+TEST_F(EngineTest, PlusRwCloseWithoutAJobShowsTheDrivesOwnProgressAndGivesUpAfter5Minutes) {
+    begin(MediumKind::DvdPlusRw, 32);
+    buffer.reset(); // as after a job: the mapped-window path
+    handle->rec.progressTotal = 0;
+    drive->addFault(FaultRule::SenseOn(0x25, 0x02, 0x04, 0x07));
+    log.events.clear();
+    uint64_t before = nowMs();
+    EXPECT_FALSE(Rec_CloseAndWait(handle, 2));
+    uint64_t took = nowMs() - before;
+    EXPECT_GE(took, 300000u);
+    EXPECT_LT(took, 302000u);
+    EXPECT_EQ(handle->lastError.location, 239);
+    ASSERT_FALSE(log.events.empty());
+    for (const auto& e : log.events) {
+        EXPECT_EQ(e.type, 7);
+        EXPECT_EQ(e.total, 0x10000u);
+        EXPECT_LE(e.value, 0x10000u);
+    }
+    EXPECT_NE(traceText(start).find("CLOSE2/0"), std::string::npos);
+}
+
+TEST_F(EngineTest, BackgroundFormatThatNeverGetsReadyGivesUpAfter5MinutesTrackStillBegins) {
+    insertBlank(MediumKind::DvdPlusRw);
+    ASSERT_EQ(TVX_GetDiscInfo(handle, &handle->discInfo), TVX_OK);
+    buffer = std::make_unique<TransferBuffer>(handle);
+    TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
+    ASSERT_TRUE(Rec_Prepare(handle, &options));
+    drive->addFault(FaultRule::SenseOn(0x00, 0x02, 0x04, 0x04));
+    uint64_t before = nowMs();
+    EXPECT_TRUE(Rec_BeginTrack(handle, 1, 64, kBlockSize));
+    uint64_t took = nowMs() - before;
+    EXPECT_GE(took, 300000u);
+    EXPECT_LT(took, 302000u);
+    EXPECT_EQ(handle->lastError.location, 454);
+    EXPECT_NE(traceText().find("FORMAT TUR SENSE TUR SENSE"), std::string::npos);
+}
+
+TEST_F(EngineTest, CloseIsTriedFiveTimesThreeSecondsApart) {
+    begin(MediumKind::DvdPlusR, 32);
+    drive->addFault(FaultRule::SenseOn(0x5B, 0x05, 0x24, 0x00));
+    uint64_t before = nowMs();
+    EXPECT_FALSE(Rec_CloseTrack(handle, 1));
+    EXPECT_GE(nowMs() - before, 15000u);
+    EXPECT_EQ(countToken("CLOSE1/1"), 5u);
+    EXPECT_EQ(handle->lastError.location, 772);
+}
+
+TEST_F(EngineTest, EjectLoopGivesUpAfterAMinute) {
+    begin(MediumKind::DvdPlusR, 32);
+    drive->addFault(FaultRule::SenseOn(0x1B, 0x02, 0x53, 0x02));
+    uint64_t before = nowMs();
+    EXPECT_FALSE(Rec_Finish(handle));
+    uint64_t took = nowMs() - before;
+    EXPECT_GE(took, 60000u);
+    EXPECT_LT(took, 62000u);
+    EXPECT_EQ(handle->lastError.location, 866);
+    EXPECT_STREQ(handle->lastError.description, "MEDIUM REMOVAL PREVENTED");
+}
+
+class SonyEngineTest : public EngineTest {
+protected:
+    SonyEngineTest() : EngineTest(vdrive::DriveModel::SonyDvdRw()) {}
+    uint32_t reserved() const {
+        for (const auto& e : drive->trace())
+            if (e.opcode() == 0x53)
+                return uint32_t{e.cdb[5]} << 24 | e.cdb[6] << 16 | e.cdb[7] << 8 | e.cdb[8];
+        return 0;
+    }
+};
+
+TEST_F(SonyEngineTest, TestWriteReservesSixteenBlocksMore) {
+    begin(MediumKind::DvdR, 1000, TVX_MODE_TEST_WRITE);
+    EXPECT_EQ(reserved(), 1016u);
+    drive->clearTrace();
+    buffer.reset();
+    begin(MediumKind::DvdR, 1000, TVX_MODE_WRITE);
+    EXPECT_EQ(reserved(), 1000u);
+}
+
 } // namespace
 } // namespace tvx::test
