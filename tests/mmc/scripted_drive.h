@@ -89,7 +89,7 @@ public:
         if (request.direction == DataDirection::FromDevice && request.data) {
             const uint32_t n =
                 std::min<uint32_t>(request.byteCount, static_cast<uint32_t>(reply.data.size()));
-            std::memcpy(request.data, reply.data.data(), n);
+            if (n) std::memcpy(request.data, reply.data.data(), n);
             result.transferred = n;
         }
         return result;
