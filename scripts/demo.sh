@@ -14,7 +14,7 @@ disc=$out/sample-dvd-r.img
 rm -f "$disc" "$disc.state"
 drive=(--virtual "$disc:dvd-r")
 
-echo "== Torvexin $("$tvx" --version 2>/dev/null || true)"
+"$tvx" version
 echo "== drives"
 "$tvx" "${drive[@]}" drives
 echo "== burning examples/sample-dvd onto a blank DVD-R, with verification"

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> pairs;
     PatchRequest patch;
 
+    auto* version = app.add_subcommand("version", "Show the library's version");
     auto* drives = app.add_subcommand("drives", "List the drives");
     auto* info = app.add_subcommand("info", "Show a drive's abilities, status, disc and speeds");
     auto* videoTs = app.add_subcommand("burn-video-ts", "Burn a VIDEO_TS folder");
@@ -115,6 +116,12 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (*version) {
+        uint32_t low = 0;
+        uint32_t high = TVX_GetVersion(&low);
+        std::printf("Torvexin %u.%u.%u.%u\n", high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF);
+        return kExitOk;
+    }
     if (*drives) return ListDrives(options);
     if (*info) return ShowInfo(options);
     if (*videoTs) return Burn(options, BurnSource::VideoTs, path);
