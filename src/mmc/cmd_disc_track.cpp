@@ -23,8 +23,12 @@ constexpr std::size_t kFormatCapacityListStart = 4;
 constexpr uint32_t kFormatCapacityEntriesRead = 256;
 
 // Field access that treats bytes the answer does not hold as zero.
-uint8_t ByteAt(Answer a, std::size_t i) { return i < a.size() ? a[i] : 0; }
-uint32_t Be32At(Answer a, std::size_t i) { return i + 4 <= a.size() ? GetBe32(a.data() + i) : 0; }
+uint8_t ByteAt(Answer a, std::size_t i) {
+    return i < a.size() ? a[i] : 0;
+}
+uint32_t Be32At(Answer a, std::size_t i) {
+    return i + 4 <= a.size() ? GetBe32(a.data() + i) : 0;
+}
 
 } // namespace
 
@@ -118,7 +122,7 @@ int Mmc_FormatUnit(RecHandle* h, const uint8_t* list, uint16_t length) {
 
 void BuildFormatList(uint8_t* list, uint32_t blocks, uint8_t formatType, uint32_t parameter) {
     std::fill(list, list + kFormatListBytes, uint8_t{0});
-    list[1] = 0x02;          // Immed: the drive formats in the background
+    list[1] = 0x02;            // Immed: the drive formats in the background
     PutBe16(list + 2, 0x0008); // one format descriptor
     PutBe32(list + 4, blocks);
     list[8] = static_cast<uint8_t>(formatType << 2); // format subtype 0

@@ -12,8 +12,8 @@ namespace tvx {
 namespace {
 
 constexpr uint8_t kPageWriteParameters = 0x05;
-constexpr uint8_t kPageLength = 0x32;         // 50 bytes after the page header
-constexpr uint8_t kDataBlockMode1 = 0x08;     // mode 1, 2048-byte blocks
+constexpr uint8_t kPageLength = 0x32;     // 50 bytes after the page header
+constexpr uint8_t kDataBlockMode1 = 0x08; // mode 1, 2048-byte blocks
 constexpr uint8_t kTrackMode4 = 0x04;
 constexpr uint8_t kMultiSession = 0xC0;
 constexpr uint8_t kDefaultWriteTypeByte = 0x42; // BUF and session-at-once

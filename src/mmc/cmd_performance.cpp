@@ -85,7 +85,8 @@ void ParseWriteSpeeds(Answer answer, uint32_t* speeds, uint32_t capacityBytes, i
     const std::size_t speedOffset = write ? 12 : 8;
     uint32_t appended = 0;
     for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t* d = answer.data() + kPerformanceHeaderBytes + kPerformanceDescriptorBytes * i;
+        const uint8_t* d =
+            answer.data() + kPerformanceHeaderBytes + kPerformanceDescriptorBytes * i;
         const uint32_t speed = GetBe32(d + speedOffset);
         if (appended > 0) {
             const uint32_t last = speeds[appended - 1];

@@ -17,7 +17,9 @@ constexpr uint8_t kNoEventAvailable = 0x80;
 constexpr uint8_t kEventClassMask = 0x07;
 
 // The converted fields are read by the caller as native 16-bit values.
-void StoreHost16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, sizeof v); }
+void StoreHost16(uint8_t* p, uint16_t v) {
+    std::memcpy(p, &v, sizeof v);
+}
 
 } // namespace
 

@@ -40,7 +40,9 @@ void ParsePhysicalFormat(Answer a, PhysicalFormat* out) {
     out->layer0End = GetBe32(d + 12);
 }
 
-uint8_t ParseCopyProtection(Answer a) { return a.size() > 4 ? a[4] : 0; }
+uint8_t ParseCopyProtection(Answer a) {
+    return a.size() > 4 ? a[4] : 0;
+}
 
 int Mmc_GetPhysicalFormat(RecHandle* h, PhysicalFormat* out) {
     uint8_t answer[kPhysicalBytes];

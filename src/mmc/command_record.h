@@ -8,9 +8,9 @@
 
 namespace tvx {
 
-inline constexpr uint16_t kTimeoutDefault = 20;    // seconds
+inline constexpr uint16_t kTimeoutDefault = 20; // seconds
 inline constexpr uint16_t kTimeoutRequestSense = 3;
-inline constexpr uint16_t kTimeoutLong = 180;      // WRITE(10), SYNCHRONIZE CACHE
+inline constexpr uint16_t kTimeoutLong = 180; // WRITE(10), SYNCHRONIZE CACHE
 
 inline CommandRecord NewCommand(uint8_t opcode, uint8_t cdbLength, uint8_t direction,
                                 uint16_t timeout = kTimeoutDefault) {

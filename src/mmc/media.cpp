@@ -5,26 +5,31 @@
 
 namespace tvx {
 
+namespace {
+
+struct ProfileMedium {
+    uint16_t profile;
+    uint32_t medium;
+};
+
+constexpr ProfileMedium kProfiles[] = {
+    {0x0008, MediaCdRom},         {0x0009, MediaCdR},      {0x000A, MediaCdRw},
+    {0x0010, MediaDvdRom},        {0x0011, MediaDvdR},  // sequential recording
+    {0x0012, MediaDvdRam},        {0x0013, MediaDvdRw}, // restricted overwrite
+    {0x0014, MediaDvdRw},                               // sequential recording
+    {0x0015, MediaDvdRDualLayer},                       // sequential recording
+    {0x001A, MediaDvdPlusRw},     {0x001B, MediaDvdPlusR}, {0x002B, MediaDvdPlusRDualLayer},
+    {0x0040, MediaBdRom},         {0x0041, MediaBdR}, // sequential recording
+    {0x0042, MediaBdR},                               // random recording
+    {0x0043, MediaBdRe},
+};
+
+} // namespace
+
 uint32_t Media_FromProfile(uint16_t profile) {
-    switch (profile) {
-    case 0x0008: return MediaCdRom;
-    case 0x0009: return MediaCdR;
-    case 0x000A: return MediaCdRw;
-    case 0x0010: return MediaDvdRom;
-    case 0x0011: return MediaDvdR;
-    case 0x0012: return MediaDvdRam;
-    case 0x0013: // restricted overwrite
-    case 0x0014: return MediaDvdRw; // sequential recording
-    case 0x0015: return MediaDvdRDualLayer;
-    case 0x001A: return MediaDvdPlusRw;
-    case 0x001B: return MediaDvdPlusR;
-    case 0x002B: return MediaDvdPlusRDualLayer;
-    case 0x0040: return MediaBdRom;
-    case 0x0041: // sequential recording
-    case 0x0042: return MediaBdR; // random recording
-    case 0x0043: return MediaBdRe;
-    default: return 0;
-    }
+    for (const ProfileMedium& p : kProfiles)
+        if (p.profile == profile) return p.medium;
+    return 0;
 }
 
 } // namespace tvx

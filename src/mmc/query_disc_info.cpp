@@ -21,7 +21,9 @@ constexpr uint8_t kSessionReserved = 2;
 constexpr uint32_t kContentFirstBlock = 16;
 constexpr uint32_t kContentLastBlock = 31;
 
-uint32_t Clamp32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX)); }
+uint32_t Clamp32(uint64_t v) {
+    return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
+}
 
 void FillFromTrack(RecHandle* handle, const DiscInformation& disc, TVX_DiscInfo& info) {
     TrackInformation track;

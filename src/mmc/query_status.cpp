@@ -9,7 +9,8 @@ using namespace tvx;
 
 namespace {
 
-constexpr uint32_t kDefinedBits = TVX_STATUS_TRAY_OPEN | TVX_STATUS_MEDIUM_PRESENT | TVX_STATUS_BUSY;
+constexpr uint32_t kDefinedBits =
+    TVX_STATUS_TRAY_OPEN | TVX_STATUS_MEDIUM_PRESENT | TVX_STATUS_BUSY;
 // Each poll takes one event off the drive's queue; a drive that keeps reporting classes nobody
 // asked for must not hold the caller forever.
 constexpr int kMaxPolls = 32;

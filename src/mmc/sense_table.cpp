@@ -358,7 +358,9 @@ static_assert(std::size(kRows) == kSenseTableRows, "the sense table has 319 rows
 constexpr uint32_t KeyOf(uint8_t key, uint8_t asc, uint8_t ascq) {
     return static_cast<uint32_t>(key) << 16 | static_cast<uint32_t>(asc) << 8 | ascq;
 }
-constexpr uint32_t KeyOf(const SenseEntry& e) { return KeyOf(e.senseKey, e.asc, e.ascq); }
+constexpr uint32_t KeyOf(const SenseEntry& e) {
+    return KeyOf(e.senseKey, e.asc, e.ascq);
+}
 
 using SenseIndex = std::array<const SenseEntry*, kSenseTableRows>;
 
@@ -367,10 +369,10 @@ using SenseIndex = std::array<const SenseEntry*, kSenseTableRows>;
 const SenseIndex& SortedIndex() {
     static const SenseIndex index = [] {
         SenseIndex built{};
-        for (std::size_t i = 0; i < kSenseTableRows; ++i) built[i] = &kRows[i];
-        std::sort(built.begin(), built.end(), [](const SenseEntry* a, const SenseEntry* b) {
-            return KeyOf(*a) < KeyOf(*b);
-        });
+        for (std::size_t i = 0; i < kSenseTableRows; ++i)
+            built[i] = &kRows[i];
+        std::sort(built.begin(), built.end(),
+                  [](const SenseEntry* a, const SenseEntry* b) { return KeyOf(*a) < KeyOf(*b); });
         return built;
     }();
     return index;
@@ -378,7 +380,9 @@ const SenseIndex& SortedIndex() {
 
 } // namespace
 
-std::span<const SenseEntry> SenseTable_Rows() { return kRows; }
+std::span<const SenseEntry> SenseTable_Rows() {
+    return kRows;
+}
 
 SenseTexts Mmc_LookupSense(uint8_t senseKey, uint8_t asc, uint8_t ascq) {
     const SenseIndex& index = SortedIndex();

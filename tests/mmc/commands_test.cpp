@@ -1,8 +1,8 @@
 // The commands as a drive receives them, and the parsing of hand-made answers of odd drives.
 #include "mmc/answers.h"
 #include "mmc/commands.h"
-#include "support/direct_transport.h"
 #include "scripted_drive.h"
+#include "support/direct_transport.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 class CommandsTest : public ::testing::Test {
-protected:
+  protected:
     test::DirectTransport transport;
     ScriptedDrive drive;
     RecHandle* h = transport.open(drive);
@@ -61,7 +61,8 @@ constexpr auto Out = DataDirection::ToDevice;
 constexpr auto None = DataDirection::None;
 
 TEST_F(CommandsTest, SingleCommandsReachTheDriveAsBuilt) {
-    for (int op = 0; op < 256; ++op) drive.good(static_cast<uint8_t>(op));
+    for (int op = 0; op < 256; ++op)
+        drive.good(static_cast<uint8_t>(op));
     static uint8_t buf[65536];
 
     Mmc_TestUnitReady(h);
@@ -131,14 +132,16 @@ std::vector<uint8_t> PerformanceAnswer(const std::vector<std::array<uint32_t, 4>
     std::vector<uint8_t> a(8 + 16 * descriptors.size());
     Be32(a, 0, static_cast<uint32_t>(4 + 16 * descriptors.size()));
     for (std::size_t i = 0; i < descriptors.size(); ++i)
-        for (int f = 0; f < 4; ++f) Be32(a, 8 + 16 * i + 4 * f, descriptors[i][f]);
+        for (int f = 0; f < 4; ++f)
+            Be32(a, 8 + 16 * i + 4 * f, descriptors[i][f]);
     return a;
 }
 
 // A write speed descriptor answer with the given write speeds (read speed 16x).
 std::vector<uint8_t> WriteSpeedAnswer(const std::vector<uint32_t>& speeds) {
     std::vector<std::array<uint32_t, 4>> d;
-    for (uint32_t s : speeds) d.push_back({0, 2295103, 16 * 1385, s});
+    for (uint32_t s : speeds)
+        d.push_back({0, 2295103, 16 * 1385, s});
     return PerformanceAnswer(d);
 }
 
@@ -268,7 +271,8 @@ TEST_F(CommandsTest, ProfileListsAreCutAtSixteen) {
     EXPECT_EQ(f.featureCode, 0x0000);
     EXPECT_EQ(f.persistent, 1);
     EXPECT_EQ(f.current, 1);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(f.profiles[i], 0x10 + i);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(f.profiles[i], 0x10 + i);
 
     drive.answer(0x46, FeatureAnswer(0x001A, 0x0000, 0x00, ProfilePayload(3)));
     FeatureInfo g;
@@ -308,15 +312,14 @@ TEST_F(CommandsTest, FormatCapacitiesCopyTheListAndItsEndMark) {
     std::vector<uint8_t> a(4 + 16);
     a[3] = 16; // two entries
     Be32(a, 4, 2295104);
-    a[8] = 0x02; // formatted media
-    Be32(a, 9, 2048);  // overwritten below
-    a[9] = 0x00;
-    Be16(a, 10, 0x0800);
+    a[8] = 0x02;         // formatted media
+    Be16(a, 10, 0x0800); // block length 2048
     Be32(a, 12, 2295104);
     a[16] = 0x26 << 2;
     drive.answer(0x23, a);
     FormatCapacity entries[256];
-    for (auto& e : entries) e.blocks = 0xDEAD;
+    for (auto& e : entries)
+        e.blocks = 0xDEAD;
     ASSERT_TRUE(Mmc_ReadFormatCapacities(h, entries, 256));
     EXPECT_EQ(entries[0].blocks, 2295104u);
     EXPECT_EQ(entries[0].typeByte, 0x02);
@@ -406,8 +409,8 @@ TEST_F(CommandsTest, PhysicalFormatAndCopyProtection) {
     drive.on(0xAD, [](const test::ReceivedCommand& c) {
         std::vector<uint8_t> a(20);
         if (c.cdb[7] == 0x00) {
-            a[4] = 0xA1;        // DVD+R, version 1
-            a[6] = 0x21;        // two layers
+            a[4] = 0xA1; // DVD+R, version 1
+            a[6] = 0x21; // two layers
             Be32(a, 8, 0x30000);
             Be32(a, 12, 0xFCFFFF);
             Be32(a, 16, 0x1FFFFF);
@@ -453,7 +456,8 @@ TEST(Media, ProfilesMapToTheirBits) {
     EXPECT_EQ(Media_FromProfile(0x0000), 0u);
     EXPECT_EQ(Media_FromProfile(0x0016), 0u);
     uint32_t all = 0;
-    for (uint32_t p = 0; p <= 0xFFFF; ++p) all |= Media_FromProfile(static_cast<uint16_t>(p));
+    for (uint32_t p = 0; p <= 0xFFFF; ++p)
+        all |= Media_FromProfile(static_cast<uint16_t>(p));
     EXPECT_EQ(all, 0x7FF7u); // every bit but 0008h
 }
 

@@ -1,8 +1,8 @@
 // The drive and disc queries against hand-made drives.
 #include "frame/library_state.h"
 #include "mmc/commands.h"
-#include "support/direct_transport.h"
 #include "scripted_drive.h"
+#include "support/direct_transport.h"
 
 #include "torvexin.h"
 
@@ -78,7 +78,7 @@ std::vector<uint8_t> FormatCapacities(uint32_t current, uint32_t formattable) {
 }
 
 class QueriesTest : public ::testing::Test {
-protected:
+  protected:
     test::DirectTransport transport;
     ScriptedDrive drive;
     RecHandle* h = transport.open(drive);
@@ -109,7 +109,8 @@ protected:
         drive.answer(0x52, TrackInfo({0, 0, 0, kDvdBlocks, kDvdBlocks - 1, false, true}));
         drive.answer(0x23, FormatCapacities(kDvdBlocks, kDvdBlocks - 16));
         drive.on(0x28, [=](const test::ReceivedCommand& c) {
-            const uint32_t lba = uint32_t{c.cdb[2]} << 24 | c.cdb[3] << 16 | c.cdb[4] << 8 | c.cdb[5];
+            const uint32_t lba =
+                uint32_t{c.cdb[2]} << 24 | c.cdb[3] << 16 | c.cdb[4] << 8 | c.cdb[5];
             if (lba == 16 && !block16Readable) return ScriptedReply::Sense(0x03, 0x11, 0x00);
             std::vector<uint8_t> block(2048);
             if (fileSystem && lba == 17) std::memcpy(block.data() + 1, "BEA01", 5);
@@ -271,8 +272,8 @@ TEST_F(QueriesTest, FailedRequiredQueriesAreRecorded) {
 }
 
 TEST_F(QueriesTest, DriveCapsCollectTheProfileBits) {
-    drive.answer(0x46, Profiles(0x0000, {0x0008, 0x0009, 0x0010, 0x0011, 0x0014, 0x0013,
-                                         0x001B, 0x001A}));
+    drive.answer(
+        0x46, Profiles(0x0000, {0x0008, 0x0009, 0x0010, 0x0011, 0x0014, 0x0013, 0x001B, 0x001A}));
     uint32_t caps = 0;
     ASSERT_EQ(TVX_GetDriveCaps(h, &caps), TVX_OK);
     EXPECT_EQ(caps, 0x0373u);
@@ -282,7 +283,7 @@ TEST_F(QueriesTest, DriveCapsCollectTheProfileBits) {
 // A drive that offers the given write speeds and settles on the fastest one not above the
 // request; it lists no write speed descriptors when `listed` is false.
 class SpeedDrive {
-public:
+  public:
     SpeedDrive(ScriptedDrive& drive, std::vector<uint32_t> offered, bool listed)
         : offered_(std::move(offered)), current_(offered_.front()) {
         drive.on(0xB6, [this](const test::ReceivedCommand& c) {
@@ -303,7 +304,8 @@ public:
                 if (!listed) return ScriptedReply::Sense(0x05, 0x24, 0x00);
                 a.resize(8 + 16 * offered_.size());
                 Be32(a, 0, static_cast<uint32_t>(4 + 16 * offered_.size()));
-                for (std::size_t i = 0; i < offered_.size(); ++i) Be32(a, 20 + 16 * i, offered_[i]);
+                for (std::size_t i = 0; i < offered_.size(); ++i)
+                    Be32(a, 20 + 16 * i, offered_[i]);
                 return ScriptedReply::Data(a);
             }
             const bool write = c.cdb[1] & 0x04;
@@ -315,13 +317,13 @@ public:
     }
     std::vector<uint32_t> requests;
 
-private:
+  private:
     std::vector<uint32_t> offered_;
     uint32_t current_;
 };
 
 class WriteSpeedTest : public QueriesTest {
-protected:
+  protected:
     void SetUp() override {
         QueriesTest::SetUp();
         drive.answer(0x46, Profiles(0x0011, {0x0011}));

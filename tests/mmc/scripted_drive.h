@@ -34,7 +34,7 @@ struct ReceivedCommand {
 };
 
 class ScriptedDrive final : public ScsiTarget {
-public:
+  public:
     using Handler = std::function<ScriptedReply(const ReceivedCommand&)>;
 
     void on(uint8_t opcode, Handler handler) { handlers_[opcode] = std::move(handler); }
@@ -56,7 +56,8 @@ public:
     }
     std::vector<uint8_t> opcodes() const {
         std::vector<uint8_t> out;
-        for (const auto& c : received) out.push_back(c.opcode());
+        for (const auto& c : received)
+            out.push_back(c.opcode());
         return out;
     }
 
@@ -74,8 +75,8 @@ public:
 
         ScsiResult result;
         auto it = handlers_.find(c.opcode());
-        ScriptedReply reply = it != handlers_.end() ? it->second(c)
-                                                    : ScriptedReply::Sense(0x05, 0x20, 0x00);
+        ScriptedReply reply =
+            it != handlers_.end() ? it->second(c) : ScriptedReply::Sense(0x05, 0x20, 0x00);
         if (reply.check) {
             result.status = kScsiStatusCheckCondition;
             result.sense[0] = 0x70;
@@ -95,7 +96,7 @@ public:
         return result;
     }
 
-private:
+  private:
     std::map<uint8_t, Handler> handlers_;
 };
 
@@ -105,7 +106,8 @@ inline void Be16(std::vector<uint8_t>& v, std::size_t at, uint16_t x) {
     v[at + 1] = static_cast<uint8_t>(x);
 }
 inline void Be32(std::vector<uint8_t>& v, std::size_t at, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        v[at + i] = static_cast<uint8_t>(x >> (24 - 8 * i));
 }
 
 } // namespace tvx::test

@@ -17,7 +17,8 @@ TEST(SenseTable, HasTheFixedRowsPerCategory) {
     auto rows = SenseTable_Rows();
     ASSERT_EQ(rows.size(), 319u);
     std::map<std::string, int> counts;
-    for (const SenseEntry& row : rows) ++counts[row.category];
+    for (const SenseEntry& row : rows)
+        ++counts[row.category];
     const std::map<std::string, int> expected = {
         {"General", 83},
         {"N/A", 92}, // 91 conditions and the catch-all
@@ -122,8 +123,10 @@ TEST(SenseTable, ConcurrentFirstLookupsAgree) {
         threads.emplace_back(
             [&results, i] { results[i] = Mmc_LookupSense(0x02, 0x3A, 0x00).description; });
     }
-    for (auto& t : threads) t.join();
-    for (const char* r : results) EXPECT_STREQ(r, "MEDIUM NOT PRESENT");
+    for (auto& t : threads)
+        t.join();
+    for (const char* r : results)
+        EXPECT_STREQ(r, "MEDIUM NOT PRESENT");
 }
 
 } // namespace

@@ -21,7 +21,7 @@ using vdrive::MediumKind;
 constexpr uint32_t kSmallDisc = 8192;
 
 class VdriveQueries : public ::testing::Test {
-protected:
+  protected:
     VirtualClock clock;
     vdrive::VirtualRecorder drive{clock};
     test::DirectTransport transport;
@@ -86,7 +86,9 @@ TEST_F(VdriveQueries, FormattedDvdPlusRwIsJudgedByItsContent) {
     EXPECT_GT(info.freeBlocks, 0u);
 
     std::string volume = zeros;
-    volume.replace(16 * 2048, 6, "\x01" "CD001");
+    volume.replace(16 * 2048, 6,
+                   "\x01"
+                   "CD001");
     ASSERT_TRUE(drive.loadImage(dir.write("volume.iso", volume), MediumKind::DvdPlusRw));
     const int32_t saved = ExtendedMode;
     ExtendedMode = 0;
@@ -123,7 +125,8 @@ TEST_F(VdriveQueries, OtherMedia) {
 
 TEST_F(VdriveQueries, DriveCapsListEveryMediumOfTheModel) {
     uint32_t expected = 0;
-    for (MediumKind kind : drive.model().media) expected |= Media_FromProfile(vdrive::ProfileOf(kind));
+    for (MediumKind kind : drive.model().media)
+        expected |= Media_FromProfile(vdrive::ProfileOf(kind));
     uint32_t caps = 0;
     ASSERT_EQ(TVX_GetDriveCaps(h, &caps), TVX_OK);
     EXPECT_EQ(caps, expected);
