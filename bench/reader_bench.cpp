@@ -1,0 +1,128 @@
+// Disc reader figures:
+// 1. TVX_OpenFile on discs of 25,000 to 100,000 entries: the time per entry stays flat when
+//    the walk, the parent search and the path search are linear.
+// 2. A 1 GiB file read with TVX_ReadFile in 1 MiB calls from a virtual DVD-ROM backed by a
+//    sparse image file, against dd of the same bytes from the image.
+#include "memory_disc.h"
+#include "mmc/byte_order.h"
+#include "support/direct_transport.h"
+#include "support/temp_dir.h"
+#include "test_udf_image.h"
+#include "torvexin.h"
+#include "vdrive/virtual_recorder.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace tvx;
+using test::TestNode;
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+void OpenOnLargeDisc(uint32_t entries) {
+    const uint32_t perDirectory = 1000;
+    std::vector<TestNode> dirs;
+    for (uint32_t d = 0; d < entries / perDirectory; ++d) {
+        std::vector<TestNode> files;
+        for (uint32_t f = 0; f < perDirectory; ++f) {
+            TestNode file = TestNode::File("FILE_" + std::to_string(f) + ".DAT", "x");
+            file.alloc = TestNode::Alloc::Embedded; // one File Entry per file, no data block
+            files.push_back(std::move(file));
+        }
+        dirs.push_back(TestNode::Dir("DIR_" + std::to_string(d), std::move(files)));
+    }
+    test::TestVolumeOptions options;
+    options.sectors = entries + entries / perDirectory * 40 + 1024;
+    test::TestVolume volume = test::BuildTestVolume(TestNode::Dir("", std::move(dirs)), options);
+
+    test::DirectTransport transport;
+    test::MemoryDisc disc(std::move(volume.image));
+    RecHandle* handle = transport.open(disc);
+    const std::string last = "/DIR_" + std::to_string(entries / perDirectory - 1) + "/FILE_" +
+                             std::to_string(perDirectory - 1) + ".DAT";
+    const auto start = std::chrono::steady_clock::now();
+    TVX_DiscFile file = TVX_OpenFile(handle, last.c_str());
+    const double s = Seconds(start);
+    std::printf("open on a disc of %6u entries: %8.1f ms, %5.2f us per entry%s\n", entries,
+                s * 1000, s * 1e6 / entries, file ? "" : "  (NOT FOUND)");
+    TVX_CloseFile(file);
+}
+
+// A volume whose one file is 1 GiB of the sparse image: two extents, the first of 0x3FFFF800.
+std::string MakeGigabyteImage(const test::TempDir& temp) {
+    test::TestVolume volume = test::BuildTestVolume(
+        TestNode::Dir("", {TestNode::File("BIG.VOB", std::string(2048, 'v'))}));
+    const uint64_t size = 1ull << 30;
+    const uint32_t dataBlock = volume.dataBlock["/BIG.VOB"];
+    uint8_t* fe = volume.image.data() + (volume.partitionStart + volume.entryBlock["/BIG.VOB"]) * 2048ull;
+    PutLe64(fe + 56, size);
+    PutLe32(fe + 172, 16);
+    PutLe32(fe + 176, 0x3FFFF800);
+    PutLe32(fe + 180, dataBlock);
+    PutLe32(fe + 184, 0x800);
+    PutLe32(fe + 188, dataBlock + 0x3FFFF800 / 2048);
+    const std::string path = temp.file("big.img");
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(volume.image.data()), static_cast<std::streamsize>(volume.image.size()));
+    out.close();
+    const uint64_t end = (volume.partitionStart + dataBlock) * 2048ull + size + 1024 * 2048ull;
+    if (truncate(path.c_str(), static_cast<off_t>(end)) != 0) return "";
+    return path + ":" + std::to_string((volume.partitionStart + dataBlock) * 2048ull);
+}
+
+void ReadGigabyte() {
+    test::TempDir temp;
+    const std::string made = MakeGigabyteImage(temp);
+    const std::string image = made.substr(0, made.rfind(':'));
+    const std::string offset = made.substr(made.rfind(':') + 1);
+
+    const std::string dd = "dd if='" + image + "' of=/dev/null bs=1M iflag=skip_bytes,count_bytes skip=" +
+                           offset + " count=" + std::to_string(1ull << 30) + " 2>/dev/null";
+    std::system(dd.c_str()); // warm the page cache alike for both
+    auto start = std::chrono::steady_clock::now();
+    if (std::system(dd.c_str()) != 0) std::printf("dd failed\n");
+    const double ddSeconds = Seconds(start);
+
+    test::ScopedSimHost host;
+    test::DirectTransport transport;
+    vdrive::VirtualRecorder drive(host->virtualClock());
+    drive.setTraceEnabled(false);
+    if (!drive.loadImage(image, vdrive::MediumKind::DvdRom)) {
+        std::printf("the virtual recorder did not load the image\n");
+        return;
+    }
+    TVX_DiscFile file = TVX_OpenFile(transport.open(drive), "/BIG.VOB");
+    if (!file) {
+        std::printf("/BIG.VOB not found\n");
+        return;
+    }
+    std::vector<char> buffer(1 << 20);
+    uint64_t total = 0;
+    uint32_t got = 0;
+    start = std::chrono::steady_clock::now();
+    while (TVX_ReadFile(file, buffer.data(), static_cast<uint32_t>(buffer.size()), &got) && got) total += got;
+    const double readSeconds = Seconds(start);
+    TVX_CloseFile(file);
+    const double mib = total / 1048576.0;
+    std::printf("1 GiB file, TVX_ReadFile in 1 MiB calls: %.0f MiB in %.3f s = %.0f MiB/s\n", mib,
+                readSeconds, mib / readSeconds);
+    std::printf("dd of the same bytes from the image:     1024 MiB in %.3f s = %.0f MiB/s\n",
+                ddSeconds, 1024 / ddSeconds);
+    std::printf("ratio (reader / dd): %.2f\n", ddSeconds / readSeconds);
+}
+
+} // namespace
+
+int main() {
+    for (uint32_t entries : {25000u, 50000u, 100000u}) OpenOnLargeDisc(entries);
+    ReadGigabyte();
+    return 0;
+}
