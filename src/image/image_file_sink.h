@@ -1,4 +1,5 @@
-// A sector sink that writes the volume into an image file (tests and tools).
+// A sector sink that writes the volume into an image file (tests and tools). Runs of zero
+// sectors are skipped with a seek, so the image is sparse where the volume is empty.
 #pragma once
 
 #include "image/sector_sink.h"
@@ -13,18 +14,24 @@ class ImageFileSink final : public SectorSink {
 public:
     // Creates (or truncates) the image file; ok() tells whether that worked.
     explicit ImageFileSink(const std::string& path);
+    ~ImageFileSink() override;
     bool ok() const { return out_ != nullptr; }
     int writeBytes(const void* data, uint32_t count) override;
     int writeFile(HostFile& file, uint64_t expectedSize) override;
-    uint64_t sectorsWritten() const { return sectors_; }
+    // Writes what is still pending (trailing zero sectors). Nonzero on success.
+    int finish();
+    uint64_t sectorsWritten() const { return position_ / 2048; }
 
 private:
     bool put(const uint8_t* data, size_t count);
-    bool padToSector(uint64_t bytes);
+    bool putSectors(const uint8_t* data, size_t count);
+    bool flushZeros();
+    bool padToSector();
 
     std::unique_ptr<HostFile> out_;
     std::vector<uint8_t> buffer_;
-    uint64_t sectors_ = 0;
+    uint64_t position_ = 0;     // bytes of the volume so far
+    uint64_t pendingZeros_ = 0; // of which not yet in the file
 };
 
 } // namespace tvx
