@@ -1,6 +1,8 @@
 // The simulation host: real files, virtual time, and configurable drive letters, registry
 // values, a proxy device and device files whose pass-through requests go to ScsiTargets such as
-// the virtual recorder. Used by tests and by virtual drives of tools.
+// the virtual recorder. Used by tests and by virtual drives of tools. Named mutexes are the
+// native host's lock files (setMutexDirectory moves them); event waits that time out advance the
+// virtual clock instead of sleeping.
 #pragma once
 
 #include "platform/pass_through.h"
