@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
     app.add_option("-d,--drive", options.drive, "Drive index (see `tvx drives`)")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--virtual", virtualSpecs, "Attach a virtual recorder IMAGE[:KIND[:BLOCKS]]");
+    std::vector<std::string> faultSpecs;
+    app.add_option("--virtual-fault", faultSpecs,
+                   "Make the virtual recorders fail a command (for testing): "
+                   "OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed");
     app.add_flag("-q,--quiet", options.quiet, "No progress or success messages");
 
     auto addBurnOptions = [&](CLI::App* cmd, bool withLabel) {
@@ -108,9 +112,19 @@ int main(int argc, char** argv) {
             }
             specs.push_back(spec);
         }
+        std::vector<VirtualFaultSpec> faults;
+        for (const auto& text : faultSpecs) {
+            VirtualFaultSpec fault;
+            std::string error;
+            if (!ParseVirtualFault(text, fault, error)) {
+                std::fprintf(stderr, "error: %s\n", error.c_str());
+                return kExitUsage;
+            }
+            faults.push_back(fault);
+        }
         virtualDrives = std::make_unique<VirtualDrives>();
         std::string error;
-        if (!virtualDrives->attach(specs, error)) {
+        if (!virtualDrives->attach(specs, faults, error)) {
             std::fprintf(stderr, "error: %s\n", error.c_str());
             return kExitNoDrive;
         }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace tvxcli {
@@ -73,7 +74,16 @@ void EndProgress() {
     barDrawn = false;
 }
 
+// Tests of the tool set TVX_TEST_INTERRUPT_AFTER=N to have Ctrl-C arrive at the N-th chunk
+// written, through the same signal path as a person's Ctrl-C.
+static void simulateInterruptForTests(int32_t eventType) {
+    static const char* after = std::getenv("TVX_TEST_INTERRUPT_AFTER");
+    static long chunks = 0;
+    if (after && eventType == TVX_EVENT_WRITE && ++chunks == std::atol(after)) std::raise(SIGINT);
+}
+
 int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {
+    simulateInterruptForTests(eventType);
     uint32_t value = data ? data[0] : 0;
     uint32_t total = data ? data[1] : 0;
     if (eventType != lastEvent) {

@@ -3,6 +3,7 @@
 #include "platform/sim/sim_host.h"
 #include "vdrive/virtual_recorder.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 
@@ -61,6 +62,32 @@ bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& spec, std::str
     return true;
 }
 
+bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& spec, std::string& error) {
+    spec = {};
+    unsigned opcode = 0, occurrence = 0, key = 0, asc = 0, ascq = 0;
+    char action[16] = {};
+    int n = 0;
+    if (std::sscanf(text.c_str(), "%x@%u:%15[a-z]%n", &opcode, &occurrence, action, &n) == 3 ||
+        std::sscanf(text.c_str(), "%x:%15[a-z]%n", &opcode, action, &n) == 2) {
+        std::string rest = text.substr(static_cast<size_t>(n));
+        spec.opcode = static_cast<int>(opcode & 0xFF);
+        spec.occurrence = occurrence;
+        if (std::string(action) == "malformed" && rest.empty()) {
+            spec.malformed = true;
+            return true;
+        }
+        if (std::string(action) == "sense" &&
+            std::sscanf(rest.c_str(), ":%x/%x/%x", &key, &asc, &ascq) == 3) {
+            spec.key = static_cast<uint8_t>(key);
+            spec.asc = static_cast<uint8_t>(asc);
+            spec.ascq = static_cast<uint8_t>(ascq);
+            return true;
+        }
+    }
+    error = "bad fault '" + text + "' (use OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed)";
+    return false;
+}
+
 struct VirtualDrives::Impl {
     tvx::SimHost host;
     std::vector<std::unique_ptr<tvx::vdrive::VirtualRecorder>> recorders;
@@ -73,7 +100,8 @@ VirtualDrives::~VirtualDrives() {
     tvx::setHost(nullptr);
 }
 
-bool VirtualDrives::attach(const std::vector<VirtualDriveSpec>& specs, std::string& error) {
+bool VirtualDrives::attach(const std::vector<VirtualDriveSpec>& specs,
+                           const std::vector<VirtualFaultSpec>& faults, std::string& error) {
     char letter = 'D';
     for (const auto& spec : specs) {
         if (letter > 'Z') {
@@ -100,6 +128,17 @@ bool VirtualDrives::attach(const std::vector<VirtualDriveSpec>& specs, std::stri
         if (!ok) {
             error = "cannot attach " + spec.image;
             return false;
+        }
+        for (const auto& f : faults) {
+            tvx::vdrive::FaultRule rule;
+            rule.opcode = f.opcode;
+            rule.occurrence = f.occurrence;
+            rule.action = f.malformed ? tvx::vdrive::FaultRule::Action::MalformedData
+                                      : tvx::vdrive::FaultRule::Action::Sense;
+            rule.senseKey = f.key;
+            rule.asc = f.asc;
+            rule.ascq = f.ascq;
+            recorder->addFault(rule);
         }
         impl_->host.addDrive(letter, tvx::DRIVE_CDROM, recorder.get());
         impl_->recorders.push_back(std::move(recorder));

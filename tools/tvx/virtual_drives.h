@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,16 @@ struct VirtualDriveSpec {
     uint32_t capacity;  // blocks for a new disc; 0 = a real disc's capacity
 };
 
+// A fault the virtual recorders inject, for testing hosts: "OPCODE[@N]:sense:KK/AA/QQ" or
+// "OPCODE[@N]:malformed" (hexadecimal operation code; N = the n-th such command, default every).
+struct VirtualFaultSpec {
+    int opcode = -1;
+    uint32_t occurrence = 0;
+    bool malformed = false;
+    uint8_t key = 0, asc = 0, ascq = 0;
+};
+bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& spec, std::string& error);
+
 // Parses "IMAGE[:KIND[:BLOCKS]]"; false with a message on a bad spec.
 bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& spec, std::string& error);
 
@@ -25,7 +36,8 @@ class VirtualDrives {
 public:
     VirtualDrives();
     ~VirtualDrives();
-    bool attach(const std::vector<VirtualDriveSpec>& specs, std::string& error);
+    bool attach(const std::vector<VirtualDriveSpec>& specs,
+                const std::vector<VirtualFaultSpec>& faults, std::string& error);
     // Saves every disc's state (also done on destruction).
     void save();
 
