@@ -2,17 +2,39 @@
 
 #include "vdrive/virtual_recorder.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <unordered_map>
 
 namespace tvx::vdrive {
 namespace {
 
-// Blocks are kept in chunks so that a 1 GiB recording costs a few thousand allocations.
-constexpr uint32_t kChunkBlocks = 256;
+// Blocks are kept in 2 MiB chunks mapped fresh from the kernel: they start as zero pages, and
+// being aligned they can be backed by huge pages, so a 1 GiB recording takes few page faults.
+constexpr uint32_t kChunkBlocks = 1024;
 constexpr size_t kChunkBytes = size_t{kChunkBlocks} * kBlockSize;
+
+struct Unmap {
+    void operator()(uint8_t* p) const { ::munmap(p, kChunkBytes); }
+};
+using Chunk = std::unique_ptr<uint8_t, Unmap>;
+
+Chunk MapChunk() {
+    // Map twice the size and keep the aligned half.
+    void* raw = ::mmap(nullptr, 2 * kChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                       -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    auto base = reinterpret_cast<uintptr_t>(raw);
+    uintptr_t aligned = (base + kChunkBytes - 1) & ~(uintptr_t{kChunkBytes} - 1);
+    if (aligned > base) ::munmap(raw, aligned - base);
+    uintptr_t tail = base + 2 * kChunkBytes - (aligned + kChunkBytes);
+    if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + kChunkBytes), tail);
+    ::madvise(reinterpret_cast<void*>(aligned), kChunkBytes, MADV_HUGEPAGE);
+    return Chunk(reinterpret_cast<uint8_t*>(aligned));
+}
 
 class MemoryStore final : public BlockStore {
 public:
@@ -37,7 +59,10 @@ public:
             uint32_t offset = lba % kChunkBlocks;
             uint32_t n = std::min(count, kChunkBlocks - offset);
             auto& chunk = chunks_[lba / kChunkBlocks];
-            if (!chunk) chunk.reset(new uint8_t[kChunkBytes]());
+            if (!chunk) {
+                chunk = MapChunk();
+                if (!chunk) return false;
+            }
             std::memcpy(chunk.get() + size_t{offset} * kBlockSize, data, size_t{n} * kBlockSize);
             data += size_t{n} * kBlockSize;
             lba += n;
@@ -66,7 +91,7 @@ public:
     bool readOnly() const override { return false; }
 
 private:
-    std::unordered_map<uint32_t, std::unique_ptr<uint8_t[]>> chunks_;
+    std::unordered_map<uint32_t, Chunk> chunks_;
 };
 
 class FileStore final : public BlockStore {
