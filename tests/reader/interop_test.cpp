@@ -1,5 +1,7 @@
 // Discs recorded by other systems (genisoimage, mkudffs) and read back through the virtual
 // recorder, as a pressed DVD-ROM and as a recorded DVD+RW: every file equals its source.
+#include "image/image_file_sink.h"
+#include "image/plan.h"
 #include "image/udf_tag.h"
 #include "mmc/byte_order.h"
 #include "support/direct_transport.h"
@@ -213,6 +215,71 @@ TEST_P(InteropTest, MkudffsRevisions) {
         WriteImage(image, bytes);
         expectSameTree(image, source);
     }
+}
+
+// What this library's own image builder records reads back byte for byte.
+TEST_P(InteropTest, OwnImageBuilder) {
+    temp_.write("src/VIDEO_TS/VIDEO_TS.IFO", TestPattern(6144, 1));
+    temp_.write("src/VIDEO_TS/VTS_01_1.VOB", TestPattern(1000000, 2));
+    temp_.write("src/DATA/Notes.txt", "notes");
+    temp_.write("src/DATA/deeper/odd.bin", TestPattern(4097, 3));
+    temp_.write("src/empty.dat", "");
+    struct PlanFree {
+        void operator()(VolumePlan* p) const { Plan_Free(p); }
+    };
+    std::unique_ptr<VolumePlan, PlanFree> plan(Plan_Create("READBACK"));
+    ASSERT_GT(Plan_AddFolderContents(plan.get(), temp_.file("src").c_str()), 0u);
+    ASSERT_TRUE(Plan_Layout(plan.get()));
+    const std::string image = temp_.file("own.img");
+    {
+        ImageFileSink sink(image);
+        ASSERT_TRUE(sink.ok());
+        ASSERT_TRUE(Plan_Stream(plan.get(), sink));
+        ASSERT_TRUE(sink.finish());
+    }
+    expectSameTree(image, temp_.file("src"));
+}
+
+// A file longer than one extent (0x3FFFF800 bytes) is recorded as two; a read across the
+// boundary delivers both sides in order.
+TEST(InteropLargeFileTest, ReadAcrossTheFirstExtentBoundary) {
+    ScopedSimHost host;
+    DirectTransport transport;
+    TempDir temp;
+    const uint64_t boundary = 0x3FFFF800;
+    const std::string source = temp.file("src/BIG.VOB");
+    temp.write("src/BIG.VOB", "");
+    const std::string around = TestPattern(8000, 11);
+    {
+        std::fstream f(source, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(boundary - 3000));
+        f.write(around.data(), static_cast<std::streamsize>(around.size()));
+    }
+    struct PlanFree {
+        void operator()(VolumePlan* p) const { Plan_Free(p); }
+    };
+    std::unique_ptr<VolumePlan, PlanFree> plan(Plan_Create("BIG"));
+    ASSERT_GT(Plan_AddFolderContents(plan.get(), temp.file("src").c_str()), 0u);
+    ASSERT_TRUE(Plan_Layout(plan.get()));
+    const std::string image = temp.file("big.img");
+    {
+        ImageFileSink sink(image);
+        ASSERT_TRUE(Plan_Stream(plan.get(), sink));
+        ASSERT_TRUE(sink.finish());
+    }
+    vdrive::VirtualRecorder drive(host->virtualClock());
+    ASSERT_TRUE(drive.loadImage(image, MediumKind::DvdRom));
+    TVX_DiscFile f = TVX_OpenFile(transport.open(drive), "/BIG.VOB");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(TVX_GetFileSize(f), boundary + 5000);
+    const uint64_t at = boundary - 3000;
+    EXPECT_EQ(TVX_SeekFile(f, static_cast<uint32_t>(at), 0, TVX_SEEK_SET), at);
+    std::string got(8000, '\0');
+    uint32_t n = 0;
+    EXPECT_EQ(TVX_ReadFile(f, got.data(), 8000, &n), 1);
+    EXPECT_EQ(n, 8000u);
+    EXPECT_TRUE(got == around);
+    TVX_CloseFile(f);
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, InteropTest,
