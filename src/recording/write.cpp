@@ -74,15 +74,17 @@ int Rec_WriteFile(RecHandle* handle, HostFile& file) {
 int Rec_Commit(RecHandle* handle, uint32_t n) {
     RecordingState& rec = handle->rec;
     rec.bufferFill += n;
-    if (rec.bufferFill == rec.bufferCapacity) {
-        if (!Rec_WriteChunk(handle, rec.buffer, rec.bufferFill)) return 0;
-        rec.bufferFill = 0;
-    }
     uint32_t partial = rec.bufferFill % rec.blockSize;
     if (partial != 0) {
         uint32_t pad = rec.blockSize - partial;
         std::memset(rec.buffer + rec.bufferFill, 0, pad);
         rec.bufferFill += pad;
+    }
+    // Padding can complete the buffer too: it goes out now, so the buffer always has room
+    // when a call returns.
+    if (rec.bufferFill == rec.bufferCapacity) {
+        if (!Rec_WriteChunk(handle, rec.buffer, rec.bufferFill)) return 0;
+        rec.bufferFill = 0;
     }
     return 1;
 }

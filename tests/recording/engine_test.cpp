@@ -99,6 +99,23 @@ TEST_F(EngineTest, ExactlyFullBufferLeavesNothingForTheFlush) {
     EXPECT_EQ(writes().size(), 1u);
 }
 
+TEST_F(EngineTest, PaddingThatCompletesTheBufferSendsItBeforeTheNextAppend) {
+    begin(MediumKind::DvdPlusR, 34);
+    std::vector<uint8_t> data(31 * kBlockSize, 0x11);
+    ASSERT_TRUE(Rec_WriteBytes(handle, data.data(), static_cast<uint32_t>(data.size())));
+    std::string a(100, 'a'), b(100, 'b');
+    ASSERT_TRUE(Rec_WriteBytes(handle, a.data(), 100));
+    ASSERT_TRUE(Rec_WriteBytes(handle, b.data(), 100));
+    ASSERT_EQ(writes().size(), 1u);
+    EXPECT_EQ(BlocksOf(writes()[0]), 32u);
+    ASSERT_TRUE(Rec_FlushAndSync(handle));
+    ASSERT_EQ(writes().size(), 2u);
+    EXPECT_EQ(LbaOf(writes()[1]), 32u);
+    EXPECT_EQ(block(31)[0], 'a');
+    EXPECT_EQ(block(32)[0], 'b');
+    EXPECT_EQ(block(32)[100], 0);
+}
+
 TEST_F(EngineTest, DashMediaReportAtLeast80000hBlocksPlusMediaTheTrackSize) {
     begin(MediumKind::DvdR, 1000);
     EXPECT_EQ(handle->rec.progressTotal, 0x80000u);
