@@ -1,11 +1,14 @@
 // Finding and walking the volume: anchors, descriptor sequences, and discs that lie.
 #include "reader_fixture.h"
 
+#include "image/udf_dchars.h"
 #include "image/udf_tag.h"
 #include "mmc/byte_order.h"
 #include "reader/disc_file.h"
+#include "reader/udf_reader.h"
 
 #include <cstring>
+#include <cstddef>
 #include <functional>
 
 namespace tvx::test {
@@ -185,6 +188,80 @@ TEST_F(ReaderTest, IndexedSearchesMatchTheLinearRules) {
         EXPECT_EQ(TVX_GetFileSize(f), linear->size) << path;
         TVX_CloseFile(f);
     }
+    TVX_CloseFile(root);
+}
+
+// The collector's rules, done the slow way: linear searches over a plain list.
+struct LinearCollector {
+    struct Entry {
+        size_t parent;
+        std::string name;
+        uint32_t block;
+        uint64_t size;
+    };
+    std::vector<Entry> list{{SIZE_MAX, "", 0, 0}}; // list order
+    size_t firstWith(uint32_t block) const {
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i].block == block) return i;
+        return SIZE_MAX;
+    }
+    static int visit(void* context, const uint8_t* d, size_t, const uint8_t* directory) {
+        auto* self = static_cast<LinearCollector*>(context);
+        const uint16_t id = GetLe16(d);
+        if (id == kTagFileSet) self->list[0].block = GetLe32(d + 404);
+        if (id == kTagFileIdent && d[19] > 0) {
+            char name[256];
+            UDF_DecodeDChars(d + 38 + GetLe16(d + 36), d[19], name, sizeof name);
+            size_t parent = self->firstWith(GetLe32(directory + 12));
+            if (parent == SIZE_MAX) parent = 0;
+            for (Entry& e : self->list)
+                if (e.parent != SIZE_MAX && e.parent > parent) ++e.parent;
+            self->list.insert(self->list.begin() + static_cast<std::ptrdiff_t>(parent) + 1,
+                              Entry{parent, name, GetLe32(d + 24), 0});
+        }
+        if (id == kTagFileEntry && d[27] != 4) {
+            const size_t i = self->firstWith(GetLe32(d + 12));
+            if (i != SIZE_MAX) self->list[i].size = GetLe64(d + 56);
+        }
+        return 1;
+    }
+};
+
+TEST_F(ReaderTest, CollectorMatchesTheLinearRules) {
+    // Deleted entries are collected but never followed: ghosts that point at directories make
+    // several entries share a block, so "the first entry with that block" matters.
+    auto tree = [](const std::map<std::string, uint32_t>& blocks) {
+        auto ghost = [&](const char* name, const char* target) {
+            TestNode g = TestNode::Dir(name);
+            g.deleted = true;
+            if (!blocks.empty()) g.icbOverride = blocks.at(target);
+            return g;
+        };
+        TestNode b = TestNode::Dir("B", {TestNode::File("F1", "1"), TestNode::Dir("C", {
+                                             TestNode::File("F2", "22"), ghost("G1", "/B")})});
+        TestNode a = TestNode::Dir("A", {ghost("G2", "/B/C"), TestNode::File("F3", "333"),
+                                         ghost("G3", "/B"), TestNode::File("F1", "4444")});
+        return TestNode::Dir("", {ghost("G0", "/B/C"), b, a, TestNode::File("F4", "55555")});
+    };
+    const TestVolume layout = BuildTestVolume(tree({}));
+    serveVolume(tree(layout.entryBlock));
+
+    LinearCollector linear;
+    ASSERT_TRUE(UdfReader_Open(handle_, LinearCollector::visit, &linear));
+    TVX_DiscFile root = open("/");
+    ASSERT_NE(root, nullptr);
+    size_t i = 0;
+    for (DiscEntry* e = &root->rootEntry; e; e = e->next, ++i) {
+        ASSERT_LT(i, linear.list.size());
+        const auto& expected = linear.list[i];
+        EXPECT_EQ(e->name, expected.name) << i;
+        EXPECT_EQ(e->icbBlock, expected.block) << i;
+        EXPECT_EQ(e->size, expected.size) << i;
+        if (i > 0) {
+            EXPECT_EQ(e->parent->name, linear.list[expected.parent].name) << i;
+        }
+    }
+    EXPECT_EQ(i, linear.list.size());
     TVX_CloseFile(root);
 }
 
