@@ -42,14 +42,16 @@ long PeakRssKiB() {
 void MakeSource(const fs::path& folder, uint64_t bytes) {
     fs::create_directories(folder / "small");
     std::vector<char> block(kMiB);
-    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + 7);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 131 + 7);
     uint64_t made = 0;
     for (int n = 0; made < bytes; ++n) {
         std::ofstream out(folder / ("part" + std::to_string(n) + ".bin"), std::ios::binary);
         uint64_t size = std::min(kFileBytes, bytes - made);
         for (uint64_t done = 0; done < size; done += block.size()) {
             block[0] = static_cast<char>(n);
-            out.write(block.data(), static_cast<std::streamsize>(std::min<uint64_t>(block.size(), size - done)));
+            out.write(block.data(),
+                      static_cast<std::streamsize>(std::min<uint64_t>(block.size(), size - done)));
         }
         made += size;
     }
@@ -89,7 +91,8 @@ double TimeBurn(const fs::path& folder, const fs::path& disc) {
                          handle->lastError.description ? handle->lastError.description : "");
             seconds = -1;
             std::string trace = drive.formatTrace();
-            std::fprintf(stderr, "%s\n", trace.substr(trace.size() > 3000 ? trace.size() - 3000 : 0).c_str());
+            std::fprintf(stderr, "%s\n",
+                         trace.substr(trace.size() > 3000 ? trace.size() - 3000 : 0).c_str());
         }
         drive.removeDisc();
     }

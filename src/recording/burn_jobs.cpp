@@ -28,8 +28,7 @@ int StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOptions* o
             ok = false;
         }
     }
-    ok = ok && Rec_FlushAndSync(handle) && Rec_CloseTrack(handle, 1) &&
-         Rec_CloseSession(handle, 1);
+    ok = ok && Rec_FlushAndSync(handle) && Rec_CloseTrack(handle, 1) && Rec_CloseSession(handle, 1);
     if (ok) {
         int verified = options->mode == TVX_MODE_WRITE_VERIFY ? Verify_Volume(handle, plan) : 1;
         Rec_Finish(handle);
@@ -93,10 +92,9 @@ TVX_API TVX_Result TVX_CALL TVX_BurnDVDVIDEO(TVX_RecHandle handle, const TVX_Bur
     });
 }
 
-TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle,
-                                               const TVX_BurnOptions* options, const char* folder,
-                                               const char* label, TVX_ProgressCallback callback,
-                                               int32_t userData) {
+TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_BurnOptions* options,
+                                               const char* folder, const char* label,
+                                               TVX_ProgressCallback callback, int32_t userData) {
     if (!options || !folder) return TVX_ERR_INVALID_ARG;
     return BurnVolume(handle, options, label, callback, userData, [folder](VolumePlan* plan) {
         return Plan_AddFolderContents(plan, folder) != 0;
@@ -108,16 +106,15 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
                                             const char* label, TVX_ProgressCallback callback,
                                             int32_t userData) {
     if (!options || !entries) return TVX_ERR_INVALID_ARG;
-    return BurnVolume(handle, options, label, callback, userData,
-                      [entries, count](VolumePlan* plan) {
-                          if (count <= 0) return false;
-                          for (int32_t i = 0; i < count; ++i) {
-                              if (!Plan_AddFileSetEntry(plan, entries[i].volumePath,
-                                                        entries[i].sourcePath))
-                                  return false;
-                          }
-                          return true;
-                      });
+    return BurnVolume(
+        handle, options, label, callback, userData, [entries, count](VolumePlan* plan) {
+            if (count <= 0) return false;
+            for (int32_t i = 0; i < count; ++i) {
+                if (!Plan_AddFileSetEntry(plan, entries[i].volumePath, entries[i].sourcePath))
+                    return false;
+            }
+            return true;
+        });
 }
 
 } // extern "C"

@@ -133,9 +133,10 @@ int Rec_CloseAndWait(RecHandle* handle, int function) {
         int reported;
         if (ownProgress) {
             uint64_t estimate = uint64_t{since.elapsed() / 1000} * (rec.actualSpeed / 2);
-            uint32_t value = drivePosition != 0
-                                 ? drivePosition
-                                 : static_cast<uint32_t>(std::min<uint64_t>(estimate, rec.progressTotal));
+            uint32_t value =
+                drivePosition != 0
+                    ? drivePosition
+                    : static_cast<uint32_t>(std::min<uint64_t>(estimate, rec.progressTotal));
             reported = Rec_Progress(handle, kEventEraseProgress, value);
         } else {
             reported = Rec_ReportWrite(handle, kEventWait);

@@ -28,11 +28,11 @@ inline constexpr int kEventEraseProgress = 7;
 inline constexpr int kEventVerify = 8;
 
 // CLOSE TRACK/SESSION functions the engine uses.
-inline constexpr int kCloseStopFormat = 0;   // DVD+RW: stop background format / quick close
+inline constexpr int kCloseStopFormat = 0;    // DVD+RW: stop background format / quick close
 inline constexpr int kCloseTrackFunction = 1; // close the track
-inline constexpr int kCloseCompact = 2;      // DVD+RW: compatible close (mapped windows)
-inline constexpr int kCloseDeIcing = 3;      // DVD+RW: close session, finish background format
-inline constexpr int kCloseFinalise = 5;     // DVD+R: finalise the disc with minimal radius
+inline constexpr int kCloseCompact = 2;       // DVD+RW: compatible close (mapped windows)
+inline constexpr int kCloseDeIcing = 3;       // DVD+RW: close session, finish background format
+inline constexpr int kCloseFinalise = 5;      // DVD+R: finalise the disc with minimal radius
 
 inline constexpr uint32_t kBlockSize = 2048;
 inline constexpr uint32_t kTransferBufferBytes = 0x10000;

@@ -30,11 +30,11 @@ inline constexpr uint8_t kRequestSenseBytes = 18;
 
 // Milliseconds since construction on the host's tick counter (wrap-safe).
 class Stopwatch {
-public:
+  public:
     Stopwatch() : start_(host().tickCount()) {}
     uint32_t elapsed() const { return host().tickCount() - start_; }
 
-private:
+  private:
     uint32_t start_;
 };
 

@@ -7,13 +7,13 @@
 namespace tvx {
 
 class EngineSink final : public SectorSink {
-public:
+  public:
     explicit EngineSink(RecHandle* handle) : handle_(handle) {}
     int writeBytes(const void* data, uint32_t count) override;
     // Refuses a file whose size is no longer the planned one: the sectors after it would move.
     int writeFile(HostFile& file, uint64_t expectedSize) override;
 
-private:
+  private:
     RecHandle* handle_;
 };
 

@@ -9,8 +9,7 @@ namespace {
 
 int WriteImage(RecHandle* handle, HostFile& image, const TVX_BurnOptions* options,
                uint32_t sectors) {
-    if (!Rec_Prepare(handle, options) || !Rec_BeginTrack(handle, 1, sectors, kBlockSize))
-        return 0;
+    if (!Rec_Prepare(handle, options) || !Rec_BeginTrack(handle, 1, sectors, kBlockSize)) return 0;
     if (!Rec_WriteFile(handle, image)) {
         Rec_FlushAndSync(handle);
         return 0;

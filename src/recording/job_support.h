@@ -14,7 +14,7 @@ namespace tvx {
 // The job's 64 KiB transfer buffer, attached to the handle while alive. The engine sees a
 // recording running exactly while it is attached.
 class TransferBuffer {
-public:
+  public:
     explicit TransferBuffer(RecHandle* handle);
     ~TransferBuffer();
     TransferBuffer(const TransferBuffer&) = delete;
@@ -25,7 +25,7 @@ public:
     // Bytes allocated: the capacity plus room to align the start to 16 bytes.
     static constexpr uint32_t kAllocationBytes = 0x10000 + 16;
 
-private:
+  private:
     RecHandle* handle_;
     uint8_t* allocation_;
 };
@@ -33,13 +33,13 @@ private:
 // Gives the handle the host's callback for the length of one exported call; afterwards no
 // callback, user data or progress of this job is left behind for later operations.
 class JobScope {
-public:
+  public:
     JobScope(RecHandle* handle, TVX_ProgressCallback callback, int32_t userData);
     ~JobScope();
     JobScope(const JobScope&) = delete;
     JobScope& operator=(const JobScope&) = delete;
 
-private:
+  private:
     RecHandle* handle_;
 };
 

@@ -15,7 +15,9 @@ inline bool IsPlusMedia(uint32_t media) {
 inline bool IsPlusRecordable(uint32_t media) {
     return media == MediaDvdPlusR || media == MediaDvdPlusRDualLayer;
 }
-inline bool IsPlusRw(uint32_t media) { return media == MediaDvdPlusRw; }
+inline bool IsPlusRw(uint32_t media) {
+    return media == MediaDvdPlusRw;
+}
 // DVD-R, DVD-RW, DVD-R DL: session-at-once page required, reservation, large progress total.
 inline bool IsDashMedia(uint32_t media) {
     return media == MediaDvdR || media == MediaDvdRw || media == MediaDvdRDualLayer;

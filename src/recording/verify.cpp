@@ -41,10 +41,10 @@ int Verify_Region(RecHandle* handle, uint32_t startSector, HostFile& file) {
         const uint32_t sectors = (piece + kBlockSize - 1) / kBlockSize;
         const uint32_t bytes = sectors * kBlockSize;
         // The region's first read is a plain READ(10); the rest stream with READ(12).
-        int read = firstPiece && sector != 0
-                       ? Mmc_Read10(handle, buffers.disc, bytes, sector,
-                                    static_cast<uint16_t>(sectors))
-                       : Mmc_Read12(handle, buffers.disc, bytes, sector, sectors);
+        int read =
+            firstPiece && sector != 0
+                ? Mmc_Read10(handle, buffers.disc, bytes, sector, static_cast<uint16_t>(sectors))
+                : Mmc_Read12(handle, buffers.disc, bytes, sector, sectors);
         firstPiece = false;
         if (!read) return 0;
         if (std::memcmp(buffers.file, buffers.disc, piece) != 0) return 0;

@@ -20,15 +20,21 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     if (refuseTransferBuffer && size == tvx::TransferBuffer::kAllocationBytes) return nullptr;
     return std::malloc(size ? size : 1);
 }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
 
 namespace tvx::test {
 namespace {
 
 class BufferAllocationTest : public RecordingTest {
-protected:
+  protected:
     void TearDown() override { refuseTransferBuffer = false; }
 };
 
@@ -40,10 +46,10 @@ TEST_F(BufferAllocationTest, RefusedBufferFailsTheJobBeforeTheEngineStarts) {
         insertBlank(vdrive::MediumKind::DvdPlusR);
         drive->clearTrace();
         refuseTransferBuffer = true;
-        TVX_Result result =
-            job == 0 ? TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(), nullptr,
-                                          nullptr, 0)
-                     : TVX_BurnVolumeImage(handle, &options, image.c_str(), nullptr, 0);
+        TVX_Result result = job == 0
+                                ? TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(),
+                                                     nullptr, nullptr, 0)
+                                : TVX_BurnVolumeImage(handle, &options, image.c_str(), nullptr, 0);
         refuseTransferBuffer = false;
         EXPECT_EQ(result, TVX_ERR_COMMAND);
         EXPECT_EQ(traceText().find("PREVENT1"), std::string::npos) << traceText();

@@ -49,7 +49,7 @@ struct Source {
 };
 
 class BurnTest : public RecordingTest, public ::testing::WithParamInterface<MediumKind> {
-protected:
+  protected:
     void SetUp() override {
         makeFile("data/readme.txt", 100);
         makeFile("data/empty.bin", 0);
@@ -84,13 +84,15 @@ protected:
                  return TVX_BurnDVDVIDEO(h, o, dvd.c_str(), nullptr, c, u);
              },
              videoPaths},
-            {"data", "DATA",
+            {"data",
+             "DATA",
              [this](VolumePlan* p) { return Plan_AddFolderContents(p, data.c_str()) != 0; },
              [this](RecHandle* h, const TVX_BurnOptions* o, TVX_ProgressCallback c, int32_t u) {
                  return TVX_BurnVolumeData(h, o, data.c_str(), "DATA", c, u);
              },
              {"readme.txt", "empty.bin", "chunk.bin", "docs/big.bin", "docs/deeper/note.txt"}},
-            {"file_set", "SET",
+            {"file_set",
+             "SET",
              [this](VolumePlan* p) {
                  for (const auto& e : entries)
                      if (!Plan_AddFileSetEntry(p, e.volumePath, e.sourcePath)) return false;
@@ -121,7 +123,8 @@ protected:
         auto first = std::find(tokens.begin(), tokens.end(), "PREVENT1");
         ASSERT_NE(first, tokens.end());
         std::string engine;
-        for (auto it = first - 1; it != tokens.end(); ++it) engine += *it + " ";
+        for (auto it = first - 1; it != tokens.end(); ++it)
+            engine += *it + " ";
         EXPECT_TRUE(std::regex_match(engine, std::regex(EngineSequence(GetParam(), mode == 3))))
             << engine;
         for (const auto& e : drive->trace())
@@ -152,7 +155,8 @@ TEST_P(BurnTest, EverySourceGivesTheVolumeByteForByte) {
     int i = 0;
     for (const Source& source : sources()) {
         std::string image = dir.file(std::string(source.name) + ".iso");
-        uint32_t size = StreamPlanToFile(source.label ? source.label : "UDF102", source.fill, image);
+        uint32_t size =
+            StreamPlanToFile(source.label ? source.label : "UDF102", source.fill, image);
         ASSERT_GT(size, 0u);
         // Every second source with verification, so both paths see every medium.
         int32_t mode = (i++ % 2) ? TVX_MODE_WRITE_VERIFY : TVX_MODE_WRITE;
@@ -178,17 +182,18 @@ TEST_P(BurnTest, ImageFileIsWrittenUnchanged) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllDvdKinds, BurnTest,
-    ::testing::Values(MediumKind::DvdR, MediumKind::DvdRwSequential, MediumKind::DvdRwRestricted,
-                      MediumKind::DvdRam, MediumKind::DvdPlusR, MediumKind::DvdPlusRw,
-                      MediumKind::DvdPlusRDualLayer, MediumKind::DvdRDualLayer),
-    [](const ::testing::TestParamInfo<MediumKind>& info) {
-        std::string name = vdrive::MediumName(info.param);
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name + "_" + std::to_string(info.index);
-    });
+INSTANTIATE_TEST_SUITE_P(AllDvdKinds, BurnTest,
+                         ::testing::Values(MediumKind::DvdR, MediumKind::DvdRwSequential,
+                                           MediumKind::DvdRwRestricted, MediumKind::DvdRam,
+                                           MediumKind::DvdPlusR, MediumKind::DvdPlusRw,
+                                           MediumKind::DvdPlusRDualLayer,
+                                           MediumKind::DvdRDualLayer),
+                         [](const ::testing::TestParamInfo<MediumKind>& info) {
+                             std::string name = vdrive::MediumName(info.param);
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name + "_" + std::to_string(info.index);
+                         });
 
 } // namespace
 } // namespace tvx::test

@@ -12,7 +12,7 @@ using vdrive::FaultRule;
 using vdrive::MediumKind;
 
 class EngineTest : public RecordingTest {
-protected:
+  protected:
     using RecordingTest::RecordingTest;
 
     // Disc read, buffer attached, drive prepared and the track begun.
@@ -145,7 +145,8 @@ TEST_F(EngineTest, BusyWriteIsSentAgainAfter50msUntilAccepted) {
     ASSERT_TRUE(Rec_WriteBytes(handle, data.data(), 65536));
     auto list = writes();
     ASSERT_EQ(list.size(), 4u);
-    for (auto* e : list) EXPECT_EQ(LbaOf(e), 0u);
+    for (auto* e : list)
+        EXPECT_EQ(LbaOf(e), 0u);
     EXPECT_EQ(log.count(4), 1);
     EXPECT_GE(nowMs() - before, 150u);
     EXPECT_EQ(handle->rec.nextAddress, 32u);
@@ -183,7 +184,7 @@ TEST_F(EngineTest, SuccessfulTestWriteStaysInTheDriveAStoppedOneIsEjected) {
 
 TEST_F(EngineTest, FileThatYieldsNoBytesEndsTheWriteWithFailure) {
     class ShrunkFile : public HostFile {
-    public:
+      public:
         uint32_t read(void*, uint32_t) override { return 0; }
         uint32_t write(const void*, uint32_t) override { return 0; }
         uint64_t size() override { return 10000; }
@@ -195,7 +196,7 @@ TEST_F(EngineTest, FileThatYieldsNoBytesEndsTheWriteWithFailure) {
 
 TEST_F(EngineTest, FileThatGrowsWhileWrittenTakesOnlyItsMeasuredBlocks) {
     class GrowingFile : public HostFile {
-    public:
+      public:
         uint32_t read(void* buffer, uint32_t count) override {
             std::memset(buffer, 'g', count); // never ends
             return count;
@@ -284,7 +285,7 @@ TEST_F(EngineTest, EjectLoopGivesUpAfterAMinute) {
 }
 
 class SonyEngineTest : public EngineTest {
-protected:
+  protected:
     SonyEngineTest() : EngineTest(vdrive::DriveModel::SonyDvdRw()) {}
     uint32_t reserved() const {
         for (const auto& e : drive->trace())

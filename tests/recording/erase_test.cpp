@@ -12,14 +12,15 @@ using vdrive::FaultRule;
 using vdrive::MediumKind;
 
 class EraseTest : public RecordingTest {
-protected:
+  protected:
     // A DVD-RW that holds a closed recording.
     void insertUsedDvdRw() {
         insertBlank(MediumKind::DvdRwSequential);
         makeFile("data/a.bin", 5000);
         TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
-        ASSERT_EQ(TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(), nullptr, nullptr, 0),
-                  TVX_OK);
+        ASSERT_EQ(
+            TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(), nullptr, nullptr, 0),
+            TVX_OK);
         drive->closeTray();
         sim->virtualClock().advance(10000);
         drive->clearTrace();
@@ -27,9 +28,13 @@ protected:
     void insertUsedPlusRw() {
         makeFile("data/a.bin", 5000);
         std::string image = dir.file("used.iso");
-        ASSERT_GT(StreamPlanToFile("USED", [&](VolumePlan* p) {
-            return Plan_AddFolderContents(p, dir.file("data").c_str()) != 0;
-        }, image), 0u);
+        ASSERT_GT(StreamPlanToFile(
+                      "USED",
+                      [&](VolumePlan* p) {
+                          return Plan_AddFolderContents(p, dir.file("data").c_str()) != 0;
+                      },
+                      image),
+                  0u);
         ASSERT_TRUE(drive->loadImage(image, MediumKind::DvdPlusRw));
         drive->clearTrace();
     }
@@ -58,9 +63,10 @@ TEST_F(EraseTest, DvdRwQuickAndFull) {
         std::string trace = traceText();
         std::string engine = trace.substr(trace.find("TUR PREVENT1"));
         std::string blank = quick ? "BLANK1" : "BLANK0";
-        EXPECT_TRUE(std::regex_match(engine, std::regex("TUR PREVENT1 START STREAM PERF PERF MSENSE "
-                                                        "SELECT MSENSE " + blank +
-                                                        " (TUR )+PREVENT0 ")))
+        EXPECT_TRUE(
+            std::regex_match(engine, std::regex("TUR PREVENT1 START STREAM PERF PERF MSENSE "
+                                                "SELECT MSENSE " +
+                                                blank + " (TUR )+PREVENT0 ")))
             << engine;
         expectEraseEvents();
         EXPECT_FALSE(drive->trayOpen());
@@ -81,8 +87,10 @@ TEST_F(EraseTest, FormattedPlusRwIsZeroedAndClosed) {
     std::string trace = traceText();
     std::string engine = trace.substr(trace.find("TUR PREVENT1"));
     EXPECT_TRUE(std::regex_match(
-        engine, std::regex("TUR PREVENT1 START STREAM PERF PERF MSENSE (SELECT (MSENSE )?)?RDI "
-                           "(WRITE ){8}SYNCI CLOSE0/0 (SYNCI CLOSE0/0 )?(RCAP SENSE )*RCAP (TUR )+PREVENT0 ")))
+        engine,
+        std::regex(
+            "TUR PREVENT1 START STREAM PERF PERF MSENSE (SELECT (MSENSE )?)?RDI "
+            "(WRITE ){8}SYNCI CLOSE0/0 (SYNCI CLOSE0/0 )?(RCAP SENSE )*RCAP (TUR )+PREVENT0 ")))
         << engine;
     std::vector<uint8_t> blocks(256 * 2048);
     ASSERT_TRUE(drive->readBlocks(16, 256, blocks.data()));
@@ -117,7 +125,8 @@ TEST_F(EraseTest, WaitGivesUpAfter180sQuickAnd35MinutesFull) {
         EXPECT_GE(took, limit);
         EXPECT_LT(took, limit + 5000);
         EXPECT_EQ(handle->lastError.location, 962);
-        EXPECT_STREQ(handle->lastError.description, "LOGICAL UNIT NOT READY, OPERATION IN PROGRESS");
+        EXPECT_STREQ(handle->lastError.description,
+                     "LOGICAL UNIT NOT READY, OPERATION IN PROGRESS");
         expectEraseEvents();
         drive->clearFaults();
         drive->removeDisc();

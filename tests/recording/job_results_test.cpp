@@ -13,7 +13,7 @@ using vdrive::DriveModel;
 using vdrive::MediumKind;
 
 class JobResultTest : public RecordingTest {
-protected:
+  protected:
     void SetUp() override {
         makeFile("data/one.bin", 70000);
         makeFile("data/sub/two.bin", 4097);
@@ -42,11 +42,16 @@ TEST_F(JobResultTest, BadInputIsRefusedBeforeTheDiscIsRead) {
     insertBlank(MediumKind::DvdPlusR);
     drive->clearTrace();
     TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
-    EXPECT_EQ(TVX_BurnDVDVIDEO(handle, &options, nullptr, nullptr, nullptr, 0), TVX_ERR_INVALID_ARG);
-    EXPECT_EQ(TVX_BurnVolumeData(handle, &options, nullptr, nullptr, nullptr, 0), TVX_ERR_INVALID_ARG);
-    EXPECT_EQ(TVX_BurnVideoTsFolder(handle, &options, nullptr, nullptr, nullptr, 0), TVX_ERR_INVALID_ARG);
-    EXPECT_EQ(TVX_BurnFileSet(handle, &options, nullptr, 1, nullptr, nullptr, 0), TVX_ERR_INVALID_ARG);
-    EXPECT_EQ(TVX_BurnVolumeData(handle, nullptr, data.c_str(), nullptr, nullptr, 0), TVX_ERR_INVALID_ARG);
+    EXPECT_EQ(TVX_BurnDVDVIDEO(handle, &options, nullptr, nullptr, nullptr, 0),
+              TVX_ERR_INVALID_ARG);
+    EXPECT_EQ(TVX_BurnVolumeData(handle, &options, nullptr, nullptr, nullptr, 0),
+              TVX_ERR_INVALID_ARG);
+    EXPECT_EQ(TVX_BurnVideoTsFolder(handle, &options, nullptr, nullptr, nullptr, 0),
+              TVX_ERR_INVALID_ARG);
+    EXPECT_EQ(TVX_BurnFileSet(handle, &options, nullptr, 1, nullptr, nullptr, 0),
+              TVX_ERR_INVALID_ARG);
+    EXPECT_EQ(TVX_BurnVolumeData(handle, nullptr, data.c_str(), nullptr, nullptr, 0),
+              TVX_ERR_INVALID_ARG);
     EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, nullptr, nullptr, 0), TVX_ERR_INVALID_ARG);
     uint32_t size = 7, free = 7;
     EXPECT_EQ(TVX_CheckVideoTsFolderSize(handle, nullptr, &size, &free), TVX_ERR_INVALID_ARG);
@@ -56,7 +61,8 @@ TEST_F(JobResultTest, BadInputIsRefusedBeforeTheDiscIsRead) {
     dir.mkdir("empty");
     EXPECT_EQ(TVX_BurnVolumeData(handle, &options, dir.file("empty").c_str(), nullptr, nullptr, 0),
               TVX_ERR_SOURCE);
-    EXPECT_EQ(TVX_BurnDVDVIDEO(handle, &options, data.c_str(), nullptr, nullptr, 0), TVX_ERR_SOURCE);
+    EXPECT_EQ(TVX_BurnDVDVIDEO(handle, &options, data.c_str(), nullptr, nullptr, 0),
+              TVX_ERR_SOURCE);
     const std::string one = dir.file("data/one.bin"), missing = dir.file("missing.bin");
     TVX_FileSetEntry entries[2] = {{"a.bin", one.c_str()}, {"b.bin", missing.c_str()}};
     EXPECT_EQ(TVX_BurnFileSet(handle, &options, entries, 0, nullptr, nullptr, 0), TVX_ERR_SOURCE);
@@ -74,14 +80,19 @@ TEST_F(JobResultTest, MediaChecks) {
     EXPECT_EQ(burnData(TVX_MODE_WRITE), TVX_ERR_NOT_READY);
     // A pressed disc is no writable DVD.
     std::string image = dir.file("pressed.iso");
-    ASSERT_GT(StreamPlanToFile("P", [&](VolumePlan* p) { return Plan_AddFolderContents(p, data.c_str()) != 0; }, image), 0u);
+    ASSERT_GT(StreamPlanToFile(
+                  "P", [&](VolumePlan* p) { return Plan_AddFolderContents(p, data.c_str()) != 0; },
+                  image),
+              0u);
     ASSERT_TRUE(drive->loadImage(image, MediumKind::DvdRom));
     EXPECT_EQ(TVX_BurnVolumeImage(handle, &write, image.c_str(), nullptr, 0), TVX_ERR_DISC_KIND);
     drive->removeDisc();
     // Test write on plus media.
-    for (MediumKind kind : {MediumKind::DvdPlusR, MediumKind::DvdPlusRw, MediumKind::DvdPlusRDualLayer}) {
+    for (MediumKind kind :
+         {MediumKind::DvdPlusR, MediumKind::DvdPlusRw, MediumKind::DvdPlusRDualLayer}) {
         insertBlank(kind);
-        EXPECT_EQ(TVX_BurnVolumeData(handle, &test, data.c_str(), nullptr, nullptr, 0), TVX_ERR_MODE);
+        EXPECT_EQ(TVX_BurnVolumeData(handle, &test, data.c_str(), nullptr, nullptr, 0),
+                  TVX_ERR_MODE);
         drive->removeDisc();
     }
     // Not blank.
@@ -95,7 +106,7 @@ TEST_F(JobResultTest, MediaChecks) {
 }
 
 class NoTestWriteTest : public RecordingTest {
-protected:
+  protected:
     NoTestWriteTest() : RecordingTest(DriveModel::WithoutTestWrite()) {}
 };
 
@@ -104,8 +115,9 @@ TEST_F(NoTestWriteTest, DashDriveWithoutTestWriteIsRefusedInEveryMode) {
     for (int32_t mode : {TVX_MODE_WRITE, TVX_MODE_TEST_WRITE}) {
         insertBlank(MediumKind::DvdR);
         TVX_BurnOptions options = {mode, -1};
-        EXPECT_EQ(TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(), nullptr, nullptr, 0),
-                  TVX_ERR_MODE);
+        EXPECT_EQ(
+            TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(), nullptr, nullptr, 0),
+            TVX_ERR_MODE);
         drive->removeDisc();
     }
 }

@@ -40,7 +40,7 @@ struct EventLog {
 int32_t TVX_CALL LogEvent(int32_t type, uint32_t* data, int32_t userData);
 
 class RecordingTest : public ::testing::Test {
-protected:
+  protected:
     explicit RecordingTest(vdrive::DriveModel model = vdrive::DriveModel::Default());
     ~RecordingTest() override;
 

@@ -17,7 +17,7 @@ namespace {
 
 // Writes the stream into a file, as an image file of the volume.
 class FileSink final : public SectorSink {
-public:
+  public:
     explicit FileSink(const std::string& path) : out_(path, std::ios::binary | std::ios::trunc) {}
     int writeBytes(const void* data, uint32_t count) override {
         out_.write(static_cast<const char*>(data), count);
@@ -39,7 +39,7 @@ public:
         return out_.good();
     }
 
-private:
+  private:
     void pad(uint64_t count) {
         uint64_t partial = count % kSectorSize;
         if (partial) {
@@ -85,7 +85,8 @@ ToolResult RunTool(const std::string& commandLine) {
     if (!pipe) return result;
     std::array<char, 4096> chunk;
     size_t n;
-    while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) result.output.append(chunk.data(), n);
+    while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+        result.output.append(chunk.data(), n);
     int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
