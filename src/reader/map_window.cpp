@@ -5,6 +5,7 @@
 #include "recording/engine.h"
 #include "reader/udf_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -69,6 +70,9 @@ int writeFileWindow(DiscFile* file, MapWindow* window) {
     if (window->start >= file->openEntry->size) return 0;
     DiscPiece pieces[kMaxEntryExtents];
     const uint32_t made = DiscFile_MapRange(file, window->start, window->length, pieces);
+    // Every byte of the window that lies in the file must reach the disc: a file without
+    // extents (embedded data) or with extents shorter than its size is not written back.
+    const uint64_t inFile = std::min<uint64_t>(window->length, file->openEntry->size - window->start);
     int ok = 1;
     uint32_t offset = 0;
     for (uint32_t i = 0; i < made; ++i) {
@@ -83,7 +87,7 @@ int writeFileWindow(DiscFile* file, MapWindow* window) {
         }
         offset += piece.byteCount;
     }
-    return ok;
+    return ok && offset == inFile ? 1 : 0;
 }
 
 } // namespace
@@ -113,7 +117,8 @@ void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t count, u
         TVX_SeekFile(file, static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32),
                      TVX_SEEK_SET);
         uint32_t got = 0;
-        ok = TVX_ReadFile(file, window->data(), window->length, &got) != 0;
+        // A window none of whose bytes could be read would only show zeros.
+        ok = TVX_ReadFile(file, window->data(), window->length, &got) != 0 && got > 0;
         TVX_SeekFile(file, static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32),
                      TVX_SEEK_SET);
     } else {

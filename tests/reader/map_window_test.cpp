@@ -72,5 +72,15 @@ TEST_F(MapWindowTest, WindowsCloseInEitherOrder) {
     }
 }
 
+TEST_F(ReaderTest, FileWindowsNeedTheFileData) {
+    TestNode embedded = TestNode::File("E", "inline data");
+    embedded.alloc = TestNode::Alloc::Embedded;
+    serveVolume(TestNode::Dir("", {embedded}));
+    TVX_DiscFile f = open("/E");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(TVX_OpenMMap(f, 0, 1, TVX_MMAP_FILE), nullptr); // nothing of it can be read
+    TVX_CloseFile(f);
+}
+
 } // namespace
 } // namespace tvx::test
