@@ -157,6 +157,20 @@ TEST_F(EngineTest, BusyWriteIsSentAgainAfter50msUntilAccepted) {
     EXPECT_EQ(handle->lastError.senseKey, 3);
 }
 
+TEST_F(EngineTest, DriveThatStaysBusyForHalfAnHourFailsTheWrite) {
+    begin(MediumKind::DvdPlusR, 64);
+    drive->setTraceEnabled(false);
+    drive->addFault(FaultRule::SenseOn(0x2A, 0x02, 0x04, 0x08));
+    uint64_t before = nowMs();
+    std::vector<uint8_t> data(65536, 7);
+    EXPECT_FALSE(Rec_WriteBytes(handle, data.data(), 65536));
+    uint64_t took = nowMs() - before;
+    EXPECT_GE(took, 1800000u);
+    EXPECT_LT(took, 1801000u);
+    EXPECT_EQ(handle->lastError.location, 521);
+    EXPECT_EQ(handle->rec.nextAddress, 0u);
+}
+
 TEST_F(EngineTest, StopAtFirstWriteEventSendsNoWriteAndClosesPlusRwWithFunctionZero) {
     begin(MediumKind::DvdPlusRw, 64);
     log.stopAtType = 4;

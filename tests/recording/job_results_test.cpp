@@ -183,6 +183,18 @@ TEST_F(JobResultTest, OneWrongSectorFailsVerificationOnly) {
     }
 }
 
+TEST_F(JobResultTest, EmptyImageFitsAndVerifiesAtOnce) {
+    std::string image = makeFile("empty.iso", 0);
+    insertBlank(MediumKind::DvdPlusRw);
+    TVX_BurnOptions options = {TVX_MODE_WRITE_VERIFY, -1};
+    EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, image.c_str(), callback(), logData()), TVX_OK)
+        << drive->formatTrace();
+    EXPECT_EQ(countToken("WRITE"), 0u);
+    std::string engine = traceText().substr(traceText().find("PREVENT1"));
+    EXPECT_EQ(engine.find("READ"), std::string::npos) << engine;
+    EXPECT_EQ(log.count(8), 0);
+}
+
 TEST_F(JobResultTest, TestWriteLeavesABlankDiscInTheDrive) {
     insertBlank(MediumKind::DvdR);
     EXPECT_EQ(burnData(TVX_MODE_TEST_WRITE), TVX_OK) << drive->formatTrace();
