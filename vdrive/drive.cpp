@@ -196,6 +196,10 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
         }
     }
 
+    // A short answer: the drive sends fewer bytes than the caller has room for.
+    if (fault && fault->action == FaultRule::Action::ShortData)
+        c.byteCount = std::min(c.byteCount, fault->shortBytes);
+
     if (std::optional<Sense> refusal = mediumCheck(c)) return check(*refusal);
     Reply reply = dispatch(c);
     if (!reply.sense.ok()) return check(reply.sense);
@@ -208,11 +212,8 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
                                     c.inRoom()});
         std::memcpy(c.data, reply.dataIn.data(), moved);
     }
-    if (fault && c.inRoom() > 0) {
-        if (fault->action == FaultRule::Action::ShortData) moved = std::min(moved, fault->shortBytes);
-        if (fault->action == FaultRule::Action::MalformedData)
-            for (uint32_t i = 0; i < moved; ++i) c.data[i] = static_cast<uint8_t>(~c.data[i]);
-    }
+    if (fault && fault->action == FaultRule::Action::MalformedData && c.inRoom() > 0)
+        for (uint32_t i = 0; i < moved; ++i) c.data[i] = static_cast<uint8_t>(~c.data[i]);
     result.transferred = c.direction == DataDirection::ToDevice ? c.outBytes() : moved;
     return finish(result);
 }

@@ -1,8 +1,9 @@
 #include "vdrive/medium.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 namespace tvx::vdrive {
 
@@ -114,36 +115,38 @@ std::unique_ptr<Medium> Medium::Load(const std::string& backingFile) {
         auto eq = line.find('=');
         if (eq == std::string::npos) continue;
         std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        auto number = [&value]() { return static_cast<uint32_t>(std::stoul(value)); };
-        try {
-            if (key == "kind") {
-                haveKind = MediumFromName(value, m->kind);
-            } else if (key == "capacity") {
-                m->capacity = number();
-            } else if (key == "status") {
-                m->layout.status = static_cast<DiscStatus>(number() & 3);
-            } else if (key == "closedSessions") {
-                m->layout.closedSessions = number();
-            } else if (key == "format") {
-                m->format = static_cast<BackgroundFormat>(number() & 3);
-            } else if (key == "formattedBlocks") {
-                m->formattedBlocks = number();
-            } else if (key == "everWritten") {
-                m->everWritten = number() != 0;
-            } else if (key == "track") {
-                Track t;
-                unsigned reserved = 0, closed = 0;
-                if (std::sscanf(value.c_str(), "%u,%u,%u,%u,%u,%u,%u", &t.number, &t.session,
-                                &t.start, &t.size, &t.recorded, &reserved, &closed) != 7)
-                    return nullptr;
-                t.reserved = reserved != 0;
-                t.closed = closed != 0;
-                m->layout.tracks.push_back(t);
-            }
-        } catch (...) {
+        uint32_t number = 0;
+        auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+        bool numeric = error == std::errc() && end == value.data() + value.size();
+        if (key == "kind") {
+            haveKind = MediumFromName(value, m->kind);
+        } else if (key == "track") {
+            Track t;
+            unsigned reserved = 0, closed = 0;
+            if (std::sscanf(value.c_str(), "%u,%u,%u,%u,%u,%u,%u", &t.number, &t.session,
+                            &t.start, &t.size, &t.recorded, &reserved, &closed) != 7)
+                return nullptr;
+            t.reserved = reserved != 0;
+            t.closed = closed != 0;
+            m->layout.tracks.push_back(t);
+        } else if (!numeric) {
             return nullptr;
+        } else if (key == "capacity") {
+            m->capacity = number;
+        } else if (key == "status") {
+            m->layout.status = static_cast<DiscStatus>(number & 3);
+        } else if (key == "closedSessions") {
+            m->layout.closedSessions = number;
+        } else if (key == "format") {
+            m->format = static_cast<BackgroundFormat>(number & 3);
+        } else if (key == "formattedBlocks") {
+            m->formattedBlocks = number;
+        } else if (key == "everWritten") {
+            m->everWritten = number != 0;
         }
     }
+    for (const Track& t : m->layout.tracks)
+        if (uint64_t{t.start} + std::max(t.size, t.recorded) > m->capacity) return nullptr;
     if (!haveKind || m->kind == MediumKind::None || m->capacity == 0) return nullptr;
     bool pressed = ClassOf(m->kind) == MediumClass::Pressed;
     m->store = MakeFileStore(backingFile, false, pressed, 0);
