@@ -39,12 +39,21 @@ bool VirtualRecorder::insertBlank(MediumKind kind, uint32_t capacityBlocks,
 
 bool VirtualRecorder::insertRecorded(MediumKind kind, uint32_t recordedBlocks, bool finalised,
                                      uint32_t capacityBlocks, const std::string& backingFile) {
-    if (ClassOf(kind) != MediumClass::Sequential) return false;
     auto m = NewMedium(kind, capacityBlocks, backingFile);
     if (!m || recordedBlocks == 0 || recordedBlocks > m->capacity) return false;
-    m->layout.tracks.push_back(Track{1, 1, 0, recordedBlocks, recordedBlocks, false, true});
-    m->layout.closedSessions = 1;
-    m->layout.status = finalised ? DiscStatus::Finalised : DiscStatus::Incomplete;
+    if (ClassOf(kind) == MediumClass::RandomWritable) {
+        // Written over its whole surface once; DVD+RW fully formatted.
+        m->layout.tracks.front().recorded = recordedBlocks;
+        m->everWritten = true;
+        if (kind == MediumKind::DvdPlusRw) {
+            m->format = BackgroundFormat::Complete;
+            m->formattedBlocks = m->capacity;
+        }
+    } else {
+        m->layout.tracks.push_back(Track{1, 1, 0, recordedBlocks, recordedBlocks, false, true});
+        m->layout.closedSessions = 1;
+        m->layout.status = finalised ? DiscStatus::Finalised : DiscStatus::Incomplete;
+    }
     if (!m->saveState()) return false;
     drive_->putDisc(std::move(m));
     return true;
@@ -135,7 +144,7 @@ bool VirtualRecorder::readBlocks(uint32_t lba, uint32_t count, uint8_t* out) con
 bool VirtualRecorder::writeBlocks(uint32_t lba, uint32_t count, const uint8_t* data) {
     Medium* m = drive_->medium.get();
     if (!m || !m->writable() || uint64_t{lba} + count > m->capacity) return false;
-    return m->store->write(lba, count, data);
+    return m->store->write(lba, count, data) && m->saveState();
 }
 
 bool VirtualRecorder::flush() {

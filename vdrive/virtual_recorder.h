@@ -172,8 +172,9 @@ public:
     bool insertBlank(MediumKind kind, uint32_t capacityBlocks = 0,
                      const std::string& backingFile = "");
     // A recorded disc: blocks [0, recordedBlocks) hold data (zeros unless written through
-    // writeBlocks) in one closed track; finalised or left appendable. Write-once and sequential
-    // media only (DVD-R, DVD-RW sequential, DVD+R, both dual-layer kinds).
+    // writeBlocks). Sequential media (DVD-R, DVD-RW sequential, DVD+R, both dual-layer kinds)
+    // get one closed track in a closed session, finalised or left appendable; DVD-RW restricted
+    // overwrite, DVD-RAM and DVD+RW (fully formatted) just hold data (finalised is ignored).
     bool insertRecorded(MediumKind kind, uint32_t recordedBlocks, bool finalised,
                         uint32_t capacityBlocks = 0, const std::string& backingFile = "");
     // An existing image file: as a pressed DvdRom/CdRom (read-only) or as a recorded, fully
@@ -194,7 +195,7 @@ public:
     // The stored content of blocks regardless of what the drive would let a READ see; false when
     // out of range or no disc.
     bool readBlocks(uint32_t lba, uint32_t count, uint8_t* out) const;
-    // Puts content on the disc without any rule (test set-up).
+    // Puts content on the disc without any rule and without changing its layout (test set-up).
     bool writeBlocks(uint32_t lba, uint32_t count, const uint8_t* data);
     // Writes the state file and flushes the image; true when in memory.
     bool flush();

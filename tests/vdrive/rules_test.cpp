@@ -204,6 +204,17 @@ TEST_F(Rules, ShortBuffersAreNeverOverrun) {
     EXPECT_EQ(send(w, DataDirection::ToDevice, std::vector<uint8_t>(kBlockSize)).key(), 0x0B);
 }
 
+TEST_F(Rules, RecordedRewritableMediaReportTheirContent) {
+    for (MediumKind kind : {MediumKind::DvdRwRestricted, MediumKind::DvdRam, MediumKind::DvdPlusRw}) {
+        ASSERT_TRUE(drive->insertRecorded(kind, 300, false, 5000)) << MediumName(kind);
+        Answer info = readDiscInfo();
+        EXPECT_EQ(info.data[2] & 0x13, 0x12) << "erasable, complete: " << MediumName(kind);
+        Answer track = readTrackInfo(1);
+        EXPECT_EQ(track.be32(28), 299u) << MediumName(kind);
+        EXPECT_TRUE(write10(10, 1).good()) << "rewritable: " << MediumName(kind);
+    }
+}
+
 TEST_F(Rules, PressedDiscLoadsFromAnImageAndRefusesWrites) {
     std::string path = ::testing::TempDir() + "vdrive_rom.iso";
     {
