@@ -16,6 +16,9 @@ enum CloseFunction : uint8_t {
     kFinalise = 6,
 };
 
+const Sense kIncompleteTrack = Sense::Of(0x05, 0x72, 0x03);
+const Sense kPartialReservation = Sense::Of(0x05, 0x72, 0x04);
+
 bool CloseAllowed(MediumKind kind, uint8_t function) {
     switch (kind) {
     case MediumKind::DvdR:
@@ -174,17 +177,27 @@ Reply Drive::closeTrackSession(const Command& c) {
     if (!m.appendable()) return Reply::Fail(sense::CommandSequenceError());
     if (function == kCloseTrack) {
         Track* t = m.track(trackNumber);
-        if (!t) return Reply::Fail(sense::InvalidField());
+        if (!t) {
+            // The invisible track while still blank: nothing to close, and no error.
+            if (trackNumber == m.nextTrackNumber()) return {};
+            return Reply::Fail(sense::InvalidField());
+        }
         if (t->closed) return Reply::Fail(sense::CommandSequenceError());
-        if (t->recorded == 0 && !t->reserved) return Reply::Fail(sense::CommandSequenceError());
         startWork(Work::CloseTrack, tm.closeTrackMs, function, trackNumber, immediate);
         return {};
     }
+    // A session closes only when each of its tracks is closed or a completely written reservation.
     bool openSessionHasTracks = false;
-    for (const Track& t : m.layout.tracks)
-        if (t.session == m.openSessionNumber()) openSessionHasTracks = true;
-    if (!openSessionHasTracks && (function == kCloseSession || m.layout.closedSessions == 0))
-        return Reply::Fail(sense::CommandSequenceError());
+    for (const Track& t : m.layout.tracks) {
+        if (t.session != m.openSessionNumber()) continue;
+        openSessionHasTracks = true;
+        if (t.closed || (t.reserved && t.recorded >= t.size)) continue;
+        return Reply::Fail(t.reserved ? kPartialReservation : kIncompleteTrack);
+    }
+    if (!openSessionHasTracks) {
+        if (function == kCloseSession) return {}; // an empty session: nothing is written
+        if (m.layout.closedSessions == 0) return Reply::Fail(sense::CommandSequenceError());
+    }
     startWork(Work::CloseSession, tm.finaliseMs, function, 0, immediate);
     return {};
 }

@@ -92,7 +92,7 @@ Reply Drive::write10(const Command& c) {
         if (!m.appendable()) return Reply::Fail(sense::InvalidWriteAddress());
         Track* target = nullptr;
         for (Track& t : m.layout.tracks) {
-            if (t.closed) continue;
+            if (t.closed || (t.reserved && t.recorded >= t.size)) continue;
             uint32_t nextWritable = t.start + t.recorded;
             if (lba != nextWritable) continue;
             if (t.reserved && uint64_t{lba} + blocks > uint64_t{t.start} + t.size)

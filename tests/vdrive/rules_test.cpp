@@ -54,6 +54,25 @@ TEST_F(Rules, IncrementalDashRecordingNeedsNoReservation) {
     EXPECT_EQ(readTrackInfo(1).be32(24), 16u);
 }
 
+TEST_F(Rules, SessionClosesOnlyWhenItsTracksAreComplete) {
+    ASSERT_TRUE(drive->insertBlank(MediumKind::DvdR, 10000));
+    EXPECT_TRUE(closeTrackSession(2, 0).good()) << "empty session: nothing to do";
+    EXPECT_TRUE(closeTrackSession(1, 1).good()) << "blank invisible track: nothing to do";
+    EXPECT_EQ(readDiscInfo().data[2] & 3, 0);
+    ASSERT_TRUE(reserveTrack(64).good());
+    ASSERT_TRUE(write10(0, 32).good());
+    EXPECT_EQ(closeTrackSession(2, 0).triple(), Triple(5, 0x72, 0x04)) << "half-written reservation";
+    ASSERT_TRUE(write10(32, 32).good());
+    ASSERT_TRUE(write10(64, 8).good()) << "incremental track after the reservation";
+    EXPECT_EQ(closeTrackSession(2, 0).triple(), Triple(5, 0x72, 0x03)) << "open track";
+    ASSERT_TRUE(closeTrackSession(1, 2).good());
+    pollUntilGood([&] { return readCapacity(); });
+    ASSERT_TRUE(closeTrackSession(2, 0).good());
+    pollUntilGood([&] { return readCapacity(); });
+    EXPECT_EQ(readDiscInfo().data[2] & 3, 2);
+    EXPECT_EQ(readTrackInfo(2).be32(24), 8u);
+}
+
 TEST_F(Rules, FinalisedDiscRefusesWritesAndReservations) {
     ASSERT_TRUE(drive->insertRecorded(MediumKind::DvdR, 500, true, 10000));
     Answer info = readDiscInfo();
