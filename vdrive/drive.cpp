@@ -54,6 +54,7 @@ void Drive::putDisc(std::unique_ptr<Medium> m) {
     medium = std::move(m);
     resetForMedium();
     if (!trayOpen) queueMediaEvent(2); // new media
+    mediumChanged_ = model.unitAttentionOnMediumChange && !trayOpen;
 }
 
 void Drive::takeDisc() {
@@ -84,6 +85,7 @@ void Drive::closeTray() {
     resetForMedium();
     if (medium) {
         queueMediaEvent(2);
+        mediumChanged_ = model.unitAttentionOnMediumChange;
         BusyOp op;
         op.work = Work::SpinUp;
         op.ascq = AscqOf(Work::SpinUp);
@@ -127,6 +129,11 @@ std::optional<Sense> Drive::mediumCheck(const Command& c) {
     if (trayOpen) return sense::NoMediumTrayOpen();
     if (!medium) return sense::NoMediumTrayClosed();
     if (busy.active()) return busy.sense(clock.nowMs());
+    if (mediumChanged_) {
+        // Reported once, by the first medium command after the disc became ready.
+        mediumChanged_ = false;
+        return Sense::Of(0x06, 0x28, 0x00);
+    }
     return std::nullopt;
 }
 

@@ -132,6 +132,7 @@ private:
     bool hasPending_ = false;
     uint8_t mediaEvent_ = 0;     // GET EVENT STATUS media event waiting to be reported
     bool operationalEvent_ = false;
+    bool mediumChanged_ = false; // unit attention 06/28/00 waiting
     uint8_t page05_[kWriteParamsPageLength] = {};
     uint8_t defaultPage05_[kWriteParamsPageLength] = {};
     uint32_t writeSpeed_ = 0;    // kB/s

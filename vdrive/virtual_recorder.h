@@ -82,6 +82,9 @@ struct DriveModel {
     // Write-speed mode: writes fill a buffer of this many bytes that drains at the current write
     // speed; a full buffer answers 02/04/08. 0 = writes complete at once.
     uint32_t writeBufferBytes = 0;
+    // Unit attention 06/28/00 once after a disc was inserted or loaded, as many drives do. Off by
+    // default: the library's command layer sends each command once and would fail on it.
+    bool unitAttentionOnMediumChange = false;
 
     static DriveModel Default();           // every medium kind, test write, BUF
     static DriveModel WithoutTestWrite();  // a drive whose DVD-R/-RW Write feature lacks Test Write

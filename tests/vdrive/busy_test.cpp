@@ -41,6 +41,25 @@ TEST_F(Busy, SpinUpAfterTheTrayClosesReportsBecomingReady) {
     EXPECT_EQ(getConfiguration(1, 0).be16(6), 0x0011);
 }
 
+TEST_F(Busy, UnitAttentionAfterAMediumChangeWhenTheModelAsksForIt) {
+    DriveModel model = DriveModel::Default();
+    model.unitAttentionOnMediumChange = true;
+    drive = std::make_unique<VirtualRecorder>(clock, model);
+    ASSERT_TRUE(drive->insertBlank(MediumKind::DvdR, 1000));
+    EXPECT_TRUE(getConfiguration(1, 0).good()) << "identification is not held up";
+    EXPECT_EQ(testUnitReady().triple(), Triple(6, 0x28, 0));
+    EXPECT_TRUE(testUnitReady().good());
+    drive->openTray();
+    drive->closeTray();
+    Answer t = testUnitReady();
+    for (int i = 0; i < 100 && t.triple() == Triple(2, 4, 1); ++i) {
+        clock.sleepMs(1000);
+        t = testUnitReady();
+    }
+    EXPECT_EQ(t.triple(), Triple(6, 0x28, 0)) << "after the spin-up";
+    EXPECT_TRUE(testUnitReady().good());
+}
+
 TEST_F(Busy, CacheFlushKeepsReadCapacityNotReadyUntilDone) {
     ASSERT_TRUE(drive->insertBlank(MediumKind::DvdPlusR, 1000));
     ASSERT_TRUE(write10(0, 32).good());
