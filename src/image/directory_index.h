@@ -26,7 +26,8 @@ struct DirectoryIndex {
     // Keys are views of the entries' own `name` and `isoName`, which never change once linked.
     std::unordered_multimap<std::string_view, FileNode*, NoCaseHash, NoCaseEqual> byName;
     std::unordered_set<std::string_view> isoNames;
-    // For a name key, every candidate index below the stored one is known to be taken.
+    // For a band of ISO name candidates (same prefix, extension, form and suffix digits), every
+    // index below the stored one is known to be taken.
     std::unordered_map<std::string, uint32_t> isoNextCandidate;
 };
 

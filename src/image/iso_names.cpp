@@ -57,48 +57,66 @@ NameParts split(std::string_view name) {
     return parts;
 }
 
-std::string candidate(std::string_view name, bool directoryForm, uint32_t index,
-                      bool cutExtension) {
-    NameParts parts = split(name);
-    std::string suffix = index == 0 ? std::string() : "~" + std::to_string(index);
-    std::string out = cutToBytes(parts.base, kBaseMax - suffix.size()) + suffix;
+struct Candidate {
+    std::string prefix;    // the base cut for the suffix, finished
+    std::string extension; // the file form's extension cut to fit, finished (with ";1")
+};
+
+// Candidate `index` in parts: the identifier is prefix, suffix, extension.
+Candidate candidateParts(const NameParts& parts, bool directoryForm, uint32_t index) {
+    size_t suffixLength = index == 0 ? 0 : 1 + std::to_string(index).size();
+    Candidate c;
+    c.prefix = cutToBytes(parts.base, kBaseMax - suffixLength);
     if (!directoryForm) {
         std::string_view extension = parts.extension.empty() ? "." : parts.extension;
         // An extension that would overflow the identifier is cut to what remains.
-        out += cutExtension ? cutToBytes(extension, kBaseAndExtensionMax - out.size())
-                            : std::string(extension);
+        c.extension = cutToBytes(extension, kBaseAndExtensionMax - c.prefix.size() - suffixLength);
+        finish(c.extension);
+        c.extension += ";1";
     }
-    finish(out);
-    if (!directoryForm) out += ";1";
-    return out;
+    finish(c.prefix);
+    return c;
+}
+
+std::string join(const Candidate& c, uint32_t index) {
+    std::string out = c.prefix;
+    if (index > 0) out += "~" + std::to_string(index);
+    return out + c.extension;
 }
 
 } // namespace
 
 std::string Iso_NameCandidate(std::string_view name, bool directoryForm, uint32_t index) {
-    return candidate(name, directoryForm, index, true);
+    return join(candidateParts(split(name), directoryForm, index), index);
 }
 
 bool Iso_MakeName(FileNode* dir, FileNode* node, bool directoryForm) {
-    // Names with the same uncut first candidate share their whole candidate sequence, so the
-    // search can resume where the last one for this key stopped.
-    std::string key = candidate(node->name, directoryForm, 0, false);
-    key += directoryForm ? 'D' : 'F';
-    uint32_t index = 0;
-    DirectoryIndex* idx = dir->index.get();
-    if (idx) {
-        auto it = idx->isoNextCandidate.find(key);
-        if (it != idx->isoNextCandidate.end()) index = it->second;
-    }
-    std::string name;
-    for (;; ++index) {
-        if (index >= kMaxCandidates) return false;
-        name = Iso_NameCandidate(node->name, directoryForm, index);
-        if (!Dir_IsoNameUsed(dir, name)) break;
-    }
-    if (index > 0) {
+    NameParts parts = split(node->name);
+    std::string name = Iso_NameCandidate(node->name, directoryForm, 0);
+    if (Dir_IsoNameUsed(dir, name)) {
+        // Suffixes of the same number of digits give the same prefix and extension, so every
+        // name with that prefix, extension and form shares those candidates: the search in a
+        // band resumes where the last search there found all candidates taken.
         if (!dir->index) dir->index = std::make_unique<DirectoryIndex>();
-        dir->index->isoNextCandidate[key] = index + 1;
+        auto& next = dir->index->isoNextCandidate;
+        bool found = false;
+        for (uint32_t bandStart = 1; bandStart < kMaxCandidates && !found; bandStart *= 10) {
+            uint32_t bandEnd = bandStart * 10 - 1;
+            Candidate c = candidateParts(parts, directoryForm, bandStart);
+            std::string key = c.prefix + '\0' + c.extension + (directoryForm ? 'D' : 'F') +
+                              std::to_string(bandStart);
+            uint32_t& first = next[key];
+            uint32_t index = first > bandStart ? first : bandStart;
+            for (; index <= bandEnd; ++index) {
+                name = join(c, index);
+                if (!Dir_IsoNameUsed(dir, name)) {
+                    found = true;
+                    break;
+                }
+            }
+            first = index + (found ? 1 : 0);
+        }
+        if (!found) return false;
     }
     std::memset(node->isoName, 0, sizeof node->isoName);
     std::memcpy(node->isoName, name.data(), name.size());

@@ -2,6 +2,7 @@
 
 #include "mmc/byte_order.h"
 
+#include <array>
 #include <cstring>
 
 namespace tvx {
@@ -9,16 +10,28 @@ namespace tvx {
 namespace {
 constexpr uint16_t kDescriptorVersion = 2;
 constexpr uint16_t kCrcPolynomial = 0x1021;
+
+// The register after shifting one byte through it bit by bit, for every byte value: a table
+// gives the same CRC as the bitwise loop, eight times faster.
+constexpr std::array<uint16_t, 256> makeCrcTable() {
+    std::array<uint16_t, 256> table{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        uint16_t crc = static_cast<uint16_t>(byte << 8);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ kCrcPolynomial)
+                                 : static_cast<uint16_t>(crc << 1);
+        }
+        table[byte] = crc;
+    }
+    return table;
+}
+constexpr std::array<uint16_t, 256> kCrcTable = makeCrcTable();
 } // namespace
 
 uint16_t UDF_Crc16(const uint8_t* data, size_t count) {
     uint16_t crc = 0;
     for (size_t i = 0; i < count; ++i) {
-        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ kCrcPolynomial)
-                                 : static_cast<uint16_t>(crc << 1);
-        }
+        crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
     }
     return crc;
 }
