@@ -24,8 +24,8 @@ using Chunk = std::unique_ptr<uint8_t, Unmap>;
 
 Chunk MapChunk() {
     // Map twice the size and keep the aligned half.
-    void* raw = ::mmap(nullptr, 2 * kChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                       -1, 0);
+    void* raw = ::mmap(nullptr, 2 * kChunkBytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
     auto base = reinterpret_cast<uintptr_t>(raw);
     uintptr_t aligned = (base + kChunkBytes - 1) & ~(uintptr_t{kChunkBytes} - 1);
@@ -37,7 +37,7 @@ Chunk MapChunk() {
 }
 
 class MemoryStore final : public BlockStore {
-public:
+  public:
     bool read(uint32_t lba, uint32_t count, uint8_t* out) override {
         while (count > 0) {
             uint32_t offset = lba % kChunkBlocks;
@@ -90,12 +90,12 @@ public:
     bool flush() override { return true; }
     bool readOnly() const override { return false; }
 
-private:
+  private:
     std::unordered_map<uint32_t, Chunk> chunks_;
 };
 
 class FileStore final : public BlockStore {
-public:
+  public:
     FileStore(int fd, bool readOnly) : fd_(fd), readOnly_(readOnly) {}
     ~FileStore() override { ::close(fd_); }
 
@@ -138,14 +138,16 @@ public:
     bool flush() override { return readOnly_ || ::fdatasync(fd_) == 0; }
     bool readOnly() const override { return readOnly_; }
 
-private:
+  private:
     int fd_;
     bool readOnly_;
 };
 
 } // namespace
 
-std::unique_ptr<BlockStore> MakeMemoryStore() { return std::make_unique<MemoryStore>(); }
+std::unique_ptr<BlockStore> MakeMemoryStore() {
+    return std::make_unique<MemoryStore>();
+}
 
 std::unique_ptr<BlockStore> MakeFileStore(const std::string& path, bool create, bool readOnly,
                                           uint64_t sizeBlocks) {

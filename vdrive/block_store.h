@@ -9,7 +9,7 @@
 namespace tvx::vdrive {
 
 class BlockStore {
-public:
+  public:
     virtual ~BlockStore() = default;
     virtual bool read(uint32_t lba, uint32_t count, uint8_t* out) = 0;
     virtual bool write(uint32_t lba, uint32_t count, const uint8_t* data) = 0;

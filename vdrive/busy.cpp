@@ -4,11 +4,15 @@ namespace tvx::vdrive {
 
 uint8_t AscqOf(Work work) {
     switch (work) {
-    case Work::SpinUp: return 0x01;
+    case Work::SpinUp:
+        return 0x01;
     case Work::FormatStart:
-    case Work::Format: return 0x04;
-    case Work::Flush: return 0x08;
-    default: return 0x07;
+    case Work::Format:
+        return 0x04;
+    case Work::Flush:
+        return 0x08;
+    default:
+        return 0x07;
     }
 }
 

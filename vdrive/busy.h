@@ -24,14 +24,14 @@ struct BusyOp {
     uint8_t ascq = 1;
     uint64_t startMs = 0;
     uint64_t durationMs = 0;
-    uint32_t param = 0;    // work-specific: close function, blank type, finalise flag
-    uint32_t param2 = 0;   // work-specific: track number
+    uint32_t param = 0;  // work-specific: close function, blank type, finalise flag
+    uint32_t param2 = 0; // work-specific: track number
 };
 
 uint8_t AscqOf(Work work);
 
 class Busy {
-public:
+  public:
     bool active() const { return active_; }
     const BusyOp& op() const { return op_; }
     void start(const BusyOp& op) {
@@ -45,7 +45,7 @@ public:
     uint16_t progress(uint64_t nowMs) const;
     Sense sense(uint64_t nowMs) const { return Sense::Busy(op_.ascq, progress(nowMs)); }
 
-private:
+  private:
     bool active_ = false;
     BusyOp op_;
 };

@@ -19,7 +19,9 @@ bool Has(const DriveModel& m, MediumKind k) {
     return std::find(m.media.begin(), m.media.end(), k) != m.media.end();
 }
 
-template <typename... K> bool HasAny(const DriveModel& m, K... kinds) { return (Has(m, kinds) || ...); }
+template <typename... K> bool HasAny(const DriveModel& m, K... kinds) {
+    return (Has(m, kinds) || ...);
+}
 
 } // namespace
 
@@ -47,9 +49,9 @@ Reply Drive::getConfiguration(const Command& c) {
         }
         features.push_back(f);
     }
-    features.push_back({0x0001, 2, true, true, {0, 0, 0, 2, 1, 0, 0, 0}});  // Core: ATAPI, DBE
-    features.push_back({0x0002, 1, true, true, {0x02, 0, 0, 0}});           // Morphing: OCEvent
-    features.push_back({0x0003, 0, true, true, {0x29, 0, 0, 0}});           // tray, eject, lock
+    features.push_back({0x0001, 2, true, true, {0, 0, 0, 2, 1, 0, 0, 0}}); // Core: ATAPI, DBE
+    features.push_back({0x0002, 1, true, true, {0x02, 0, 0, 0}});          // Morphing: OCEvent
+    features.push_back({0x0003, 0, true, true, {0x29, 0, 0, 0}});          // tray, eject, lock
     {
         // Random readable: 2048-byte blocks, blocking 16, page present.
         uint8_t rr[8] = {0, 0, 0x08, 0, 0, 0x10, 0x01, 0};
@@ -66,22 +68,25 @@ Reply Drive::getConfiguration(const Command& c) {
     }
     if (HasAny(model, MK::DvdR, MK::DvdRwSequential, MK::DvdRDualLayer, MK::DvdPlusR)) {
         // Incremental streaming writable: data block type 8, BUF, one link size of 16.
-        std::vector<uint8_t> d = {0x01, 0x00, static_cast<uint8_t>(model.bufferUnderrunFree ? 1 : 0),
-                                  1, 16, 0, 0, 0};
+        std::vector<uint8_t> d = {
+            0x01, 0x00, static_cast<uint8_t>(model.bufferUnderrunFree ? 1 : 0), 1, 16, 0, 0, 0};
         features.push_back({0x0021, 1, false, dash, d});
     }
     if (HasAny(model, MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw, MK::DvdRwSequential))
-        features.push_back({0x0023, 0, false,
-                            is({MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw, MK::DvdRwSequential}),
-                            {}});
+        features.push_back(
+            {0x0023,
+             0,
+             false,
+             is({MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw, MK::DvdRwSequential}),
+             {}});
     if (Has(model, MK::DvdRam)) features.push_back({0x0024, 0, false, is({MK::DvdRam}), {}});
     if (HasAny(model, MK::DvdRwRestricted, MK::DvdRwSequential))
         features.push_back({0x0026, 0, false, is({MK::DvdRwRestricted}), {}});
     if (Has(model, MK::DvdPlusRw))
         features.push_back({0x002A, 1, false, is({MK::DvdPlusRw}), {0x01, 0x01, 0, 0}});
     if (Has(model, MK::DvdPlusR))
-        features.push_back({0x002B, 0, false, is({MK::DvdPlusR, MK::DvdPlusRDualLayer}),
-                            {0x01, 0, 0, 0}});
+        features.push_back(
+            {0x002B, 0, false, is({MK::DvdPlusR, MK::DvdPlusRDualLayer}), {0x01, 0, 0, 0}});
     if (HasAny(model, MK::DvdRwRestricted, MK::DvdRwSequential))
         features.push_back({0x002C, 1, false, is({MK::DvdRwRestricted}), {0x0D, 0, 0, 0}});
     if (HasAny(model, MK::DvdR, MK::DvdRwSequential, MK::DvdRDualLayer)) {
@@ -96,20 +101,20 @@ Reply Drive::getConfiguration(const Command& c) {
         features.push_back({0x0033, 0, false, is({MK::DvdRDualLayer}), {0, 0, 0, 1, 16, 0, 0, 0}});
     if (Has(model, MK::DvdPlusRDualLayer))
         features.push_back({0x003B, 0, false, is({MK::DvdPlusRDualLayer}), {0x01, 0, 0, 0}});
-    features.push_back({0x0100, 0, true, true, {}});                       // power management
-    features.push_back({0x0105, 1, true, true, {0, 0, 0, 0}});             // timeout
-    features.push_back({0x0107, 3, true, true, {0x1F, 0, 0, 0}});          // real-time streaming
+    features.push_back({0x0100, 0, true, true, {}});              // power management
+    features.push_back({0x0105, 1, true, true, {0, 0, 0, 0}});    // timeout
+    features.push_back({0x0107, 3, true, true, {0x1F, 0, 0, 0}}); // real-time streaming
 
     std::vector<uint8_t> d(8, 0);
     Put16(&d[6], currentProfile);
     for (const Feature& f : features) {
-        bool wanted = rt == 2 ? f.code == startCode
-                              : f.code >= startCode && (rt == 0 || f.current);
+        bool wanted = rt == 2 ? f.code == startCode : f.code >= startCode && (rt == 0 || f.current);
         if (!wanted) continue;
         size_t at = d.size();
         d.resize(at + 4 + f.data.size(), 0);
         Put16(&d[at], f.code);
-        d[at + 2] = static_cast<uint8_t>((f.version << 2) | (f.persistent ? 2 : 0) | (f.current ? 1 : 0));
+        d[at + 2] =
+            static_cast<uint8_t>((f.version << 2) | (f.persistent ? 2 : 0) | (f.current ? 1 : 0));
         d[at + 3] = static_cast<uint8_t>(f.data.size());
         std::copy(f.data.begin(), f.data.end(), d.begin() + at + 4);
     }
@@ -123,8 +128,8 @@ Reply Drive::getPerformance(const Command& c) {
     std::vector<uint8_t> d(8, 0);
     if (type == 0x00) {
         bool write = c.cdb[1] & 0x04;
-        if (trayOpen || !medium) return Reply::Fail(trayOpen ? sense::NoMediumTrayOpen()
-                                                            : sense::NoMediumTrayClosed());
+        if (trayOpen || !medium)
+            return Reply::Fail(trayOpen ? sense::NoMediumTrayOpen() : sense::NoMediumTrayClosed());
         if ((c.cdb[1] & 0x03) != 0) return Reply::Fail(sense::InvalidField()); // exceptions list
         uint32_t speed = write ? writeSpeed_ : readSpeed_;
         if (write && speed == 0) return Reply::Fail(sense::IncompatibleFormat());
@@ -138,8 +143,8 @@ Reply Drive::getPerformance(const Command& c) {
             d.insert(d.end(), p, p + 16);
         }
     } else if (type == 0x03) {
-        if (trayOpen || !medium) return Reply::Fail(trayOpen ? sense::NoMediumTrayOpen()
-                                                            : sense::NoMediumTrayClosed());
+        if (trayOpen || !medium)
+            return Reply::Fail(trayOpen ? sense::NoMediumTrayOpen() : sense::NoMediumTrayClosed());
         std::vector<uint32_t> speeds = offeredWriteSpeeds();
         for (size_t i = 0; i < speeds.size() && i < maxDescriptors; ++i) {
             uint8_t p[16] = {};

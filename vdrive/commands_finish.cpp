@@ -8,10 +8,10 @@ namespace tvx::vdrive {
 namespace {
 
 enum CloseFunction : uint8_t {
-    kStopFormat = 0,    // DVD+RW: quick stop of the background format
+    kStopFormat = 0, // DVD+RW: quick stop of the background format
     kCloseTrack = 1,
-    kCloseSession = 2,  // DVD+RW: stop the format and make the disc compatible
-    kFinishFormat = 3,  // DVD+RW: complete the background format
+    kCloseSession = 2, // DVD+RW: stop the format and make the disc compatible
+    kFinishFormat = 3, // DVD+RW: complete the background format
     kFinaliseMinimal = 5,
     kFinalise = 6,
 };
@@ -149,7 +149,8 @@ Reply Drive::closeTrackSession(const Command& c) {
     bool immediate = c.cdb[1] & 0x01;
     uint8_t function = c.cdb[2] & 0x07;
     uint32_t trackNumber = Get16(c.cdb + 4);
-    if (ClassOf(m.kind) == MediumClass::Pressed) return Reply::Fail(sense::CannotWriteIncompatible());
+    if (ClassOf(m.kind) == MediumClass::Pressed)
+        return Reply::Fail(sense::CannotWriteIncompatible());
     if (!CloseAllowed(m.kind, function)) return Reply::Fail(sense::InvalidField());
     const Timing& tm = model.timing;
 
@@ -206,13 +207,14 @@ Reply Drive::blank(const Command& c) {
     Medium& m = *medium;
     bool immediate = c.cdb[1] & 0x10;
     uint8_t type = c.cdb[1] & 0x07;
-    if (ClassOf(m.kind) == MediumClass::Pressed) return Reply::Fail(sense::CannotWriteIncompatible());
+    if (ClassOf(m.kind) == MediumClass::Pressed)
+        return Reply::Fail(sense::CannotWriteIncompatible());
     if (m.kind != MediumKind::DvdRwSequential && m.kind != MediumKind::DvdRwRestricted)
         return Reply::Fail(sense::InvalidField());
     if (type > 1) return Reply::Fail(sense::InvalidField()); // only full and minimal blanking
     endSimulation();
-    startWork(Work::Blank, type == 0 ? model.timing.fullBlankMs : model.timing.quickBlankMs, type, 0,
-              immediate);
+    startWork(Work::Blank, type == 0 ? model.timing.fullBlankMs : model.timing.quickBlankMs, type,
+              0, immediate);
     return {};
 }
 
@@ -231,7 +233,8 @@ Reply Drive::formatUnit(const Command& c) {
         if (formatType != 0x26) return Reply::Fail(sense::InvalidParameterField());
         advanceBackgroundFormat();
         bool restart = parameter & 1;
-        if (m.format == BackgroundFormat::Running) return Reply::Fail(sense::CommandSequenceError());
+        if (m.format == BackgroundFormat::Running)
+            return Reply::Fail(sense::CommandSequenceError());
         if (restart && m.format != BackgroundFormat::Stopped)
             return Reply::Fail(sense::InvalidParameterField());
         if (!restart) m.formattedBlocks = 0;
@@ -243,8 +246,8 @@ Reply Drive::formatUnit(const Command& c) {
         if (formatType != 0x10 && formatType != 0x15 && formatType != 0x00)
             return Reply::Fail(sense::InvalidParameterField());
         endSimulation();
-        startWork(Work::Format, formatType == 0x15 ? tm.quickBlankMs : tm.fullBlankMs, formatType, 0,
-                  immediate);
+        startWork(Work::Format, formatType == 0x15 ? tm.quickBlankMs : tm.fullBlankMs, formatType,
+                  0, immediate);
         return {};
     case MediumKind::DvdRam:
         if (formatType != 0x00) return Reply::Fail(sense::InvalidParameterField());

@@ -56,8 +56,9 @@ std::vector<TrackView> VisibleTracks(const Medium& m) {
 
 } // namespace
 
-std::vector<TrackView> DiscTracks(const Medium& m) { return VisibleTracks(m); }
-
+std::vector<TrackView> DiscTracks(const Medium& m) {
+    return VisibleTracks(m);
+}
 
 Reply Drive::readCapacity(const Command& c) {
     (void)c;
@@ -76,8 +77,9 @@ Reply Drive::readDiscInformation(const Command& c) {
     std::vector<uint8_t> d(34, 0);
     Put16(&d[0], 32);
     uint8_t status = 0, sessionState = 0;
-    bool erasable = m.kind == MediumKind::DvdRwSequential || m.kind == MediumKind::DvdRwRestricted ||
-                    m.kind == MediumKind::DvdRam || m.kind == MediumKind::DvdPlusRw;
+    bool erasable = m.kind == MediumKind::DvdRwSequential ||
+                    m.kind == MediumKind::DvdRwRestricted || m.kind == MediumKind::DvdRam ||
+                    m.kind == MediumKind::DvdPlusRw;
     uint32_t sessions = 1, firstInLast = 1, lastInLast = 1;
     switch (ClassOf(m.kind)) {
     case MediumClass::Pressed:
@@ -85,8 +87,8 @@ Reply Drive::readDiscInformation(const Command& c) {
         sessionState = 3;
         break;
     case MediumClass::RandomWritable: {
-        bool holds = m.kind == MediumKind::DvdPlusRw ? m.format != BackgroundFormat::None
-                                                      : m.everWritten;
+        bool holds =
+            m.kind == MediumKind::DvdPlusRw ? m.format != BackgroundFormat::None : m.everWritten;
         status = holds ? 2 : 0;
         sessionState = holds ? 3 : 0;
         break;
@@ -202,8 +204,8 @@ Reply Drive::readDiscStructure(const Command& c) {
     uint32_t allocation = Get16(c.cdb + 8);
     if (c.cdb[1] & 0x0F) return Reply::Fail(sense::InvalidField()); // DVD media type only
     if (medium->kind == MediumKind::CdRom) return Reply::Fail(sense::IncompatibleFormat());
-    bool dual = medium->kind == MediumKind::DvdPlusRDualLayer ||
-                medium->kind == MediumKind::DvdRDualLayer;
+    bool dual =
+        medium->kind == MediumKind::DvdPlusRDualLayer || medium->kind == MediumKind::DvdRDualLayer;
     uint8_t layer = c.cdb[6];
     if (layer > (dual ? 1 : 0) && format == 0x00) return Reply::Fail(sense::InvalidField());
     std::vector<uint8_t> d(4, 0);
@@ -211,22 +213,36 @@ Reply Drive::readDiscStructure(const Command& c) {
         std::vector<uint8_t> p(2048, 0);
         uint8_t book = 0;
         switch (medium->kind) {
-        case MediumKind::DvdRam: book = 1; break;
+        case MediumKind::DvdRam:
+            book = 1;
+            break;
         case MediumKind::DvdR:
-        case MediumKind::DvdRDualLayer: book = 2; break;
+        case MediumKind::DvdRDualLayer:
+            book = 2;
+            break;
         case MediumKind::DvdRwSequential:
-        case MediumKind::DvdRwRestricted: book = 3; break;
-        case MediumKind::DvdPlusRw: book = 9; break;
-        case MediumKind::DvdPlusR: book = 10; break;
-        case MediumKind::DvdPlusRDualLayer: book = 14; break;
-        default: book = 0; break;
+        case MediumKind::DvdRwRestricted:
+            book = 3;
+            break;
+        case MediumKind::DvdPlusRw:
+            book = 9;
+            break;
+        case MediumKind::DvdPlusR:
+            book = 10;
+            break;
+        case MediumKind::DvdPlusRDualLayer:
+            book = 14;
+            break;
+        default:
+            book = 0;
+            break;
         }
         constexpr uint32_t kDataStart = 0x030000; // first physical sector of the data zone
         uint32_t blocks = medium->capacity;
         p[0] = static_cast<uint8_t>(book << 4 | 0x01);
-        p[1] = 0x02; // 120 mm, maximum rate
+        p[1] = 0x02;                                              // 120 mm, maximum rate
         p[2] = static_cast<uint8_t>((dual ? 0x20 : 0x00) | 0x01); // layers, layer type
-        p[3] = 0x10; // density
+        p[3] = 0x10;                                              // density
         Put32(&p[4], kDataStart);
         if (dual) {
             // Opposite track path: the end field holds the layer 0 end's complement address.
@@ -261,19 +277,20 @@ Reply Drive::readFormatCapacities(const Command& c) {
     constexpr uint8_t kUnformatted = 1, kFormatted = 2;
     switch (m.kind) {
     case MediumKind::DvdPlusRw:
-        entry(m.capacity, m.format == BackgroundFormat::None ? kUnformatted : kFormatted, kBlockSize);
+        entry(m.capacity, m.format == BackgroundFormat::None ? kUnformatted : kFormatted,
+              kBlockSize);
         entry(m.capacity, 0x26 << 2, 0);
         break;
     case MediumKind::DvdRwSequential:
         entry(m.capacity, kUnformatted, kBlockSize);
-        entry(m.capacity, 0x00 << 2, 16);  // full format
-        entry(m.capacity, 0x10 << 2, 16);  // restricted overwrite
-        entry(m.capacity, 0x15 << 2, 16);  // quick
+        entry(m.capacity, 0x00 << 2, 16); // full format
+        entry(m.capacity, 0x10 << 2, 16); // restricted overwrite
+        entry(m.capacity, 0x15 << 2, 16); // quick
         break;
     case MediumKind::DvdRwRestricted:
         entry(m.capacity, kFormatted, kBlockSize);
         entry(m.capacity, 0x00 << 2, 16);
-        entry(m.capacity, 0x13 << 2, 16);  // grow the restricted overwrite session
+        entry(m.capacity, 0x13 << 2, 16); // grow the restricted overwrite session
         break;
     case MediumKind::DvdRam:
         entry(m.capacity, kFormatted, kBlockSize);

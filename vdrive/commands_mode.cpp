@@ -16,12 +16,12 @@ void ChangeableMask(uint8_t* page) {
     std::memset(page, 0, kWriteParamsPageLength);
     page[0] = kPageWriteParameters;
     page[1] = kWriteParamsPageLength - 2;
-    page[2] = 0x5F; // BUFE, test write, write type
-    page[3] = 0xEF; // multi-session, FP, copy, track mode
-    page[4] = 0x0F; // data block type
-    page[5] = 0xFF; // link size
-    page[7] = 0x3F; // host application code
-    page[8] = 0xFF; // session format
+    page[2] = 0x5F;                  // BUFE, test write, write type
+    page[3] = 0xEF;                  // multi-session, FP, copy, track mode
+    page[4] = 0x0F;                  // data block type
+    page[5] = 0xFF;                  // link size
+    page[7] = 0x3F;                  // host application code
+    page[8] = 0xFF;                  // session format
     std::memset(page + 10, 0xFF, 4); // packet size
     std::memset(page + 14, 0xFF, 2); // audio pause length
 }
@@ -50,7 +50,8 @@ bool Drive::writeTypeAllowed(uint8_t type) const {
 Reply Drive::modeSense(const Command& c) {
     uint8_t control = c.cdb[2] >> 6;
     uint8_t page = c.cdb[2] & 0x3F;
-    if (page != kPageWriteParameters && page != kAllPages) return Reply::Fail(sense::InvalidField());
+    if (page != kPageWriteParameters && page != kAllPages)
+        return Reply::Fail(sense::InvalidField());
     if (control == 3) return Reply::Fail(Sense::Of(0x05, 0x39, 0x00)); // saving not supported
     std::vector<uint8_t> d(kHeaderBytes + kWriteParamsPageLength, 0);
     uint8_t* p = d.data() + kHeaderBytes;
@@ -97,7 +98,8 @@ Reply Drive::modeSelect(const Command& c) {
     }
     if ((page[4] & 0x0F) != 0x08) return Reply::Fail(sense::InvalidParameterField()); // mode 1
     if (multiSession == 1 || multiSession == 2) return Reply::Fail(sense::InvalidParameterField());
-    if ((page[2] & 0x40) && !model.bufferUnderrunFree) return Reply::Fail(sense::InvalidParameterField());
+    if ((page[2] & 0x40) && !model.bufferUnderrunFree)
+        return Reply::Fail(sense::InvalidParameterField());
     page[0] = kPageWriteParameters; // the PS bit is the drive's
     bool wasSimulating = simulating();
     std::memcpy(page05_, page, sizeof page);

@@ -29,8 +29,12 @@ bool SequentialReadable(const Medium& m, uint64_t lba, uint64_t count) {
 
 } // namespace
 
-bool Drive::simulating() const { return (page05_[2] & 0x10) != 0 && medium && IsDash(medium->kind); }
-uint8_t Drive::writeType() const { return page05_[2] & 0x0F; }
+bool Drive::simulating() const {
+    return (page05_[2] & 0x10) != 0 && medium && IsDash(medium->kind);
+}
+uint8_t Drive::writeType() const {
+    return page05_[2] & 0x0F;
+}
 
 void Drive::beginSimulation() {
     if (!simulationSaved_ && medium) simulationSaved_ = medium->layout;
@@ -62,10 +66,12 @@ Reply Drive::read(const Command& c, uint32_t lba, uint32_t blocks) {
     uint32_t room = c.inRoom();
     uint32_t moved = static_cast<uint32_t>(std::min<uint64_t>(wanted, room));
     uint32_t whole = moved / kBlockSize;
-    if (whole > 0 && !medium->store->read(lba, whole, c.data)) return Reply::Fail(sense::UnrecoveredRead());
+    if (whole > 0 && !medium->store->read(lba, whole, c.data))
+        return Reply::Fail(sense::UnrecoveredRead());
     if (moved % kBlockSize != 0) {
         uint8_t block[kBlockSize];
-        if (!medium->store->read(lba + whole, 1, block)) return Reply::Fail(sense::UnrecoveredRead());
+        if (!medium->store->read(lba + whole, 1, block))
+            return Reply::Fail(sense::UnrecoveredRead());
         std::memcpy(c.data + size_t{whole} * kBlockSize, block, moved % kBlockSize);
     }
     Reply r;

@@ -20,7 +20,9 @@ Reply Drive::inquiry(const Command& c) {
     return Reply::Data(std::move(d), Get16(c.cdb + 3));
 }
 
-Reply Drive::testUnitReady(const Command&) { return {}; }
+Reply Drive::testUnitReady(const Command&) {
+    return {};
+}
 
 Reply Drive::requestSense(const Command& c) {
     if (c.cdb[1] & 0x01) return Reply::Fail(sense::InvalidField()); // descriptor format
@@ -46,7 +48,8 @@ Reply Drive::startStopUnit(const Command& c) {
     if (c.cdb[4] & 0xF0) return Reply::Fail(sense::InvalidField()); // power conditions
     if (loadEject && !start) {
         if (prevented) return Reply::Fail(sense::RemovalPrevented());
-        if (busy.active() && busy.op().work != Work::SpinUp) return Reply::Fail(busy.sense(clock.nowMs()));
+        if (busy.active() && busy.op().work != Work::SpinUp)
+            return Reply::Fail(busy.sense(clock.nowMs()));
         openTray();
         return {};
     }

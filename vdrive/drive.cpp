@@ -8,16 +8,21 @@
 namespace tvx::vdrive {
 
 void PutPadded(uint8_t* field, size_t width, const std::string& text) {
-    for (size_t i = 0; i < width; ++i) field[i] = i < text.size() ? text[i] : ' ';
+    for (size_t i = 0; i < width; ++i)
+        field[i] = i < text.size() ? text[i] : ' ';
 }
 
 Drive::Drive(Clock& c, DriveModel m) : clock(c), model(std::move(m)) {
     resetForMedium();
 }
 
-Drive::~Drive() { saveState(); }
+Drive::~Drive() {
+    saveState();
+}
 
-bool Drive::saveState() { return !medium || medium->saveState(); }
+bool Drive::saveState() {
+    return !medium || medium->saveState();
+}
 
 void Drive::resetForMedium() {
     std::memset(page05_, 0, sizeof page05_);
@@ -215,12 +220,13 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
 
     uint32_t moved = reply.directIn;
     if (!reply.dataIn.empty() && c.inRoom() > 0) {
-        moved = std::min<uint32_t>({static_cast<uint32_t>(reply.dataIn.size()), reply.allocation,
-                                    c.inRoom()});
+        moved = std::min<uint32_t>(
+            {static_cast<uint32_t>(reply.dataIn.size()), reply.allocation, c.inRoom()});
         std::memcpy(c.data, reply.dataIn.data(), moved);
     }
     if (fault && fault->action == FaultRule::Action::MalformedData && c.inRoom() > 0)
-        for (uint32_t i = 0; i < moved; ++i) c.data[i] = static_cast<uint8_t>(~c.data[i]);
+        for (uint32_t i = 0; i < moved; ++i)
+            c.data[i] = static_cast<uint8_t>(~c.data[i]);
     result.transferred = c.direction == DataDirection::ToDevice ? c.outBytes() : moved;
     return finish(result);
 }
@@ -228,35 +234,58 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
 Reply Drive::dispatch(const Command& c) {
     const uint8_t* cdb = c.cdb;
     switch (c.op()) {
-    case 0x00: return testUnitReady(c);
-    case 0x03: return requestSense(c);
-    case 0x04: return formatUnit(c);
-    case 0x12: return inquiry(c);
-    case 0x1B: return startStopUnit(c);
-    case 0x1E: return preventAllow(c);
-    case 0x23: return readFormatCapacities(c);
-    case 0x25: return readCapacity(c);
+    case 0x00:
+        return testUnitReady(c);
+    case 0x03:
+        return requestSense(c);
+    case 0x04:
+        return formatUnit(c);
+    case 0x12:
+        return inquiry(c);
+    case 0x1B:
+        return startStopUnit(c);
+    case 0x1E:
+        return preventAllow(c);
+    case 0x23:
+        return readFormatCapacities(c);
+    case 0x25:
+        return readCapacity(c);
     case 0x28:
         if (c.cdbLength < 10) return Reply::Fail(sense::InvalidField());
         return read(c, Get32(cdb + 2), Get16(cdb + 7));
     case 0xA8:
         if (c.cdbLength < 12) return Reply::Fail(sense::InvalidField());
         return read(c, Get32(cdb + 2), Get32(cdb + 6));
-    case 0x2A: return write10(c);
-    case 0x35: return synchronizeCache(c);
-    case 0x46: return getConfiguration(c);
-    case 0x4A: return getEventStatus(c);
-    case 0x51: return readDiscInformation(c);
-    case 0x52: return readTrackInformation(c);
-    case 0x53: return reserveTrack(c);
-    case 0x55: return modeSelect(c);
-    case 0x5A: return modeSense(c);
-    case 0x5B: return closeTrackSession(c);
-    case 0xA1: return blank(c);
-    case 0xAC: return getPerformance(c);
-    case 0xAD: return readDiscStructure(c);
-    case 0xB6: return setStreaming(c);
-    default: return Reply::Fail(sense::InvalidOpcode());
+    case 0x2A:
+        return write10(c);
+    case 0x35:
+        return synchronizeCache(c);
+    case 0x46:
+        return getConfiguration(c);
+    case 0x4A:
+        return getEventStatus(c);
+    case 0x51:
+        return readDiscInformation(c);
+    case 0x52:
+        return readTrackInformation(c);
+    case 0x53:
+        return reserveTrack(c);
+    case 0x55:
+        return modeSelect(c);
+    case 0x5A:
+        return modeSense(c);
+    case 0x5B:
+        return closeTrackSession(c);
+    case 0xA1:
+        return blank(c);
+    case 0xAC:
+        return getPerformance(c);
+    case 0xAD:
+        return readDiscStructure(c);
+    case 0xB6:
+        return setStreaming(c);
+    default:
+        return Reply::Fail(sense::InvalidOpcode());
     }
 }
 

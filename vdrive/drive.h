@@ -26,7 +26,9 @@ struct Command {
     uint32_t outBytes() const {
         return direction == DataDirection::ToDevice && data ? byteCount : 0;
     }
-    uint32_t inRoom() const { return direction == DataDirection::FromDevice && data ? byteCount : 0; }
+    uint32_t inRoom() const {
+        return direction == DataDirection::FromDevice && data ? byteCount : 0;
+    }
 };
 
 struct Reply {
@@ -51,7 +53,7 @@ struct Reply {
 inline constexpr uint32_t kWriteParamsPageLength = 52;
 
 class Drive {
-public:
+  public:
     Drive(Clock& clock, DriveModel model);
     ~Drive();
 
@@ -78,7 +80,7 @@ public:
     bool updateBusy();
     uint32_t writeSpeed() const { return writeSpeed_; }
 
-private:
+  private:
     Reply dispatch(const Command& c);
     std::optional<Sense> mediumCheck(const Command& c);
     void finishWork(const BusyOp& op);
@@ -117,7 +119,7 @@ private:
     Reply modeSense(const Command& c);
     Reply modeSelect(const Command& c);
     bool writeTypeAllowed(uint8_t writeType) const;
-    bool simulating() const;  // test write on dash media: nothing is recorded
+    bool simulating() const; // test write on dash media: nothing is recorded
     uint8_t writeType() const;
 
     // Helpers shared by the families.
@@ -130,16 +132,16 @@ private:
 
     Sense pending_;
     bool hasPending_ = false;
-    uint8_t mediaEvent_ = 0;     // GET EVENT STATUS media event waiting to be reported
+    uint8_t mediaEvent_ = 0; // GET EVENT STATUS media event waiting to be reported
     bool operationalEvent_ = false;
     bool mediumChanged_ = false; // unit attention 06/28/00 waiting
     uint8_t page05_[kWriteParamsPageLength] = {};
     uint8_t defaultPage05_[kWriteParamsPageLength] = {};
-    uint32_t writeSpeed_ = 0;    // kB/s
+    uint32_t writeSpeed_ = 0; // kB/s
     uint32_t readSpeed_ = 0;
-    bool dirty_ = false;         // written since the last cache flush
+    bool dirty_ = false; // written since the last cache flush
     std::optional<Layout> simulationSaved_;
-    uint64_t bufferBytes_ = 0;   // write-speed mode: bytes waiting in the drive buffer
+    uint64_t bufferBytes_ = 0; // write-speed mode: bytes waiting in the drive buffer
     uint64_t bufferAtMs_ = 0;
     uint64_t formatSinceMs_ = 0;    // DVD+RW background format: running since
     uint32_t formatBaseBlocks_ = 0; // and formatted blocks at that time

@@ -12,13 +12,13 @@ namespace tvx::vdrive {
 bool CommandLbaRange(const uint8_t* cdb, uint8_t cdbLength, uint32_t& first, uint32_t& last);
 
 class FaultSet {
-public:
+  public:
     void add(const FaultRule& rule) { rules_.push_back({rule, 0, 0}); }
     void clear() { rules_.clear(); }
     // The first rule that fires on this command (counting the match on every rule that matches).
     std::optional<FaultRule> match(const uint8_t* cdb, uint8_t cdbLength);
 
-private:
+  private:
     struct Armed {
         FaultRule rule;
         uint32_t matches;

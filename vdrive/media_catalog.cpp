@@ -39,13 +39,20 @@ const MediumFacts& FactsOf(MediumKind kind) {
 
 } // namespace
 
-uint16_t ProfileOf(MediumKind kind) { return FactsOf(kind).profile; }
-uint32_t RealCapacity(MediumKind kind) { return FactsOf(kind).capacity; }
-const char* MediumName(MediumKind kind) { return FactsOf(kind).name; }
+uint16_t ProfileOf(MediumKind kind) {
+    return FactsOf(kind).profile;
+}
+uint32_t RealCapacity(MediumKind kind) {
+    return FactsOf(kind).capacity;
+}
+const char* MediumName(MediumKind kind) {
+    return FactsOf(kind).name;
+}
 
 std::vector<uint32_t> RealWriteSpeeds(MediumKind kind) {
     std::vector<uint32_t> speeds;
-    for (uint32_t x10 : FactsOf(kind).speedsX10) speeds.push_back(x10 * kDvdSpeed1x / 10);
+    for (uint32_t x10 : FactsOf(kind).speedsX10)
+        speeds.push_back(x10 * kDvdSpeed1x / 10);
     return speeds;
 }
 
@@ -61,9 +68,15 @@ bool MediumFromName(const std::string& name, MediumKind& kind) {
 DriveModel DriveModel::Default() {
     DriveModel m;
     // Profile list order: the drive's most capable media first, as drives list them.
-    m.media = {MediumKind::DvdPlusRDualLayer, MediumKind::DvdPlusR,        MediumKind::DvdPlusRw,
-               MediumKind::DvdRDualLayer,     MediumKind::DvdRwSequential, MediumKind::DvdRwRestricted,
-               MediumKind::DvdR,              MediumKind::DvdRam,          MediumKind::DvdRom,
+    m.media = {MediumKind::DvdPlusRDualLayer,
+               MediumKind::DvdPlusR,
+               MediumKind::DvdPlusRw,
+               MediumKind::DvdRDualLayer,
+               MediumKind::DvdRwSequential,
+               MediumKind::DvdRwRestricted,
+               MediumKind::DvdR,
+               MediumKind::DvdRam,
+               MediumKind::DvdRom,
                MediumKind::CdRom};
     return m;
 }
@@ -97,30 +110,54 @@ FaultRule FaultRule::SenseOn(int opcode, uint8_t key, uint8_t asc, uint8_t ascq,
 
 std::string CommandName(uint8_t opcode) {
     switch (opcode) {
-    case 0x00: return "TEST UNIT READY";
-    case 0x03: return "REQUEST SENSE";
-    case 0x04: return "FORMAT UNIT";
-    case 0x12: return "INQUIRY";
-    case 0x1B: return "START STOP UNIT";
-    case 0x1E: return "PREVENT ALLOW MEDIUM REMOVAL";
-    case 0x23: return "READ FORMAT CAPACITIES";
-    case 0x25: return "READ CAPACITY";
-    case 0x28: return "READ(10)";
-    case 0x2A: return "WRITE(10)";
-    case 0x35: return "SYNCHRONIZE CACHE";
-    case 0x46: return "GET CONFIGURATION";
-    case 0x4A: return "GET EVENT STATUS NOTIFICATION";
-    case 0x51: return "READ DISC INFORMATION";
-    case 0x52: return "READ TRACK INFORMATION";
-    case 0x53: return "RESERVE TRACK";
-    case 0x55: return "MODE SELECT(10)";
-    case 0x5A: return "MODE SENSE(10)";
-    case 0x5B: return "CLOSE TRACK/SESSION";
-    case 0xA1: return "BLANK";
-    case 0xA8: return "READ(12)";
-    case 0xAC: return "GET PERFORMANCE";
-    case 0xAD: return "READ DISC STRUCTURE";
-    case 0xB6: return "SET STREAMING";
+    case 0x00:
+        return "TEST UNIT READY";
+    case 0x03:
+        return "REQUEST SENSE";
+    case 0x04:
+        return "FORMAT UNIT";
+    case 0x12:
+        return "INQUIRY";
+    case 0x1B:
+        return "START STOP UNIT";
+    case 0x1E:
+        return "PREVENT ALLOW MEDIUM REMOVAL";
+    case 0x23:
+        return "READ FORMAT CAPACITIES";
+    case 0x25:
+        return "READ CAPACITY";
+    case 0x28:
+        return "READ(10)";
+    case 0x2A:
+        return "WRITE(10)";
+    case 0x35:
+        return "SYNCHRONIZE CACHE";
+    case 0x46:
+        return "GET CONFIGURATION";
+    case 0x4A:
+        return "GET EVENT STATUS NOTIFICATION";
+    case 0x51:
+        return "READ DISC INFORMATION";
+    case 0x52:
+        return "READ TRACK INFORMATION";
+    case 0x53:
+        return "RESERVE TRACK";
+    case 0x55:
+        return "MODE SELECT(10)";
+    case 0x5A:
+        return "MODE SENSE(10)";
+    case 0x5B:
+        return "CLOSE TRACK/SESSION";
+    case 0xA1:
+        return "BLANK";
+    case 0xA8:
+        return "READ(12)";
+    case 0xAC:
+        return "GET PERFORMANCE";
+    case 0xAD:
+        return "READ DISC STRUCTURE";
+    case 0xB6:
+        return "SET STREAMING";
     default: {
         char text[8];
         std::snprintf(text, sizeof text, "OP %02X", opcode);

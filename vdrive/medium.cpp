@@ -67,7 +67,8 @@ uint32_t Medium::readableEnd() const {
         break;
     }
     uint32_t end = 0;
-    for (const Track& t : layout.tracks) end = t.start + t.recorded;
+    for (const Track& t : layout.tracks)
+        end = t.start + t.recorded;
     return end;
 }
 
@@ -78,7 +79,9 @@ uint8_t Medium::lastSessionState() const {
     return 0;
 }
 
-std::string Medium::StatePath(const std::string& backingFile) { return backingFile + ".state"; }
+std::string Medium::StatePath(const std::string& backingFile) {
+    return backingFile + ".state";
+}
 
 bool Medium::saveState() {
     stateDirty = false;
@@ -123,8 +126,8 @@ std::unique_ptr<Medium> Medium::Load(const std::string& backingFile) {
         } else if (key == "track") {
             Track t;
             unsigned reserved = 0, closed = 0;
-            if (std::sscanf(value.c_str(), "%u,%u,%u,%u,%u,%u,%u", &t.number, &t.session,
-                            &t.start, &t.size, &t.recorded, &reserved, &closed) != 7)
+            if (std::sscanf(value.c_str(), "%u,%u,%u,%u,%u,%u,%u", &t.number, &t.session, &t.start,
+                            &t.size, &t.recorded, &reserved, &closed) != 7)
                 return nullptr;
             t.reserved = reserved != 0;
             t.closed = closed != 0;

@@ -40,15 +40,15 @@ bool IsPlus(MediumKind kind);
 bool IsDash(MediumKind kind); // DVD-R, DVD-RW (both modes), DVD-R DL
 
 class Medium {
-public:
+  public:
     MediumKind kind = MediumKind::None;
     uint32_t capacity = 0;
     Layout layout;
     BackgroundFormat format = BackgroundFormat::None;
-    uint32_t formattedBlocks = 0;  // DVD+RW: how far the background format has come
-    bool everWritten = false;      // random-writable media: anything written since blank/format
+    uint32_t formattedBlocks = 0; // DVD+RW: how far the background format has come
+    bool everWritten = false;     // random-writable media: anything written since blank/format
     std::unique_ptr<BlockStore> store;
-    std::string backingFile;       // empty: in memory
+    std::string backingFile; // empty: in memory
     bool stateDirty = false;
 
     bool writable() const { return store && !store->readOnly(); }

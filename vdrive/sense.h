@@ -16,13 +16,16 @@ struct Sense {
     bool ok() const { return key == 0 && asc == 0 && ascq == 0; }
     static Sense Good() { return {}; }
     static Sense Of(uint8_t key, uint8_t asc, uint8_t ascq) { return Sense{key, asc, ascq}; }
-    static Sense Busy(uint8_t ascq, uint16_t progress) { return Sense{2, 0x04, ascq, true, progress}; }
+    static Sense Busy(uint8_t ascq, uint16_t progress) {
+        return Sense{2, 0x04, ascq, true, progress};
+    }
 };
 
 inline constexpr uint32_t kSenseBytes = 32;
 
 inline void EncodeSense(const Sense& s, uint8_t* out /* kSenseBytes */) {
-    for (uint32_t i = 0; i < kSenseBytes; ++i) out[i] = 0;
+    for (uint32_t i = 0; i < kSenseBytes; ++i)
+        out[i] = 0;
     out[0] = 0x70; // current error, fixed format
     out[2] = s.key & 0x0F;
     out[7] = kSenseBytes - 8;
@@ -37,22 +40,54 @@ inline void EncodeSense(const Sense& s, uint8_t* out /* kSenseBytes */) {
 
 // The conditions used throughout the model.
 namespace sense {
-inline Sense InvalidOpcode() { return Sense::Of(0x05, 0x20, 0x00); }
-inline Sense InvalidField() { return Sense::Of(0x05, 0x24, 0x00); }
-inline Sense InvalidParameterField() { return Sense::Of(0x05, 0x26, 0x00); }
-inline Sense LbaOutOfRange() { return Sense::Of(0x05, 0x21, 0x00); }
-inline Sense InvalidWriteAddress() { return Sense::Of(0x05, 0x21, 0x02); }
-inline Sense CommandSequenceError() { return Sense::Of(0x05, 0x2C, 0x00); }
-inline Sense IncompatibleFormat() { return Sense::Of(0x05, 0x30, 0x02); }
-inline Sense CannotWriteIncompatible() { return Sense::Of(0x05, 0x30, 0x05); }
-inline Sense CannotFormatIncompatible() { return Sense::Of(0x05, 0x30, 0x06); }
-inline Sense RemovalPrevented() { return Sense::Of(0x05, 0x53, 0x02); }
-inline Sense NoMediumTrayClosed() { return Sense::Of(0x02, 0x3A, 0x01); }
-inline Sense NoMediumTrayOpen() { return Sense::Of(0x02, 0x3A, 0x02); }
-inline Sense UnrecoveredRead() { return Sense::Of(0x03, 0x11, 0x00); }
-inline Sense DataPhaseError() { return Sense::Of(0x0B, 0x4B, 0x00); }
-inline Sense WriteProtected() { return Sense::Of(0x07, 0x27, 0x00); }
-inline Sense ParameterListLength() { return Sense::Of(0x05, 0x1A, 0x00); }
+inline Sense InvalidOpcode() {
+    return Sense::Of(0x05, 0x20, 0x00);
+}
+inline Sense InvalidField() {
+    return Sense::Of(0x05, 0x24, 0x00);
+}
+inline Sense InvalidParameterField() {
+    return Sense::Of(0x05, 0x26, 0x00);
+}
+inline Sense LbaOutOfRange() {
+    return Sense::Of(0x05, 0x21, 0x00);
+}
+inline Sense InvalidWriteAddress() {
+    return Sense::Of(0x05, 0x21, 0x02);
+}
+inline Sense CommandSequenceError() {
+    return Sense::Of(0x05, 0x2C, 0x00);
+}
+inline Sense IncompatibleFormat() {
+    return Sense::Of(0x05, 0x30, 0x02);
+}
+inline Sense CannotWriteIncompatible() {
+    return Sense::Of(0x05, 0x30, 0x05);
+}
+inline Sense CannotFormatIncompatible() {
+    return Sense::Of(0x05, 0x30, 0x06);
+}
+inline Sense RemovalPrevented() {
+    return Sense::Of(0x05, 0x53, 0x02);
+}
+inline Sense NoMediumTrayClosed() {
+    return Sense::Of(0x02, 0x3A, 0x01);
+}
+inline Sense NoMediumTrayOpen() {
+    return Sense::Of(0x02, 0x3A, 0x02);
+}
+inline Sense UnrecoveredRead() {
+    return Sense::Of(0x03, 0x11, 0x00);
+}
+inline Sense DataPhaseError() {
+    return Sense::Of(0x0B, 0x4B, 0x00);
+}
+inline Sense WriteProtected() {
+    return Sense::Of(0x07, 0x27, 0x00);
+}
+inline Sense ParameterListLength() {
+    return Sense::Of(0x05, 0x1A, 0x00);
+}
 } // namespace sense
 
 } // namespace tvx::vdrive

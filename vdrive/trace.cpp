@@ -30,7 +30,8 @@ std::string FormatTraceEntry(const TraceEntry& e) {
 
 std::string FormatTrace(const std::vector<TraceEntry>& trace) {
     std::string text;
-    for (const TraceEntry& e : trace) text += FormatTraceEntry(e) + "\n";
+    for (const TraceEntry& e : trace)
+        text += FormatTraceEntry(e) + "\n";
     return text;
 }
 

@@ -13,7 +13,8 @@ std::unique_ptr<Medium> NewMedium(MediumKind kind, uint32_t capacity, const std:
     auto m = std::make_unique<Medium>();
     m->kind = kind;
     m->capacity = capacity ? capacity : RealCapacity(kind);
-    if (ClassOf(kind) == MediumClass::RandomWritable) m->layout.tracks.push_back(Track{1, 1, 0, m->capacity, 0, false, false});
+    if (ClassOf(kind) == MediumClass::RandomWritable)
+        m->layout.tracks.push_back(Track{1, 1, 0, m->capacity, 0, false, false});
     m->store = file.empty() ? MakeMemoryStore() : MakeFileStore(file, true, false, m->capacity);
     if (!m->store) return nullptr;
     m->backingFile = file;
@@ -78,7 +79,8 @@ bool VirtualRecorder::loadImage(const std::string& imageFile, MediumKind kind) {
         m->format = BackgroundFormat::Complete;
         m->formattedBlocks = m->capacity;
         m->everWritten = true;
-        m->layout.tracks.push_back(Track{1, 1, 0, m->capacity, static_cast<uint32_t>(blocks), false, false});
+        m->layout.tracks.push_back(
+            Track{1, 1, 0, m->capacity, static_cast<uint32_t>(blocks), false, false});
         m->backingFile = imageFile;
         if (!m->saveState()) return false;
     }
@@ -95,13 +97,25 @@ bool VirtualRecorder::openDisc(const std::string& backingFile) {
     return true;
 }
 
-void VirtualRecorder::removeDisc() { drive_->takeDisc(); }
-void VirtualRecorder::openTray() { drive_->openTray(); }
-void VirtualRecorder::closeTray() { drive_->closeTray(); }
+void VirtualRecorder::removeDisc() {
+    drive_->takeDisc();
+}
+void VirtualRecorder::openTray() {
+    drive_->openTray();
+}
+void VirtualRecorder::closeTray() {
+    drive_->closeTray();
+}
 
-const DriveModel& VirtualRecorder::model() const { return drive_->model; }
-bool VirtualRecorder::trayOpen() const { return drive_->trayOpen; }
-bool VirtualRecorder::hasDisc() const { return drive_->medium != nullptr; }
+const DriveModel& VirtualRecorder::model() const {
+    return drive_->model;
+}
+bool VirtualRecorder::trayOpen() const {
+    return drive_->trayOpen;
+}
+bool VirtualRecorder::hasDisc() const {
+    return drive_->medium != nullptr;
+}
 
 DiscView VirtualRecorder::disc() const {
     DiscView v;
@@ -118,8 +132,8 @@ DiscView VirtualRecorder::disc() const {
         v.sessions = 1;
         break;
     case MediumClass::RandomWritable: {
-        bool holds = m->kind == MediumKind::DvdPlusRw ? m->format != BackgroundFormat::None
-                                                       : m->everWritten;
+        bool holds =
+            m->kind == MediumKind::DvdPlusRw ? m->format != BackgroundFormat::None : m->everWritten;
         v.status = holds ? DiscStatus::Finalised : DiscStatus::Empty;
         v.lastSessionState = holds ? 3 : 0;
         v.sessions = 1;
@@ -153,25 +167,44 @@ bool VirtualRecorder::flush() {
     return m->saveState() && m->store->flush();
 }
 
-uint32_t VirtualRecorder::currentWriteSpeed() const { return drive_->writeSpeed(); }
-bool VirtualRecorder::busy() { return drive_->updateBusy(); }
+uint32_t VirtualRecorder::currentWriteSpeed() const {
+    return drive_->writeSpeed();
+}
+bool VirtualRecorder::busy() {
+    return drive_->updateBusy();
+}
 
-void VirtualRecorder::addFault(const FaultRule& rule) { drive_->faults.add(rule); }
-void VirtualRecorder::clearFaults() { drive_->faults.clear(); }
+void VirtualRecorder::addFault(const FaultRule& rule) {
+    drive_->faults.add(rule);
+}
+void VirtualRecorder::clearFaults() {
+    drive_->faults.clear();
+}
 
-const std::vector<TraceEntry>& VirtualRecorder::trace() const { return drive_->trace; }
-void VirtualRecorder::clearTrace() { drive_->trace.clear(); }
-void VirtualRecorder::setTraceEnabled(bool enabled) { drive_->traceEnabled = enabled; }
+const std::vector<TraceEntry>& VirtualRecorder::trace() const {
+    return drive_->trace;
+}
+void VirtualRecorder::clearTrace() {
+    drive_->trace.clear();
+}
+void VirtualRecorder::setTraceEnabled(bool enabled) {
+    drive_->traceEnabled = enabled;
+}
 
 std::vector<uint8_t> VirtualRecorder::traceOpcodes() const {
     std::vector<uint8_t> ops;
     ops.reserve(drive_->trace.size());
-    for (const TraceEntry& e : drive_->trace) ops.push_back(e.opcode());
+    for (const TraceEntry& e : drive_->trace)
+        ops.push_back(e.opcode());
     return ops;
 }
 
-std::string VirtualRecorder::formatTrace() const { return FormatTrace(drive_->trace); }
+std::string VirtualRecorder::formatTrace() const {
+    return FormatTrace(drive_->trace);
+}
 
-ScsiResult VirtualRecorder::execute(const ScsiRequest& request) { return drive_->execute(request); }
+ScsiResult VirtualRecorder::execute(const ScsiRequest& request) {
+    return drive_->execute(request);
+}
 
 } // namespace tvx::vdrive

@@ -56,22 +56,22 @@ inline constexpr uint32_t kDvdSpeed1x = 1385; // kB/s
 
 // How long the drive works on its own, in milliseconds of the clock.
 struct Timing {
-    uint32_t spinUpMs = 3000;        // tray closed or disc loaded until ready (04/01)
-    uint32_t flushMs = 2000;         // SYNCHRONIZE CACHE after writing (04/08)
-    uint32_t closeTrackMs = 4000;    // CLOSE TRACK (04/07)
-    uint32_t finaliseMs = 30000;     // closing a session / finalising a disc (04/07)
-    uint32_t formatStartMs = 5000;   // DVD+RW FORMAT UNIT until writes are taken (04/04)
+    uint32_t spinUpMs = 3000;      // tray closed or disc loaded until ready (04/01)
+    uint32_t flushMs = 2000;       // SYNCHRONIZE CACHE after writing (04/08)
+    uint32_t closeTrackMs = 4000;  // CLOSE TRACK (04/07)
+    uint32_t finaliseMs = 30000;   // closing a session / finalising a disc (04/07)
+    uint32_t formatStartMs = 5000; // DVD+RW FORMAT UNIT until writes are taken (04/04)
     // DVD+RW background format of a disc of real size; a smaller disc takes proportionally less.
     uint32_t backgroundFormatMs = 240000;
-    uint32_t quickBlankMs = 60000;   // BLANK minimal (04/07)
-    uint32_t fullBlankMs = 900000;   // BLANK full (04/07)
+    uint32_t quickBlankMs = 60000; // BLANK minimal (04/07)
+    uint32_t fullBlankMs = 900000; // BLANK full (04/07)
 };
 
 // One drive's identity and abilities.
 struct DriveModel {
-    std::string vendor = "TVX";               // INQUIRY bytes 8-15, space padded
-    std::string product = "VIRTUAL DVD-RW";   // bytes 16-31
-    std::string revision = "1.00";            // bytes 32-35
+    std::string vendor = "TVX";             // INQUIRY bytes 8-15, space padded
+    std::string product = "VIRTUAL DVD-RW"; // bytes 16-31
+    std::string revision = "1.00";          // bytes 32-35
     // Media the drive handles; its profile list is built from these, in this order.
     std::vector<MediumKind> media;
     bool testWrite = true;          // Test Write bit of the DVD-R/-RW Write feature
@@ -86,9 +86,9 @@ struct DriveModel {
     // default: the library's command layer sends each command once and would fail on it.
     bool unitAttentionOnMediumChange = false;
 
-    static DriveModel Default();           // every medium kind, test write, BUF
-    static DriveModel WithoutTestWrite();  // a drive whose DVD-R/-RW Write feature lacks Test Write
-    static DriveModel SonyDvdRw();         // vendor "SONY", product "DVD RW DRU-810A"
+    static DriveModel Default();          // every medium kind, test write, BUF
+    static DriveModel WithoutTestWrite(); // a drive whose DVD-R/-RW Write feature lacks Test Write
+    static DriveModel SonyDvdRw();        // vendor "SONY", product "DVD RW DRU-810A"
 };
 
 // A fault to inject. A command matches when every given condition holds; the rule then fires on
@@ -142,8 +142,8 @@ struct TrackView {
     uint32_t number = 0;
     uint32_t session = 0;
     uint32_t start = 0;
-    uint32_t size = 0;            // blocks; for the invisible track, up to the end of the disc
-    uint32_t recordedBlocks = 0;  // next writable = start + recordedBlocks
+    uint32_t size = 0;           // blocks; for the invisible track, up to the end of the disc
+    uint32_t recordedBlocks = 0; // next writable = start + recordedBlocks
     bool reserved = false;
     bool closed = false;
     bool invisible = false;
@@ -164,7 +164,7 @@ class Medium;
 class Drive;
 
 class VirtualRecorder final : public ScsiTarget {
-public:
+  public:
     explicit VirtualRecorder(Clock& clock, DriveModel model = DriveModel::Default());
     ~VirtualRecorder() override;
     VirtualRecorder(const VirtualRecorder&) = delete;
@@ -223,7 +223,7 @@ public:
 
     ScsiResult execute(const ScsiRequest& request) override;
 
-private:
+  private:
     std::unique_ptr<Drive> drive_;
 };
 

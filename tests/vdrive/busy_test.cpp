@@ -5,7 +5,7 @@ namespace tvx::vdrive::test {
 namespace {
 
 class Busy : public DriveTest {
-protected:
+  protected:
     // Polls TEST UNIT READY once a second; checks every answer is NOT READY with the qualifier
     // and that the progress never falls. Returns the number of busy answers.
     int expectBusyThenReady(uint8_t ascq) {
@@ -145,7 +145,8 @@ TEST_F(Busy, WriteSpeedModeFillsTheBufferAtTheCurrentSpeed) {
     drive = std::make_unique<VirtualRecorder>(clock, model);
     ASSERT_TRUE(drive->insertBlank(MediumKind::DvdPlusR, 10000));
     ASSERT_TRUE(setStreaming(0xFFFFFFFF, 4 * kDvdSpeed1x).good());
-    for (uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(write10(i * 32, 32).good());
+    for (uint32_t i = 0; i < 4; ++i)
+        ASSERT_TRUE(write10(i * 32, 32).good());
     EXPECT_EQ(write10(128, 32).triple(), Triple(2, 4, 8)) << "buffer full";
     clock.sleepMs(50); // 4x drains 277 kB in 50 ms
     EXPECT_TRUE(write10(128, 32).good());

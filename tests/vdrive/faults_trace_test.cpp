@@ -5,7 +5,7 @@ namespace tvx::vdrive::test {
 namespace {
 
 class Faults : public DriveTest {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(drive->insertBlank(MediumKind::DvdPlusRw, 10000)); }
     void formatted() {
         ASSERT_TRUE(formatPlusRw(false).good());

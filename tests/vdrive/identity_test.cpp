@@ -8,12 +8,13 @@ namespace tvx::vdrive::test {
 namespace {
 
 class Identity : public DriveTest {
-protected:
+  protected:
     // Feature codes in a GET CONFIGURATION answer.
     static std::vector<uint16_t> featureCodes(const Answer& a) {
         std::vector<uint16_t> codes;
         size_t end = std::min<size_t>(a.data.size(), a.be32(0) + 4);
-        for (size_t at = 8; at + 4 <= end; at += 4 + a.data[at + 3]) codes.push_back(a.be16(at));
+        for (size_t at = 8; at + 4 <= end; at += 4 + a.data[at + 3])
+            codes.push_back(a.be16(at));
         return codes;
     }
 };
@@ -44,7 +45,8 @@ TEST_F(Identity, ProfileListMarksTheCurrentProfile) {
         }
     }
     EXPECT_EQ(current, 1);
-    EXPECT_EQ(profiles, (std::set<uint16_t>{0x08, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x1A, 0x1B, 0x2B}));
+    EXPECT_EQ(profiles,
+              (std::set<uint16_t>{0x08, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x1A, 0x1B, 0x2B}));
     drive->removeDisc();
     EXPECT_EQ(getConfiguration(2, 0).be16(6), 0);
 }
@@ -75,7 +77,8 @@ TEST_F(Identity, WriteSpeedsAndStreamingChooseTheNearestSpeedNotAbove) {
     Answer list = getPerformance(3, false, 10);
     ASSERT_TRUE(list.good());
     std::vector<uint32_t> speeds;
-    for (size_t at = 8; at + 16 <= list.data.size(); at += 16) speeds.push_back(list.be32(at + 12));
+    for (size_t at = 8; at + 16 <= list.data.size(); at += 16)
+        speeds.push_back(list.be32(at + 12));
     EXPECT_EQ(speeds, (std::vector<uint32_t>{16 * 1385, 12 * 1385, 8 * 1385, 6 * 1385, 4 * 1385}));
     auto writeSpeed = [&] { return getPerformance(0, true, 1).be32(8 + 12); };
     EXPECT_EQ(writeSpeed(), 16u * 1385) << "fastest at first";

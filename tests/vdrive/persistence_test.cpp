@@ -9,7 +9,7 @@ namespace tvx::vdrive::test {
 namespace {
 
 class Persistence : public DriveTest {
-protected:
+  protected:
     std::string image = ::testing::TempDir() + "vdrive_persist_" +
                         ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".img";
     void TearDown() override {

@@ -8,8 +8,10 @@ namespace {
 constexpr uint32_t kInvalidWriteAddress = Triple(5, 0x21, 0x02);
 
 class Rules : public DriveTest {
-protected:
-    void settle() { pollUntilGood([&] { return testUnitReady(); }); }
+  protected:
+    void settle() {
+        pollUntilGood([&] { return testUnitReady(); });
+    }
 };
 
 TEST_F(Rules, WriteOnceTakesWritesOnlyAtTheNextWritableAddressAndNeverRewrites) {
@@ -61,7 +63,8 @@ TEST_F(Rules, SessionClosesOnlyWhenItsTracksAreComplete) {
     EXPECT_EQ(readDiscInfo().data[2] & 3, 0);
     ASSERT_TRUE(reserveTrack(64).good());
     ASSERT_TRUE(write10(0, 32).good());
-    EXPECT_EQ(closeTrackSession(2, 0).triple(), Triple(5, 0x72, 0x04)) << "half-written reservation";
+    EXPECT_EQ(closeTrackSession(2, 0).triple(), Triple(5, 0x72, 0x04))
+        << "half-written reservation";
     ASSERT_TRUE(write10(32, 32).good());
     ASSERT_TRUE(write10(64, 8).good()) << "incremental track after the reservation";
     EXPECT_EQ(closeTrackSession(2, 0).triple(), Triple(5, 0x72, 0x03)) << "open track";
@@ -224,7 +227,8 @@ TEST_F(Rules, ShortBuffersAreNeverOverrun) {
 }
 
 TEST_F(Rules, RecordedRewritableMediaReportTheirContent) {
-    for (MediumKind kind : {MediumKind::DvdRwRestricted, MediumKind::DvdRam, MediumKind::DvdPlusRw}) {
+    for (MediumKind kind :
+         {MediumKind::DvdRwRestricted, MediumKind::DvdRam, MediumKind::DvdPlusRw}) {
         ASSERT_TRUE(drive->insertRecorded(kind, 300, false, 5000)) << MediumName(kind);
         Answer info = readDiscInfo();
         EXPECT_EQ(info.data[2] & 0x13, 0x12) << "erasable, complete: " << MediumName(kind);

@@ -9,7 +9,7 @@ constexpr uint32_t kCapacity = 50000;
 constexpr uint32_t kTrackBlocks = 32 * 20 + 7; // 20 full chunks and a partial one
 
 class RecordingSequence : public DriveTest, public ::testing::WithParamInterface<MediumKind> {
-protected:
+  protected:
     MediumKind kind() const { return GetParam(); }
     bool plus() const {
         return kind() == MediumKind::DvdPlusR || kind() == MediumKind::DvdPlusRw ||

@@ -47,18 +47,21 @@ struct Answer {
     }
 };
 
-inline constexpr uint32_t Triple(uint8_t k, uint8_t a, uint8_t q) { return (k << 16) | (a << 8) | q; }
+inline constexpr uint32_t Triple(uint8_t k, uint8_t a, uint8_t q) {
+    return (k << 16) | (a << 8) | q;
+}
 
 inline void Be16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
     b[at] = static_cast<uint8_t>(v >> 8);
     b[at + 1] = static_cast<uint8_t>(v);
 }
 inline void Be32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
 }
 
 class DriveTest : public ::testing::Test {
-protected:
+  protected:
     VirtualClock clock;
     std::unique_ptr<VirtualRecorder> drive = std::make_unique<VirtualRecorder>(clock);
 
@@ -128,7 +131,8 @@ protected:
         Be32(c, 2, lba);
         Be16(c, 7, blocks);
         std::vector<uint8_t> data(size_t{blocks} * kBlockSize, fill);
-        for (uint16_t i = 0; i < blocks; ++i) Be32(data, size_t{i} * kBlockSize, lba + i);
+        for (uint16_t i = 0; i < blocks; ++i)
+            Be32(data, size_t{i} * kBlockSize, lba + i);
         return send(c, DataDirection::ToDevice, data);
     }
     Answer read10(uint32_t lba, uint16_t blocks, uint32_t bytes = 0) {
