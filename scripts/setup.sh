@@ -9,6 +9,8 @@ packages=(
   # a small real DVD-Video folder is made at test time
   ffmpeg dvdauthor
   sg3-utils
+  # the reader fuzz target (libFuzzer)
+  clang-14 libclang-rt-14-dev
   # the pass-through path is checked against QEMU's emulated drives under a real kernel
   qemu-system-x86 busybox-static kmod cpio file
 )

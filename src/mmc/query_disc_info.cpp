@@ -30,6 +30,13 @@ void FillFromTrack(RecHandle* handle, const DiscInformation& disc, TVX_DiscInfo&
     if (!Mmc_ReadTrackInfo(handle, disc.lastTrackInLastSession, &track)) {
         info.freeBlocks = 0;
         info.usedBlocks = 0;
+        // Some read-only drives know no track information; a finalised disc is then recorded
+        // up to its last readable block, which READ CAPACITY reports.
+        uint32_t lastLba = 0;
+        if (disc.discStatus == kDiscStatusFinalised && Mmc_ReadCapacity(handle, &lastLba) &&
+            lastLba != UINT32_MAX) {
+            info.usedBlocks = lastLba + 1;
+        }
         return;
     }
     info.freeBlocks = track.freeBlocks;

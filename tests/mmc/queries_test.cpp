@@ -158,6 +158,26 @@ TEST_F(QueriesTest, FinalisedDvdR) {
     EXPECT_EQ(info.protectionSystem, 1);
 }
 
+TEST_F(QueriesTest, FinalisedDiscOnADriveWithoutTrackInformationUsesItsCapacity) {
+    // A read-only drive that refuses READ TRACK INFORMATION (and reports data start 0).
+    drive.answer(0x46, Profiles(0x0010, {0x0010, 0x0008}));
+    drive.answer(0x51, DiscInfo(false, 3, 2, 1));
+    drive.fail(0x52, 0x05, 0x20, 0x00);
+    drive.answer(0x25, {0x00, 0x06, 0x1A, 0x7F, 0x00, 0x00, 0x08, 0x00}); // last LBA 399999
+    physical(1, 0, 399999);
+    TVX_DiscInfo info;
+    ASSERT_EQ(TVX_GetDiscInfo(h, &info), TVX_OK);
+    EXPECT_EQ(info.mediaType, 0x0010u);
+    EXPECT_EQ(info.usedBlocks, 400000u);
+    EXPECT_EQ(info.freeBlocks, 0u);
+    EXPECT_EQ(info.capacityBlocks, 400000u);
+
+    // An open disc gets no such estimate: its free space is unknown.
+    drive.answer(0x51, DiscInfo(false, 1, 1, 1));
+    ASSERT_EQ(TVX_GetDiscInfo(h, &info), TVX_OK);
+    EXPECT_EQ(info.usedBlocks, 0u);
+}
+
 TEST_F(QueriesTest, EmptyDvdPlusRwIsBlankWhateverTheDriveSays) {
     dvdPlusRw(false);
     TVX_DiscInfo info;
