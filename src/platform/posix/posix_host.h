@@ -57,6 +57,13 @@ public:
                          uint32_t outLength, uint32_t* returned) override;
     void closeDevice(HostHandle device) override;
 
+    // Dynamic modules through dlopen. A bare name such as "WNASPI32" is the shared object
+    // "libwnaspi32.so", searched the system's way (the library's own RUNPATH included) and then
+    // in the folder of the library's own file; a name with a '/' is a path.
+    HostHandle loadModule(const std::string& name) override;
+    void* moduleSymbol(HostHandle module, const char* symbol) override;
+    bool freeModule(HostHandle module) override;
+
 protected:
     static void setLastError(uint32_t code);
 

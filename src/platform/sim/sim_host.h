@@ -72,6 +72,17 @@ class SimHost : public PosixHost {
     // The CD-ROM class driver's Enum value "<index>" (a UTF-16 string) and its Count.
     void setClassDevice(int index, std::string_view instancePath);
 
+    // Dynamic modules. A name registered with a table is served from it (entry points of the
+    // test's own code); a name registered with a file opens that file with the native loader.
+    // Names compare case-insensitively; any other name fails to load.
+    void registerModule(const std::string& name, std::map<std::string, void*> symbols);
+    void registerModuleFile(const std::string& name, const std::string& path);
+    size_t loadedModuleCount(); // handles loaded and not yet freed
+
+    HostHandle loadModule(const std::string& name) override;
+    void* moduleSymbol(HostHandle module, const char* symbol) override;
+    bool freeModule(HostHandle module) override;
+
     // Observations for tests.
     bool exclusiveHeld(char letter);
     size_t openDeviceCount();
@@ -102,6 +113,14 @@ class SimHost : public PosixHost {
     struct KeyHandle {
         std::string key; // folded
     };
+    struct ModuleEntry {
+        std::map<std::string, void*> symbols;
+        std::string file; // set: loaded through the native loader
+    };
+    struct ModuleHandle {
+        const ModuleEntry* entry = nullptr;
+        HostHandle native = nullptr;
+    };
     using Values = std::map<std::string, std::vector<uint8_t>>;
 
     bool driveControl(DeviceHandle* handle, char letter, uint32_t code, void* in, uint32_t inLength,
@@ -121,6 +140,8 @@ class SimHost : public PosixHost {
     std::set<DeviceHandle*> devices_;
     std::set<KeyHandle*> keys_;
     std::map<std::string, Values> registry_;
+    std::map<std::string, ModuleEntry> modules_; // by folded name
+    std::map<ModuleHandle*, std::unique_ptr<ModuleHandle>> moduleHandles_;
     std::vector<uint32_t> controls_;
     bool proxyPresent_ = false;
     char proxyDriveLetter_ = 0;
