@@ -27,11 +27,13 @@ double Seconds(WallClock::time_point since) {
     return std::chrono::duration<double>(WallClock::now() - since).count();
 }
 
-size_t HeapInUse() { return mallinfo2().uordblks; }
+size_t HeapInUse() {
+    return mallinfo2().uordblks;
+}
 
 // Reads every file as the engine would (straight into its buffer) and drops the bytes.
 class NullSink final : public SectorSink {
-public:
+  public:
     int writeBytes(const void*, uint32_t count) override {
         bytes += (count + 2047) / 2048 * 2048;
         return 1;
@@ -134,13 +136,15 @@ int main(int argc, char** argv) {
     std::string src = (work / "source.bin").string();
     std::ofstream(src) << "x";
     std::vector<std::string> flat;
-    for (int i = 0; i < 100000; ++i) flat.push_back("\\DATA\\file_" + std::to_string(i) + ".dat");
+    for (int i = 0; i < 100000; ++i)
+        flat.push_back("\\DATA\\file_" + std::to_string(i) + ".dat");
     PlanFileSet("file set + layout, 100,000 files in one dir", flat, src);
 
     // 20,000 directories: 20 folders of 1,000 folders, each holding one file.
     for (int a = 0; a < 20; ++a) {
         for (int b = 0; b < 1000; ++b) {
-            fs::path d = work / "tree" / ("group" + std::to_string(a)) / ("dir" + std::to_string(b));
+            fs::path d =
+                work / "tree" / ("group" + std::to_string(a)) / ("dir" + std::to_string(b));
             fs::create_directories(d);
             std::ofstream(d / "f.txt");
         }

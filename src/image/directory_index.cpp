@@ -43,7 +43,8 @@ void Dir_Unlink(FileNode* child) {
     FileNode* dir = child->parent;
     if (!dir) return;
     FileNode** link = &dir->firstChild;
-    while (*link && *link != child) link = &(*link)->nextSibling;
+    while (*link && *link != child)
+        link = &(*link)->nextSibling;
     if (*link) *link = child->nextSibling;
     child->nextSibling = nullptr;
     child->parent = nullptr;

@@ -32,7 +32,9 @@ struct DirectoryIndex {
 };
 
 // ASCII upper-casing of one byte; other bytes stay.
-inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+inline char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 // Links child at the head of dir's chain and indexes it. May throw std::bad_alloc, and then
 // changes nothing.

@@ -18,7 +18,9 @@ bool zeroSector(const uint8_t* p) {
 ImageFileSink::ImageFileSink(const std::string& path)
     : out_(host().openFile(path, FileAccess::Write)) {}
 
-ImageFileSink::~ImageFileSink() { finish(); }
+ImageFileSink::~ImageFileSink() {
+    finish();
+}
 
 bool ImageFileSink::flushZeros() {
     if (pendingZeros_ == 0) return true;
@@ -84,8 +86,8 @@ int ImageFileSink::writeFile(HostFile& file, uint64_t expectedSize) {
     uint64_t done = 0;
     while (done < expectedSize) {
         uint64_t want = expectedSize - done;
-        uint32_t piece = want < kReadPiece ? static_cast<uint32_t>(want)
-                                           : static_cast<uint32_t>(kReadPiece);
+        uint32_t piece =
+            want < kReadPiece ? static_cast<uint32_t>(want) : static_cast<uint32_t>(kReadPiece);
         uint32_t got = file.read(buffer_.data(), piece);
         if (got == 0) return 0; // shrank or unreadable
         if (!put(buffer_.data(), got)) return 0;

@@ -11,7 +11,7 @@
 namespace tvx {
 
 class ImageFileSink final : public SectorSink {
-public:
+  public:
     // Creates (or truncates) the image file; ok() tells whether that worked.
     explicit ImageFileSink(const std::string& path);
     ~ImageFileSink() override;
@@ -22,7 +22,7 @@ public:
     int finish();
     uint64_t sectorsWritten() const { return position_ / 2048; }
 
-private:
+  private:
     bool put(const uint8_t* data, size_t count);
     bool putSectors(const uint8_t* data, size_t count);
     bool flushZeros();

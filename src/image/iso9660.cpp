@@ -53,7 +53,9 @@ uint32_t placeRecord(uint32_t pos, uint32_t length) {
     return pos;
 }
 
-void fillSpaces(uint8_t* p, size_t n) { std::memset(p, ' ', n); }
+void fillSpaces(uint8_t* p, size_t n) {
+    std::memset(p, ' ', n);
+}
 
 void putDateText(uint8_t* p, const CalendarTime& t) {
     char text[32];
@@ -97,7 +99,9 @@ void numberGroup(VolumePlan* plan, FileNode* first, uint16_t parentNumber, bool&
 
 } // namespace
 
-uint32_t Iso_RecordLength(uint32_t n) { return ((33 + n + 1) & ~1u) + kSystemUseBytes; }
+uint32_t Iso_RecordLength(uint32_t n) {
+    return ((33 + n + 1) & ~1u) + kSystemUseBytes;
+}
 
 uint32_t Iso_RecordCount(const FileNode& node) {
     if (node.isDirectory() || node.size() < kIsoMaxExtentBytes) return 1;
@@ -131,7 +135,8 @@ uint32_t Iso_DirectorySize(const FileNode* first) {
     uint32_t pos = 2 * kIsoDotRecordBytes;
     for (const FileNode* n = first; n; n = n->nextSibling) {
         uint32_t length = Iso_RecordLength(n->isoNameLength);
-        for (uint32_t i = Iso_RecordCount(*n); i > 0; --i) pos = placeRecord(pos, length) + length;
+        for (uint32_t i = Iso_RecordCount(*n); i > 0; --i)
+            pos = placeRecord(pos, length) + length;
     }
     return (pos + 2047) / 2048;
 }
@@ -160,7 +165,8 @@ void Iso_BuildPrimaryVolume(uint8_t* s, const VolumePlan* plan, const char* volu
     std::memcpy(s + 190, volumeSetId, setIdLength < 128 ? setIdLength : 128);
     fillSpaces(s + 318, 128 * 3 + 37 * 3);
     CalendarTime now = FileTimeToUtc(host().currentFileTime());
-    for (size_t offset : {813, 830, 847, 864}) putDateText(s + offset, now);
+    for (size_t offset : {813, 830, 847, 864})
+        putDateText(s + offset, now);
     s[881] = 1;
 }
 
@@ -198,7 +204,8 @@ void Iso_BuildDirectories(uint8_t* buffer, const VolumePlan* plan) {
     const std::vector<IsoDirectory>& table = plan->isoDirectories;
     std::unordered_map<const FileNode*, size_t> recordOf;
     recordOf.reserve(table.size());
-    for (size_t i = 0; i < table.size(); ++i) recordOf.emplace(table[i].node, i);
+    for (size_t i = 0; i < table.size(); ++i)
+        recordOf.emplace(table[i].node, i);
     uint32_t partitionStart = Plan_PartitionStart(plan);
     const uint8_t dot = 0, dotDot = 1;
 

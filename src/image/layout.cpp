@@ -27,7 +27,9 @@ uint32_t sectorsFor(uint64_t bytes) {
     return static_cast<uint32_t>((bytes + kSectorSize - 1) / kSectorSize);
 }
 
-uint32_t pathTableSectors(const VolumePlan* plan) { return sectorsFor(plan->pathTableSize); }
+uint32_t pathTableSectors(const VolumePlan* plan) {
+    return sectorsFor(plan->pathTableSize);
+}
 
 struct BlockWalk {
     uint64_t next = kFirstEntryBlock;
@@ -63,14 +65,14 @@ void assignDataBlocks(VolumePlan* plan, FileNode* first, BlockWalk& walk) {
             n->nextSibling->name == "VIDEO_TS.BUP") {
             uint64_t before = 2ull * pathTableSectors(plan) + plan->isoDirectorySectors +
                               n->dataBlock + n->sectorCount + 1;
-            plan->dvdPadding = static_cast<uint32_t>((kDvdAlignment - before % kDvdAlignment) %
-                                                     kDvdAlignment);
+            plan->dvdPadding =
+                static_cast<uint32_t>((kDvdAlignment - before % kDvdAlignment) % kDvdAlignment);
         }
     }
 }
 
 class Queue {
-public:
+  public:
     explicit Queue(VolumePlan* plan) : plan_(plan) {}
     bool ok() const { return ok_; }
     void bytes(uint32_t sector, const uint8_t* data, uint32_t length) {
@@ -87,7 +89,7 @@ public:
     }
     void file(uint32_t sector, const FileNode* n) { ok_ = ok_ && QueueFile(plan_, sector, n); }
 
-private:
+  private:
     VolumePlan* plan_;
     bool ok_ = true;
 };
@@ -113,9 +115,10 @@ void queueVolumeStructures(VolumePlan* plan, Queue& q) {
     UDF_BuildLogicalVolume(sequence[3], 35, label);
     UDF_BuildUnallocatedSpace(sequence[4], 36);
     UDF_BuildTerminating(sequence[5], 37);
-    for (int i = 0; i < 6; ++i) q.descriptor(kMainSequenceSector + i, sequence[i]);
+    for (int i = 0; i < 6; ++i)
+        q.descriptor(kMainSequenceSector + i, sequence[i]);
     // The reserve sequence: the same descriptors, re-tagged for their own sectors.
-    static const uint16_t kIds[6] = {kTagPrimaryVolume,  kTagImplUseVolume,    kTagPartition,
+    static const uint16_t kIds[6] = {kTagPrimaryVolume, kTagImplUseVolume,    kTagPartition,
                                      kTagLogicalVolume, kTagUnallocatedSpace, kTagTerminating};
     for (int i = 0; i < 6; ++i) {
         uint32_t length = GetLe16(sequence[i] + 10) + kUdfTagSize;
@@ -151,7 +154,8 @@ void queueIso(VolumePlan* plan, Queue& q) {
     for (const IsoDirectory& d : plan->isoDirectories) {
         size_t begin = static_cast<size_t>(d.location - plan->isoDirectoryStart) * kSectorSize;
         size_t end = begin + static_cast<size_t>(d.size) * kSectorSize;
-        while (end > begin && all[end - 1] == 0) --end;
+        while (end > begin && all[end - 1] == 0)
+            --end;
         q.bytes(d.location, std::vector<uint8_t>(all.begin() + begin, all.begin() + end), d.size);
     }
 }
@@ -168,7 +172,8 @@ void queueDirectoryData(const FileNode* dir, uint32_t partitionStart, Queue& q) 
         offset += UDF_BuildFileIdent(data.data() + offset, block, n);
     };
     add(parentEntry);
-    for (const FileNode* c = dir->firstChild; c; c = c->nextSibling) add(*c);
+    for (const FileNode* c = dir->firstChild; c; c = c->nextSibling)
+        add(*c);
     q.bytes(partitionStart + dir->dataBlock, std::move(data));
 }
 
@@ -246,7 +251,8 @@ bool layout(VolumePlan* plan) {
 
 uint32_t Plan_DirectoryDataSize(const FileNode* first) {
     uint32_t size = kParentIdentBytes;
-    for (const FileNode* n = first; n; n = n->nextSibling) size += UDF_FileIdentLength(*n);
+    for (const FileNode* n = first; n; n = n->nextSibling)
+        size += UDF_FileIdentLength(*n);
     return size;
 }
 
@@ -255,7 +261,9 @@ uint32_t Plan_PartitionStart(const VolumePlan* plan) {
            plan->dvdPadding;
 }
 
-uint32_t Plan_PartitionLength(const VolumePlan* plan) { return plan->partitionLength; }
+uint32_t Plan_PartitionLength(const VolumePlan* plan) {
+    return plan->partitionLength;
+}
 
 uint32_t Plan_VolumeSize(const VolumePlan* plan) {
     return Plan_PartitionStart(plan) + Plan_PartitionLength(plan) + 1;

@@ -63,7 +63,8 @@ bool Node_Link(FileNode* dir, std::unique_ptr<FileNode> node) {
 }
 
 std::string_view Path_TrimTrailing(std::string_view path) {
-    while (path.size() > 1 && Path_IsSeparator(path.back())) path.remove_suffix(1);
+    while (path.size() > 1 && Path_IsSeparator(path.back()))
+        path.remove_suffix(1);
     return path;
 }
 
@@ -71,7 +72,8 @@ std::string_view Path_LastComponent(std::string_view path) {
     path = Path_TrimTrailing(path);
     if (path.size() == 1 && Path_IsSeparator(path[0])) return {};
     size_t i = path.size();
-    while (i > 0 && !Path_IsSeparator(path[i - 1])) --i;
+    while (i > 0 && !Path_IsSeparator(path[i - 1]))
+        --i;
     return path.substr(i);
 }
 
@@ -85,7 +87,9 @@ VolumePlan* Plan_Create(const char* label) {
     return plan;
 }
 
-void Plan_Free(VolumePlan* plan) { delete plan; }
+void Plan_Free(VolumePlan* plan) {
+    delete plan;
+}
 
 uint32_t Plan_CountEntries(const FileNode* first) {
     uint32_t count = 0;

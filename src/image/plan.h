@@ -42,9 +42,9 @@ struct FileNode {
     FileNode* parent = nullptr;
     FileNode* firstChild = nullptr;  // owned
     FileNode* nextSibling = nullptr; // owned by the parent
-    uint32_t entryBlock = 0;  // partition-relative block of the UDF File Entry
-    uint32_t dataBlock = 0;   // partition-relative first block of the data
-    uint32_t sectorCount = 0; // data length in sectors
+    uint32_t entryBlock = 0;         // partition-relative block of the UDF File Entry
+    uint32_t dataBlock = 0;          // partition-relative first block of the data
+    uint32_t sectorCount = 0;        // data length in sectors
     uint32_t udfNameLength = 0;
     std::string udfName; // compressed d-characters, at most 255 bytes
     uint32_t isoNameLength = 0;

@@ -12,7 +12,9 @@ namespace tvx {
 
 namespace {
 
-bool isWildcard(char c) { return c == '*' || c == '?'; }
+bool isWildcard(char c) {
+    return c == '*' || c == '?';
+}
 
 // Byte-wise pattern match: '*' any run without separators, '?' one non-separator byte, either
 // separator matches either, ASCII letters compare case-insensitively.
@@ -27,9 +29,9 @@ bool matchPattern(std::string_view pattern, std::string_view name) {
         }
         if (p < pattern.size()) {
             char pc = pattern[p], nc = name[n];
-            bool one = pc == '?' ? !Path_IsSeparator(nc)
+            bool one = pc == '?'              ? !Path_IsSeparator(nc)
                        : Path_IsSeparator(pc) ? Path_IsSeparator(nc)
-                                             : AsciiUpper(pc) == AsciiUpper(nc);
+                                              : AsciiUpper(pc) == AsciiUpper(nc);
             if (one) {
                 ++p;
                 ++n;
@@ -41,7 +43,8 @@ bool matchPattern(std::string_view pattern, std::string_view name) {
         p = starP;
         n = ++starN;
     }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
     return p == pattern.size();
 }
 
@@ -50,7 +53,8 @@ std::vector<std::string_view> splitComponents(std::string_view path) {
     size_t i = 0;
     while (i < path.size()) {
         size_t j = i;
-        while (j < path.size() && !Path_IsSeparator(path[j])) ++j;
+        while (j < path.size() && !Path_IsSeparator(path[j]))
+            ++j;
         if (j > i) parts.push_back(path.substr(i, j - i));
         i = j + 1;
     }
@@ -60,7 +64,8 @@ std::vector<std::string_view> splitComponents(std::string_view path) {
 // The entries of dir that match component, in chain order.
 void matches(const FileNode* dir, std::string_view component, std::vector<FileNode*>& out) {
     bool literal = true;
-    for (char c : component) literal = literal && !isWildcard(c);
+    for (char c : component)
+        literal = literal && !isWildcard(c);
     if (literal) {
         Dir_FindNoCase(dir, component, out);
         return;
@@ -83,7 +88,8 @@ FileNode* search(FileNode* dir, const std::vector<std::string_view>& parts, size
 }
 
 FileNode* rootOf(FileNode* node) {
-    while (node->parent) node = node->parent;
+    while (node->parent)
+        node = node->parent;
     return node;
 }
 
@@ -119,7 +125,8 @@ FileNode* makeNamedNode(FileNode* dir, std::string_view leaf, const FindResult* 
 
 void splitLeaf(std::string_view path, std::string_view& parentPath, std::string_view& leaf) {
     size_t i = path.size();
-    while (i > 0 && !Path_IsSeparator(path[i - 1])) --i;
+    while (i > 0 && !Path_IsSeparator(path[i - 1]))
+        --i;
     leaf = path.substr(i);
     parentPath = i > 0 ? path.substr(0, i - 1) : std::string_view();
 }

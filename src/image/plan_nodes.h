@@ -23,6 +23,8 @@ bool Node_Link(FileNode* dir, std::unique_ptr<FileNode> node);
 std::string_view Path_TrimTrailing(std::string_view path);
 // The last component of a path (after trimming trailing separators).
 std::string_view Path_LastComponent(std::string_view path);
-inline bool Path_IsSeparator(char c) { return c == '/' || c == '\\'; }
+inline bool Path_IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
 
 } // namespace tvx

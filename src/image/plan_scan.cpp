@@ -24,7 +24,7 @@ constexpr char kAudioTs[] = "AUDIO_TS";
 using Identity = std::pair<uint64_t, uint64_t>;
 
 class FolderScan {
-public:
+  public:
     explicit FolderScan(VolumePlan* plan) : plan_(plan) {}
 
     // Adds one found host object (and everything below it) to dir.
@@ -74,7 +74,7 @@ public:
 
     uint32_t count() const { return count_; }
 
-private:
+  private:
     VolumePlan* plan_;
     uint32_t count_ = 0;
     std::vector<Identity> ancestors_;

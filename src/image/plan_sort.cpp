@@ -23,9 +23,9 @@ std::string sortKey(const std::string& name) {
 }
 
 bool lessBytes(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(),
-        [](char x, char y) { return static_cast<uint8_t>(x) < static_cast<uint8_t>(y); });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<uint8_t>(x) < static_cast<uint8_t>(y);
+    });
 }
 
 void sortChain(FileNode* dir, std::vector<std::pair<std::string, FileNode*>>& scratch) {

@@ -15,7 +15,8 @@ constexpr uint32_t kZeroChunkSectors = 32;
 bool writeZeros(SectorSink& sink, uint64_t sectors) {
     static const uint8_t kZeros[kZeroChunkSectors * kSectorSize] = {};
     while (sectors > 0) {
-        uint32_t n = sectors < kZeroChunkSectors ? static_cast<uint32_t>(sectors) : kZeroChunkSectors;
+        uint32_t n =
+            sectors < kZeroChunkSectors ? static_cast<uint32_t>(sectors) : kZeroChunkSectors;
         if (!sink.writeBytes(kZeros, n * kSectorSize)) return false;
         sectors -= n;
     }

@@ -26,7 +26,9 @@ bool allBelow256(const std::u16string& units, size_t count) {
     return true;
 }
 
-bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
 
 } // namespace
 

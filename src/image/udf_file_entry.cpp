@@ -78,7 +78,8 @@ void UDF_BuildFileSet(uint8_t* d, uint32_t location, const char* identifier,
 
 uint16_t UDF_EAHeaderChecksum(const uint8_t* attribute) {
     unsigned sum = 0;
-    for (int i = 0; i < 48; ++i) sum += attribute[i];
+    for (int i = 0; i < 48; ++i)
+        sum += attribute[i];
     return static_cast<uint16_t>(sum);
 }
 

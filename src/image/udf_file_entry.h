@@ -16,8 +16,8 @@ inline constexpr uint32_t kParentIdentBytes = 40;
 // The largest extent: the biggest multiple of the block size below the 30-bit length limit.
 inline constexpr uint64_t kMaxExtentBytes = 0x3FFFF800;
 // A File Entry stays within one block with at most this many short_ads.
-inline constexpr uint32_t kMaxShortAds = (2048 - kFileEntryFixedBytes - kExtAttrSpaceBytes) /
-                                         kShortAdBytes;
+inline constexpr uint32_t kMaxShortAds =
+    (2048 - kFileEntryFixedBytes - kExtAttrSpaceBytes) / kShortAdBytes;
 inline constexpr uint64_t kMaxRecordableFileBytes = kMaxShortAds * kMaxExtentBytes;
 
 void UDF_BuildFileSet(uint8_t* buffer, uint32_t location, const char* identifier,

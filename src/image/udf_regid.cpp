@@ -28,7 +28,9 @@ void UDF_SetCharspec(uint8_t* field) {
     std::memcpy(field + 1, kCs0Name, sizeof kCs0Name - 1);
 }
 
-void UDF_SetImplId(uint8_t* field, const char* identifier) { setRegid(field, 0, identifier); }
+void UDF_SetImplId(uint8_t* field, const char* identifier) {
+    setRegid(field, 0, identifier);
+}
 
 void UDF_SetDomainId(uint8_t* field, const char* identifier) {
     setRegid(field, 0, identifier);

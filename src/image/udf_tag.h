@@ -30,8 +30,7 @@ uint16_t UDF_Crc16(const uint8_t* data, size_t count);
 uint8_t UDF_TagChecksum(const uint8_t* tag);
 // Writes the tag of a descriptor whose body (bytes 16 .. totalLength-1) is already in place.
 // Calling it again with another location re-tags a finished descriptor for that location.
-void UDF_MakeTag(uint8_t* descriptor, uint16_t identifier, uint32_t location,
-                 uint32_t totalLength);
+void UDF_MakeTag(uint8_t* descriptor, uint16_t identifier, uint32_t location, uint32_t totalLength);
 // True when identifier, location, checksum and (for a nonzero CRC Length) the CRC match.
 // bytesRead counts the tag too; a CRC Length beyond the bytes read fails the check.
 bool UDF_CheckTag(const uint8_t* descriptor, size_t bytesRead, uint16_t identifier,

@@ -55,7 +55,9 @@ void UDF_SetTimestamp(uint8_t* field, uint64_t fileTime) {
     putCalendar(field, local);
 }
 
-void UDF_SetTimestampNow(uint8_t* field) { UDF_SetTimestamp(field, host().currentFileTime()); }
+void UDF_SetTimestampNow(uint8_t* field) {
+    UDF_SetTimestamp(field, host().currentFileTime());
+}
 
 void UDF_MakeVolumeSetId(char* out) {
     CalendarTime t = FileTimeToUtc(host().currentFileTime());

@@ -45,9 +45,15 @@ void putExtent(uint8_t* p, uint32_t length, uint32_t location) {
 
 } // namespace
 
-void UDF_BuildVsdBEA01(uint8_t* sector) { buildVsd(sector, "BEA01"); }
-void UDF_BuildVsdNSR02(uint8_t* sector) { buildVsd(sector, "NSR02"); }
-void UDF_BuildVsdTEA01(uint8_t* sector) { buildVsd(sector, "TEA01"); }
+void UDF_BuildVsdBEA01(uint8_t* sector) {
+    buildVsd(sector, "BEA01");
+}
+void UDF_BuildVsdNSR02(uint8_t* sector) {
+    buildVsd(sector, "NSR02");
+}
+void UDF_BuildVsdTEA01(uint8_t* sector) {
+    buildVsd(sector, "TEA01");
+}
 
 void UDF_BuildAnchor(uint8_t* d, uint32_t location) {
     std::memset(d, 0, kDescriptorBytes);

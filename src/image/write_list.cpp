@@ -42,7 +42,9 @@ const std::string& WriteRun::hostPath() const {
     return file ? file->sourcePath : kNone;
 }
 
-uint64_t WriteRun::plannedSize() const { return file ? file->size() : byteLength; }
+uint64_t WriteRun::plannedSize() const {
+    return file ? file->size() : byteLength;
+}
 
 int QueueDescriptor(VolumePlan* plan, uint32_t sector, const uint8_t* descriptor) {
     uint32_t length = GetLe16(descriptor + 10) + 16u;
@@ -73,8 +75,8 @@ int QueueFileEntry(VolumePlan* plan, uint32_t sector, const FileNode* node, uint
     WriteRun run;
     run.kind = RunKind::Descriptor;
     run.start = sector;
-    run.byteLength = kFileEntryFixedBytes + kExtAttrSpaceBytes +
-                     UDF_ShortAdCount(node->size()) * kShortAdBytes;
+    run.byteLength =
+        kFileEntryFixedBytes + kExtAttrSpaceBytes + UDF_ShortAdCount(node->size()) * kShortAdBytes;
     run.sectorCount = sectorsFor(run.byteLength);
     run.fileEntryOf = node;
     run.uniqueId = uniqueId;

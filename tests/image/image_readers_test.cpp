@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -39,7 +38,8 @@ RunResult RunTool(const std::string& command) {
     if (!pipe) return r;
     char buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        r.output.append(buf, n);
     int status = ::pclose(pipe);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
@@ -49,12 +49,14 @@ bool HaveTool(const std::string& tool) {
     return RunTool("command -v " + tool + " >/dev/null").status == 0;
 }
 
-#define REQUIRE_TOOL(tool)                                                                    \
-    if (!HaveTool(tool)) {                                                                     \
-        FAIL() << tool << " is not installed; scripts/setup.sh installs the image checkers";   \
+#define REQUIRE_TOOL(tool)                                                                         \
+    if (!HaveTool(tool)) {                                                                         \
+        FAIL() << tool << " is not installed; scripts/setup.sh installs the image checkers";       \
     }
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+std::string Quote(const std::string& s) {
+    return "'" + s + "'";
+}
 
 uint64_t Fnv(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -103,12 +105,19 @@ std::set<std::string> Lines(const std::string& text, const std::string& prefixes
 // isovfy reads the six zero System Use bytes as a broken Rock Ridge area and says so on every
 // record; those notes are no errors. Real findings are marked with asterisks too.
 std::string IsovfyErrors(const std::string& output) {
-    static const std::regex kSusp(R"(\[\*\*BAD SUSP -?\d+ -?\d+\]|\*\*BAD RRVERSION \(\d+\))");
+    auto strip = [](std::string& line, const std::string& open, char close) {
+        for (size_t at; (at = line.find(open)) != std::string::npos;) {
+            size_t end = line.find(close, at);
+            line.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
+        }
+    };
     std::string errors;
     std::istringstream in(output);
     std::string line;
     while (std::getline(in, line)) {
-        std::string rest = std::regex_replace(line, kSusp, "");
+        std::string rest = line;
+        strip(rest, "[**BAD SUSP", ']');
+        strip(rest, "**BAD RRVERSION (", ')');
         if (rest.find("**") != std::string::npos || rest.find("Improper") != std::string::npos ||
             rest.find("rror") != std::string::npos) {
             errors += line + "\n";
@@ -118,7 +127,7 @@ std::string IsovfyErrors(const std::string& output) {
 }
 
 class ImageReaders : public ::testing::Test {
-protected:
+  protected:
     // Builds the image of a plan into the temporary folder.
     std::string Build(VolumePlan* plan, const std::string& name) {
         EXPECT_TRUE(Plan_Layout(plan));
@@ -157,10 +166,11 @@ protected:
         REQUIRE_TOOL("udfinfo");
         RunResult info = RunTool("udfinfo " + Quote(image));
         EXPECT_EQ(info.status, 0) << info.output;
-        EXPECT_NE(info.output.find("numfiles=" + std::to_string(files) + "\n"),
-                  std::string::npos) << info.output;
+        EXPECT_NE(info.output.find("numfiles=" + std::to_string(files) + "\n"), std::string::npos)
+            << info.output;
         EXPECT_NE(info.output.find("numdirs=" + std::to_string(directories) + "\n"),
-                  std::string::npos) << info.output;
+                  std::string::npos)
+            << info.output;
         EXPECT_NE(info.output.find("integrity=closed"), std::string::npos);
 
         std::string checker = TVX_UDF_CHECK;
@@ -243,8 +253,10 @@ TEST_F(ImageReaders, DvdVideoFolder) {
     RunResult dvd = RunTool("lsdvd " + Quote(image));
     EXPECT_EQ(dvd.status, 0) << dvd.output;
     EXPECT_NE(dvd.output.find("Disc Title: SAMPLE_DVD"), std::string::npos) << dvd.output;
-    EXPECT_TRUE(std::regex_search(dvd.output, std::regex("Title: 01, Length: 00:00:0[1-9]")))
-        << dvd.output;
+    size_t title = dvd.output.find("Title: 01, Length: 00:00:0");
+    ASSERT_NE(title, std::string::npos) << dvd.output;
+    char seconds = dvd.output[title + 26];
+    EXPECT_TRUE(seconds >= '1' && seconds <= '9') << dvd.output;
 
     fs::create_directory(disc + "/AUDIO_TS"); // what the volume holds
     CheckIso(image, plan->fileCount + plan->directoryCount - 1);

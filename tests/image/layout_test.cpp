@@ -24,11 +24,14 @@ using PlanPtr = std::unique_ptr<VolumePlan, PlanDeleter>;
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
     std::vector<uint8_t> v;
-    for (int x : values) v.push_back(static_cast<uint8_t>(x));
+    for (int x : values)
+        v.push_back(static_cast<uint8_t>(x));
     return v;
 }
 
-void Append(std::vector<uint8_t>& v, const std::string& s) { v.insert(v.end(), s.begin(), s.end()); }
+void Append(std::vector<uint8_t>& v, const std::string& s) {
+    v.insert(v.end(), s.begin(), s.end());
+}
 
 bool AllZero(const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i) {
@@ -61,7 +64,7 @@ void ExpectValidTags(const VolumePlan& plan, const test::MemorySink& sink) {
 }
 
 class Layout : public ::testing::Test {
-protected:
+  protected:
     PlanPtr Stream(PlanPtr plan, test::MemorySink& sink) {
         EXPECT_TRUE(Plan_Layout(plan.get()));
         EXPECT_TRUE(Plan_Stream(plan.get(), sink));
@@ -117,7 +120,8 @@ TEST_F(Layout, DvdVideoExample) {
 
     // Volume space: zero where nothing is recorded, the reserve sequence re-tagged only.
     for (auto [from, to] : {std::pair{0, 15}, {21, 31}, {38, 47}, {54, 63}, {66, 255}}) {
-        for (int s = from; s <= to; ++s) EXPECT_TRUE(AllZero(sink.sector(s), 2048)) << s;
+        for (int s = from; s <= to; ++s)
+            EXPECT_TRUE(AllZero(sink.sector(s), 2048)) << s;
     }
     for (int i = 0; i < 6; ++i) {
         const uint8_t* main = sink.sector(32 + i);
@@ -241,8 +245,8 @@ TEST_F(Layout, StreamFailsWhenASourceChanges) {
         PlanPtr plan(Plan_Create("X"));
         ASSERT_EQ(Plan_AddFolderContents(plan.get(), tmp.file("d").c_str()), 2u);
         ASSERT_TRUE(Plan_Layout(plan.get()));
-        uint32_t bStart = Plan_PartitionStart(plan.get()) +
-                          Plan_FindNode(&plan->root, "b.bin")->dataBlock;
+        uint32_t bStart =
+            Plan_PartitionStart(plan.get()) + Plan_FindNode(&plan->root, "b.bin")->dataBlock;
         if (change == 0) tmp.write("d/b.bin", std::string(3001, 'b'));
         if (change == 1) tmp.write("d/b.bin", std::string(2999, 'b'));
         if (change == 2) std::filesystem::remove(b);

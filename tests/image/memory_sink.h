@@ -9,7 +9,7 @@
 namespace tvx::test {
 
 class MemorySink final : public SectorSink {
-public:
+  public:
     int writeBytes(const void* data, uint32_t count) override {
         bytes.append(static_cast<const char*>(data), count);
         pad();
@@ -35,7 +35,7 @@ public:
 
     std::string bytes;
 
-private:
+  private:
     void pad() { bytes.resize((bytes.size() + 2047) / 2048 * 2048, '\0'); }
 };
 

@@ -19,18 +19,23 @@ struct PlanDeleter {
 };
 using PlanPtr = std::unique_ptr<VolumePlan, PlanDeleter>;
 
-PlanPtr NewPlan() { return PlanPtr(Plan_Create("UDF102")); }
+PlanPtr NewPlan() {
+    return PlanPtr(Plan_Create("UDF102"));
+}
 
 std::vector<std::string> Names(const FileNode* dir) {
     std::vector<std::string> out;
-    for (const FileNode* c = dir->firstChild; c; c = c->nextSibling) out.push_back(c->name);
+    for (const FileNode* c = dir->firstChild; c; c = c->nextSibling)
+        out.push_back(c->name);
     return out;
 }
 
-std::string Iso(const FileNode* n) { return std::string(n->isoName, n->isoNameLength); }
+std::string Iso(const FileNode* n) {
+    return std::string(n->isoName, n->isoNameLength);
+}
 
 class PlanTree : public ::testing::Test {
-protected:
+  protected:
     test::TempDir tmp;
 };
 
@@ -83,7 +88,8 @@ TEST_F(PlanTree, FileSetRefusals) {
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), longPath.c_str(), src.c_str()));
     // A name whose recorded form exceeds 255 bytes: 128 characters outside Latin-1.
     std::string wide;
-    for (int i = 0; i < 128; ++i) wide += "\xC4\x80";
+    for (int i = 0; i < 128; ++i)
+        wide += "\xC4\x80";
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), wide.c_str(), src.c_str()));
     wide.resize(wide.size() - 2);
     EXPECT_TRUE(Plan_AddFileSetEntry(plan.get(), wide.c_str(), src.c_str()));
@@ -150,7 +156,8 @@ TEST_F(PlanTree, IsoNames) {
     EXPECT_EQ(add("noext"), "NOEXT.;1");
     // Nine names sharing their first eight characters.
     std::vector<std::string> nine;
-    for (int i = 0; i < 9; ++i) nine.push_back(add("d/longname" + std::to_string(i) + ".dat"));
+    for (int i = 0; i < 9; ++i)
+        nine.push_back(add("d/longname" + std::to_string(i) + ".dat"));
     EXPECT_EQ(nine[0], "LONGNAME.DAT;1");
     EXPECT_EQ(nine[1], "LONGNA~1.DAT;1");
     EXPECT_EQ(nine[8], "LONGNA~8.DAT;1");
@@ -171,7 +178,8 @@ TEST_F(PlanTree, IsoNames) {
     // ';' would end the identifier early.
     EXPECT_EQ(add("a;b.txt"), "A_B.TXT;1");
     // Multi-byte characters are copied whole or not at all, and never upper-cased.
-    EXPECT_EQ(Iso_NameCandidate("\xC3\xA9t\xC3\xA9_abcd.txt", false, 0), "\xC3\xA9T\xC3\xA9_AB.TXT;1");
+    EXPECT_EQ(Iso_NameCandidate("\xC3\xA9t\xC3\xA9_abcd.txt", false, 0),
+              "\xC3\xA9T\xC3\xA9_AB.TXT;1");
     EXPECT_EQ(Iso_NameCandidate("abcdef\xE4\xB8\xADx", true, 0), "ABCDEF");
     for (const FileNode* c = plan->root.firstChild; c; c = c->nextSibling) {
         EXPECT_GT(c->isoNameLength, 0u);
@@ -189,19 +197,21 @@ TEST_F(PlanTree, IsoNameIndexMatchesLinearRule) {
     std::vector<std::string> isoSoFar;
     std::set<std::string> names; // upper-cased: lookups ignore case
     auto upper = [](std::string s) {
-        for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        for (char& ch : s)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         return s;
     };
     for (int i = 0; i < 400; ++i) {
-        std::string name = std::string(stems[rng() % 6]) + std::to_string(rng() % 3) +
-                           exts[rng() % 5];
+        std::string name =
+            std::string(stems[rng() % 6]) + std::to_string(rng() % 3) + exts[rng() % 5];
         if (!names.insert(upper(name)).second) continue;
         bool dir = rng() % 2;
         std::string expected;
         for (uint32_t k = 0;; ++k) {
             expected = Iso_NameCandidate(name, dir, k);
             bool used = false;
-            for (const std::string& s : isoSoFar) used = used || s == expected;
+            for (const std::string& s : isoSoFar)
+                used = used || s == expected;
             if (!used) break;
         }
         FileNode* n;
@@ -243,8 +253,7 @@ TEST_F(PlanTree, DvdVideoSortOrder) {
     Plan_AddDirectory(plan.get(), &plan->root, "aa");
     Plan_SortTree(plan.get());
     EXPECT_EQ(Names(Plan_FindNode(&plan->root, "VIDEO_TS")), order);
-    EXPECT_EQ(Names(&plan->root),
-              (std::vector<std::string>{"a_b", "aa", "AUDIO_TS", "VIDEO_TS"}));
+    EXPECT_EQ(Names(&plan->root), (std::vector<std::string>{"a_b", "aa", "AUDIO_TS", "VIDEO_TS"}));
 }
 
 TEST_F(PlanTree, FolderScans) {
@@ -271,7 +280,8 @@ TEST_F(PlanTree, FolderScans) {
     PlanPtr cases = NewPlan();
     ASSERT_EQ(Plan_AddFolderContents(cases.get(), tmp.file("cases").c_str()), 2u);
     std::set<std::string> caseIso;
-    for (const FileNode* c = cases->root.firstChild; c; c = c->nextSibling) caseIso.insert(Iso(c));
+    for (const FileNode* c = cases->root.firstChild; c; c = c->nextSibling)
+        caseIso.insert(Iso(c));
     EXPECT_EQ(caseIso, (std::set<std::string>{"README.TXT;1", "README~1.TXT;1"}));
 
     PlanPtr empty = NewPlan();
@@ -338,7 +348,8 @@ TEST_F(PlanTree, ScanRefusesLoopsLongPathsAndUnrecordableNames) {
     EXPECT_EQ(Plan_AddFolder(links.get(), tmp.file("links").c_str()), 5u);
 
     std::string deep = "deep";
-    while (tmp.file(deep).size() < 300) deep += "/" + std::string(40, 'd');
+    while (tmp.file(deep).size() < 300)
+        deep += "/" + std::string(40, 'd');
     tmp.write(deep + "/f", "1");
     PlanPtr longPaths = NewPlan();
     EXPECT_EQ(Plan_AddFolder(longPaths.get(), tmp.file("deep").c_str()), 0u);

@@ -38,15 +38,16 @@ TEST(UdfDChars, OneWideCharacterMakesTheWholeName16Bit) {
 }
 
 TEST(UdfDChars, RoundTrip) {
-    for (std::string s : {"Readme.txt", "caf\xC3\xA9", "\xE4\xB8\xAD\xE6\x96\x87.txt",
-                          "\xF0\x9F\x98\x80 smile"}) {
+    for (std::string s :
+         {"Readme.txt", "caf\xC3\xA9", "\xE4\xB8\xAD\xE6\x96\x87.txt", "\xF0\x9F\x98\x80 smile"}) {
         EXPECT_EQ(Decode(Encode(s)), s);
     }
 }
 
 TEST(UdfDChars, CutsAtCharacterBoundaries) {
     std::string wide;
-    for (int i = 0; i < 10; ++i) wide += "\xE4\xB8\xAD";
+    for (int i = 0; i < 10; ++i)
+        wide += "\xE4\xB8\xAD";
     // Room for the identifier and 4.5 units: 4 units kept.
     EXPECT_EQ(Encode(wide, 10).size(), 9u);
     // A surrogate pair is never split: U+1F600 needs 4 bytes after "a".
@@ -78,7 +79,8 @@ TEST(UdfDString, LengthByteAndLimits) {
     std::string longer(40, 'M');
     EXPECT_EQ(UDF_SetDString(longer.data(), longer.size(), field, 32), 31u);
     std::string wide;
-    for (int i = 0; i < 20; ++i) wide += "\xE4\xB8\xAD";
+    for (int i = 0; i < 20; ++i)
+        wide += "\xE4\xB8\xAD";
     EXPECT_EQ(UDF_SetDString(wide.data(), wide.size(), field, 32), 31u);
     EXPECT_EQ(field[0], 16);
     // Only the kept part decides the compression.

@@ -22,7 +22,7 @@ namespace {
 constexpr uint64_t kJuly2008 = (1216129530ULL + 11644473600ULL) * 10000000ULL;
 
 class UdfStructures : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* tz = std::getenv("TZ");
         if (tz) savedTz_ = tz;
@@ -40,7 +40,7 @@ protected:
     }
     test::ScopedSimHost sim;
 
-private:
+  private:
     std::string savedTz_;
     bool hadTz_ = false;
 };
@@ -92,7 +92,8 @@ TEST_F(UdfStructures, RegidForms) {
     EXPECT_EQ(r[25], 0x01);
     EXPECT_EQ(r[26], 0);
     UDF_SetImplId(r, kImplementationId);
-    for (int i = 24; i < 32; ++i) EXPECT_EQ(r[i], 0);
+    for (int i = 24; i < 32; ++i)
+        EXPECT_EQ(r[i], 0);
     uint8_t cs[64];
     UDF_SetCharspec(cs);
     EXPECT_EQ(cs[0], 0);

@@ -20,7 +20,7 @@ TEST(UdfTag, TerminatingDescriptorOverZeros) {
     UDF_MakeTag(d.data(), kTagTerminating, 37, 512);
     EXPECT_EQ(GetLe16(d.data()), kTagTerminating);
     EXPECT_EQ(GetLe16(d.data() + 2), 2);
-    EXPECT_EQ(GetLe16(d.data() + 8), 0);   // CRC of 496 zero bytes
+    EXPECT_EQ(GetLe16(d.data() + 8), 0); // CRC of 496 zero bytes
     EXPECT_EQ(GetLe16(d.data() + 10), 496);
     EXPECT_EQ(GetLe32(d.data() + 12), 37u);
     EXPECT_EQ(d[4], UDF_TagChecksum(d.data()));
@@ -29,7 +29,8 @@ TEST(UdfTag, TerminatingDescriptorOverZeros) {
 
 TEST(UdfTag, RetaggingChangesOnlyChecksumAndLocation) {
     std::vector<uint8_t> d(512);
-    for (size_t i = 16; i < d.size(); ++i) d[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 16; i < d.size(); ++i)
+        d[i] = static_cast<uint8_t>(i * 7);
     UDF_MakeTag(d.data(), kTagPrimaryVolume, 32, 512);
     std::vector<uint8_t> copy = d;
     UDF_MakeTag(copy.data(), kTagPrimaryVolume, 48, 512);
@@ -45,7 +46,8 @@ TEST(UdfTag, RetaggingChangesOnlyChecksumAndLocation) {
 
 TEST(UdfTag, CheckRejectsEachMismatch) {
     std::vector<uint8_t> d(2048, 0);
-    for (size_t i = 16; i < 300; ++i) d[i] = static_cast<uint8_t>(i);
+    for (size_t i = 16; i < 300; ++i)
+        d[i] = static_cast<uint8_t>(i);
     UDF_MakeTag(d.data(), kTagFileEntry, 100, 300);
     EXPECT_TRUE(UDF_CheckTag(d.data(), 2048, kTagFileEntry, 100));
     EXPECT_FALSE(UDF_CheckTag(d.data(), 2048, kTagFileIdent, 100));
