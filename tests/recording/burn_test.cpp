@@ -164,8 +164,10 @@ TEST_P(BurnTest, EverySourceGivesTheVolumeByteForByte) {
             return source.burn(handle, o, callback(), logData());
         });
         if (GetParam() == MediumKind::DvdPlusR) {
-            EXPECT_EQ(ReadersAccept(image, source.label ? source.label : "UDF102", source.paths),
-                      "");
+            const bool video = source.paths.front().rfind("VIDEO_TS", 0) == 0;
+            EXPECT_EQ(
+                ReadersAccept(image, source.label ? source.label : "UDF102", source.paths, video),
+                "");
         }
     }
 }

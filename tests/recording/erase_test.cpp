@@ -133,6 +133,18 @@ TEST_F(EraseTest, WaitGivesUpAfter180sQuickAnd35MinutesFull) {
     }
 }
 
+TEST_F(EraseTest, StopDuringTheWaitEndsItAtOnceWithAFinalCompleteEvent) {
+    insertUsedDvdRw();
+    log = EventLog();
+    log.stopAtType = 7;
+    uint64_t before = nowMs();
+    EXPECT_EQ(TVX_EraseDisc(handle, 0, callback(), logData()), TVX_OK);
+    EXPECT_LT(nowMs() - before, 5000u);
+    expectEraseEvents();
+    EXPECT_EQ(handle->rec.cancelled, 0);
+    EXPECT_FALSE(drive->trayOpen());
+}
+
 TEST_F(EraseTest, PrepareFailureIsACommandFailureAndBlankFailureIsNot) {
     insertUsedDvdRw();
     drive->addFault(FaultRule::SenseOn(0x1E, 0x05, 0x24, 0x00, 1, 1));

@@ -1,6 +1,6 @@
 #include "volume_check.h"
 
-#include "image/sector_sink.h"
+#include "image/image_file_sink.h"
 #include "platform/host.h"
 
 #include <array>
@@ -13,52 +13,13 @@
 
 namespace tvx::test {
 
-namespace {
-
-// Writes the stream into a file, as an image file of the volume.
-class FileSink final : public SectorSink {
-  public:
-    explicit FileSink(const std::string& path) : out_(path, std::ios::binary | std::ios::trunc) {}
-    int writeBytes(const void* data, uint32_t count) override {
-        out_.write(static_cast<const char*>(data), count);
-        pad(count);
-        return out_.good();
-    }
-    int writeFile(HostFile& file, uint64_t expectedSize) override {
-        if (file.size() != expectedSize) return 0;
-        std::vector<char> buffer(65536);
-        uint64_t total = 0;
-        for (;;) {
-            uint32_t n = file.read(buffer.data(), static_cast<uint32_t>(buffer.size()));
-            if (n == 0) break;
-            out_.write(buffer.data(), n);
-            total += n;
-        }
-        if (total != expectedSize) return 0;
-        pad(total);
-        return out_.good();
-    }
-
-  private:
-    void pad(uint64_t count) {
-        uint64_t partial = count % kSectorSize;
-        if (partial) {
-            std::vector<char> zeros(kSectorSize - partial, 0);
-            out_.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
-        }
-    }
-    std::ofstream out_;
-};
-
-} // namespace
-
 uint32_t StreamPlanToFile(const char* label, const FillPlan& fill, const std::string& imagePath) {
     VolumePlan* plan = Plan_Create(label);
     if (!plan) return 0;
     uint32_t size = 0;
     if (fill(plan) && Plan_Layout(plan)) {
-        FileSink sink(imagePath);
-        if (Plan_Stream(plan, sink)) size = Plan_VolumeSize(plan);
+        ImageFileSink sink(imagePath);
+        if (sink.ok() && Plan_Stream(plan, sink) && sink.finish()) size = Plan_VolumeSize(plan);
     }
     Plan_Free(plan);
     return size;
@@ -93,7 +54,7 @@ ToolResult RunTool(const std::string& commandLine) {
 }
 
 std::string ReadersAccept(const std::string& image, const std::string& label,
-                          const std::vector<std::string>& expectedPaths) {
+                          const std::vector<std::string>& expectedPaths, bool dvdVideo) {
     const std::string quoted = "'" + image + "'";
     ToolResult iso = RunTool("isoinfo -d -i " + quoted);
     if (iso.status != 0 || iso.output.find("Volume id: " + label) == std::string::npos)
@@ -114,6 +75,11 @@ std::string ReadersAccept(const std::string& image, const std::string& label,
     ToolResult test = RunTool("7z t " + quoted);
     if (test.status != 0 || test.output.find("Everything is Ok") == std::string::npos)
         return "7z t: " + test.output;
+    if (dvdVideo) {
+        ToolResult dvd = RunTool("lsdvd " + quoted);
+        if (dvd.status != 0 || dvd.output.find("Title: 01") == std::string::npos)
+            return "lsdvd: " + dvd.output;
+    }
     return "";
 }
 

@@ -1,5 +1,5 @@
-// Checks of a burnt volume: the same plan streamed to a file, the disc's image compared with
-// it, and readers nobody here wrote (isoinfo, isovfy, udfinfo, 7z) run on it.
+// Checks of a burnt volume: the same plan streamed to an image file, the disc's image compared
+// with it, and readers nobody here wrote (isoinfo, isovfy, udfinfo, 7z, lsdvd) run on it.
 #pragma once
 
 #include "image/plan.h"
@@ -27,8 +27,8 @@ struct ToolResult {
 ToolResult RunTool(const std::string& commandLine);
 
 // Runs the readers on the image; empty when all accept it and 7z lists every expected path
-// (volume paths with '/').
+// (volume paths with '/'). A DVD-Video volume must also show its title to lsdvd.
 std::string ReadersAccept(const std::string& image, const std::string& label,
-                          const std::vector<std::string>& expectedPaths);
+                          const std::vector<std::string>& expectedPaths, bool dvdVideo);
 
 } // namespace tvx::test
