@@ -155,6 +155,20 @@ TEST_F(Layout, DvdVideoExample) {
     ExpectValidTags(v, sink);
 }
 
+TEST_F(Layout, LongLabelsAreCutToTheirFields) {
+    // 31 letters and a two-byte character: the ISO field keeps whole characters only.
+    std::string label = std::string(31, 'L') + "\xC3\xA9" + "tail";
+    PlanPtr plan(Plan_Create(label.c_str()));
+    test::MemorySink sink;
+    plan = Stream(std::move(plan), sink);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sink.sector(16) + 40), 32),
+              std::string(31, 'L') + " ");
+    EXPECT_EQ(sink.sector(17)[0], 255); // nothing ran over
+    // UDF: 30 Latin-1 characters in a 32-byte dstring, 126 in a 128-byte one.
+    EXPECT_EQ(sink.sector(32)[24 + 31], 31);
+    EXPECT_EQ(sink.sector(35)[84 + 127], 1 + 31 + 1 + 4);
+}
+
 TEST_F(Layout, EmptyRoot) {
     PlanPtr plan(Plan_Create(""));
     test::MemorySink sink;
