@@ -55,6 +55,7 @@ inline constexpr uint8_t SS_NO_ADAPTERS = 0xE8;
 // Host adapter status (SRB_HaStat).
 inline constexpr uint8_t HASTAT_OK = 0x00;
 inline constexpr uint8_t HASTAT_TIMEOUT = 0x09;
+inline constexpr uint8_t HASTAT_SEL_TO = 0x11; // the target did not answer
 
 // Request flags (SRB_Flags).
 inline constexpr uint8_t SRB_POSTING = 0x01;

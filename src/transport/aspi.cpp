@@ -96,10 +96,13 @@ Device* OpenByName(const char* name) {
     return &aspi->device;
 }
 
+constexpr char kNoLetterShown = '-';
+
 void LogFound(const char* format, int index, const Device* device) {
     const DeviceHeader& h = device->header;
-    LogWrite(format, index, h.driveLetter, h.hostAdapter, h.target, h.lun, h.vendor, h.product,
-             h.revision);
+    // A zero letter through %c would end the line in the middle.
+    LogWrite(format, index, h.driveLetter ? h.driveLetter : kNoLetterShown, h.hostAdapter,
+             h.target, h.lun, h.vendor, h.product, h.revision);
 }
 
 int Enumerate(EnumerateCallback callback, void* context) {

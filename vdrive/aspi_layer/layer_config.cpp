@@ -1,0 +1,135 @@
+#include "vdrive/aspi_layer/layer_config.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tvx::vdrive {
+
+namespace {
+
+constexpr const char* kKinds[] = {"dvd-r",  "dvd-rw",   "dvd-rw-ro", "dvd-ram", "dvd+r",
+                                  "dvd+rw", "dvd+r-dl", "dvd-r-dl",  "dvd-rom"};
+
+std::vector<std::string> SplitList(const char* text) {
+    std::vector<std::string> items;
+    if (!text) return items;
+    std::string item;
+    for (const char* p = text;; ++p) {
+        if (*p == kListSeparator || *p == 0) {
+            if (!item.empty()) items.push_back(item);
+            item.clear();
+            if (*p == 0) break;
+        } else {
+            item += *p;
+        }
+    }
+    return items;
+}
+
+bool ParseBlocks(const std::string& text, uint32_t& blocks) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno != 0 || value > 0xFFFFFFFFull) return false;
+    blocks = static_cast<uint32_t>(value);
+    return true;
+}
+
+} // namespace
+
+const char* LayerDriveKinds() {
+    return "dvd-r, dvd-rw, dvd-rw-ro, dvd-ram, dvd+r, dvd+rw, dvd+r-dl, dvd-r-dl, dvd-rom";
+}
+
+bool IsLayerDriveKind(const std::string& kind) {
+    for (const char* k : kKinds)
+        if (kind == k) return true;
+    return false;
+}
+
+bool ParseDriveSpec(const std::string& text, LayerDriveSpec& spec, std::string& error) {
+    spec = LayerDriveSpec{text};
+    size_t colon = text.find(':');
+    if (colon != std::string::npos) {
+        spec.image = text.substr(0, colon);
+        std::string rest = text.substr(colon + 1);
+        size_t second = rest.find(':');
+        spec.kind = rest.substr(0, second);
+        if (second != std::string::npos && !ParseBlocks(rest.substr(second + 1), spec.capacity)) {
+            error = "bad block count in '" + text + "'";
+            return false;
+        }
+    }
+    if (spec.image.empty()) {
+        error = "no image file in '" + text + "'";
+        return false;
+    }
+    if (!IsLayerDriveKind(spec.kind)) {
+        error = "unknown disc kind '" + spec.kind + "' (use " + LayerDriveKinds() + ")";
+        return false;
+    }
+    return true;
+}
+
+bool ParseFaultSpec(const std::string& text, LayerFaultSpec& spec, std::string& error) {
+    spec = {};
+    unsigned opcode = 0, occurrence = 0, key = 0, asc = 0, ascq = 0;
+    char action[16] = {};
+    int n = 0;
+    if (std::sscanf(text.c_str(), "%x@%u:%15[a-z]%n", &opcode, &occurrence, action, &n) == 3 ||
+        std::sscanf(text.c_str(), "%x:%15[a-z]%n", &opcode, action, &n) == 2) {
+        std::string rest = text.substr(static_cast<size_t>(n));
+        spec.opcode = static_cast<int>(opcode & 0xFF);
+        spec.occurrence = occurrence;
+        if (std::strcmp(action, "malformed") == 0 && rest.empty()) {
+            spec.malformed = true;
+            return true;
+        }
+        int end = 0;
+        if (std::strcmp(action, "sense") == 0 &&
+            std::sscanf(rest.c_str(), ":%x/%x/%x%n", &key, &asc, &ascq, &end) == 3 &&
+            static_cast<size_t>(end) == rest.size() && key <= 0xF && asc <= 0xFF && ascq <= 0xFF) {
+            spec.key = static_cast<uint8_t>(key);
+            spec.asc = static_cast<uint8_t>(asc);
+            spec.ascq = static_cast<uint8_t>(ascq);
+            return true;
+        }
+    }
+    error = "bad fault '" + text + "' (use OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed)";
+    return false;
+}
+
+bool ParseLayerConfig(const char* drives, const char* faults, const char* timing,
+                      const char* completion, LayerConfig& config, std::string& error) {
+    config = {};
+    for (const std::string& item : SplitList(drives)) {
+        LayerDriveSpec spec;
+        if (!ParseDriveSpec(item, spec, error)) return false;
+        config.drives.push_back(spec);
+    }
+    for (const std::string& item : SplitList(faults)) {
+        LayerFaultSpec spec;
+        if (!ParseFaultSpec(item, spec, error)) return false;
+        config.faults.push_back(spec);
+    }
+    std::string timingText = timing ? timing : "";
+    if (timingText == "fast") {
+        config.fastTiming = true;
+    } else if (!timingText.empty() && timingText != "real") {
+        error = std::string("bad ") + kTimingVariable + " '" + timingText + "' (use real or fast)";
+        return false;
+    }
+    std::string completionText = completion ? completion : "";
+    if (completionText == "pending") {
+        config.pendingCompletion = true;
+    } else if (!completionText.empty() && completionText != "sync") {
+        error = std::string("bad ") + kCompletionVariable + " '" + completionText +
+                "' (use sync or pending)";
+        return false;
+    }
+    return true;
+}
+
+} // namespace tvx::vdrive

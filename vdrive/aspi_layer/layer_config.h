@@ -1,0 +1,62 @@
+// The configuration of the virtual recorders' ASPI layer, read from the environment of the
+// process that loads it. Any host program of the shared library then sees virtual drives; the
+// library itself reads no configuration.
+//
+//   TVX_VIRTUAL_DRIVES      IMAGE[:KIND[:BLOCKS]] entries separated by ';': one virtual recorder
+//                           per entry, on adapter 0, targets 0, 1, ... (LUN 0)
+//   TVX_VIRTUAL_FAULTS      OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed entries separated
+//                           by ';', injected into every drive
+//   TVX_VIRTUAL_TIMING      "real" (default: the drive's slow work takes its model time on the
+//                           real clock) or "fast" (slow work completes at once)
+//   TVX_VIRTUAL_COMPLETION  "sync" (default: requests complete inside the call) or "pending"
+//                           (answered SS_PENDING, completed by a worker thread and signalled)
+//
+// An IMAGE with a state file beside it (IMAGE.state) is opened as it was left; an existing IMAGE
+// without one loads as a pressed disc (dvd-rom) or a recorded DVD+RW (dvd+rw); a missing IMAGE
+// becomes a blank disc of KIND (default dvd-r) of BLOCKS blocks (default: a real disc's size).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tvx::vdrive {
+
+inline constexpr char kDrivesVariable[] = "TVX_VIRTUAL_DRIVES";
+inline constexpr char kFaultsVariable[] = "TVX_VIRTUAL_FAULTS";
+inline constexpr char kTimingVariable[] = "TVX_VIRTUAL_TIMING";
+inline constexpr char kCompletionVariable[] = "TVX_VIRTUAL_COMPLETION";
+inline constexpr char kListSeparator = ';';
+
+struct LayerDriveSpec {
+    std::string image;
+    std::string kind = "dvd-r"; // one of LayerDriveKinds()
+    uint32_t capacity = 0;      // blocks for a new disc; 0 = a real disc's capacity
+};
+
+struct LayerFaultSpec {
+    int opcode = -1;
+    uint32_t occurrence = 0; // the n-th such command; 0 = every one
+    bool malformed = false;  // else CHECK CONDITION with key/asc/ascq
+    uint8_t key = 0, asc = 0, ascq = 0;
+};
+
+struct LayerConfig {
+    std::vector<LayerDriveSpec> drives;
+    std::vector<LayerFaultSpec> faults;
+    bool fastTiming = false;
+    bool pendingCompletion = false;
+};
+
+// Kinds accepted, for help texts: "dvd-r, dvd-rw, ...".
+const char* LayerDriveKinds();
+bool IsLayerDriveKind(const std::string& kind);
+
+// Each false with a message on bad text.
+bool ParseDriveSpec(const std::string& text, LayerDriveSpec& spec, std::string& error);
+bool ParseFaultSpec(const std::string& text, LayerFaultSpec& spec, std::string& error);
+// Any variable may be null (not set). Empty list entries are skipped.
+bool ParseLayerConfig(const char* drives, const char* faults, const char* timing,
+                      const char* completion, LayerConfig& config, std::string& error);
+
+} // namespace tvx::vdrive

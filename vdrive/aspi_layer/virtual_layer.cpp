@@ -1,0 +1,252 @@
+#include "vdrive/aspi_layer/virtual_layer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+namespace tvx::vdrive {
+
+namespace {
+
+constexpr uint8_t kAdapterCount = 1;
+constexpr uint8_t kHostScsiId = 7;
+constexpr size_t kMaxTargets = 255; // HA_Unique[3] is one byte
+constexpr uint32_t kMaxTransferBytes = 0x100000;
+
+MediumKind KindFromName(const std::string& name) {
+    static const std::map<std::string, MediumKind> table = {
+        {"dvd-rom", MediumKind::DvdRom},
+        {"dvd-r", MediumKind::DvdR},
+        {"dvd-rw", MediumKind::DvdRwSequential},
+        {"dvd-rw-ro", MediumKind::DvdRwRestricted},
+        {"dvd-ram", MediumKind::DvdRam},
+        {"dvd+r", MediumKind::DvdPlusR},
+        {"dvd+rw", MediumKind::DvdPlusRw},
+        {"dvd+r-dl", MediumKind::DvdPlusRDualLayer},
+        {"dvd-r-dl", MediumKind::DvdRDualLayer},
+    };
+    auto it = table.find(name);
+    return it == table.end() ? MediumKind::None : it->second;
+}
+
+// An image with a state file is a disc left by an earlier run; an image without one is loaded
+// only as a pressed disc or a DVD+RW; a missing image becomes a blank disc.
+bool Attach(VirtualRecorder& recorder, const LayerDriveSpec& spec, std::string& problem) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    MediumKind kind = KindFromName(spec.kind);
+    if (fs::exists(spec.image + ".state", ec)) return recorder.openDisc(spec.image);
+    if (fs::exists(spec.image, ec)) {
+        if (kind == MediumKind::DvdRom || kind == MediumKind::DvdPlusRw)
+            return recorder.loadImage(spec.image, kind);
+        problem = spec.image + " exists but holds no disc state";
+        return false;
+    }
+    return kind != MediumKind::None && recorder.insertBlank(kind, spec.capacity, spec.image);
+}
+
+FaultRule RuleOf(const LayerFaultSpec& fault) {
+    FaultRule rule;
+    rule.opcode = fault.opcode;
+    rule.occurrence = fault.occurrence;
+    rule.action = fault.malformed ? FaultRule::Action::MalformedData : FaultRule::Action::Sense;
+    rule.senseKey = fault.key;
+    rule.asc = fault.asc;
+    rule.ascq = fault.ascq;
+    return rule;
+}
+
+void StoreStatus(uint8_t& field, uint8_t status) {
+    std::atomic_ref<uint8_t>(field).store(status, std::memory_order_release);
+}
+
+void CopyText(char* field, size_t width, const char* text) {
+    std::memset(field, ' ', width);
+    std::memcpy(field, text, std::min(width, std::strlen(text)));
+}
+
+} // namespace
+
+VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
+    : pending_(config.pendingCompletion) {
+    DriveModel model = DriveModel::Default();
+    if (config.fastTiming) model.timing = Timing{0, 0, 0, 0, 0, 0, 0, 0};
+    for (const LayerDriveSpec& spec : config.drives) {
+        if (drives_.size() == kMaxTargets) {
+            problems_.push_back("too many virtual drives");
+            break;
+        }
+        auto recorder = std::make_unique<VirtualRecorder>(clock_, model);
+        std::string problem = "cannot attach " + spec.image;
+        if (!Attach(*recorder, spec, problem)) {
+            problems_.push_back(problem);
+            continue;
+        }
+        for (const LayerFaultSpec& fault : config.faults)
+            recorder->addFault(RuleOf(fault));
+        drives_.push_back(std::move(recorder));
+    }
+    if (pending_) worker_ = std::thread([this] { work(); });
+}
+
+VirtualAspiLayer::~VirtualAspiLayer() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+    }
+    queued_.notify_all();
+    if (worker_.joinable()) worker_.join();
+    for (auto& drive : drives_)
+        drive->flush();
+}
+
+uint32_t VirtualAspiLayer::supportInfo() {
+    if (drives_.empty()) return static_cast<uint32_t>(SS_NO_ADAPTERS) << 8;
+    return static_cast<uint32_t>(SS_COMP) << 8 | kAdapterCount;
+}
+
+uint32_t VirtualAspiLayer::sendCommand(void* requestBlock) {
+    if (!requestBlock) return SS_INVALID_SRB;
+    auto* command = static_cast<uint8_t*>(requestBlock);
+    switch (command[0]) {
+    case SC_HA_INQUIRY:
+        return inquiry(*static_cast<SRB_HAInquiry*>(requestBlock));
+    case SC_EXEC_SCSI_CMD:
+        return execute(*static_cast<SRB_ExecSCSICmd*>(requestBlock));
+    case SC_ABORT_SRB:
+        return abort(*static_cast<SRB_Abort*>(requestBlock));
+    default:
+        StoreStatus(command[1], SS_INVALID_CMD);
+        return SS_INVALID_CMD;
+    }
+}
+
+uint8_t VirtualAspiLayer::inquiry(SRB_HAInquiry& srb) {
+    if (srb.SRB_HaId >= kAdapterCount || drives_.empty()) {
+        StoreStatus(srb.SRB_Status, SS_INVALID_HA);
+        return SS_INVALID_HA;
+    }
+    srb.HA_Count = kAdapterCount;
+    srb.HA_SCSI_ID = kHostScsiId;
+    CopyText(srb.HA_ManagerId, sizeof srb.HA_ManagerId, "TVX VIRTUAL ASPI");
+    CopyText(srb.HA_Identifier, sizeof srb.HA_Identifier, "VIRTUAL ADAPTER");
+    std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
+    srb.HA_Unique[kHaUniqueMaxTargets] = static_cast<uint8_t>(drives_.size());
+    for (int i = 0; i < 4; ++i)
+        srb.HA_Unique[4 + i] = static_cast<uint8_t>(kMaxTransferBytes >> (8 * i));
+    StoreStatus(srb.SRB_Status, SS_COMP);
+    return SS_COMP;
+}
+
+uint8_t VirtualAspiLayer::execute(SRB_ExecSCSICmd& srb) {
+    if (srb.SRB_HaId >= kAdapterCount) {
+        StoreStatus(srb.SRB_Status, SS_INVALID_HA);
+        return SS_INVALID_HA;
+    }
+    if (srb.SRB_Target >= drives_.size() || srb.SRB_Lun != 0) {
+        StoreStatus(srb.SRB_Status, SS_NO_DEVICE);
+        return SS_NO_DEVICE;
+    }
+    std::unique_lock<std::mutex> guard(lock_);
+    if (pending_) {
+        StoreStatus(srb.SRB_Status, SS_PENDING);
+        queue_.push_back(&srb);
+        guard.unlock();
+        queued_.notify_one();
+        return SS_PENDING;
+    }
+    run(srb);
+    uint8_t status = srb.SRB_TargStat == 0 && srb.SRB_HaStat == HASTAT_OK ? SS_COMP : SS_ERR;
+    // Completed inside the call: nothing to signal.
+    StoreStatus(srb.SRB_Status, status);
+    return status;
+}
+
+uint8_t VirtualAspiLayer::abort(SRB_Abort& srb) {
+    SRB_ExecSCSICmd* target = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = std::find(queue_.begin(), queue_.end(), srb.SRB_ToAbort);
+        if (it != queue_.end()) {
+            target = *it;
+            queue_.erase(it);
+        }
+    }
+    if (!target) {
+        StoreStatus(srb.SRB_Status, SS_ABORT_FAIL);
+        return SS_ABORT_FAIL;
+    }
+    finish(*target, SS_ABORTED);
+    StoreStatus(srb.SRB_Status, SS_COMP);
+    return SS_COMP;
+}
+
+void VirtualAspiLayer::run(SRB_ExecSCSICmd& srb) {
+    ScsiRequest request;
+    request.cdb = srb.CDBByte;
+    request.cdbLength = std::min<uint8_t>(srb.SRB_CDBLen, sizeof srb.CDBByte);
+    request.data = srb.SRB_BufPointer;
+    request.byteCount = srb.SRB_BufPointer ? srb.SRB_BufLen : 0;
+    if (srb.SRB_Flags & SRB_DIR_IN)
+        request.direction = DataDirection::FromDevice;
+    else if (srb.SRB_Flags & SRB_DIR_OUT)
+        request.direction = DataDirection::ToDevice;
+    else
+        request.direction = DataDirection::None;
+    if (request.byteCount == 0) request.direction = DataDirection::None;
+
+    ScsiResult result = drives_[srb.SRB_Target]->execute(request);
+    srb.SRB_HaStat = HASTAT_OK;
+    srb.SRB_TargStat = 0;
+    switch (result.outcome) {
+    case ScsiOutcome::TransportFailed:
+        srb.SRB_HaStat = HASTAT_SEL_TO;
+        break;
+    case ScsiOutcome::TimedOut:
+        srb.SRB_HaStat = HASTAT_TIMEOUT;
+        break;
+    case ScsiOutcome::Completed:
+        srb.SRB_TargStat = result.status;
+        if (result.status != 0) {
+            size_t n = std::min<size_t>({srb.SRB_SenseLen, result.senseLength,
+                                         sizeof srb.SenseArea});
+            std::memcpy(srb.SenseArea, result.sense, n);
+        }
+        break;
+    }
+}
+
+void VirtualAspiLayer::finish(SRB_ExecSCSICmd& srb, uint8_t status) {
+    const bool notify = (srb.SRB_Flags & SRB_EVENT_NOTIFY) && srb.SRB_PostProc;
+    auto* event = static_cast<AspiEvent*>(srb.SRB_PostProc);
+    StoreStatus(srb.SRB_Status, status);
+    // The block may be reused once its status is final and the event signalled: the signal is
+    // the last touch.
+    if (notify) event->signal(event);
+}
+
+void VirtualAspiLayer::work() {
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+        queued_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return; // stopping with nothing left
+        SRB_ExecSCSICmd* srb = queue_.front();
+        queue_.pop_front();
+        if (stopping_) {
+            // Unloading: what is still queued never reaches a drive.
+            guard.unlock();
+            finish(*srb, SS_ABORTED);
+            guard.lock();
+            continue;
+        }
+        run(*srb);
+        uint8_t status = srb->SRB_TargStat == 0 && srb->SRB_HaStat == HASTAT_OK ? SS_COMP : SS_ERR;
+        guard.unlock();
+        finish(*srb, status);
+        guard.lock();
+    }
+}
+
+} // namespace tvx::vdrive

@@ -1,0 +1,59 @@
+// The virtual recorders behind an ASPI layer: one host adapter whose targets are virtual
+// recorders, answering the layer's request blocks. The module's two entry points hand every
+// call to one instance of this class.
+#pragma once
+
+#include "platform/aspi_request.h"
+#include "platform/clock.h"
+#include "vdrive/aspi_layer/layer_config.h"
+#include "vdrive/virtual_recorder.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tvx::vdrive {
+
+class VirtualAspiLayer {
+  public:
+    // Attaches the configured drives; a drive whose disc cannot be attached is left out and
+    // named in problems().
+    explicit VirtualAspiLayer(const LayerConfig& config);
+    // Completes what is still queued as aborted, then saves every disc.
+    ~VirtualAspiLayer();
+    VirtualAspiLayer(const VirtualAspiLayer&) = delete;
+    VirtualAspiLayer& operator=(const VirtualAspiLayer&) = delete;
+
+    uint32_t supportInfo();
+    uint32_t sendCommand(void* requestBlock);
+
+    size_t driveCount() const { return drives_.size(); }
+    VirtualRecorder& drive(size_t target) { return *drives_[target]; }
+    const std::vector<std::string>& problems() const { return problems_; }
+
+  private:
+    uint8_t inquiry(SRB_HAInquiry& srb);
+    // Checks the address; runs the command at once unless it is queued for the worker.
+    uint8_t execute(SRB_ExecSCSICmd& srb);
+    uint8_t abort(SRB_Abort& srb);
+    void run(SRB_ExecSCSICmd& srb); // sets every answer field but SRB_Status
+    void finish(SRB_ExecSCSICmd& srb, uint8_t status);
+    void work();
+
+    SystemClock clock_;
+    std::vector<std::unique_ptr<VirtualRecorder>> drives_;
+    std::vector<std::string> problems_;
+    bool pending_ = false;
+
+    std::mutex lock_; // the recorders take one command at a time
+    std::condition_variable queued_;
+    std::deque<SRB_ExecSCSICmd*> queue_;
+    bool stopping_ = false;
+    std::thread worker_;
+};
+
+} // namespace tvx::vdrive

@@ -1,0 +1,47 @@
+// The module's two entry points. The layer is built from the environment on first use and taken
+// down when the module is unloaded (or the process ends), which saves every disc.
+#include "vdrive/aspi_layer/virtual_layer.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+tvx::vdrive::LayerConfig ReadConfig() {
+    using namespace tvx::vdrive;
+    LayerConfig config;
+    std::string error;
+    if (!ParseLayerConfig(std::getenv(kDrivesVariable), std::getenv(kFaultsVariable),
+                          std::getenv(kTimingVariable), std::getenv(kCompletionVariable), config,
+                          error)) {
+        // A configuration that cannot be read shows no drive rather than a guess.
+        std::fprintf(stderr, "virtual ASPI layer: %s\n", error.c_str());
+        config = {};
+    }
+    return config;
+}
+
+tvx::vdrive::VirtualAspiLayer& Layer() {
+    static tvx::vdrive::VirtualAspiLayer layer(ReadConfig());
+    static const bool reported = [] {
+        for (const std::string& problem : layer.problems())
+            std::fprintf(stderr, "virtual ASPI layer: %s\n", problem.c_str());
+        return true;
+    }();
+    (void)reported;
+    return layer;
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) uint32_t GetASPI32SupportInfo() {
+    return Layer().supportInfo();
+}
+
+__attribute__((visibility("default"))) uint32_t SendASPI32Command(void* requestBlock) {
+    return Layer().sendCommand(requestBlock);
+}
+
+} // extern "C"
