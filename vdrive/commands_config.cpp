@@ -134,19 +134,17 @@ Reply Drive::getPerformance(const Command& c) {
         uint32_t speed = write ? writeSpeed_ : readSpeed_;
         if (write && speed == 0) return Reply::Fail(sense::IncompatibleFormat());
         if (write) d[4] = 0x02; // Write bit in the header
-        if (maxDescriptors > 0) {
-            uint8_t p[16] = {};
-            Put32(p, 0);
-            Put32(p + 4, speed);
-            Put32(p + 8, medium->capacity ? medium->capacity - 1 : 0);
-            Put32(p + 12, speed);
-            d.insert(d.end(), p, p + 16);
-        }
+        uint8_t p[16] = {};
+        Put32(p, 0);
+        Put32(p + 4, speed);
+        Put32(p + 8, medium->capacity ? medium->capacity - 1 : 0);
+        Put32(p + 12, speed);
+        d.insert(d.end(), p, p + 16);
     } else if (type == 0x03) {
         if (trayOpen || !medium)
             return Reply::Fail(trayOpen ? sense::NoMediumTrayOpen() : sense::NoMediumTrayClosed());
         std::vector<uint32_t> speeds = offeredWriteSpeeds();
-        for (size_t i = 0; i < speeds.size() && i < maxDescriptors; ++i) {
+        for (size_t i = 0; i < speeds.size(); ++i) {
             uint8_t p[16] = {};
             p[0] = 0x00; // WRC: default rotation control
             Put32(p + 4, medium->capacity);
@@ -157,6 +155,8 @@ Reply Drive::getPerformance(const Command& c) {
     } else {
         return Reply::Fail(sense::InvalidField());
     }
+    // The length tells what the drive has; the descriptor count of the CDB only limits what
+    // is sent, so a host can ask for the length first and then for everything.
     Put32(&d[0], static_cast<uint32_t>(d.size() - 4));
     return Reply::Data(std::move(d), (maxDescriptors * 16) + 8);
 }

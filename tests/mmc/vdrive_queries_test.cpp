@@ -137,14 +137,13 @@ TEST_F(VdriveQueries, WriteSpeedsOfABlankDvdR) {
     ASSERT_TRUE(drive.insertBlank(MediumKind::DvdR, kSmallDisc));
     uint32_t speeds[16] = {};
     ASSERT_EQ(TVX_GetWriteSpeedCaps(h, speeds, sizeof speeds), TVX_OK);
-    // The drive's speeds, fastest first, at least one step apart.
+    // The drive's whole list, fastest first (its speeds are at least one step apart).
     const std::vector<uint32_t> offered = vdrive::RealWriteSpeeds(MediumKind::DvdR);
-    ASSERT_FALSE(offered.empty());
-    EXPECT_EQ(speeds[0], offered.front());
-    for (std::size_t i = 1; i < 16 && speeds[i] != 0; ++i) {
-        EXPECT_GE(speeds[i - 1], speeds[i] + 1385);
-        EXPECT_NE(std::find(offered.begin(), offered.end(), speeds[i]), offered.end());
-    }
+    ASSERT_GT(offered.size(), 1u);
+    std::vector<uint32_t> got;
+    for (uint32_t s : speeds)
+        if (s) got.push_back(s);
+    EXPECT_EQ(got, offered);
 
     drive.removeDisc();
     EXPECT_EQ(TVX_GetWriteSpeedCaps(h, speeds, sizeof speeds), TVX_ERR_NOT_READY);

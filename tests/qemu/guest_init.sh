@@ -20,6 +20,7 @@ while [ ! -e /dev/sr0 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
 [ -e /dev/sr0 ] || echo "FAIL device: /dev/sr0 did not appear"
 
 echo  # the console may start with terminal control bytes
+[ -x /command_probe ] && TMPDIR=/tmp /command_probe
 mkdir -p /tmp/out
 TMPDIR=/tmp /guest_check "$bus" "$used" /files.txt /tmp/out
 rc=$?

@@ -39,6 +39,8 @@ rm -rf "$root"
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules}
 cp "$busybox" "$root/bin/busybox"
 cp "$checker" "$root/guest_check"
+# Optionally a command probe that prints the drive's raw answers (for comparing drive models).
+[ -n "${TVX_QEMU_PROBE:-}" ] && cp "$TVX_QEMU_PROBE" "$root/command_probe"
 declare -A loaded=()
 order=()
 add_module() {
@@ -84,7 +86,7 @@ timeout 240 qemu-system-x86_64 "${accel[@]}" -m 512 -nographic -no-reboot \
     "${drive[@]}" > "$log" 2>&1
 rc=$?
 set -e
-grep -E '^(PASS|FAIL|INFO|DONE|GUEST)' "$log" || true
+grep -E '^(PASS|FAIL|INFO|DONE|GUEST|PROBE)' "$log" || true
 [ $rc -eq 124 ] && fail "QEMU did not finish in time (see $log)"
 grep -q '^GUEST-END' "$log" || fail "QEMU did not start or the guest did not run (exit $rc, see $log)"
 if grep -q '^FAIL' "$log" || ! grep -q '^GUEST-END rc=0' "$log"; then

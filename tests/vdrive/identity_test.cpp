@@ -90,6 +90,15 @@ TEST_F(Identity, WriteSpeedsAndStreamingChooseTheNearestSpeedNotAbove) {
     EXPECT_EQ(writeSpeed(), 16u * 1385);
     Answer header = getPerformance(0, false, 1);
     EXPECT_EQ(header.be32(0), 20u) << "one descriptor";
+    // Asking for one descriptor still reports how much the drive has, so a host can ask for
+    // the length first and then for the whole list.
+    Answer first = getPerformance(3, false, 1);
+    ASSERT_TRUE(first.good());
+    EXPECT_EQ(first.be32(0), 4u + 5 * 16) << "length of the whole list";
+    EXPECT_EQ(first.data.size(), 8u + 16) << "but only the descriptor asked for";
+    Answer none = getPerformance(3, false, 0);
+    EXPECT_EQ(none.be32(0), 4u + 5 * 16);
+    EXPECT_EQ(none.data.size(), 8u);
     EXPECT_EQ(drive->disc().capacity, 2298496u) << "real single-layer DVD-R";
 }
 
