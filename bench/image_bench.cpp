@@ -114,7 +114,7 @@ void MakeDvdFolder(const fs::path& disc, uint64_t totalBytes) {
     const uint64_t vob = 1ull << 30; // the largest VOB of a title set
     int n = 1;
     for (uint64_t made = 0; made < totalBytes; made += vob, ++n) {
-        char name[16];
+        char name[32];
         std::snprintf(name, sizeof name, "VTS_01_%d.VOB", n);
         make(name, std::min(vob, totalBytes - made));
     }
