@@ -88,12 +88,13 @@ Reply Drive::getEventStatus(const Command& c) {
             break;
         }
     if (cls == 0) {
-        d[2] = 0x80; // no event available
-        Put16(&d[0], 2);
+        d[2] = 0x80; // no event available, and so no descriptor
+        Put16(&d[0], 0);
         return Reply::Data(std::move(d), Get16(c.cdb + 7));
     }
+    // The length is that of the event descriptor after the header.
     d.resize(8, 0);
-    Put16(&d[0], 6);
+    Put16(&d[0], 4);
     d[2] = cls;
     bool working = updateBusy();
     if (cls == kOperational) {

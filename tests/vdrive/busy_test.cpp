@@ -91,6 +91,8 @@ TEST_F(Busy, EventsReportBusyAndMedia) {
     ASSERT_TRUE(media.good());
     EXPECT_EQ(media.data[2] & 7, 4);
     EXPECT_EQ(media.data[5], 0x02) << "present, tray closed";
+    // The length counts the event descriptor that follows the 4-byte header.
+    EXPECT_EQ(media.be16(0), 4u);
     ASSERT_TRUE(write10(0, 32).good());
     ASSERT_TRUE(closeTrackSession(1, 1).good());
     Answer op = event(0x02);
@@ -105,7 +107,9 @@ TEST_F(Busy, EventsReportBusyAndMedia) {
     EXPECT_EQ(event(0x10).data[5], 0x03) << "tray open, disc on it";
     drive->removeDisc();
     EXPECT_EQ(event(0x10).data[5], 0x01);
-    EXPECT_EQ(event(0x00).data[2], 0x80) << "no class asked: no event";
+    Answer none = event(0x00);
+    EXPECT_EQ(none.data[2], 0x80) << "no class asked: no event";
+    EXPECT_EQ(none.be16(0), 0u) << "no descriptor follows";
 }
 
 TEST_F(Busy, PlusRwFormatRunsInTheBackgroundAndCloseCompletesIt) {
