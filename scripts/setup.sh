@@ -10,7 +10,7 @@ packages=(
   ffmpeg dvdauthor
   sg3-utils
   # the reader fuzz target (libFuzzer)
-  clang-14 libclang-rt-14-dev
+  clang libclang-rt-14-dev
   # the pass-through path is checked against QEMU's emulated drives under a real kernel
   qemu-system-x86 busybox-static kmod cpio file
 )
