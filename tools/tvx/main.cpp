@@ -7,7 +7,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <memory>
 
 using namespace tvxcli;
 
@@ -24,7 +23,10 @@ const char* kFooter = R"(Exit codes:
 Virtual drives: --virtual IMAGE[:KIND[:BLOCKS]] attaches a virtual recorder whose disc lives in
 IMAGE (and IMAGE.state); a missing IMAGE becomes a blank disc of KIND (default dvd-r) with BLOCKS
 blocks (default: a real disc's capacity; the file is sparse). An existing image file without
-state loads as :dvd-rom or :dvd+rw. Kinds: )";
+state loads as :dvd-rom or :dvd+rw. The virtual recorders are an ASPI layer (libwnaspi32.so
+beside the library) that the library uses only when no pass-through drive answers: on a machine
+with a real CD/DVD drive the real drives are listed and virtual drives are not seen. Virtual
+drives are reached by their adapter address and have no drive letter. Kinds: )";
 
 } // namespace
 
@@ -100,7 +102,6 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
 
-    std::unique_ptr<VirtualDrives> virtualDrives;
     if (!virtualSpecs.empty()) {
         std::vector<VirtualDriveSpec> specs;
         for (const auto& text : virtualSpecs) {
@@ -112,7 +113,6 @@ int main(int argc, char** argv) {
             }
             specs.push_back(spec);
         }
-        std::vector<VirtualFaultSpec> faults;
         for (const auto& text : faultSpecs) {
             VirtualFaultSpec fault;
             std::string error;
@@ -120,11 +120,9 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "error: %s\n", error.c_str());
                 return kExitUsage;
             }
-            faults.push_back(fault);
         }
-        virtualDrives = std::make_unique<VirtualDrives>();
         std::string error;
-        if (!virtualDrives->attach(specs, faults, error)) {
+        if (!ConfigureVirtualDrives(specs, faultSpecs, error)) {
             std::fprintf(stderr, "error: %s\n", error.c_str());
             return kExitNoDrive;
         }

@@ -1,50 +1,33 @@
 // Virtual recorders for machines without a drive: each is an image file holding a disc of a
-// given kind, attached as a drive letter. This is the tool's only reach beyond the public
-// interface.
+// given kind. The tool does not attach them itself: it configures the virtual recorders' ASPI
+// layer, which the library loads when no pass-through drive answers, so the tool uses nothing
+// beyond the public interface. On a machine with a real drive the pass-through path wins and the
+// virtual drives are not seen.
 #pragma once
 
-#include <memory>
-#include <cstdint>
+#include "vdrive/aspi_layer/layer_config.h"
+
 #include <string>
 #include <vector>
 
 namespace tvxcli {
 
-struct VirtualDriveSpec {
-    std::string image;  // disc image file (its state file sits beside it)
-    std::string kind;   // "dvd-r", "dvd+rw", ... used when the image does not exist yet
-    uint32_t capacity;  // blocks for a new disc; 0 = a real disc's capacity
-};
-
-// A fault the virtual recorders inject, for testing hosts: "OPCODE[@N]:sense:KK/AA/QQ" or
-// "OPCODE[@N]:malformed" (hexadecimal operation code; N = the n-th such command, default every).
-struct VirtualFaultSpec {
-    int opcode = -1;
-    uint32_t occurrence = 0;
-    bool malformed = false;
-    uint8_t key = 0, asc = 0, ascq = 0;
-};
-bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& spec, std::string& error);
+using VirtualDriveSpec = tvx::vdrive::LayerDriveSpec;
+using VirtualFaultSpec = tvx::vdrive::LayerFaultSpec;
 
 // Parses "IMAGE[:KIND[:BLOCKS]]"; false with a message on a bad spec.
 bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& spec, std::string& error);
+// A fault the virtual recorders inject, for testing hosts: "OPCODE[@N]:sense:KK/AA/QQ" or
+// "OPCODE[@N]:malformed" (hexadecimal operation code; N = the n-th such command, default every).
+bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& spec, std::string& error);
 
-// Attaches the drives (letters D:, E:, ...) for the life of the object. An image without a state
-// file is loaded as a pressed DVD-ROM when it exists and KIND is dvd-rom, as a recorded DVD+RW
-// when KIND is dvd+rw, and a missing image is created blank.
-class VirtualDrives {
-public:
-    VirtualDrives();
-    ~VirtualDrives();
-    bool attach(const std::vector<VirtualDriveSpec>& specs,
-                const std::vector<VirtualFaultSpec>& faults, std::string& error);
-    // Saves every disc's state (also done on destruction).
-    void save();
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-};
+// Configures the layer for this process (before TVX_Initialize): the drives in order, the faults
+// as given, and fast timing so that nothing waits for the model's simulated minutes. An image
+// without a state file is loaded as a pressed DVD-ROM when it exists and KIND is dvd-rom, as a
+// recorded DVD+RW when KIND is dvd+rw, and a missing image is created blank. False with a message
+// when a drive cannot be attached.
+bool ConfigureVirtualDrives(const std::vector<VirtualDriveSpec>& drives,
+                            const std::vector<std::string>& faultTexts, std::string& error);
 
 // Kinds accepted on the command line, for help texts.
 const char* VirtualDriveKinds();

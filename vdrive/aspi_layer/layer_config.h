@@ -10,6 +10,8 @@
 //                           real clock) or "fast" (slow work completes at once)
 //   TVX_VIRTUAL_COMPLETION  "sync" (default: requests complete inside the call) or "pending"
 //                           (answered SS_PENDING, completed by a worker thread and signalled)
+//   TVX_VIRTUAL_TRACE       a file to which every drive's command trace is appended when the
+//                           layer is unloaded
 //
 // An IMAGE with a state file beside it (IMAGE.state) is opened as it was left; an existing IMAGE
 // without one loads as a pressed disc (dvd-rom) or a recorded DVD+RW (dvd+rw); a missing IMAGE
@@ -26,6 +28,7 @@ inline constexpr char kDrivesVariable[] = "TVX_VIRTUAL_DRIVES";
 inline constexpr char kFaultsVariable[] = "TVX_VIRTUAL_FAULTS";
 inline constexpr char kTimingVariable[] = "TVX_VIRTUAL_TIMING";
 inline constexpr char kCompletionVariable[] = "TVX_VIRTUAL_COMPLETION";
+inline constexpr char kTraceVariable[] = "TVX_VIRTUAL_TRACE";
 inline constexpr char kListSeparator = ';';
 
 struct LayerDriveSpec {
@@ -46,6 +49,7 @@ struct LayerConfig {
     std::vector<LayerFaultSpec> faults;
     bool fastTiming = false;
     bool pendingCompletion = false;
+    std::string traceFile; // empty: no trace
 };
 
 // Kinds accepted, for help texts: "dvd-r, dvd-rw, ...".

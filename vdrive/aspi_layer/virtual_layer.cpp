@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -70,9 +71,14 @@ void CopyText(char* field, size_t width, const char* text) {
 } // namespace
 
 VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
-    : pending_(config.pendingCompletion) {
+    : pending_(config.pendingCompletion), tracePath_(config.traceFile) {
     DriveModel model = DriveModel::Default();
-    if (config.fastTiming) model.timing = Timing{0, 0, 0, 0, 0, 0, 0, 0};
+    if (config.fastTiming) {
+        // Slow work completes at once; the lead-out that a flush writes after a full
+        // reservation is only written by a flush that takes time, hence one millisecond.
+        model.timing = Timing{0, 0, 0, 0, 0, 0, 0, 0};
+        model.timing.finaliseMs = 1;
+    }
     for (const LayerDriveSpec& spec : config.drives) {
         if (drives_.size() == kMaxTargets) {
             problems_.push_back("too many virtual drives");
@@ -100,6 +106,13 @@ VirtualAspiLayer::~VirtualAspiLayer() {
     if (worker_.joinable()) worker_.join();
     for (auto& drive : drives_)
         drive->flush();
+    if (!tracePath_.empty()) {
+        if (std::FILE* file = std::fopen(tracePath_.c_str(), "a")) {
+            for (size_t i = 0; i < drives_.size(); ++i)
+                std::fprintf(file, "target %zu\n%s", i, drives_[i]->formatTrace().c_str());
+            std::fclose(file);
+        }
+    }
 }
 
 uint32_t VirtualAspiLayer::supportInfo() {

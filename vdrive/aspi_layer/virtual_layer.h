@@ -48,6 +48,7 @@ class VirtualAspiLayer {
     std::vector<std::unique_ptr<VirtualRecorder>> drives_;
     std::vector<std::string> problems_;
     bool pending_ = false;
+    std::string tracePath_;
 
     std::mutex lock_; // the recorders take one command at a time
     std::condition_variable queued_;

@@ -18,6 +18,7 @@ tvx::vdrive::LayerConfig ReadConfig() {
         std::fprintf(stderr, "virtual ASPI layer: %s\n", error.c_str());
         config = {};
     }
+    if (const char* trace = std::getenv(kTraceVariable)) config.traceFile = trace;
     return config;
 }
 
