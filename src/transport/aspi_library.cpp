@@ -11,6 +11,8 @@ namespace tvx {
 
 namespace {
 
+constexpr uint32_t kSupportStatusShift = 8;
+
 // The library state: the module and its two entry points, null until loaded.
 HostHandle aspiModule = nullptr;
 AspiSupportInfoFunction supportInfo = nullptr;
@@ -131,7 +133,11 @@ bool Aspi_HostAdapterInquiry(uint8_t adapter, SRB_HAInquiry& answer) {
 int ProbeAspi() {
     if (!Load()) return 0;
     SRB_HAInquiry inquiry;
-    if (Aspi_HostAdapterInquiry(0, inquiry)) return 1;
+    const uint32_t support = supportInfo();
+    if (((support >> kSupportStatusShift) & 0xFF) == SS_COMP &&
+        Aspi_HostAdapterInquiry(0, inquiry)) {
+        return 1;
+    }
     // A layer that does not answer stays unloaded: nothing would ever unload it.
     host().freeModule(aspiModule);
     Unload();
