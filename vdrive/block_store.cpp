@@ -5,9 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
+#include <unordered_map>
+#if defined(_WIN32)
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
-#include <unordered_map>
+#endif
 
 namespace tvx::vdrive {
 namespace {
@@ -17,6 +24,15 @@ namespace {
 constexpr uint32_t kChunkBlocks = 1024;
 constexpr size_t kChunkBytes = size_t{kChunkBlocks} * kBlockSize;
 
+#if defined(_WIN32)
+// No anonymous mappings here: zeroed chunks from the heap.
+struct Unmap {
+    void operator()(uint8_t* p) const { delete[] p; }
+};
+using Chunk = std::unique_ptr<uint8_t, Unmap>;
+
+Chunk MapChunk() { return Chunk(new (std::nothrow) uint8_t[kChunkBytes]()); }
+#else
 struct Unmap {
     void operator()(uint8_t* p) const { ::munmap(p, kChunkBytes); }
 };
@@ -35,6 +51,7 @@ Chunk MapChunk() {
     ::madvise(reinterpret_cast<void*>(aligned), kChunkBytes, MADV_HUGEPAGE);
     return Chunk(reinterpret_cast<uint8_t*>(aligned));
 }
+#endif
 
 class MemoryStore final : public BlockStore {
   public:
@@ -94,17 +111,61 @@ class MemoryStore final : public BlockStore {
     std::unordered_map<uint32_t, Chunk> chunks_;
 };
 
+// File access by descriptor, positioned.
+#if defined(_WIN32)
+// The C library's descriptors in binary mode. A store is used by one thread at a time, so a
+// seek followed by a read or write stands in for a positioned call.
+int64_t ReadAt(int fd, void* out, size_t n, int64_t at) {
+    if (::_lseeki64(fd, at, SEEK_SET) < 0) return -1;
+    return ::_read(fd, out, static_cast<unsigned>(n));
+}
+int64_t WriteAt(int fd, const void* data, size_t n, int64_t at) {
+    if (::_lseeki64(fd, at, SEEK_SET) < 0) return -1;
+    return ::_write(fd, data, static_cast<unsigned>(n));
+}
+bool PunchHole(int, int64_t, int64_t) { return false; }
+bool SyncData(int fd) { return ::_commit(fd) == 0; }
+bool SetLength(int fd, int64_t length) { return ::_chsize_s(fd, length) == 0; }
+void CloseFile(int fd) { ::_close(fd); }
+int OpenFile(const std::string& path, bool create, bool readOnly) {
+    int flags = (readOnly ? _O_RDONLY : _O_RDWR) | _O_BINARY;
+    if (create) flags |= _O_CREAT | _O_TRUNC;
+    int fd = -1;
+    if (::_sopen_s(&fd, path.c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) return -1;
+    return fd;
+}
+#else
+int64_t ReadAt(int fd, void* out, size_t n, int64_t at) {
+    return ::pread(fd, out, n, static_cast<off_t>(at));
+}
+int64_t WriteAt(int fd, const void* data, size_t n, int64_t at) {
+    return ::pwrite(fd, data, n, static_cast<off_t>(at));
+}
+bool PunchHole(int fd, int64_t at, int64_t length) {
+    return ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(at),
+                       static_cast<off_t>(length)) == 0;
+}
+bool SyncData(int fd) { return ::fdatasync(fd) == 0; }
+bool SetLength(int fd, int64_t length) { return ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
+void CloseFile(int fd) { ::close(fd); }
+int OpenFile(const std::string& path, bool create, bool readOnly) {
+    int flags = readOnly ? O_RDONLY : O_RDWR;
+    if (create) flags |= O_CREAT | O_TRUNC;
+    return ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+}
+#endif
+
 class FileStore final : public BlockStore {
   public:
     FileStore(int fd, bool readOnly) : fd_(fd), readOnly_(readOnly) {}
-    ~FileStore() override { ::close(fd_); }
+    ~FileStore() override { CloseFile(fd_); }
 
     bool read(uint32_t lba, uint32_t count, uint8_t* out) override {
         size_t want = size_t{count} * kBlockSize;
-        off_t at = static_cast<off_t>(lba) * kBlockSize;
+        int64_t at = static_cast<int64_t>(lba) * kBlockSize;
         size_t done = 0;
         while (done < want) {
-            ssize_t got = ::pread(fd_, out + done, want - done, at + static_cast<off_t>(done));
+            int64_t got = ReadAt(fd_, out + done, want - done, at + static_cast<int64_t>(done));
             if (got < 0) return false;
             if (got == 0) break; // past the end of the file: zeros
             done += static_cast<size_t>(got);
@@ -115,10 +176,10 @@ class FileStore final : public BlockStore {
     bool write(uint32_t lba, uint32_t count, const uint8_t* data) override {
         if (readOnly_) return false;
         size_t want = size_t{count} * kBlockSize;
-        off_t at = static_cast<off_t>(lba) * kBlockSize;
+        int64_t at = static_cast<int64_t>(lba) * kBlockSize;
         size_t done = 0;
         while (done < want) {
-            ssize_t put = ::pwrite(fd_, data + done, want - done, at + static_cast<off_t>(done));
+            int64_t put = WriteAt(fd_, data + done, want - done, at + static_cast<int64_t>(done));
             if (put <= 0) return false;
             done += static_cast<size_t>(put);
         }
@@ -126,16 +187,16 @@ class FileStore final : public BlockStore {
     }
     bool discard(uint32_t lba, uint32_t count) override {
         if (readOnly_) return false;
-        off_t at = static_cast<off_t>(lba) * kBlockSize;
-        off_t len = static_cast<off_t>(count) * kBlockSize;
-        if (::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, len) == 0) return true;
+        int64_t at = static_cast<int64_t>(lba) * kBlockSize;
+        int64_t len = static_cast<int64_t>(count) * kBlockSize;
+        if (PunchHole(fd_, at, len)) return true;
         // No hole punching here: write zeros instead.
         static const uint8_t zeros[kBlockSize] = {};
         for (uint32_t i = 0; i < count; ++i)
             if (!write(lba + i, 1, zeros)) return false;
         return true;
     }
-    bool flush() override { return readOnly_ || ::fdatasync(fd_) == 0; }
+    bool flush() override { return readOnly_ || SyncData(fd_); }
     bool readOnly() const override { return readOnly_; }
 
   private:
@@ -151,13 +212,11 @@ std::unique_ptr<BlockStore> MakeMemoryStore() {
 
 std::unique_ptr<BlockStore> MakeFileStore(const std::string& path, bool create, bool readOnly,
                                           uint64_t sizeBlocks) {
-    int flags = readOnly ? O_RDONLY : O_RDWR;
-    if (create) flags |= O_CREAT | O_TRUNC;
-    int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    int fd = OpenFile(path, create, readOnly);
     if (fd < 0) return nullptr;
     if (sizeBlocks > 0 && !readOnly &&
-        ::ftruncate(fd, static_cast<off_t>(sizeBlocks * kBlockSize)) != 0) {
-        ::close(fd);
+        !SetLength(fd, static_cast<int64_t>(sizeBlocks * kBlockSize))) {
+        CloseFile(fd);
         return nullptr;
     }
     return std::make_unique<FileStore>(fd, readOnly);

@@ -1,7 +1,11 @@
 #include "platform/host.h"
 
 #include "platform/clock.h"
+#if defined(_WIN32)
+#include "platform/win32/win32_host.h"
+#else
 #include "platform/posix/posix_host.h"
+#endif
 
 #include <atomic>
 
@@ -11,7 +15,11 @@ namespace {
 std::atomic<Host*> installedHost{nullptr};
 
 Host& nativeHost() {
+#if defined(_WIN32)
+    static Win32Host instance;
+#else
     static PosixHost instance;
+#endif
     return instance;
 }
 } // namespace

@@ -8,8 +8,13 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <sys/wait.h>
 #include <vector>
+#if defined(_WIN32)
+#define popen _popen
+#define pclose _pclose
+#else
+#include <sys/wait.h>
+#endif
 
 namespace tvx::test {
 
@@ -49,7 +54,11 @@ ToolResult RunTool(const std::string& commandLine) {
     while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
         result.output.append(chunk.data(), n);
     int status = pclose(pipe);
+#if defined(_WIN32)
+    result.status = status;
+#else
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
     return result;
 }
 

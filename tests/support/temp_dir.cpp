@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -10,11 +11,27 @@ namespace fs = std::filesystem;
 
 namespace tvx::test {
 
+#if defined(_WIN32)
+// No mkdtemp here: a random name, made with a create that fails when it exists.
+TempDir::TempDir() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path dir = fs::temp_directory_path() / ("tvx-test-" + std::to_string(random()));
+        std::error_code ec;
+        if (fs::create_directory(dir, ec)) {
+            path_ = dir.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder");
+}
+#else
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "tvx-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
+#endif
 
 TempDir::~TempDir() {
     std::error_code ec;

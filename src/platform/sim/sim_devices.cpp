@@ -303,10 +303,10 @@ bool SimHost::passThrough(ScsiTarget* target, void* in, uint32_t inLength, uint3
 }
 
 bool SimHost::waitEvent(HostHandle event, uint32_t milliseconds) {
-    if (milliseconds == kInfinite) return PosixHost::waitEvent(event, milliseconds);
-    if (PosixHost::waitEvent(event, 0)) return true;
+    if (milliseconds == kInfinite) return NativeHost::waitEvent(event, milliseconds);
+    if (NativeHost::waitEvent(event, 0)) return true;
     clock_.advance(milliseconds);
-    return PosixHost::waitEvent(event, 0);
+    return NativeHost::waitEvent(event, 0);
 }
 
 } // namespace tvx

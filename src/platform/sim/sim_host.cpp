@@ -2,10 +2,10 @@
 
 namespace tvx {
 
-std::string SimHost::tempDirectory() { return tempDir_ ? *tempDir_ : PosixHost::tempDirectory(); }
+std::string SimHost::tempDirectory() { return tempDir_ ? *tempDir_ : NativeHost::tempDirectory(); }
 
-int32_t SimHost::timeZoneBias() { return bias_ ? *bias_ : PosixHost::timeZoneBias(); }
+int32_t SimHost::timeZoneBias() { return bias_ ? *bias_ : NativeHost::timeZoneBias(); }
 
-uint64_t SimHost::currentFileTime() { return now_ ? *now_ : PosixHost::currentFileTime(); }
+uint64_t SimHost::currentFileTime() { return now_ ? *now_ : NativeHost::currentFileTime(); }
 
 } // namespace tvx

@@ -6,7 +6,11 @@
 #pragma once
 
 #include "platform/pass_through.h"
+#if defined(_WIN32)
+#include "platform/win32/win32_host.h"
+#else
 #include "platform/posix/posix_host.h"
+#endif
 #include "platform/scsi_target.h"
 
 #include <map>
@@ -18,6 +22,13 @@
 #include <vector>
 
 namespace tvx {
+
+// The native host that gives the simulation its files, text, mutexes and events.
+#if defined(_WIN32)
+using NativeHost = Win32Host;
+#else
+using NativeHost = PosixHost;
+#endif
 
 // One drive letter of the simulated machine and how its device file behaves.
 struct SimDrive {
@@ -34,7 +45,7 @@ struct SimDrive {
     std::optional<uint8_t> storageBus = kStorageBusAtapi;
 };
 
-class SimHost : public PosixHost {
+class SimHost : public NativeHost {
   public:
     SimHost() = default;
     ~SimHost() override;

@@ -43,7 +43,7 @@ HostHandle SimHost::loadModule(const std::string& name) {
     auto handle = std::make_unique<ModuleHandle>();
     handle->entry = &it->second;
     if (!it->second.file.empty()) {
-        handle->native = PosixHost::loadModule(it->second.file);
+        handle->native = NativeHost::loadModule(it->second.file);
         if (!handle->native) return nullptr;
     }
     ModuleHandle* raw = handle.get();
@@ -56,7 +56,7 @@ void* SimHost::moduleSymbol(HostHandle module, const char* symbol) {
     auto it = moduleHandles_.find(static_cast<ModuleHandle*>(module));
     if (it == moduleHandles_.end() || !symbol) return nullptr;
     const ModuleHandle& handle = *it->second;
-    if (handle.native) return PosixHost::moduleSymbol(handle.native, symbol);
+    if (handle.native) return NativeHost::moduleSymbol(handle.native, symbol);
     auto found = handle.entry->symbols.find(symbol);
     return found == handle.entry->symbols.end() ? nullptr : found->second;
 }
@@ -65,7 +65,7 @@ bool SimHost::freeModule(HostHandle module) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     auto it = moduleHandles_.find(static_cast<ModuleHandle*>(module));
     if (it == moduleHandles_.end()) return false;
-    bool freed = !it->second->native || PosixHost::freeModule(it->second->native);
+    bool freed = !it->second->native || NativeHost::freeModule(it->second->native);
     moduleHandles_.erase(it);
     return freed;
 }

@@ -1,0 +1,74 @@
+// Logical drives, device files with device control, the registry and dynamic modules.
+#include "platform/win32/win32_host.h"
+
+#include <windows.h>
+
+namespace tvx {
+
+uint32_t Win32Host::logicalDrives() { return ::GetLogicalDrives(); }
+
+uint32_t Win32Host::driveType(const std::string& root) { return ::GetDriveTypeA(root.c_str()); }
+
+HostHandle Win32Host::createDeviceFile(const std::string& path, uint32_t access, uint32_t share,
+                                       uint32_t flags) {
+    HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
+bool Win32Host::deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength,
+                                void* out, uint32_t outLength, uint32_t* returned) {
+    DWORD count = 0;
+    BOOL ok = ::DeviceIoControl(device, code, in, inLength, out, outLength, &count, nullptr);
+    if (returned) *returned = count;
+    return ok != 0;
+}
+
+void Win32Host::closeDevice(HostHandle device) {
+    if (device) ::CloseHandle(device);
+}
+
+HostHandle Win32Host::regOpenKey(const std::string& subKey) {
+    HKEY key = nullptr;
+    LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ, &key);
+    if (status != ERROR_SUCCESS) {
+        ::SetLastError(static_cast<DWORD>(status));
+        return nullptr;
+    }
+    return key;
+}
+
+bool Win32Host::regQueryValue(HostHandle key, const std::string& name, void* data,
+                              uint32_t& size) {
+    DWORD length = size;
+    LONG status = ::RegQueryValueExA(static_cast<HKEY>(key), name.c_str(), nullptr, nullptr,
+                                     static_cast<BYTE*>(data), &length);
+    if (status != ERROR_SUCCESS) {
+        ::SetLastError(static_cast<DWORD>(status));
+        return false;
+    }
+    size = length;
+    return true;
+}
+
+void Win32Host::regCloseKey(HostHandle key) {
+    if (key) ::RegCloseKey(static_cast<HKEY>(key));
+}
+
+HostHandle Win32Host::loadModule(const std::string& name) {
+    if (name.empty()) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return ::LoadLibraryA(name.c_str());
+}
+
+void* Win32Host::moduleSymbol(HostHandle module, const char* symbol) {
+    if (!module || !symbol) return nullptr;
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), symbol));
+}
+
+bool Win32Host::freeModule(HostHandle module) {
+    return module && ::FreeLibrary(static_cast<HMODULE>(module)) != 0;
+}
+
+} // namespace tvx
