@@ -101,8 +101,8 @@ constexpr char kNoLetterShown = '-';
 void LogFound(const char* format, int index, const Device* device) {
     const DeviceHeader& h = device->header;
     // A zero letter through %c would end the line in the middle.
-    LogWrite(format, index, h.driveLetter ? h.driveLetter : kNoLetterShown, h.hostAdapter,
-             h.target, h.lun, h.vendor, h.product, h.revision);
+    LogWrite(format, index, h.driveLetter ? h.driveLetter : kNoLetterShown, h.hostAdapter, h.target,
+             h.lun, h.vendor, h.product, h.revision);
 }
 
 int Enumerate(EnumerateCallback callback, void* context) {
@@ -120,9 +120,9 @@ int Enumerate(EnumerateCallback callback, void* context) {
         const int targets = inquiry.HA_Unique[kHaUniqueMaxTargets];
         for (int target = 0; target < targets; ++target) {
             for (int lun = 0; lun < kLunsPerTarget; ++lun) {
-                Device* device = OpenByAddress(static_cast<uint8_t>(adapter),
-                                               static_cast<uint8_t>(target),
-                                               static_cast<uint8_t>(lun));
+                Device* device =
+                    OpenByAddress(static_cast<uint8_t>(adapter), static_cast<uint8_t>(target),
+                                  static_cast<uint8_t>(lun));
                 if (!device) continue;
                 device->header.driveLetter = LetterFromClassIndex(index);
                 LogFound("ASPI FOUND #%d [%c:](%d,%d,%d)[%-8s][%-16s][%-4s]\n", index, device);
@@ -213,8 +213,8 @@ int Aspi_Execute(Device* device, const CommandRecord* command, void* data, uint3
     srb.SRB_BufLen = length;
     srb.SRB_BufPointer = static_cast<uint8_t*>(data);
     srb.SRB_SenseLen = kAspiSenseLength;
-    srb.SRB_CDBLen = command->cdbLength > sizeof srb.CDBByte ? sizeof srb.CDBByte
-                                                             : command->cdbLength;
+    srb.SRB_CDBLen =
+        command->cdbLength > sizeof srb.CDBByte ? sizeof srb.CDBByte : command->cdbLength;
 #if defined(_WIN32)
     srb.SRB_PostProc = request.event;
 #else
@@ -248,8 +248,8 @@ int Aspi_Execute(Device* device, const CommandRecord* command, void* data, uint3
     return status == SS_COMP ? 1 : 0;
 }
 
-const Transport AspiTransport = {Aspi_Terminate, OpenByAddress,  OpenByName,   CloseDevice,
-                                 Enumerate,      SetExclusive,   Execute,      GetStatus,
-                                 GetSenseLength, GetCdbLength,   GetSense,     GetCdb};
+const Transport AspiTransport = {Aspi_Terminate, OpenByAddress, OpenByName, CloseDevice,
+                                 Enumerate,      SetExclusive,  Execute,    GetStatus,
+                                 GetSenseLength, GetCdbLength,  GetSense,   GetCdb};
 
 } // namespace tvx

@@ -75,8 +75,9 @@ LayerConfig Config(const TempDir& dir, const std::string& drives, bool pending =
 TEST(AspiLayerConfig, ReadsDrivesFaultsAndModesAndRefusesBadText) {
     LayerConfig config;
     std::string error;
-    ASSERT_TRUE(vdrive::ParseLayerConfig("a.img;;b.img:dvd+rw:100", "2a@1:sense:03/0C/00;a8:malformed",
-                                         "fast", "pending", config, error));
+    ASSERT_TRUE(vdrive::ParseLayerConfig("a.img;;b.img:dvd+rw:100",
+                                         "2a@1:sense:03/0C/00;a8:malformed", "fast", "pending",
+                                         config, error));
     ASSERT_EQ(config.drives.size(), 2u);
     EXPECT_EQ(config.drives[0].kind, "dvd-r");
     EXPECT_EQ(config.drives[1].kind, "dvd+rw");
@@ -88,13 +89,14 @@ TEST(AspiLayerConfig, ReadsDrivesFaultsAndModesAndRefusesBadText) {
     EXPECT_TRUE(config.faults[1].malformed);
     EXPECT_TRUE(config.fastTiming && config.pendingCompletion);
 
-    EXPECT_FALSE(vdrive::ParseLayerConfig("x.img:floppy", nullptr, nullptr, nullptr, config, error));
+    EXPECT_FALSE(
+        vdrive::ParseLayerConfig("x.img:floppy", nullptr, nullptr, nullptr, config, error));
     EXPECT_NE(error.find("floppy"), std::string::npos);
-    EXPECT_FALSE(vdrive::ParseLayerConfig("x.img:dvd-r:12k", nullptr, nullptr, nullptr, config,
-                                          error));
+    EXPECT_FALSE(
+        vdrive::ParseLayerConfig("x.img:dvd-r:12k", nullptr, nullptr, nullptr, config, error));
     EXPECT_FALSE(vdrive::ParseLayerConfig(":dvd-r", nullptr, nullptr, nullptr, config, error));
-    EXPECT_FALSE(vdrive::ParseLayerConfig(nullptr, "2a:sense:03/0C", nullptr, nullptr, config,
-                                          error));
+    EXPECT_FALSE(
+        vdrive::ParseLayerConfig(nullptr, "2a:sense:03/0C", nullptr, nullptr, config, error));
     EXPECT_FALSE(vdrive::ParseLayerConfig(nullptr, nullptr, "slow", nullptr, config, error));
     EXPECT_FALSE(vdrive::ParseLayerConfig(nullptr, nullptr, nullptr, "later", config, error));
 }
@@ -189,8 +191,8 @@ TEST(AspiLayerModule, TheNativeHostLoadsTheBuiltModuleByPath) {
     EXPECT_EQ(native.loadModule("TVX_NO_SUCH_LAYER"), nullptr);
     HostHandle module = native.loadModule(TVX_ASPI_LAYER_FILE);
     ASSERT_NE(module, nullptr);
-    auto supportInfo =
-        reinterpret_cast<AspiSupportInfoFunction>(native.moduleSymbol(module, kAspiSupportInfoSymbol));
+    auto supportInfo = reinterpret_cast<AspiSupportInfoFunction>(
+        native.moduleSymbol(module, kAspiSupportInfoSymbol));
     ASSERT_NE(supportInfo, nullptr);
     EXPECT_NE(native.moduleSymbol(module, kAspiSendCommandSymbol), nullptr);
     EXPECT_EQ(native.moduleSymbol(module, "VirtualAspiLayer"), nullptr); // nothing else leaves it

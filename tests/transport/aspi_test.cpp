@@ -89,10 +89,16 @@ struct ScriptedLayer {
 };
 
 ScriptedLayer* layer = nullptr;
-uint32_t LayerSupportInfo() { return layer->supportInfo; }
-uint32_t LayerSend(void* block) { return layer->send(block); }
+uint32_t LayerSupportInfo() {
+    return layer->supportInfo;
+}
+uint32_t LayerSend(void* block) {
+    return layer->send(block);
+}
 
-void* Entry(auto function) { return reinterpret_cast<void*>(function); }
+void* Entry(auto function) {
+    return reinterpret_cast<void*>(function);
+}
 
 class AspiTest : public TransportTest {
   protected:

@@ -24,7 +24,9 @@ std::string Join(const std::vector<std::string>& items) {
 
 } // namespace
 
-const char* VirtualDriveKinds() { return tvx::vdrive::LayerDriveKinds(); }
+const char* VirtualDriveKinds() {
+    return tvx::vdrive::LayerDriveKinds();
+}
 
 bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& spec, std::string& error) {
     return tvx::vdrive::ParseDriveSpec(text, spec, error);

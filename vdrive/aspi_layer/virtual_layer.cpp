@@ -18,14 +18,10 @@ constexpr uint32_t kMaxTransferBytes = 0x100000;
 
 MediumKind KindFromName(const std::string& name) {
     static const std::map<std::string, MediumKind> table = {
-        {"dvd-rom", MediumKind::DvdRom},
-        {"dvd-r", MediumKind::DvdR},
-        {"dvd-rw", MediumKind::DvdRwSequential},
-        {"dvd-rw-ro", MediumKind::DvdRwRestricted},
-        {"dvd-ram", MediumKind::DvdRam},
-        {"dvd+r", MediumKind::DvdPlusR},
-        {"dvd+rw", MediumKind::DvdPlusRw},
-        {"dvd+r-dl", MediumKind::DvdPlusRDualLayer},
+        {"dvd-rom", MediumKind::DvdRom},         {"dvd-r", MediumKind::DvdR},
+        {"dvd-rw", MediumKind::DvdRwSequential}, {"dvd-rw-ro", MediumKind::DvdRwRestricted},
+        {"dvd-ram", MediumKind::DvdRam},         {"dvd+r", MediumKind::DvdPlusR},
+        {"dvd+rw", MediumKind::DvdPlusRw},       {"dvd+r-dl", MediumKind::DvdPlusRDualLayer},
         {"dvd-r-dl", MediumKind::DvdRDualLayer},
     };
     auto it = table.find(name);
@@ -223,8 +219,8 @@ void VirtualAspiLayer::run(SRB_ExecSCSICmd& srb) {
     case ScsiOutcome::Completed:
         srb.SRB_TargStat = result.status;
         if (result.status != 0) {
-            size_t n = std::min<size_t>({srb.SRB_SenseLen, result.senseLength,
-                                         sizeof srb.SenseArea});
+            size_t n =
+                std::min<size_t>({srb.SRB_SenseLen, result.senseLength, sizeof srb.SenseArea});
             std::memcpy(srb.SenseArea, result.sense, n);
         }
         break;
