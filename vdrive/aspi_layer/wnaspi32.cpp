@@ -5,6 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(_WIN32)
+#define TVX_LAYER_EXPORT __declspec(dllexport)
+#else
+#define TVX_LAYER_EXPORT __attribute__((visibility("default")))
+#endif
+
 namespace {
 
 tvx::vdrive::LayerConfig ReadConfig() {
@@ -37,11 +43,11 @@ tvx::vdrive::VirtualAspiLayer& Layer() {
 
 extern "C" {
 
-__attribute__((visibility("default"))) uint32_t GetASPI32SupportInfo() {
+TVX_LAYER_EXPORT uint32_t TVX_ASPI_CALL GetASPI32SupportInfo() {
     return Layer().supportInfo();
 }
 
-__attribute__((visibility("default"))) uint32_t SendASPI32Command(void* requestBlock) {
+TVX_LAYER_EXPORT uint32_t TVX_ASPI_CALL SendASPI32Command(void* requestBlock) {
     return Layer().sendCommand(requestBlock);
 }
 
