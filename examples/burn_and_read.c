@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "burn failed: 0x%08X (%s)\n", (unsigned)result,
                 error.description ? error.description : "");
     } else {
+        /* A finished burn ejects the disc: close the tray before reading. */
+        TVX_LoadMedia(drive);
         TVX_DiscFile file = TVX_OpenFile(drive, argv[2]);
         if (!file) {
             fprintf(stderr, "%s is not on the disc\n", argv[2]);

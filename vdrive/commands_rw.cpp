@@ -200,13 +200,14 @@ Reply Drive::synchronizeCache(const Command& c) {
                 break;
             }
     }
-    if (duration == 0) {
+    if (duration == 0 && op.param == 0) {
         if (simulationSaved_) endSimulation();
         return {};
     }
     op.startMs = clock.nowMs();
     op.durationMs = duration;
-    if (!immediate) {
+    // Work that takes no time (a drive model with instant timing) still has to be done.
+    if (!immediate || duration == 0) {
         finishWork(op);
         return {};
     }

@@ -41,7 +41,7 @@ static int logContains(const char* text) {
 }
 
 static void makeParents(const char* path) {
-    char tmp[1024];
+    char tmp[1280];
     snprintf(tmp, sizeof tmp, "%s", path);
     for (char* p = tmp + 1; *p; ++p) {
         if (*p == '/') {
@@ -53,14 +53,14 @@ static void makeParents(const char* path) {
 }
 
 static void copyFile(TVX_RecHandle h, const char* discPath, const char* outDir) {
-    char name[600];
+    char name[640];
     snprintf(name, sizeof name, "read %s", discPath);
     TVX_DiscFile file = TVX_OpenFile(h, discPath);
     if (!file) {
         check(0, name, "TVX_OpenFile failed");
         return;
     }
-    char outPath[1024];
+    char outPath[1280];
     snprintf(outPath, sizeof outPath, "%s%s", outDir, discPath);
     makeParents(outPath);
     FILE* out = fopen(outPath, "wb");

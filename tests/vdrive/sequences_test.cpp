@@ -167,3 +167,27 @@ INSTANTIATE_TEST_SUITE_P(AllRecordable, RecordingSequence,
 
 } // namespace
 } // namespace tvx::vdrive::test
+
+namespace tvx::vdrive::test {
+namespace {
+
+// A model whose slow work takes no time still does that work: the flush after a
+// session-at-once recording writes the lead-out and finalises the disc.
+TEST_F(DriveTest, InstantFlushStillFinalisesASessionAtOnceRecording) {
+    DriveModel model = DriveModel::Default();
+    model.timing = Timing{0, 0, 0, 0, 0, 0, 0, 0};
+    drive = std::make_unique<VirtualRecorder>(clock, model);
+    ASSERT_TRUE(drive->insertBlank(MediumKind::DvdR, kCapacity));
+    ASSERT_TRUE(setWriteParameters(2, false).good());
+    ASSERT_TRUE(reserveTrack(64).good());
+    ASSERT_TRUE(write10(0, 32).good());
+    ASSERT_TRUE(write10(32, 32).good());
+    ASSERT_TRUE(syncCache().good());
+    ASSERT_TRUE(testUnitReady().good());
+    Answer info = readDiscInfo();
+    ASSERT_TRUE(info.good());
+    EXPECT_EQ(info.data[2] & 3, 2) << "finalised at once";
+}
+
+} // namespace
+} // namespace tvx::vdrive::test
