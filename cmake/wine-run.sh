@@ -1,5 +1,6 @@
 #!/bin/sh
-# Runs a Windows program under Wine without a display and without prompts. The prefix is
+# Runs a Windows program under Wine without a display and without prompts, preferring a
+# WNASPI32.dll beside the program to Wine's built-in one. The prefix is
 # $WINEPREFIX when set, else "wineprefix" in the current build tree (found from the program's
 # path); it is made on first use.
 set -e
@@ -11,7 +12,7 @@ if [ -z "${WINEPREFIX:-}" ]; then
 fi
 export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;wnaspi32=n,b}"
 unset DISPLAY WAYLAND_DISPLAY
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"

@@ -14,6 +14,15 @@ packages=(
   # the pass-through path is checked against QEMU's emulated drives under a real kernel
   qemu-system-x86 busybox-static kmod cpio file
 )
+# The 32-bit Windows build and its tests under Wine (scripts/win32-test.sh), where the system
+# can run i386 packages.
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+    $SUDO dpkg --add-architecture i386
+  fi
+  packages+=(g++-mingw-w64-i686 wine wine32:i386 locales)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

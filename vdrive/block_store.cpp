@@ -31,7 +31,9 @@ struct Unmap {
 };
 using Chunk = std::unique_ptr<uint8_t, Unmap>;
 
-Chunk MapChunk() { return Chunk(new (std::nothrow) uint8_t[kChunkBytes]()); }
+Chunk MapChunk() {
+    return Chunk(new (std::nothrow) uint8_t[kChunkBytes]());
+}
 #else
 struct Unmap {
     void operator()(uint8_t* p) const { ::munmap(p, kChunkBytes); }
@@ -123,10 +125,18 @@ int64_t WriteAt(int fd, const void* data, size_t n, int64_t at) {
     if (::_lseeki64(fd, at, SEEK_SET) < 0) return -1;
     return ::_write(fd, data, static_cast<unsigned>(n));
 }
-bool PunchHole(int, int64_t, int64_t) { return false; }
-bool SyncData(int fd) { return ::_commit(fd) == 0; }
-bool SetLength(int fd, int64_t length) { return ::_chsize_s(fd, length) == 0; }
-void CloseFile(int fd) { ::_close(fd); }
+bool PunchHole(int, int64_t, int64_t) {
+    return false;
+}
+bool SyncData(int fd) {
+    return ::_commit(fd) == 0;
+}
+bool SetLength(int fd, int64_t length) {
+    return ::_chsize_s(fd, length) == 0;
+}
+void CloseFile(int fd) {
+    ::_close(fd);
+}
 int OpenFile(const std::string& path, bool create, bool readOnly) {
     int flags = (readOnly ? _O_RDONLY : _O_RDWR) | _O_BINARY;
     if (create) flags |= _O_CREAT | _O_TRUNC;
@@ -145,9 +155,15 @@ bool PunchHole(int fd, int64_t at, int64_t length) {
     return ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(at),
                        static_cast<off_t>(length)) == 0;
 }
-bool SyncData(int fd) { return ::fdatasync(fd) == 0; }
-bool SetLength(int fd, int64_t length) { return ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
-void CloseFile(int fd) { ::close(fd); }
+bool SyncData(int fd) {
+    return ::fdatasync(fd) == 0;
+}
+bool SetLength(int fd, int64_t length) {
+    return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
+}
+void CloseFile(int fd) {
+    ::close(fd);
+}
 int OpenFile(const std::string& path, bool create, bool readOnly) {
     int flags = readOnly ? O_RDONLY : O_RDWR;
     if (create) flags |= O_CREAT | O_TRUNC;

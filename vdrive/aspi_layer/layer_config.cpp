@@ -1,5 +1,6 @@
 #include "vdrive/aspi_layer/layer_config.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -51,7 +52,14 @@ bool IsLayerDriveKind(const std::string& kind) {
 
 bool ParseDriveSpec(const std::string& text, LayerDriveSpec& spec, std::string& error) {
     spec = LayerDriveSpec{text};
-    size_t colon = text.find(':');
+    size_t from = 0;
+#if defined(_WIN32)
+    // A drive letter's colon belongs to the image path.
+    if (text.size() > 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' &&
+        (text[2] == '\\' || text[2] == '/'))
+        from = 2;
+#endif
+    size_t colon = text.find(':', from);
     if (colon != std::string::npos) {
         spec.image = text.substr(0, colon);
         std::string rest = text.substr(colon + 1);

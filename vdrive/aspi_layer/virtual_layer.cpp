@@ -1,5 +1,7 @@
 #include "vdrive/aspi_layer/virtual_layer.h"
 
+#include "platform/host.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -229,11 +231,17 @@ void VirtualAspiLayer::run(SRB_ExecSCSICmd& srb) {
 
 void VirtualAspiLayer::finish(SRB_ExecSCSICmd& srb, uint8_t status) {
     const bool notify = (srb.SRB_Flags & SRB_EVENT_NOTIFY) && srb.SRB_PostProc;
-    auto* event = static_cast<AspiEvent*>(srb.SRB_PostProc);
+    void* event = srb.SRB_PostProc;
     StoreStatus(srb.SRB_Status, status);
     // The block may be reused once its status is final and the event signalled: the signal is
     // the last touch.
-    if (notify) event->signal(event);
+    if (!notify) return;
+#if defined(_WIN32)
+    // On Windows the block carries an event handle of the system.
+    host().setEvent(event);
+#else
+    static_cast<AspiEvent*>(event)->signal(static_cast<AspiEvent*>(event));
+#endif
 }
 
 void VirtualAspiLayer::work() {

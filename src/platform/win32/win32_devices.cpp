@@ -3,11 +3,17 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace tvx {
 
-uint32_t Win32Host::logicalDrives() { return ::GetLogicalDrives(); }
+uint32_t Win32Host::logicalDrives() {
+    return ::GetLogicalDrives();
+}
 
-uint32_t Win32Host::driveType(const std::string& root) { return ::GetDriveTypeA(root.c_str()); }
+uint32_t Win32Host::driveType(const std::string& root) {
+    return ::GetDriveTypeA(root.c_str());
+}
 
 HostHandle Win32Host::createDeviceFile(const std::string& path, uint32_t access, uint32_t share,
                                        uint32_t flags) {
@@ -37,16 +43,38 @@ HostHandle Win32Host::regOpenKey(const std::string& subKey) {
     return key;
 }
 
-bool Win32Host::regQueryValue(HostHandle key, const std::string& name, void* data,
-                              uint32_t& size) {
+bool Win32Host::regQueryValue(HostHandle key, const std::string& name, void* data, uint32_t& size) {
+    // Read into a buffer of the caller's size first: texts come back from the A call in the ANSI
+    // code page and are handed on in UTF-16, the form in which the registry stores them and in
+    // which the callers read every text value (binary values such as the mounted-device table
+    // hold UTF-16 too).
+    std::string bytes(size, '\0');
+    DWORD type = 0;
     DWORD length = size;
-    LONG status = ::RegQueryValueExA(static_cast<HKEY>(key), name.c_str(), nullptr, nullptr,
-                                     static_cast<BYTE*>(data), &length);
+    LONG status = ::RegQueryValueExA(static_cast<HKEY>(key), name.c_str(), nullptr, &type,
+                                     reinterpret_cast<BYTE*>(bytes.data()), &length);
     if (status != ERROR_SUCCESS) {
         ::SetLastError(static_cast<DWORD>(status));
         return false;
     }
-    size = length;
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) {
+        if (length > 0) std::memcpy(data, bytes.data(), length);
+        size = length;
+        return true;
+    }
+    std::u16string wide;
+    if (!ansiToUtf16(std::string_view(bytes.data(), length), wide)) return false;
+    uint32_t wideBytes = static_cast<uint32_t>(wide.size() * sizeof(char16_t));
+    if (wideBytes > size) {
+        ::SetLastError(ERROR_MORE_DATA);
+        return false;
+    }
+    auto* out = static_cast<uint8_t*>(data);
+    for (size_t i = 0; i < wide.size(); ++i) {
+        out[2 * i] = static_cast<uint8_t>(wide[i]);
+        out[2 * i + 1] = static_cast<uint8_t>(wide[i] >> 8);
+    }
+    size = wideBytes;
     return true;
 }
 

@@ -146,7 +146,8 @@ std::unique_ptr<HostFile> Win32Host::openFile(const std::string& path, FileAcces
     DWORD share = FILE_SHARE_READ;
     DWORD disposition = OPEN_EXISTING;
     switch (access) {
-    case FileAccess::Read: break;
+    case FileAccess::Read:
+        break;
     case FileAccess::Write:
         desired = GENERIC_WRITE;
         disposition = CREATE_ALWAYS;
@@ -155,7 +156,8 @@ std::unique_ptr<HostFile> Win32Host::openFile(const std::string& path, FileAcces
         desired = GENERIC_READ | GENERIC_WRITE;
         disposition = OPEN_ALWAYS;
         break;
-    case FileAccess::Append: break;
+    case FileAccess::Append:
+        break;
     }
     // A folder cannot be opened without FILE_FLAG_BACKUP_SEMANTICS, so folders are refused.
     HANDLE h = ::CreateFileA(path.c_str(), desired, share, nullptr, disposition,
@@ -164,7 +166,13 @@ std::unique_ptr<HostFile> Win32Host::openFile(const std::string& path, FileAcces
     return std::make_unique<Win32File>(h);
 }
 
-bool Win32Host::findFiles(const std::string& query, std::vector<FindResult>& results) {
+bool Win32Host::findFiles(const std::string& rawQuery, std::vector<FindResult>& results) {
+    // A folder named with a trailing separator is still that folder (the find call alone would
+    // find nothing); a drive's root keeps its separator.
+    std::string query = rawQuery;
+    while (query.size() > 1 && (query.back() == '\\' || query.back() == '/') &&
+           !(query.size() == 3 && query[1] == ':'))
+        query.pop_back();
     WIN32_FIND_DATAA data{};
     HANDLE find = ::FindFirstFileA(query.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return false;

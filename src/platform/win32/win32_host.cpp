@@ -17,15 +17,25 @@ constexpr DWORD kVersionBufferBytes = 16384;
 
 } // namespace
 
-uint64_t Win32Clock::nowMs() { return ::GetTickCount64(); }
+uint64_t Win32Clock::nowMs() {
+    return ::GetTickCount64();
+}
 
-void Win32Clock::sleepMs(uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Win32Clock::sleepMs(uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
 
-void Win32Host::setLastError(uint32_t code) { ::SetLastError(code); }
+void Win32Host::setLastError(uint32_t code) {
+    ::SetLastError(code);
+}
 
-uint32_t Win32Host::lastError() { return ::GetLastError(); }
+uint32_t Win32Host::lastError() {
+    return ::GetLastError();
+}
 
-Clock& Win32Host::clock() { return clock_; }
+Clock& Win32Host::clock() {
+    return clock_;
+}
 
 uint64_t Win32Host::currentFileTime() {
     FILETIME now{};
@@ -68,9 +78,9 @@ std::string Win32Host::tempDirectory() {
 
 bool Win32Host::systemErrorText(uint32_t code, std::string& text) {
     char buffer[512];
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                               code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer,
-                               sizeof buffer, nullptr);
+    DWORD n =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, sizeof buffer, nullptr);
     if (n == 0) return false; // the failed lookup's error stays for the caller
     text.assign(buffer, n);
     return true;

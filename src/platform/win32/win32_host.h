@@ -69,6 +69,8 @@ class Win32Host : public Host {
                          uint32_t outLength, uint32_t* returned) override;
     void closeDevice(HostHandle device) override;
 
+    // Values as the registry stores them: text values (REG_SZ and its kin, which the A call
+    // answers in the ANSI code page) are handed over in UTF-16, terminator included.
     HostHandle regOpenKey(const std::string& subKey) override;
     bool regQueryValue(HostHandle key, const std::string& name, void* data,
                        uint32_t& size) override;

@@ -1,0 +1,94 @@
+// A host program of Torvexin.dll: loads it with LoadLibrary, resolves every export by its
+// undecorated name and uses it through those pointers only, as a host written against the DLL
+// does.
+#include "torvexin.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+#define TVX_EXPORTS(X)                                                                             \
+    X(TVX_Initialize)                                                                              \
+    X(TVX_InitializeEx) X(TVX_Terminate) X(TVX_GetVersion) X(TVX_GetLastError)                     \
+        X(TVX_GetDriveCount) X(TVX_GetDriveInfo) X(TVX_OpenRecHandle) X(TVX_CloseRecHandle)        \
+            X(TVX_GetDriveCaps) X(TVX_GetDiscInfo) X(TVX_GetWriteSpeedCaps) X(TVX_GetDriveStatus)  \
+                X(TVX_TestReady) X(TVX_EjectMedia) X(TVX_LoadMedia) X(TVX_BurnVideoTsFolder)       \
+                    X(TVX_BurnDVDVIDEO) X(TVX_BurnVolumeData) X(TVX_BurnFileSet)                   \
+                        X(TVX_BurnVolumeImage) X(TVX_CheckVideoTsFolderSize) X(TVX_EraseDisc)      \
+                            X(TVX_OpenFile) X(TVX_ReadFile) X(TVX_SeekFile) X(TVX_GetFileSize)     \
+                                X(TVX_CloseFile) X(TVX_OpenMMap) X(TVX_SyncMMap) X(TVX_CloseMMap)
+
+struct Api {
+#define TVX_POINTER(name) decltype(&::name) name = nullptr;
+    TVX_EXPORTS(TVX_POINTER)
+#undef TVX_POINTER
+};
+
+std::string OwnFolder() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n);
+    return s.substr(0, s.find_last_of("\\/") + 1);
+}
+
+class DllTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        module_ = LoadLibraryA((OwnFolder() + "Torvexin.dll").c_str());
+        ASSERT_NE(module_, nullptr) << "error " << GetLastError();
+        int found = 0;
+#define TVX_RESOLVE(name)                                                                          \
+    api.name = reinterpret_cast<decltype(api.name)>(                                               \
+        reinterpret_cast<void*>(GetProcAddress(module_, #name)));                                  \
+    EXPECT_NE(api.name, nullptr) << #name;                                                         \
+    found += api.name != nullptr;
+        TVX_EXPORTS(TVX_RESOLVE)
+#undef TVX_RESOLVE
+        ASSERT_EQ(found, 31);
+    }
+    void TearDown() override {
+        if (module_) FreeLibrary(module_);
+    }
+
+    HMODULE module_ = nullptr;
+    Api api;
+};
+
+// The export table holds the 31 functions and nothing else, all undecorated.
+TEST_F(DllTest, ExportsExactlyTheThirtyOneFunctions) {
+    auto* base = reinterpret_cast<const uint8_t*>(module_);
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ASSERT_NE(dir.VirtualAddress, 0u);
+    auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    ASSERT_EQ(exports->NumberOfNames, 31u);
+    auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        std::string name = reinterpret_cast<const char*>(base + names[i]);
+        EXPECT_EQ(name.rfind("TVX_", 0), 0u) << name;
+        EXPECT_EQ(name.find('@'), std::string::npos) << name;
+    }
+}
+
+// Read back from the DLL's own version resource through the version APIs.
+TEST_F(DllTest, VersionComesFromTheResource) {
+    uint32_t low = 0xFFFFFFFF;
+    EXPECT_EQ(api.TVX_GetVersion(&low), 0x00010003u);
+    EXPECT_EQ(low, 0x00000051u);
+    EXPECT_EQ(api.TVX_GetVersion(nullptr), 0x00010003u);
+}
+
+TEST_F(DllTest, ArgumentChecksWithoutADrive) {
+    TVX_DriveInfo info;
+    EXPECT_EQ(api.TVX_GetDriveInfo(0, nullptr), TVX_ERR_INVALID_ARG);
+    EXPECT_EQ(api.TVX_GetDriveInfo(-1, &info), TVX_ERR_NO_DRIVE);
+    EXPECT_EQ(api.TVX_OpenRecHandle(0), nullptr);
+    EXPECT_EQ(api.TVX_GetDriveCount(), 0);
+}
+
+} // namespace
