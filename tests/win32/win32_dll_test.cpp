@@ -6,20 +6,22 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
 
 #define TVX_EXPORTS(X)                                                                             \
     X(TVX_Initialize)                                                                              \
-    X(TVX_InitializeEx) X(TVX_Terminate) X(TVX_GetVersion) X(TVX_GetLastError)                     \
-        X(TVX_GetDriveCount) X(TVX_GetDriveInfo) X(TVX_OpenRecHandle) X(TVX_CloseRecHandle)        \
-            X(TVX_GetDriveCaps) X(TVX_GetDiscInfo) X(TVX_GetWriteSpeedCaps) X(TVX_GetDriveStatus)  \
-                X(TVX_TestReady) X(TVX_EjectMedia) X(TVX_LoadMedia) X(TVX_BurnVideoTsFolder)       \
-                    X(TVX_BurnDVDVIDEO) X(TVX_BurnVolumeData) X(TVX_BurnFileSet)                   \
-                        X(TVX_BurnVolumeImage) X(TVX_CheckVideoTsFolderSize) X(TVX_EraseDisc)      \
-                            X(TVX_OpenFile) X(TVX_ReadFile) X(TVX_SeekFile) X(TVX_GetFileSize)     \
-                                X(TVX_CloseFile) X(TVX_OpenMMap) X(TVX_SyncMMap) X(TVX_CloseMMap)
+    X(TVX_InitializeEx)                                                                            \
+    X(TVX_Terminate) X(TVX_GetVersion) X(TVX_GetLastError) X(TVX_GetDriveCount)                    \
+        X(TVX_GetDriveInfo) X(TVX_OpenRecHandle) X(TVX_CloseRecHandle) X(TVX_GetDriveCaps)         \
+            X(TVX_GetDiscInfo) X(TVX_GetWriteSpeedCaps) X(TVX_GetDriveStatus) X(TVX_TestReady)     \
+                X(TVX_EjectMedia) X(TVX_LoadMedia) X(TVX_BurnVideoTsFolder) X(TVX_BurnDVDVIDEO)    \
+                    X(TVX_BurnVolumeData) X(TVX_BurnFileSet) X(TVX_BurnVolumeImage)                \
+                        X(TVX_CheckVideoTsFolderSize) X(TVX_EraseDisc) X(TVX_OpenFile)             \
+                            X(TVX_ReadFile) X(TVX_SeekFile) X(TVX_GetFileSize) X(TVX_CloseFile)    \
+                                X(TVX_OpenMMap) X(TVX_SyncMMap) X(TVX_CloseMMap)
 
 struct Api {
 #define TVX_POINTER(name) decltype(&::name) name = nullptr;
@@ -89,6 +91,52 @@ TEST_F(DllTest, ArgumentChecksWithoutADrive) {
     EXPECT_EQ(api.TVX_GetDriveInfo(-1, &info), TVX_ERR_NO_DRIVE);
     EXPECT_EQ(api.TVX_OpenRecHandle(0), nullptr);
     EXPECT_EQ(api.TVX_GetDriveCount(), 0);
+}
+
+bool RunningOnWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+// Start-up through the DLL, with the log in a temporary folder of this test (%TMP%). Windows
+// lets only administrators open "\\.\C:", so a user's start-up finds the pass-through probe
+// failing on a machine without CD/DVD drives and goes on to the ASPI layer; Wine opens it for
+// anyone, so there the pass-through transport is chosen and finds no CD/DVD drive (Wine's
+// drives are fixed disks). The burn through WNASPI32.dll is in win32_aspi_test.cpp.
+TEST_F(DllTest, StartUpWritesItsTraceToTheTemporaryFolder) {
+    char base[MAX_PATH + 1];
+    GetTempPathA(sizeof base, base);
+    std::string dir = std::string(base) + "tvx-dll-" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    char saved[MAX_PATH + 1] = {};
+    DWORD had = GetEnvironmentVariableA("TMP", saved, sizeof saved);
+    SetEnvironmentVariableA("TMP", dir.c_str());
+    int32_t started = api.TVX_Initialize();
+    int32_t count = api.TVX_GetDriveCount();
+    api.TVX_Terminate();
+    SetEnvironmentVariableA("TMP", had ? saved : nullptr);
+
+    std::string log;
+    if (FILE* f = std::fopen((dir + "Torvexin.log").c_str(), "rb")) {
+        char chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+            log.append(chunk, n);
+        std::fclose(f);
+    }
+    DeleteFileA((dir + "Torvexin.log").c_str());
+    RemoveDirectoryA(dir.c_str());
+
+    EXPECT_EQ(log.find("\r\n"), log.find('\n') - 1) << "text mode: CR LF";
+    if (RunningOnWine()) {
+        EXPECT_EQ(started, 1);
+        EXPECT_EQ(log.rfind("Use: SPTI\r\n", 0), 0u) << log;
+        EXPECT_EQ(count, 0) << "no CD/DVD drive letter under Wine";
+        EXPECT_NE(log.find("Fail: GetDriveType(C:\\) != DRIVE_CDROM\r\n"), std::string::npos)
+            << log;
+    } else {
+        EXPECT_FALSE(log.empty());
+    }
 }
 
 } // namespace
