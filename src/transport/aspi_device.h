@@ -41,7 +41,7 @@ AspiSendCommandFunction Aspi_SendCommand();
 // A new request block with its event (manual reset, not signalled); null on failure.
 std::unique_ptr<AspiRequest> Aspi_NewRequest();
 // True while the layer still owns the block.
-bool Aspi_InFlight(const AspiRequest& request);
+bool Aspi_InFlight(AspiRequest& request);
 void Aspi_SetInFlight(AspiRequest& request, bool inFlight);
 // Frees the abandoned blocks the layer has let go of.
 void Aspi_Sweep(std::vector<std::unique_ptr<AspiRequest>>& requests);

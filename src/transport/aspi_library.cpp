@@ -39,6 +39,15 @@ void SignalCompletion(AspiEvent* notify) {
     host().setEvent(request->event);
 }
 
+// True while the layer owns the block; called under the completion lock. On Windows the layer
+// signals the block's system event itself and calls nothing back: the signal ends the flight.
+bool Held(AspiRequest& request) {
+#if defined(_WIN32)
+    if (request.inFlight && host().waitEvent(request.event, 0)) request.inFlight = false;
+#endif
+    return request.inFlight;
+}
+
 void Unload() {
     supportInfo = nullptr;
     sendCommand = nullptr;
@@ -86,9 +95,9 @@ std::unique_ptr<AspiRequest> Aspi_NewRequest() {
     return request;
 }
 
-bool Aspi_InFlight(const AspiRequest& request) {
+bool Aspi_InFlight(AspiRequest& request) {
     std::lock_guard<std::mutex> guard(CompletionLock());
-    return request.inFlight;
+    return Held(request);
 }
 
 void Aspi_SetInFlight(AspiRequest& request, bool inFlight) {
@@ -101,7 +110,7 @@ void Aspi_Sweep(std::vector<std::unique_ptr<AspiRequest>>& requests) {
     {
         std::lock_guard<std::mutex> guard(CompletionLock());
         for (auto it = requests.begin(); it != requests.end();) {
-            if ((*it)->inFlight) {
+            if (Held(**it)) {
                 ++it;
             } else {
                 done.push_back(std::move(*it));
@@ -118,7 +127,7 @@ void Aspi_Orphan(std::unique_ptr<AspiRequest> request) {
     Aspi_Sweep(orphans);
     std::lock_guard<std::mutex> guard(CompletionLock());
     // A block the layer has let go of is freed on return: its signal has run to its end.
-    if (request->inFlight) orphans.push_back(std::move(request));
+    if (Held(*request)) orphans.push_back(std::move(request));
 }
 
 bool Aspi_HostAdapterInquiry(uint8_t adapter, SRB_HAInquiry& answer) {

@@ -32,8 +32,13 @@ struct ScriptedLayer {
 
     void complete(SRB_ExecSCSICmd* srb) {
         run(*srb);
+#if defined(_WIN32)
+        // On Windows the block carries a system event handle.
+        host().setEvent(srb->SRB_PostProc);
+#else
         auto* event = static_cast<AspiEvent*>(srb->SRB_PostProc);
         event->signal(event);
+#endif
     }
 
     void run(SRB_ExecSCSICmd& srb) {
