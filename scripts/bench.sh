@@ -3,7 +3,7 @@
 # target it is measured against. Needs a few GiB of free space in $TMPDIR (files are sparse).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --tests
 dir=build-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target vdrive_write_bench image_bench burn_throughput reader_bench

@@ -4,10 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-release -j "$(nproc)"
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVX_BUILD_TESTS=OFF \
+  -DTVX_BUILD_BENCH=OFF >/dev/null
+cmake --build build-demo -j "$(nproc)"
 
-tvx=build-release/tools/tvx/tvx
+tvx=build-demo/tools/tvx/tvx
 out=${TVX_DEMO_DIR:-$PWD/demo-output}
 mkdir -p "$out"
 disc=$out/sample-dvd-r.img

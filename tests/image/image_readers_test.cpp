@@ -51,7 +51,7 @@ bool HaveTool(const std::string& tool) {
 
 #define REQUIRE_TOOL(tool)                                                                         \
     if (!HaveTool(tool)) {                                                                         \
-        FAIL() << tool << " is not installed; scripts/setup.sh installs the image checkers";       \
+        FAIL() << tool << " is not installed; scripts/setup.sh --tests installs the image checkers";       \
     }
 
 std::string Quote(const std::string& s) {
@@ -174,7 +174,7 @@ class ImageReaders : public ::testing::Test {
         EXPECT_NE(info.output.find("integrity=closed"), std::string::npos);
 
         std::string checker = TVX_UDF_CHECK;
-        if (checker.empty()) FAIL() << "libudfread-dev is not installed (scripts/setup.sh)";
+        if (checker.empty()) FAIL() << "libudfread-dev is not installed (scripts/setup.sh --tests)";
         RunResult udf = RunTool(Quote(checker) + " " + Quote(image));
         EXPECT_EQ(udf.status, 0) << udf.output.substr(0, 4000);
         std::set<std::string> expected = ExpectedListing(source);
