@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
     check(logContains("Use: SPTI\n"), "log-use-spti", "no \"Use: SPTI\" line");
     check(logContains("Try: OpenByDeviceFile(D:)\n"), "log-try", "no Try line for D:");
     check(logContains("Success: OpenByDeviceFile(D:)\n"), "log-success", "no Success line");
-    check(logContains("FOUND [D:]("), "log-found", "no FOUND line for D:");
+    /* The drive's identification as QEMU gives it, padded to the field widths. */
+    check(logContains("FOUND [D:](") && logContains(")[QEMU    ][QEMU "), "log-found",
+          "no FOUND line with QEMU's identification for D:");
 
     int count = TVX_GetDriveCount();
     check(count >= 1, "drive-count", "no drive in the table");
