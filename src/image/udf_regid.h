@@ -1,4 +1,4 @@
-// Character set specifications and entity identifiers (regids) of the UDF descriptors.
+// Character set descriptions and entity identifiers (regids) of the UDF descriptors.
 #pragma once
 
 #include <cstddef>

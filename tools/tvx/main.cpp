@@ -103,15 +103,15 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     if (!virtualSpecs.empty()) {
-        std::vector<VirtualDriveSpec> specs;
+        std::vector<VirtualDriveSpec> requests;
         for (const auto& text : virtualSpecs) {
-            VirtualDriveSpec spec;
+            VirtualDriveSpec request;
             std::string error;
-            if (!ParseVirtualDrive(text, spec, error)) {
+            if (!ParseVirtualDrive(text, request, error)) {
                 std::fprintf(stderr, "error: %s\n", error.c_str());
                 return kExitUsage;
             }
-            specs.push_back(spec);
+            requests.push_back(request);
         }
         for (const auto& text : faultSpecs) {
             VirtualFaultSpec fault;
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
             }
         }
         std::string error;
-        if (!ConfigureVirtualDrives(specs, faultSpecs, error)) {
+        if (!ConfigureVirtualDrives(requests, faultSpecs, error)) {
             std::fprintf(stderr, "error: %s\n", error.c_str());
             return kExitNoDrive;
         }

@@ -28,12 +28,12 @@ const char* VirtualDriveKinds() {
     return tvx::vdrive::LayerDriveKinds();
 }
 
-bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& spec, std::string& error) {
-    return tvx::vdrive::ParseDriveSpec(text, spec, error);
+bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& request, std::string& error) {
+    return tvx::vdrive::ParseDriveSpec(text, request, error);
 }
 
-bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& spec, std::string& error) {
-    return tvx::vdrive::ParseFaultSpec(text, spec, error);
+bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& request, std::string& error) {
+    return tvx::vdrive::ParseFaultSpec(text, request, error);
 }
 
 bool ConfigureVirtualDrives(const std::vector<VirtualDriveSpec>& drives,
@@ -44,23 +44,23 @@ bool ConfigureVirtualDrives(const std::vector<VirtualDriveSpec>& drives,
         return false;
     }
     std::vector<std::string> entries;
-    for (const auto& spec : drives) {
+    for (const auto& request : drives) {
         // The layer reports nothing back, so what it would refuse is refused here.
         std::error_code ec;
-        bool hasState = fs::exists(spec.image + ".state", ec);
-        if (!hasState && fs::exists(spec.image, ec) && spec.kind != "dvd-rom" &&
-            spec.kind != "dvd+rw") {
-            error = spec.image + " exists but holds no disc state; use :dvd-rom or :dvd+rw to "
+        bool hasState = fs::exists(request.image + ".state", ec);
+        if (!hasState && fs::exists(request.image, ec) && request.kind != "dvd-rom" &&
+            request.kind != "dvd+rw") {
+            error = request.image + " exists but holds no disc state; use :dvd-rom or :dvd+rw to "
                                  "load an image file";
             return false;
         }
         // The layer opens the image from the process's folder, like the tool.
-        std::string image = fs::absolute(spec.image, ec).string();
+        std::string image = fs::absolute(request.image, ec).string();
         if (ec || !Settable(image)) {
-            error = "cannot attach " + spec.image;
+            error = "cannot attach " + request.image;
             return false;
         }
-        entries.push_back(image + ":" + spec.kind + ":" + std::to_string(spec.capacity));
+        entries.push_back(image + ":" + request.kind + ":" + std::to_string(request.capacity));
     }
     for (const auto& fault : faultTexts) {
         if (!Settable(fault)) {

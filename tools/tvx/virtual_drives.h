@@ -15,11 +15,11 @@ namespace tvxcli {
 using VirtualDriveSpec = tvx::vdrive::LayerDriveSpec;
 using VirtualFaultSpec = tvx::vdrive::LayerFaultSpec;
 
-// Parses "IMAGE[:KIND[:BLOCKS]]"; false with a message on a bad spec.
-bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& spec, std::string& error);
+// Parses "IMAGE[:KIND[:BLOCKS]]"; false with a message on a bad request.
+bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& request, std::string& error);
 // A fault the virtual recorders inject, for testing hosts: "OPCODE[@N]:sense:KK/AA/QQ" or
 // "OPCODE[@N]:malformed" (hexadecimal operation code; N = the n-th such command, default every).
-bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& spec, std::string& error);
+bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& request, std::string& error);
 
 // Configures the layer for this process (before TVX_Initialize): the drives in order, the faults
 // as given, and fast timing so that nothing waits for the model's simulated minutes. An image

@@ -50,8 +50,8 @@ bool IsLayerDriveKind(const std::string& kind) {
     return false;
 }
 
-bool ParseDriveSpec(const std::string& text, LayerDriveSpec& spec, std::string& error) {
-    spec = LayerDriveSpec{text};
+bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::string& error) {
+    request = LayerDriveSpec{text};
     size_t from = 0;
 #if defined(_WIN32)
     // A drive letter's colon belongs to the image path.
@@ -61,47 +61,47 @@ bool ParseDriveSpec(const std::string& text, LayerDriveSpec& spec, std::string& 
 #endif
     size_t colon = text.find(':', from);
     if (colon != std::string::npos) {
-        spec.image = text.substr(0, colon);
+        request.image = text.substr(0, colon);
         std::string rest = text.substr(colon + 1);
         size_t second = rest.find(':');
-        spec.kind = rest.substr(0, second);
-        if (second != std::string::npos && !ParseBlocks(rest.substr(second + 1), spec.capacity)) {
+        request.kind = rest.substr(0, second);
+        if (second != std::string::npos && !ParseBlocks(rest.substr(second + 1), request.capacity)) {
             error = "bad block count in '" + text + "'";
             return false;
         }
     }
-    if (spec.image.empty()) {
+    if (request.image.empty()) {
         error = "no image file in '" + text + "'";
         return false;
     }
-    if (!IsLayerDriveKind(spec.kind)) {
-        error = "unknown disc kind '" + spec.kind + "' (use " + LayerDriveKinds() + ")";
+    if (!IsLayerDriveKind(request.kind)) {
+        error = "unknown disc kind '" + request.kind + "' (use " + LayerDriveKinds() + ")";
         return false;
     }
     return true;
 }
 
-bool ParseFaultSpec(const std::string& text, LayerFaultSpec& spec, std::string& error) {
-    spec = {};
+bool ParseFaultSpec(const std::string& text, LayerFaultSpec& request, std::string& error) {
+    request = {};
     unsigned opcode = 0, occurrence = 0, key = 0, asc = 0, ascq = 0;
     char action[16] = {};
     int n = 0;
     if (std::sscanf(text.c_str(), "%x@%u:%15[a-z]%n", &opcode, &occurrence, action, &n) == 3 ||
         std::sscanf(text.c_str(), "%x:%15[a-z]%n", &opcode, action, &n) == 2) {
         std::string rest = text.substr(static_cast<size_t>(n));
-        spec.opcode = static_cast<int>(opcode & 0xFF);
-        spec.occurrence = occurrence;
+        request.opcode = static_cast<int>(opcode & 0xFF);
+        request.occurrence = occurrence;
         if (std::strcmp(action, "malformed") == 0 && rest.empty()) {
-            spec.malformed = true;
+            request.malformed = true;
             return true;
         }
         int end = 0;
         if (std::strcmp(action, "sense") == 0 &&
             std::sscanf(rest.c_str(), ":%x/%x/%x%n", &key, &asc, &ascq, &end) == 3 &&
             static_cast<size_t>(end) == rest.size() && key <= 0xF && asc <= 0xFF && ascq <= 0xFF) {
-            spec.key = static_cast<uint8_t>(key);
-            spec.asc = static_cast<uint8_t>(asc);
-            spec.ascq = static_cast<uint8_t>(ascq);
+            request.key = static_cast<uint8_t>(key);
+            request.asc = static_cast<uint8_t>(asc);
+            request.ascq = static_cast<uint8_t>(ascq);
             return true;
         }
     }
@@ -113,14 +113,14 @@ bool ParseLayerConfig(const char* drives, const char* faults, const char* timing
                       const char* completion, LayerConfig& config, std::string& error) {
     config = {};
     for (const std::string& item : SplitList(drives)) {
-        LayerDriveSpec spec;
-        if (!ParseDriveSpec(item, spec, error)) return false;
-        config.drives.push_back(spec);
+        LayerDriveSpec request;
+        if (!ParseDriveSpec(item, request, error)) return false;
+        config.drives.push_back(request);
     }
     for (const std::string& item : SplitList(faults)) {
-        LayerFaultSpec spec;
-        if (!ParseFaultSpec(item, spec, error)) return false;
-        config.faults.push_back(spec);
+        LayerFaultSpec request;
+        if (!ParseFaultSpec(item, request, error)) return false;
+        config.faults.push_back(request);
     }
     std::string timingText = timing ? timing : "";
     if (timingText == "fast") {

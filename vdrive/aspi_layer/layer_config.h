@@ -57,8 +57,8 @@ const char* LayerDriveKinds();
 bool IsLayerDriveKind(const std::string& kind);
 
 // Each false with a message on bad text.
-bool ParseDriveSpec(const std::string& text, LayerDriveSpec& spec, std::string& error);
-bool ParseFaultSpec(const std::string& text, LayerFaultSpec& spec, std::string& error);
+bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::string& error);
+bool ParseFaultSpec(const std::string& text, LayerFaultSpec& request, std::string& error);
 // Any variable may be null (not set). Empty list entries are skipped.
 bool ParseLayerConfig(const char* drives, const char* faults, const char* timing,
                       const char* completion, LayerConfig& config, std::string& error);

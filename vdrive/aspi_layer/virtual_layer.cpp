@@ -32,18 +32,18 @@ MediumKind KindFromName(const std::string& name) {
 
 // An image with a state file is a disc left by an earlier run; an image without one is loaded
 // only as a pressed disc or a DVD+RW; a missing image becomes a blank disc.
-bool Attach(VirtualRecorder& recorder, const LayerDriveSpec& spec, std::string& problem) {
+bool Attach(VirtualRecorder& recorder, const LayerDriveSpec& request, std::string& problem) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    MediumKind kind = KindFromName(spec.kind);
-    if (fs::exists(spec.image + ".state", ec)) return recorder.openDisc(spec.image);
-    if (fs::exists(spec.image, ec)) {
+    MediumKind kind = KindFromName(request.kind);
+    if (fs::exists(request.image + ".state", ec)) return recorder.openDisc(request.image);
+    if (fs::exists(request.image, ec)) {
         if (kind == MediumKind::DvdRom || kind == MediumKind::DvdPlusRw)
-            return recorder.loadImage(spec.image, kind);
-        problem = spec.image + " exists but holds no disc state";
+            return recorder.loadImage(request.image, kind);
+        problem = request.image + " exists but holds no disc state";
         return false;
     }
-    return kind != MediumKind::None && recorder.insertBlank(kind, spec.capacity, spec.image);
+    return kind != MediumKind::None && recorder.insertBlank(kind, request.capacity, request.image);
 }
 
 FaultRule RuleOf(const LayerFaultSpec& fault) {
@@ -76,14 +76,14 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
         // model's simulated minutes.
         model.timing = Timing{0, 0, 0, 0, 0, 0, 0, 0};
     }
-    for (const LayerDriveSpec& spec : config.drives) {
+    for (const LayerDriveSpec& request : config.drives) {
         if (drives_.size() == kMaxTargets) {
             problems_.push_back("too many virtual drives");
             break;
         }
         auto recorder = std::make_unique<VirtualRecorder>(clock_, model);
-        std::string problem = "cannot attach " + spec.image;
-        if (!Attach(*recorder, spec, problem)) {
+        std::string problem = "cannot attach " + request.image;
+        if (!Attach(*recorder, request, problem)) {
             problems_.push_back(problem);
             continue;
         }
