@@ -1,6 +1,7 @@
 // Finding the CD-ROM class device number of a drive letter, for the proxy device: the drive's
 // mounted-device text is compared with the class driver's list of device instance paths.
 #include "frame/log.h"
+#include "transport/registry_text.h"
 #include "transport/spti_device.h"
 
 #include <algorithm>
@@ -12,44 +13,16 @@ namespace tvx {
 
 namespace {
 
-constexpr char kMountedDevicesKey[] = "System\\MountedDevices";
 constexpr char kCdRomEnumKey[] = "System\\CurrentControlSet\\Services\\CdRom\\Enum";
 constexpr uint32_t kMaxValueBytes = 512;
-constexpr size_t kMaxTextChars = 255;    // a 256-byte buffer with its terminator
 constexpr size_t kPrefixLength = 4;      // "\??\" in front of the device instance path
 constexpr size_t kGuidSuffixLength = 39; // a backslash and a braced class GUID
 constexpr int kMaxClassDevices = 26;
 
-// Closes a registry key on every path.
-class RegKey {
-  public:
-    explicit RegKey(const char* subKey) : key_(host().regOpenKey(subKey)) {}
-    ~RegKey() {
-        if (key_) host().regCloseKey(key_);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    explicit operator bool() const { return key_ != nullptr; }
-    HostHandle get() const { return key_; }
-
-  private:
-    HostHandle key_;
-};
-
-// A text value as Windows stores it (UTF-16), in the ANSI code page, cut at 255 characters and
-// at its first terminator. False when the value is missing, too long or not a text.
+// A text value cut at 255 characters, as the 256-byte buffer holds it.
 bool ReadText(const RegKey& key, const std::string& name, std::string& text) {
-    uint8_t bytes[kMaxValueBytes];
-    uint32_t size = sizeof bytes;
-    if (!host().regQueryValue(key.get(), name, bytes, size)) return false;
-    std::u16string wide;
-    for (uint32_t i = 0; i + 1 < size; i += 2) {
-        char16_t c = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
-        if (c == 0) break;
-        wide.push_back(c);
-    }
-    if (!host().utf16ToAnsi(wide, text)) return false;
-    if (text.size() > kMaxTextChars) text.resize(kMaxTextChars);
+    if (!ReadRegistryText(key, name, kMaxValueBytes, text)) return false;
+    if (text.size() > kMaxRegistryTextChars) text.resize(kMaxRegistryTextChars);
     return true;
 }
 
