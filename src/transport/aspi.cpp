@@ -3,6 +3,7 @@
 #include "frame/log.h"
 #include "transport/aspi_device.h"
 #include "transport/backends.h"
+#include "transport/identify.h"
 #include "transport/spti.h"
 
 #include <atomic>
@@ -14,11 +15,6 @@ namespace tvx {
 
 namespace {
 
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kInquiryLength = 80;
-constexpr uint16_t kInquiryTimeoutSeconds = 8;
-constexpr uint8_t kPeripheralTypeMask = 0x1F;
-constexpr uint8_t kPeripheralCdDvd = 5;
 constexpr int kLunsPerTarget = 256;
 constexpr uint32_t kSupportStatusShift = 8;
 
@@ -26,14 +22,6 @@ uint8_t StatusOf(const SRB_ExecSCSICmd& block) {
     // The layer may still be completing a block it holds.
     return std::atomic_ref<uint8_t>(const_cast<uint8_t&>(block.SRB_Status))
         .load(std::memory_order_acquire);
-}
-
-// Copies an identification field and removes its trailing blanks.
-void CopyTrimmed(char* out, const uint8_t* field, size_t width) {
-    std::memcpy(out, field, width);
-    out[width] = 0;
-    for (size_t i = width; i > 0 && out[i - 1] == ' '; --i)
-        out[i - 1] = 0;
 }
 
 void CloseDevice(Device* device) {
@@ -64,21 +52,10 @@ Device* OpenByAddress(uint8_t hostAdapter, uint8_t target, uint8_t lun) {
         return nullptr;
     }
 
-    CommandRecord inquiry;
-    inquiry.timeout = kInquiryTimeoutSeconds;
-    inquiry.direction = kDirectionIn;
-    inquiry.cdbLength = 6;
-    inquiry.cdb[0] = kInquiry;
-    inquiry.cdb[4] = kInquiryLength;
-    uint8_t data[kInquiryLength] = {};
-    if (!Aspi_Execute(&aspi->device, &inquiry, data, sizeof data) ||
-        (data[0] & kPeripheralTypeMask) != kPeripheralCdDvd) {
+    if (!Transport_Identify(Aspi_Execute, &aspi->device)) {
         CloseDevice(&aspi->device);
         return nullptr;
     }
-    CopyTrimmed(header.vendor, data + 8, 8);
-    CopyTrimmed(header.product, data + 16, 16);
-    CopyTrimmed(header.revision, data + 32, 4);
     return &aspi->device;
 }
 

@@ -1,5 +1,6 @@
 // Opening a drive by name: its device file or the proxy device, then its identification.
 #include "frame/log.h"
+#include "transport/identify.h"
 #include "transport/spti_device.h"
 
 #include <array>
@@ -11,20 +12,7 @@ namespace tvx {
 
 namespace {
 
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kInquiryLength = 80;
-constexpr uint16_t kInquiryTimeoutSeconds = 8;
-constexpr uint8_t kPeripheralTypeMask = 0x1F;
-constexpr uint8_t kPeripheralCdDvd = 5;
 constexpr uint32_t kPropertyBufferSize = 2048;
-
-// Copies an identification field and removes its trailing blanks.
-void CopyTrimmed(char* out, const uint8_t* field, size_t width) {
-    std::memcpy(out, field, width);
-    out[width] = 0;
-    for (size_t i = width; i > 0 && out[i - 1] == ' '; --i)
-        out[i - 1] = 0;
-}
 
 int32_t BusKindFromStorageBus(uint8_t busType) {
     switch (busType) {
@@ -74,18 +62,7 @@ int _SetupDeviceInfo(SptiDevice* device) {
         header.lun = address.lun;
     }
 
-    CommandRecord inquiry;
-    inquiry.timeout = kInquiryTimeoutSeconds;
-    inquiry.direction = kDirectionIn;
-    inquiry.cdbLength = 6;
-    inquiry.cdb[0] = kInquiry;
-    inquiry.cdb[4] = kInquiryLength;
-    uint8_t data[kInquiryLength] = {};
-    if (!Spti_Execute(&device->device, &inquiry, data, sizeof data)) return 0;
-    if ((data[0] & kPeripheralTypeMask) != kPeripheralCdDvd) return 0;
-    CopyTrimmed(header.vendor, data + 8, 8);
-    CopyTrimmed(header.product, data + 16, 16);
-    CopyTrimmed(header.revision, data + 32, 4);
+    if (!Transport_Identify(Spti_Execute, &device->device)) return 0;
 
     std::array<uint8_t, kPropertyBufferSize> query = {};
     std::array<uint8_t, kPropertyBufferSize> answer = {};
