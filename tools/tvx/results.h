@@ -16,7 +16,6 @@ enum ExitCode {
     kExitFailed = 3,    // the operation failed (result code printed)
     kExitCancelled = 4, // stopped with Ctrl-C
     kExitVerify = 5,    // verification found a difference or could not read back
-    kExitMismatch = 6,  // a file read back differs (compare commands)
 };
 
 const char* ResultName(TVX_Result result);
