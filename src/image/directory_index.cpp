@@ -25,13 +25,16 @@ bool NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
 void Dir_LinkHead(FileNode* dir, FileNode* child) {
     if (!dir->index) dir->index = std::make_unique<DirectoryIndex>();
     // Nothing changes when an insertion runs out of memory.
-    auto named = dir->index->byName.emplace(std::string_view(child->name), child);
+    DirectoryIndex& index = *dir->index;
+    auto named = index.byName.emplace(std::string_view(child->name), child);
+    std::string_view iso(child->isoName, child->isoNameLength);
+    bool isoAdded = false;
     try {
-        if (child->isoNameLength > 0) {
-            dir->index->isoNames.insert(std::string_view(child->isoName, child->isoNameLength));
-        }
+        if (!iso.empty()) isoAdded = index.isoNames.insert(iso).second;
+        if (!child->udfName.empty()) index.udfNames.insert(std::string_view(child->udfName));
     } catch (...) {
-        dir->index->byName.erase(named);
+        index.byName.erase(named);
+        if (isoAdded) index.isoNames.erase(iso);
         throw;
     }
     child->parent = dir;
@@ -57,6 +60,7 @@ void Dir_Unlink(FileNode* child) {
         }
     }
     dir->index->isoNames.erase(std::string_view(child->isoName, child->isoNameLength));
+    dir->index->udfNames.erase(std::string_view(child->udfName));
     // A freed ISO name may be the first free candidate again.
     dir->index->isoNextCandidate.clear();
 }
@@ -100,6 +104,14 @@ bool Dir_IsoNameUsed(const FileNode* dir, std::string_view isoName) {
     if (dir->index) return dir->index->isoNames.count(isoName) > 0;
     for (const FileNode* c = dir->firstChild; c; c = c->nextSibling) {
         if (std::string_view(c->isoName, c->isoNameLength) == isoName) return true;
+    }
+    return false;
+}
+
+bool Dir_UdfNameUsed(const FileNode* dir, std::string_view udfName) {
+    if (dir->index) return dir->index->udfNames.count(udfName) > 0;
+    for (const FileNode* c = dir->firstChild; c; c = c->nextSibling) {
+        if (c->udfName == udfName) return true;
     }
     return false;
 }

@@ -1,7 +1,7 @@
 // Per-directory indexes: entries by name (ASCII case-insensitive, as lookups compare) and the ISO
-// names in use. They answer exactly what a walk of the directory's chain would answer, without
-// the walk, so filling and looking up stay linear in the number of entries. A directory without
-// an index (none made yet, or dropped once the plan is laid out) is walked instead.
+// and UDF names in use. They answer exactly what a walk of the directory's chain would answer,
+// without the walk, so filling and looking up stay linear in the number of entries. A directory
+// without an index (none made yet, or dropped once the plan is laid out) is walked instead.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,7 @@ struct DirectoryIndex {
     // Keys are views of the entries' own `name` and `isoName`, which never change once linked.
     std::unordered_multimap<std::string_view, FileNode*, NoCaseHash, NoCaseEqual> byName;
     std::unordered_set<std::string_view> isoNames;
+    std::unordered_set<std::string_view> udfNames;
     // For a band of ISO name candidates (same prefix, extension, form and suffix digits), every
     // index below the stored one is known to be taken.
     std::unordered_map<std::string, uint32_t> isoNextCandidate;
@@ -46,6 +47,8 @@ FileNode* Dir_FindExact(const FileNode* dir, std::string_view name);
 // Entries whose name equals name ignoring ASCII case, in chain order.
 void Dir_FindNoCase(const FileNode* dir, std::string_view name, std::vector<FileNode*>& out);
 bool Dir_IsoNameUsed(const FileNode* dir, std::string_view isoName);
+// True when an entry of dir has this recorded UDF name (compressed d-characters).
+bool Dir_UdfNameUsed(const FileNode* dir, std::string_view udfName);
 // Releases the indexes of dir and every directory below it; lookups then walk the chains.
 void Dir_DropIndexes(FileNode* dir);
 

@@ -70,6 +70,12 @@ bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results)
 }
 
 bool Node_Link(FileNode* dir, std::unique_ptr<FileNode> node) {
+    // Host names that the recorded form cannot tell apart (one name spelled in UTF-8 and in
+    // Latin-1) would leave one of the two entries unreachable on the disc.
+    if (Dir_UdfNameUsed(dir, node->udfName)) {
+        LogWrite("Fail: %s is recorded like another entry of its folder\n", node->name.c_str());
+        return false;
+    }
     if (!Iso_MakeName(dir, node.get(), node->isDirectory())) return false;
     Dir_LinkHead(dir, node.get());
     node.release(); // owned by dir's chain from here

@@ -6,7 +6,9 @@ namespace tvx {
 
 namespace {
 
-// Decodes one sequence; returns its length and the code point (U+FFFD for an invalid one).
+// Decodes one sequence; returns its length and the code point. A byte that starts no valid
+// sequence is one character of its own value (U+0080-U+00FF), as a Latin-1 reader shows it, so
+// that names in other 8-bit encodings keep their distinct characters.
 size_t decode(const unsigned char* s, size_t remaining, char32_t& cp) {
     unsigned char c = s[0];
     size_t need;
@@ -24,16 +26,16 @@ size_t decode(const unsigned char* s, size_t remaining, char32_t& cp) {
         need = 4;
         value = c & 0x07;
     } else {
-        cp = 0xFFFD;
+        cp = c;
         return 1;
     }
     if (remaining < need) {
-        cp = 0xFFFD;
+        cp = c;
         return 1;
     }
     for (size_t i = 1; i < need; ++i) {
         if ((s[i] & 0xC0) != 0x80) {
-            cp = 0xFFFD;
+            cp = c;
             return 1;
         }
         value = (value << 6) | (s[i] & 0x3F);
@@ -41,7 +43,7 @@ size_t decode(const unsigned char* s, size_t remaining, char32_t& cp) {
     // Overlong forms, surrogates and values past U+10FFFF are invalid.
     if ((need == 3 && value < 0x800) || (need == 4 && (value < 0x10000 || value > 0x10FFFF)) ||
         (value >= 0xD800 && value <= 0xDFFF)) {
-        cp = 0xFFFD;
+        cp = c;
         return 1;
     }
     cp = value;

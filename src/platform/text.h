@@ -7,7 +7,8 @@
 
 namespace tvx {
 
-// Invalid sequences become U+FFFD; the conversion itself always succeeds.
+// A byte that starts no valid sequence becomes the character of its value (U+0080-U+00FF);
+// the conversion itself always succeeds.
 bool Utf8ToUtf16(std::string_view text, std::u16string& out);
 // Unpaired surrogates become U+FFFD.
 bool Utf16ToUtf8(std::u16string_view text, std::string& out);

@@ -3,6 +3,7 @@
 #include "image/udf_dchars.h"
 #include "image/udf_tag.h"
 #include "mmc/byte_order.h"
+#include "platform/host.h"
 #include "reader/disc_file.h"
 #include "reader/udf_reader.h"
 
@@ -61,9 +62,14 @@ void collectFileEntry(DiscFile* file, const uint8_t* fe, size_t length) {
     const uint8_t* ads = fe + layout.header + layout.eaLength;
     size_t adSize = 0;
     switch (GetLe16(fe + kIcbFlagsOffset) & 7) {
-    case kAllocShort: adSize = 8; break;
-    case kAllocLong: adSize = 16; break;
-    default: return; // embedded data and ext_ad: no extents
+    case kAllocShort:
+        adSize = 8;
+        break;
+    case kAllocLong:
+        adSize = 16;
+        break;
+    default:
+        return; // embedded data and ext_ad: no extents
     }
     const size_t count = layout.adLength / adSize;
     for (size_t i = 0; i < count; ++i) {
@@ -164,7 +170,12 @@ bool DiscEntry_BuildPath(const DiscEntry* entry, char out[kMaxDiscPath]) {
 DiscEntry* DiscEntry_FindPath(TvxDiscFile* file, const char* path) {
     if (!path) return nullptr;
     if (!UdfReader_Open(file->recHandle, DiscEntry_Collect, file)) return nullptr;
-    std::string request = path;
+    // Names are compared in recorded form: the request goes the way a burn records host text,
+    // then the way entry names are decoded, so a file is found by the bytes it was burned from
+    // (a Latin-1 name as well as the UTF-8 spelling of the same recorded name).
+    std::u16string units;
+    std::string request;
+    if (!host().ansiToUtf16(path, units) || !host().utf16ToAnsi(units, request)) return nullptr;
     for (char& c : request) {
         if (c == '\\') c = '/';
     }

@@ -28,10 +28,10 @@ TEST(TextTest, Utf8AndUtf16RoundTrip) {
     EXPECT_EQ(back, "A\xC3\xA9\xE6\x97\xA5\xF0\x9F\x8E\xAC");
 }
 
-TEST(TextTest, InvalidSequencesBecomeReplacementCharacters) {
+TEST(TextTest, BytesOfNoSequenceAreLatin1Characters) {
     std::u16string wide;
-    Utf8ToUtf16("a\xFF\xC3", wide);
-    EXPECT_EQ(wide, std::u16string(u"a\uFFFD\uFFFD"));
+    Utf8ToUtf16("a\xFF\xC3\xE9\xE6\x97", wide);
+    EXPECT_EQ(wide, std::u16string(u"a\u00FF\u00C3\u00E9\u00E6\u0097"));
     EXPECT_EQ(Utf8SequenceLength("\xE6\x97\xA5", 3), 3u);
     EXPECT_EQ(Utf8SequenceLength("\xE6\x97", 2), 1u); // cut sequences are single bytes
     EXPECT_EQ(Utf8SequenceLength("x", 1), 1u);

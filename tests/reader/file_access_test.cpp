@@ -7,16 +7,19 @@ namespace {
 using Alloc = TestNode::Alloc;
 
 class FileAccessTest : public ReaderTest {
-protected:
+  protected:
     void SetUp() override {
         TestNode split = TestNode::File("SPLIT.BIN", TestPattern(20000, 3));
         split.extentBytes = 6144;
-        TestNode root = TestNode::Dir("", {
-            TestNode::Dir("VIDEO_TS", {TestNode::File("VIDEO_TS.IFO", TestPattern(3000, 1)),
-                                       TestNode::File("EMPTY.BUP", "")}),
-            TestNode::File("DATA.BIN", TestPattern(70000, 2)),
-            split,
-        });
+        TestNode root = TestNode::Dir(
+            "", {
+                    TestNode::Dir("VIDEO_TS", {TestNode::File("VIDEO_TS.IFO", TestPattern(3000, 1)),
+                                               TestNode::File("EMPTY.BUP", "")}),
+                    TestNode::File("DATA.BIN", TestPattern(70000, 2)),
+                    TestNode::File("caf\xE9", "e acute"),
+                    TestNode::File("caf\xE8", "e grave"),
+                    split,
+                });
         serveVolume(root);
     }
 };
@@ -103,6 +106,13 @@ TEST_F(FileAccessTest, PathForms) {
     EXPECT_EQ(TVX_GetFileSize(a), TVX_GetFileSize(b));
     TVX_CloseFile(a);
     TVX_CloseFile(b);
+    // Names that are no UTF-8 (Latin-1 here) are found by the bytes they were recorded from.
+    for (const auto& [path, data] : {std::pair{"/caf\xE9", "e acute"}, {"/caf\xE8", "e grave"}}) {
+        TVX_DiscFile f = open(path);
+        ASSERT_NE(f, nullptr) << path;
+        EXPECT_EQ(readAll(f), data);
+        TVX_CloseFile(f);
+    }
     EXPECT_EQ(open("/video_ts/video_ts.ifo"), nullptr);
     EXPECT_EQ(open("VIDEO_TS/VIDEO_TS.IFO"), nullptr);
     EXPECT_EQ(open("/VIDEO_TS"), nullptr); // a directory only with its trailing separator
@@ -169,8 +179,8 @@ TEST_F(ReaderTest, ForeignEntryForms) {
 }
 
 TEST_F(ReaderTest, SameNamesFindTheLaterEntryOfTheDirectory) {
-    serveVolume(TestNode::Dir("", {TestNode::File("TWIN", "first"),
-                                   TestNode::File("TWIN", "second!")}));
+    serveVolume(
+        TestNode::Dir("", {TestNode::File("TWIN", "first"), TestNode::File("TWIN", "second!")}));
     TVX_DiscFile f = open("/TWIN");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(TVX_GetFileSize(f), 7u);
