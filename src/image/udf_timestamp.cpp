@@ -22,6 +22,17 @@ void putCalendar(uint8_t* field, const CalendarTime& t) {
     field[7] = static_cast<uint8_t>(t.minute);
     field[8] = static_cast<uint8_t>(t.second);
 }
+
+// Seconds of calendar fields since 1970-01-01 (proleptic Gregorian calendar, no zone).
+int64_t secondsOf(const CalendarTime& t) {
+    int64_t y = t.year - (t.month <= 2 ? 1 : 0);
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    int64_t yoe = y - era * 400;
+    int64_t doy = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    int64_t days = era * 146097 + doe - 719468;
+    return days * static_cast<int64_t>(kSecondsPerDay) + t.hour * 3600 + t.minute * 60 + t.second;
+}
 } // namespace
 
 CalendarTime FileTimeToUtc(uint64_t fileTime) {
@@ -48,10 +59,13 @@ CalendarTime FileTimeToUtc(uint64_t fileTime) {
 
 void UDF_SetTimestamp(uint8_t* field, uint64_t fileTime) {
     std::memset(field, 0, kUdfTimestampSize);
-    int32_t offset = -host().timeZoneBias();
-    PutLe16(field, static_cast<uint16_t>(kTimestampTypeLocal | (offset & 0xFFF)));
+    CalendarTime utc = FileTimeToUtc(fileTime);
     CalendarTime local;
-    if (!host().fileTimeToLocal(fileTime, local)) local = FileTimeToUtc(fileTime);
+    if (!host().fileTimeToLocal(fileTime, local)) local = utc;
+    // The zone's offset in force at that instant (summer time included), so that the local
+    // time and the offset recorded together give back the instant.
+    int64_t offset = (secondsOf(local) - secondsOf(utc)) / 60;
+    PutLe16(field, static_cast<uint16_t>(kTimestampTypeLocal | (offset & 0xFFF)));
     putCalendar(field, local);
 }
 

@@ -1,5 +1,5 @@
-// UDF timestamps (local time with the zone's standard offset) and the calendar helpers the ISO
-// 9660 structures share.
+// UDF timestamps (local time with the zone's offset at that instant) and the calendar helpers
+// the ISO 9660 structures share.
 #pragma once
 
 #include "platform/host.h"
@@ -10,7 +10,8 @@ namespace tvx {
 
 inline constexpr size_t kUdfTimestampSize = 12;
 
-// The file time as local time with type 1 and the zone's offset from UTC (east positive).
+// The file time as local time with type 1 and the zone's offset from UTC at that instant (east
+// positive, daylight saving included).
 void UDF_SetTimestamp(uint8_t* field, uint64_t fileTime);
 void UDF_SetTimestampNow(uint8_t* field);
 // Splits a file time into UTC calendar fields (no time zone involved).

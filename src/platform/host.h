@@ -99,8 +99,6 @@ class Host {
     uint32_t tickCount(); // milliseconds, wraps like the system tick counter
     void sleep(uint32_t milliseconds);
     virtual uint64_t currentFileTime() = 0; // UTC now
-    // Standard-time bias in minutes (UTC = local time + bias), daylight saving left out.
-    virtual int32_t timeZoneBias() = 0;
     // The file time in local time under the zone's current rules (daylight saving included).
     virtual bool fileTimeToLocal(uint64_t fileTime, CalendarTime& local) = 0;
 

@@ -52,23 +52,37 @@ void SetName(FileNode& n, const std::string& name) {
     n.udfName.assign(reinterpret_cast<char*>(buf), n.udfNameLength);
 }
 
+// The zone field is the offset in force at the stamped instant, summer time included, so local
+// time minus offset is the instant. Zones as POSIX rules: no time-zone database needed.
 TEST_F(UdfStructures, TimestampZoneField) {
-    uint8_t ts[12];
+    // 2008-01-15 13:45:30 UTC
+    constexpr uint64_t kJanuary2008 = (1200404730ULL + 11644473600ULL) * 10000000ULL;
     struct Case {
-        int32_t bias;
+        const char* zone;
+        uint64_t time;
         uint16_t field;
-    } cases[] = {{-540, 0x121C}, {0, 0x1000}, {300, 0x1ED4}};
+        int hour;
+    } cases[] = {
+        {"JST-9", kJuly2008, 0x121C, 22},
+        {"UTC0", kJuly2008, 0x1000, 13},
+        {"EST5EDT,M3.2.0,M11.1.0", kJanuary2008, 0x1ED4, 8},
+        {"EST5EDT,M3.2.0,M11.1.0", kJuly2008, 0x1F10, 9}, // -240: summer time
+        {"CET-1CEST,M3.5.0,M10.5.0/3", kJanuary2008, 0x103C, 14},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", kJuly2008, 0x1078, 15}, // +120, not +60
+    };
+    uint8_t ts[12];
     for (const Case& c : cases) {
-        sim->setTimeZoneBias(c.bias);
-        UDF_SetTimestamp(ts, kJuly2008);
-        EXPECT_EQ(GetLe16(ts), c.field) << c.bias;
+        setenv("TZ", c.zone, 1);
+        tzset();
+        UDF_SetTimestamp(ts, c.time);
+        EXPECT_EQ(GetLe16(ts), c.field) << c.zone;
+        EXPECT_EQ(ts[6], c.hour) << c.zone;
+        EXPECT_EQ(ts[7], 45);
+        EXPECT_EQ(ts[8], 30);
     }
     EXPECT_EQ(GetLe16(ts + 2), 2008);
     EXPECT_EQ(ts[4], 7);
     EXPECT_EQ(ts[5], 15);
-    EXPECT_EQ(ts[6], 13);
-    EXPECT_EQ(ts[7], 45);
-    EXPECT_EQ(ts[8], 30);
     EXPECT_EQ(ts[9] | ts[10] | ts[11], 0);
 }
 

@@ -275,13 +275,8 @@ uint64_t PosixHost::currentFileTime() {
     return FileTimeFromUnix(ts.tv_sec, ts.tv_nsec);
 }
 
-int32_t PosixHost::timeZoneBias() {
-    ::tzset();
-    // `timezone` is the standard-time offset in seconds west of UTC.
-    return static_cast<int32_t>(::timezone / 60);
-}
-
 bool PosixHost::fileTimeToLocal(uint64_t fileTime, CalendarTime& local) {
+    ::tzset(); // localtime_r need not notice a changed zone by itself
     time_t t = static_cast<time_t>(UnixSecondsFromFileTime(fileTime));
     struct tm tm {};
     if (!::localtime_r(&t, &tm)) return false;

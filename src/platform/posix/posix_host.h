@@ -18,7 +18,6 @@ class PosixHost : public Host {
 
     Clock& clock() override { return clock_; }
     uint64_t currentFileTime() override;
-    int32_t timeZoneBias() override;
     bool fileTimeToLocal(uint64_t fileTime, CalendarTime& local) override;
 
     std::string tempDirectory() override;

@@ -55,11 +55,9 @@ class SimHost : public NativeHost {
 
     // Overrides of the environment, for tests.
     void setTempDirectory(std::string dir) { tempDir_ = std::move(dir); }
-    void setTimeZoneBias(int32_t minutes) { bias_ = minutes; }
     void setCurrentFileTime(uint64_t fileTime) { now_ = fileTime; }
 
     std::string tempDirectory() override;
-    int32_t timeZoneBias() override;
     uint64_t currentFileTime() override;
 
     // Drives. A letter added again is replaced.
@@ -142,7 +140,6 @@ class SimHost : public NativeHost {
 
     VirtualClock clock_;
     std::optional<std::string> tempDir_;
-    std::optional<int32_t> bias_;
     std::optional<uint64_t> now_;
 
     std::recursive_mutex lock_;

@@ -43,13 +43,6 @@ uint64_t Win32Host::currentFileTime() {
     return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-int32_t Win32Host::timeZoneBias() {
-    TIME_ZONE_INFORMATION zone{};
-    if (::GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return 0;
-    // Bias alone: the offset of standard time, whatever season it is now.
-    return static_cast<int32_t>(zone.Bias);
-}
-
 bool Win32Host::fileTimeToLocal(uint64_t fileTime, CalendarTime& local) {
     FILETIME ft{};
     ft.dwLowDateTime = static_cast<DWORD>(fileTime);

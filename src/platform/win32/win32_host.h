@@ -35,7 +35,6 @@ class Win32Host : public Host {
 
     Clock& clock() override;
     uint64_t currentFileTime() override;
-    int32_t timeZoneBias() override;
     bool fileTimeToLocal(uint64_t fileTime, CalendarTime& local) override;
 
     std::string tempDirectory() override;
