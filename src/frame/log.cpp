@@ -12,6 +12,9 @@ namespace {
 
 constexpr size_t kMessageBuffer = 512;
 constexpr size_t kSystemTextBuffer = 80;
+// What a system-text request into a buffer too small for the text fails with
+// (ERROR_INSUFFICIENT_BUFFER).
+constexpr int kErrorInsufficientBuffer = 122;
 constexpr char kLogFileName[] = "Torvexin.log";
 
 std::unique_ptr<HostFile> openLog() {
@@ -38,11 +41,13 @@ void LogWrite(const char* format, ...) {
 
 void LogSystemError(uint32_t code) {
     std::string text;
-    if (host().systemErrorText(code, text) && text.size() < kSystemTextBuffer) {
+    if (!host().systemErrorText(code, text)) {
+        LogWrite("Format message failed.  Error: %d\n", static_cast<int>(host().lastError()));
+    } else if (text.size() >= kSystemTextBuffer) {
+        LogWrite("Format message failed.  Error: %d\n", kErrorInsufficientBuffer);
+    } else {
         LogWrite("%s\n", text.c_str());
-        return;
     }
-    LogWrite("Format message failed.  Error: %d\n", static_cast<int>(host().lastError()));
 }
 
 } // namespace tvx

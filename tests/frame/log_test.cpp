@@ -10,7 +10,7 @@ namespace tvx {
 namespace {
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir dir;
     test::ScopedSimHost sim;
     void SetUp() override { sim->setTempDirectory(dir.path() + "/"); }
@@ -38,6 +38,26 @@ TEST_F(LogTest, SystemErrorTexts) {
     std::string text = log();
     EXPECT_EQ(text.rfind("The operation completed successfully.\n\n", 0), 0u) << text;
     EXPECT_NE(text.find("Format message failed.  Error: "), std::string::npos) << text;
+}
+
+// A system text of 80 characters or more does not fit the request's buffer: the line carries
+// the error of that failed request, whatever error the host had before.
+class LongTextHost : public SimHost {
+  public:
+    bool systemErrorText(uint32_t, std::string& text) override {
+        text = std::string(79, 'x') + "\n";
+        return true;
+    }
+    uint32_t lastError() override { return 5; }
+};
+
+TEST_F(LogTest, SystemTextTooLongForTheBuffer) {
+    LongTextHost longText;
+    longText.setTempDirectory(dir.path() + "/");
+    setHost(&longText);
+    LogSystemError(2);
+    setHost(&*sim);
+    EXPECT_EQ(log(), "Format message failed.  Error: 122\n");
 }
 
 TEST_F(LogTest, UnwritableTemporaryDirectoryLosesTheLineQuietly) {
