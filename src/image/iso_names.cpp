@@ -45,16 +45,23 @@ struct NameParts {
     std::string_view extension; // from the last '.', or empty when there is none
 };
 
-NameParts split(std::string_view name) {
-    // Leading dots (hidden names) are skipped so that no identifier has an empty base.
+NameParts partsOf(std::string_view name) {
+    NameParts parts;
+    parts.base = name.substr(0, name.find('.'));
+    size_t lastDot = name.rfind('.');
+    if (lastDot != std::string_view::npos) parts.extension = name.substr(lastDot);
+    return parts;
+}
+
+NameParts split(std::string_view name, bool directoryForm) {
+    NameParts parts = partsOf(name);
+    // A file may have an empty base when its extension is not (".bashrc" is .BASHRC;1). An
+    // identifier with neither (a directory ".config", a file "...") skips its leading dots.
+    bool empty = parts.base.empty() && (directoryForm || parts.extension.size() <= 1);
+    if (!empty) return parts;
     size_t start = name.find_first_not_of('.');
     if (start == std::string_view::npos) return {"_", {}};
-    std::string_view rest = name.substr(start);
-    NameParts parts;
-    parts.base = rest.substr(0, rest.find('.'));
-    size_t lastDot = rest.rfind('.');
-    if (lastDot != std::string_view::npos) parts.extension = rest.substr(lastDot);
-    return parts;
+    return partsOf(name.substr(start));
 }
 
 struct Candidate {
@@ -87,11 +94,11 @@ std::string join(const Candidate& c, uint32_t index) {
 } // namespace
 
 std::string Iso_NameCandidate(std::string_view name, bool directoryForm, uint32_t index) {
-    return join(candidateParts(split(name), directoryForm, index), index);
+    return join(candidateParts(split(name, directoryForm), directoryForm, index), index);
 }
 
 bool Iso_MakeName(FileNode* dir, FileNode* node, bool directoryForm) {
-    NameParts parts = split(node->name);
+    NameParts parts = split(node->name, directoryForm);
     std::string name = Iso_NameCandidate(node->name, directoryForm, 0);
     if (Dir_IsoNameUsed(dir, name)) {
         // Suffixes of the same number of digits give the same prefix and extension, so every

@@ -107,7 +107,8 @@ FileNode* Plan_AddDirectory(VolumePlan* plan, FileNode* parent, const char* name
 // One file of a file set: volumePath ('\' or '/' separators) gets the bytes of sourcePath.
 int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* sourcePath);
 
-// Lookups and removal. Path components are patterns ('*', '?', ASCII case-insensitive).
+// Lookups and removal. Path components are names, cleaned as file-set names are ('*' and '?'
+// are no wildcards) and compared with ASCII letters in either case.
 FileNode* Plan_FindNode(FileNode* start, const char* path);
 int Plan_RemoveNode(VolumePlan* plan, FileNode* start, const char* path, bool removeNonEmpty);
 

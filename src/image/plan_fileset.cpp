@@ -1,4 +1,4 @@
-// File-set entries and path operations in the volume: finding nodes by pattern, removing them,
+// File-set entries and path operations in the volume: finding nodes by name, removing them,
 // and making the directories and named nodes that a volume path needs.
 #include "image/directory_index.h"
 #include "image/plan.h"
@@ -12,42 +12,6 @@ namespace tvx {
 
 namespace {
 
-bool isWildcard(char c) {
-    return c == '*' || c == '?';
-}
-
-// Byte-wise pattern match: '*' any run without separators, '?' one non-separator byte, either
-// separator matches either, ASCII letters compare case-insensitively.
-bool matchPattern(std::string_view pattern, std::string_view name) {
-    size_t p = 0, n = 0;
-    size_t starP = std::string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starP = ++p;
-            starN = n;
-            continue;
-        }
-        if (p < pattern.size()) {
-            char pc = pattern[p], nc = name[n];
-            bool one = pc == '?'              ? !Path_IsSeparator(nc)
-                       : Path_IsSeparator(pc) ? Path_IsSeparator(nc)
-                                              : AsciiUpper(pc) == AsciiUpper(nc);
-            if (one) {
-                ++p;
-                ++n;
-                continue;
-            }
-        }
-        // Let the last '*' take one more byte, which it never may when that is a separator.
-        if (starP == std::string_view::npos || Path_IsSeparator(name[starN])) return false;
-        p = starP;
-        n = ++starN;
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
-}
-
 std::vector<std::string_view> splitComponents(std::string_view path) {
     std::vector<std::string_view> parts;
     size_t i = 0;
@@ -59,38 +23,6 @@ std::vector<std::string_view> splitComponents(std::string_view path) {
         i = j + 1;
     }
     return parts;
-}
-
-// The entries of dir that match component, in chain order.
-void matches(const FileNode* dir, std::string_view component, std::vector<FileNode*>& out) {
-    bool literal = true;
-    for (char c : component)
-        literal = literal && !isWildcard(c);
-    if (literal) {
-        Dir_FindNoCase(dir, component, out);
-        return;
-    }
-    out.clear();
-    for (FileNode* c = dir->firstChild; c; c = c->nextSibling) {
-        if (matchPattern(component, c->name)) out.push_back(c);
-    }
-}
-
-FileNode* search(FileNode* dir, const std::vector<std::string_view>& parts, size_t k) {
-    std::vector<FileNode*> found;
-    matches(dir, parts[k], found);
-    if (k + 1 == parts.size()) return found.empty() ? nullptr : found.front();
-    for (FileNode* candidate : found) {
-        // Backtracking: a later match of this component may hold the rest of the path.
-        if (FileNode* hit = search(candidate, parts, k + 1)) return hit;
-    }
-    return nullptr;
-}
-
-FileNode* rootOf(FileNode* node) {
-    while (node->parent)
-        node = node->parent;
-    return node;
 }
 
 // The leaf name with the characters that no name may hold replaced by '_'.
@@ -106,10 +38,31 @@ std::string cleanName(std::string_view name) {
     return out;
 }
 
+// Components are names, never patterns: '*' and '?' are cleaned like every forbidden character
+// and the cleaned name is looked up as it is (ASCII letters in either case).
+FileNode* search(FileNode* dir, const std::vector<std::string_view>& parts, size_t k) {
+    std::vector<FileNode*> found;
+    Dir_FindNoCase(dir, cleanName(parts[k]), found);
+    if (k + 1 == parts.size()) return found.empty() ? nullptr : found.front();
+    for (FileNode* candidate : found) {
+        // Backtracking: another spelling of this component may hold the rest of the path.
+        if (FileNode* hit = search(candidate, parts, k + 1)) return hit;
+    }
+    return nullptr;
+}
+
+FileNode* rootOf(FileNode* node) {
+    while (node->parent)
+        node = node->parent;
+    return node;
+}
+
 // A new node under a cleaned leaf name in dir: a directory made from nothing, or (with source)
 // a node with the host object's attributes. Null on a name clash or an unrecordable name.
 FileNode* makeNamedNode(FileNode* dir, std::string_view leaf, const FindResult* source) {
     if (!dir->isDirectory()) return nullptr;
+    // "." and ".." name the directory itself and its parent on every reader.
+    if (leaf == "." || leaf == "..") return nullptr;
     std::string name = cleanName(leaf);
     if (Dir_FindExact(dir, name)) return nullptr;
     std::unique_ptr<FileNode> node = Node_New(name);

@@ -139,8 +139,15 @@ int Plan_AddDvdVideoFolder(VolumePlan* plan, const char* folder) {
     FileNode* videoTs = Dir_FindExact(&plan->root, kVideoTs);
     if (!videoTs || !videoTs->isDirectory()) return 0;
     if (Dir_FindExact(&plan->root, kAudioTs)) return 1;
-    // A plain empty directory; its ISO name stays unique even beside an "audio_ts".
-    return Plan_AddDirectory(plan, &plan->root, kAudioTs) ? 1 : 0;
+    // An empty copy of VIDEO_TS (its attributes and times); its ISO name stays unique even
+    // beside an "audio_ts".
+    FileNode* audioTs = Plan_AddDirectory(plan, &plan->root, kAudioTs);
+    if (!audioTs) return 0;
+    audioTs->attributes = videoTs->attributes;
+    audioTs->accessTime = videoTs->accessTime;
+    audioTs->writeTime = videoTs->writeTime;
+    audioTs->creationTime = videoTs->creationTime;
+    return 1;
 }
 
 } // namespace tvx

@@ -240,7 +240,7 @@ TEST_F(Layout, IsoRecordsOfHiddenTinyAndHugeFiles) {
         pos += buf[pos];
     };
     record("HDIR", 0x03, 2048);
-    record("HIDDEN.;1", 0x01, 1);
+    record(".HIDDEN;1", 0x01, 1);
     FileNode* hugeNode = Plan_FindNode(&plan->root, "huge.bin");
     uint32_t start = GetLe32(&buf[pos + 2]);
     EXPECT_EQ(start, Plan_PartitionStart(plan.get()) + hugeNode->dataBlock);

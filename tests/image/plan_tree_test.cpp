@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -104,9 +105,9 @@ TEST_F(PlanTree, FileSetRefusals) {
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "dir", tmp.file("folder").c_str()));
     ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "file", src.c_str()));
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "file/below.txt", src.c_str()));
-    // The cleaned leaf equals an existing name.
+    // The cleaned leaf names an existing entry, which it replaces.
     ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "a_b", src.c_str()));
-    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "a:b", src.c_str()));
+    EXPECT_TRUE(Plan_AddFileSetEntry(plan.get(), "a:b", src.c_str()));
     std::string longPath(300, 'p');
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), longPath.c_str(), src.c_str()));
     // A name whose recorded form exceeds 255 bytes: 128 characters outside Latin-1.
@@ -121,22 +122,79 @@ TEST_F(PlanTree, FileSetRefusals) {
     EXPECT_EQ(plan->directoryCount, 1u);
 }
 
-TEST_F(PlanTree, FindNodePatternsAndBacktracking) {
+// How file-set leaf names are recorded: UDF name (compressed d-characters) and ISO name, or
+// refused (null).
+TEST_F(PlanTree, NameCases) {
+    struct Case {
+        std::string leaf;
+        const char* udf;
+        const char* iso;
+    } cases[] = {
+        // Bytes that are no UTF-8 are the Latin-1 characters of their values, so names stay
+        // apart and read back as Latin-1 readers show them.
+        {"caf\xE9.txt",
+         "\x08"
+         "caf\xE9.txt",
+         "CAF\xE9.TXT;1"},
+        {"caf\xE8.txt",
+         "\x08"
+         "caf\xE8.txt",
+         "CAF\xE8.TXT;1"},
+        {"\xE6\x97", "\x08\xE6\x97", "\xE6\x97.;1"}, // a cut sequence: two characters
+        {"\xC3\xA9t\xC3\xA9.txt", "\x08\xE9t\xE9.txt", "\xC3\xA9T\xC3\xA9.TXT;1"},
+        // The UTF-8 spelling of a name already recorded from Latin-1 bytes.
+        {"caf\xC3\xA9.txt", nullptr, nullptr},
+        // "." and ".." are no names; no empty leaf either.
+        {".", nullptr, nullptr},
+        {"..", nullptr, nullptr},
+        {"d/..", nullptr, nullptr},
+        {"./x", nullptr, nullptr},
+        {"", nullptr, nullptr},
+        // An empty ISO base is fine beside an extension; a name of dots alone loses them.
+        {".bashrc", "\x08.bashrc", ".BASHRC;1"},
+        {".tar.gz", "\x08.tar.gz", ".GZ;1"},
+        {"...", "\x08...", "_.;1"},
+        {"..x.", "\x08..x.", "X.;1"},
+        {"*?", "\x08__", "__.;1"}, // cleaned, not patterns
+    };
+    PlanPtr plan = NewPlan();
+    std::string src = tmp.write("s", "1");
+    for (const Case& c : cases) {
+        uint32_t files = plan->fileCount;
+        bool added = Plan_AddFileSetEntry(plan.get(), c.leaf.c_str(), src.c_str());
+        if (!c.udf) {
+            EXPECT_FALSE(added) << c.leaf;
+            EXPECT_EQ(plan->fileCount, files);
+            continue;
+        }
+        ASSERT_TRUE(added) << c.leaf;
+        const FileNode* n = plan->root.firstChild; // the newest entry
+        EXPECT_EQ(n->udfName, c.udf) << c.leaf;
+        EXPECT_EQ(Iso(n), c.iso) << c.leaf;
+    }
+}
+
+TEST_F(PlanTree, FindNodeTakesNamesLiterally) {
     PlanPtr plan = NewPlan();
     std::string src = tmp.write("s", "1");
     for (const char* p : {"D1/x.txt", "D2/y.txt", "D2/Readme", "other.TXT"}) {
         ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), p, src.c_str()));
     }
-    EXPECT_EQ(Plan_FindNode(&plan->root, "D*/y.txt")->name, "y.txt");
-    EXPECT_EQ(Plan_FindNode(&plan->root, "d?\\README")->name, "Readme");
-    EXPECT_EQ(Plan_FindNode(&plan->root, "*.txt")->name, "other.TXT");
-    EXPECT_EQ(Plan_FindNode(&plan->root, "**r.t?t")->name, "other.TXT");
+    EXPECT_EQ(Plan_FindNode(&plan->root, "d2\\README")->name, "Readme");
     EXPECT_EQ(Plan_FindNode(&plan->root, "D2/"), Plan_FindNode(&plan->root, "D2"));
     EXPECT_EQ(Plan_FindNode(&plan->root, "/"), &plan->root);
     EXPECT_EQ(Plan_FindNode(&plan->root, "D1/y.txt"), nullptr);
-    // The first match in chain order: entries are linked at the head, so D2 comes first.
-    EXPECT_EQ(Plan_FindNode(&plan->root, "D?"), Plan_FindNode(&plan->root, "D2"));
     EXPECT_EQ(Plan_FindNode(&plan->root, "other"), nullptr);
+    // '*' and '?' are no wildcards: they name the entry whose cleaned name they give.
+    for (const char* p : {"D*/y.txt", "*.txt", "D?", "*", "/*"})
+        EXPECT_EQ(Plan_FindNode(&plan->root, p), nullptr) << p;
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "/D2/report1.txt", src.c_str()));
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "/D2/report?.txt", src.c_str()));
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "/*", src.c_str()));
+    EXPECT_NE(Plan_FindNode(&plan->root, "D2/report1.txt"), nullptr);
+    EXPECT_EQ(Plan_FindNode(&plan->root, "D2/report?.txt")->name, "report_.txt");
+    EXPECT_EQ(Plan_FindNode(&plan->root, "_")->name, "_");
+    EXPECT_EQ(plan->fileCount, 7u);
     // A leading separator starts at the root whatever the start directory.
     FileNode* d1 = Plan_FindNode(&plan->root, "D1");
     EXPECT_EQ(Plan_FindNode(d1, "x.txt")->name, "x.txt");
@@ -189,11 +247,11 @@ TEST_F(PlanTree, IsoNames) {
     FileNode* menu2 = Plan_AddDirectory(plan.get(), &plan->root, "Menu Pictures 2");
     EXPECT_EQ(Iso(menu), "MENU PIC");
     EXPECT_EQ(Iso(menu2), "MENU P~1");
-    // Hidden names never get an empty base.
+    // A directory never gets an empty identifier.
     EXPECT_EQ(Iso(Plan_AddDirectory(plan.get(), &plan->root, ".config")), "CONFIG");
     EXPECT_EQ(Iso(Plan_AddDirectory(plan.get(), &plan->root, "...")), "_");
-    EXPECT_EQ(add(".bashrc"), "BASHRC.;1");
-    EXPECT_EQ(add(".tar.gz"), "TAR.GZ;1");
+    EXPECT_EQ(add(".BashRC"), ".BASHRC;1");
+    EXPECT_EQ(add(".bashrc.x"), ".X;1");
     // An extension that would overflow 15 bytes is cut, and uniqueness holds on the cut form.
     EXPECT_EQ(add("abcdefgh.verylongA"), "ABCDEFGH.VERY;1");
     EXPECT_EQ(add("abcdefgh.verylongB"), "ABCDEF~1.VERY;1");
@@ -331,14 +389,24 @@ TEST_F(PlanTree, VideoTsFolderGetsAudioTs) {
 
 TEST_F(PlanTree, DvdVideoFolder) {
     tmp.write("a/VIDEO_TS/VIDEO_TS.IFO", "i");
+    // An old, read-only VIDEO_TS: the added AUDIO_TS copies its attributes and times.
+    std::filesystem::last_write_time(tmp.file("a/VIDEO_TS"),
+                                     std::filesystem::file_time_type::clock::now() -
+                                         std::chrono::hours(24 * 400));
+    ASSERT_EQ(::chmod(tmp.file("a/VIDEO_TS").c_str(), 0555), 0);
     tmp.write("b/VIDEO_TS/VIDEO_TS.IFO", "i");
     tmp.mkdir("b/audio_ts");
     tmp.write("c/video_ts/VIDEO_TS.IFO", "i");
     PlanPtr a = NewPlan();
     ASSERT_TRUE(Plan_AddDvdVideoFolder(a.get(), tmp.file("a/").c_str()));
     FileNode* audio = Plan_FindNode(&a->root, "AUDIO_TS");
+    const FileNode* video = Plan_FindNode(&a->root, "VIDEO_TS");
     ASSERT_NE(audio, nullptr);
-    EXPECT_EQ(audio->attributes, kNodeDirectory);
+    EXPECT_EQ(audio->attributes, video->attributes);
+    EXPECT_NE(audio->attributes, kNodeDirectory);
+    EXPECT_EQ(audio->writeTime, video->writeTime);
+    EXPECT_EQ(audio->accessTime, video->accessTime);
+    EXPECT_EQ(audio->creationTime, video->creationTime);
     EXPECT_TRUE(audio->sourcePath.empty());
     EXPECT_EQ(audio->firstChild, nullptr);
     EXPECT_EQ(a->directoryCount, 3u);
@@ -385,6 +453,13 @@ TEST_F(PlanTree, ScanRefusesLoopsLongPathsAndUnrecordableNames) {
     tmp.write("names2/\xE4\xB8\xAD" + std::string(126, 'n'), "1");
     PlanPtr names2 = NewPlan();
     EXPECT_EQ(Plan_AddFolder(names2.get(), tmp.file("names2").c_str()), 2u);
+
+    // One name in UTF-8 and in Latin-1: one recorded name for two files.
+    tmp.write("spellings/caf\xC3\xA9", "utf-8");
+    tmp.write("spellings/caf\xE9", "latin-1");
+    PlanPtr spellings = NewPlan();
+    EXPECT_EQ(Plan_AddFolderContents(spellings.get(), tmp.file("spellings").c_str()), 0u);
+    EXPECT_NE(log().find("is recorded like another entry of its folder"), std::string::npos);
 }
 
 // A pipe would block the burn for ever: it is left out, as sockets and devices are, each with a
