@@ -56,7 +56,7 @@ TEST(VersionTest, ReportsTheFileVersion) {
     EXPECT_EQ(TVX_GetVersion(nullptr), 0x00010003u);
 }
 
-TEST(LastErrorTest, FreshRecordIsAllZeroAndNullIsRefused) {
+TEST(LastErrorTest, FreshRecordIsAllZeroAndNullsAreRefused) {
     TvxRecHandle handle;
     TVX_LastError record;
     std::memset(&record, 0xAB, sizeof record);
@@ -65,6 +65,7 @@ TEST(LastErrorTest, FreshRecordIsAllZeroAndNullIsRefused) {
     std::memset(&zero, 0, sizeof zero);
     EXPECT_EQ(std::memcmp(&record, &zero, sizeof record), 0);
     EXPECT_EQ(TVX_GetLastError(&handle, nullptr), TVX_ERR_INVALID_ARG);
+    EXPECT_EQ(TVX_GetLastError(nullptr, &record), TVX_ERR_INVALID_ARG);
 }
 
 TEST(ResultCodeTest, CodesAreNegativeAndSkipNineAndC) {
