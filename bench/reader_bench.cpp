@@ -3,6 +3,7 @@
 //    the walk, the parent search and the path search are linear.
 // 2. A 1 GiB file read with TVX_ReadFile in 1 MiB calls from a virtual DVD-ROM backed by a
 //    sparse image file, against dd of the same bytes from the image.
+#include "image/udf_tag.h"
 #include "memory_disc.h"
 #include "mmc/byte_order.h"
 #include "support/direct_transport.h"
@@ -70,6 +71,14 @@ std::string MakeGigabyteImage(const test::TempDir& temp) {
     PutLe32(fe + 180, dataBlock);
     PutLe32(fe + 184, 0x800);
     PutLe32(fe + 188, dataBlock + 0x3FFFF800 / 2048);
+    UDF_MakeTag(fe, kTagFileEntry, volume.entryBlock["/BIG.VOB"], 176 + 16);
+    // The partition grows to hold the file, in both copies of the descriptor sequence.
+    const uint32_t partitionLength = dataBlock + static_cast<uint32_t>(size / 2048) + 1;
+    for (uint32_t sector : {33u, 49u}) {
+        uint8_t* pd = volume.image.data() + sector * 2048ull;
+        PutLe32(pd + 192, partitionLength);
+        UDF_MakeTag(pd, kTagPartition, sector, 512);
+    }
     const std::string path = temp.file("big.img");
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(volume.image.data()), static_cast<std::streamsize>(volume.image.size()));

@@ -146,8 +146,7 @@ protected:
             if (item.is_directory()) {
                 path += "/";
             } else {
-                expected = ReadWholeFile(item.path().string());
-                if (expected.empty()) path += "/"; // size 0 reads as a directory
+                expected = ReadWholeFile(item.path().string()); // empty files included
             }
             if (files % 2) std::replace(path.begin(), path.end(), '/', '\\');
             TVX_DiscFile f = TVX_OpenFile(handle, path.c_str());
@@ -206,8 +205,10 @@ TEST_P(InteropTest, MkudffsRevisions) {
         const std::string source = temp_.file("m");
         fs::remove_all(source);
         UdfPatcher patcher(bytes);
-        const std::pair<const char*, std::string> files[] = {
-            {"ONE.TXT", "one"}, {"two.bin", TestPattern(5000, 5)}, {"three", TestPattern(70000, 6)}};
+        const std::pair<const char*, std::string> files[] = {{"ONE.TXT", "one"},
+                                                             {"two.bin", TestPattern(5000, 5)},
+                                                             {"three", TestPattern(70000, 6)},
+                                                             {"nothing", ""}};
         for (const auto& [name, data] : files) {
             patcher.addFile(name, data);
             temp_.write(std::string("m/") + name, data);
