@@ -13,7 +13,7 @@ namespace tvx {
 namespace {
 
 class LifecycleTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir dir;
     test::ScopedSimHost sim;
     void SetUp() override { sim->setTempDirectory(dir.path() + "/"); }
@@ -69,10 +69,12 @@ TEST(LastErrorTest, FreshRecordIsAllZeroAndNullsAreRefused) {
 }
 
 TEST(ResultCodeTest, CodesAreNegativeAndSkipNineAndC) {
-    const TVX_Result codes[] = {TVX_ERR_NOT_READY,  TVX_ERR_DISC_NOT_WRITABLE, TVX_ERR_NO_SPACE,
-                                TVX_ERR_NO_DRIVE,   TVX_ERR_SOURCE,            TVX_ERR_DISC_KIND,
-                                TVX_ERR_COMMAND,    TVX_ERR_INVALID_ARG,       TVX_ERR_CANCELLED,
-                                TVX_ERR_MODE,       TVX_ERR_VERIFY};
+    const TVX_Result codes[] = {TVX_ERR_NOT_READY, TVX_ERR_DISC_NOT_WRITABLE,
+                                TVX_ERR_NO_SPACE,  TVX_ERR_NO_DRIVE,
+                                TVX_ERR_SOURCE,    TVX_ERR_DISC_KIND,
+                                TVX_ERR_COMMAND,   TVX_ERR_INVALID_ARG,
+                                TVX_ERR_CANCELLED, TVX_ERR_MODE,
+                                TVX_ERR_VERIFY};
     for (TVX_Result code : codes) {
         EXPECT_LT(code, 0);
         uint32_t last = static_cast<uint32_t>(code) & 0xF;
