@@ -30,12 +30,13 @@ uint8_t* Block(TestVolume& v, uint32_t block) {
 void Retag(uint8_t* d) {
     UDF_MakeTag(d, GetLe16(d), GetLe32(d + 12), 16u + GetLe16(d + 10));
 }
+// A changed body byte breaks the CRC; a changed tag byte (the version's high byte) the checksum.
 void BreakCrc(uint8_t* d) {
     d[17] ^= 0x40;
 }
 void BreakChecksum(uint8_t* d) {
     d[6] ^= 0x01;
-} // the descriptor version's high byte
+}
 
 // Locations of the reader's refusals.
 constexpr int32_t kNoVolume = 1101;
