@@ -22,7 +22,7 @@ thread_local uint32_t threadLastError = 0;
 constexpr int64_t kEpochDifference = 11644473600LL;
 
 class PosixFile final : public HostFile {
-public:
+  public:
     explicit PosixFile(int fd) : fd_(fd) {}
     ~PosixFile() override { ::close(fd_); }
 
@@ -60,7 +60,7 @@ public:
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -84,7 +84,8 @@ bool fillFromStat(const std::string& path, const std::string& name, FindResult& 
 
 std::string lastComponent(const std::string& path) {
     size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
+    while (end > 1 && path[end - 1] == '/')
+        --end;
     size_t slash = path.rfind('/', end - 1);
     if (slash == std::string::npos) return path.substr(0, end);
     return path.substr(slash + 1, end - slash - 1);
@@ -113,19 +114,33 @@ int64_t UnixSecondsFromFileTime(uint64_t fileTime) {
     return static_cast<int64_t>(fileTime / 10000000ULL) - kEpochDifference;
 }
 
-void PosixHost::setLastError(uint32_t code) { threadLastError = code; }
+void PosixHost::setLastError(uint32_t code) {
+    threadLastError = code;
+}
 
-uint32_t PosixHost::lastError() { return threadLastError; }
+uint32_t PosixHost::lastError() {
+    return threadLastError;
+}
 
 std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAccess access) {
     int flags = O_CLOEXEC;
     switch (access) {
-    case FileAccess::Read: flags |= O_RDONLY; break;
-    case FileAccess::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case FileAccess::ReadWrite: flags |= O_RDWR | O_CREAT; break;
-    case FileAccess::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    case FileAccess::Read:
+        flags |= O_RDONLY;
+        break;
+    case FileAccess::Write:
+        flags |= O_WRONLY | O_CREAT | O_TRUNC;
+        break;
+    case FileAccess::ReadWrite:
+        flags |= O_RDWR | O_CREAT;
+        break;
+    // The log lives in a shared folder: a link or a FIFO planted there must not be followed or
+    // block, and nobody else may read what it says.
+    case FileAccess::Append:
+        flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK;
+        break;
     }
-    int fd = ::open(path.c_str(), flags, 0666);
+    int fd = ::open(path.c_str(), flags, access == FileAccess::Append ? 0600 : 0666);
     if (fd < 0) {
         setLastError(static_cast<uint32_t>(errno));
         return nullptr;
@@ -133,6 +148,11 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
     struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         setLastError(EISDIR);
+        ::close(fd);
+        return nullptr;
+    }
+    if (access == FileAccess::Append && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+        setLastError(EPERM);
         ::close(fd);
         return nullptr;
     }
@@ -194,7 +214,8 @@ bool PosixHost::fullPath(const std::string& path, std::string& absolute) {
         i = j + 1;
     }
     std::string out;
-    for (const auto& p : parts) out += "/" + p;
+    for (const auto& p : parts)
+        out += "/" + p;
     if (out.empty()) out = "/";
     if (out.size() >= kMaxHostPath) return false;
     absolute = std::move(out);
