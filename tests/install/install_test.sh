@@ -58,16 +58,18 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 ldd "$work/by-pkg-config" | grep -q "libtorvexin.so.1 => $libdir/" || fail "linked elsewhere"
 burn_and_read pkg-config "$work/by-pkg-config"
 
-# find_package: the shared library for a C program, and the static one; a request for the next
+# find_package: the shared library for a C program, and the static one; a request for another
 # major version finds nothing.
 mkdir -p "$work/consumer"
 cat > "$work/consumer/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.16)
 project(consumer LANGUAGES C)
-find_package(Torvexin 2 QUIET)
-if(Torvexin_FOUND)
-  message(FATAL_ERROR "Torvexin \${Torvexin_VERSION} claims to be version 2")
-endif()
+foreach(other 0.9 2.0)
+  find_package(Torvexin \${other} QUIET)
+  if(Torvexin_FOUND)
+    message(FATAL_ERROR "Torvexin \${Torvexin_VERSION} claims to serve version \${other}")
+  endif()
+endforeach()
 find_package(Torvexin $version REQUIRED)
 add_executable(by_find_package "$example")
 target_link_libraries(by_find_package PRIVATE Torvexin::torvexin)
