@@ -444,30 +444,13 @@ TVX_API TVX_Result TVX_CALL TVX_BurnVideoTsFolder(TVX_RecHandle handle,
  * `label` names the volume (NULL gives "UDF102"); a longer one is cut to the fields that carry
  * it, the shortest of which holds 30 characters (15 outside Latin-1).
  *
- * `options->mode` TVX_MODE_WRITE, TVX_MODE_TEST_WRITE (DVD-R/-RW only; nothing is recorded) or
- * TVX_MODE_WRITE_VERIFY (every host file is read back from the disc and compared); `writeSpeed`
- * in kB/s, -1 for the fastest. The disc must be a blank recordable DVD, or a DVD+RW, which is
- * written over from its start. The callback gets the progress events on this thread;
- * `userData` is handed back to it unchanged and is 32 bits wide: pass an index into the host's
- * own table, not a pointer.
- *
- * A successful burn ends by ejecting the disc (a successful test write leaves it in the
- * drive): call TVX_LoadMedia before reading it back or burning again. A burn that fails after
- * its checks have passed (while preparing, writing or closing) ejects it too.
+ * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
+ * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
+ * bits wide (pass an index into the host's own table, not a pointer).
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `folder` is NULL; TVX_ERR_SOURCE when
  *         the folder cannot be read or holds no VIDEO_TS;
- *         TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc; TVX_ERR_DISC_KIND (not a
- *         writable DVD); TVX_ERR_MODE (a test write asked on DVD+R/+RW; on DVD-R/-RW a drive
- *         that reports it cannot test write, whatever the mode); TVX_ERR_DISC_NOT_WRITABLE (not
- *         blank, DVD+RW excepted); TVX_ERR_NO_SPACE;
- *         TVX_ERR_CANCELLED (the callback returned 0); TVX_ERR_COMMAND when writing or closing
- *         failed (see TVX_GetLastError); in TVX_MODE_WRITE_VERIFY every failure of the
- *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead.
- *
- * Blocks for the whole recording: writing at the drive's speed, then waiting for the drive to
- * flush and close (each wait at most 30 minutes), the read-back when verifying, and the eject
- * (at most 60 s). Nothing is written when a check fails before the recording.
+ *         otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnDVDVIDEO(TVX_RecHandle handle, const TVX_BurnOptions* options,
                                              const char* folder, const char* label,
@@ -480,30 +463,13 @@ TVX_API TVX_Result TVX_CALL TVX_BurnDVDVIDEO(TVX_RecHandle handle, const TVX_Bur
  * `label` names the volume (NULL gives "UDF102"); a longer one is cut to the fields that carry
  * it, the shortest of which holds 30 characters (15 outside Latin-1).
  *
- * `options->mode` TVX_MODE_WRITE, TVX_MODE_TEST_WRITE (DVD-R/-RW only; nothing is recorded) or
- * TVX_MODE_WRITE_VERIFY (every host file is read back from the disc and compared); `writeSpeed`
- * in kB/s, -1 for the fastest. The disc must be a blank recordable DVD, or a DVD+RW, which is
- * written over from its start. The callback gets the progress events on this thread;
- * `userData` is handed back to it unchanged and is 32 bits wide: pass an index into the host's
- * own table, not a pointer.
- *
- * A successful burn ends by ejecting the disc (a successful test write leaves it in the
- * drive): call TVX_LoadMedia before reading it back or burning again. A burn that fails after
- * its checks have passed (while preparing, writing or closing) ejects it too.
+ * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
+ * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
+ * bits wide (pass an index into the host's own table, not a pointer).
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `folder` is NULL; TVX_ERR_SOURCE when
  *         the folder cannot be read or is empty (the disc is not touched);
- *         TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc; TVX_ERR_DISC_KIND (not a
- *         writable DVD); TVX_ERR_MODE (a test write asked on DVD+R/+RW; on DVD-R/-RW a drive
- *         that reports it cannot test write, whatever the mode); TVX_ERR_DISC_NOT_WRITABLE (not
- *         blank, DVD+RW excepted); TVX_ERR_NO_SPACE;
- *         TVX_ERR_CANCELLED (the callback returned 0); TVX_ERR_COMMAND when writing or closing
- *         failed (see TVX_GetLastError); in TVX_MODE_WRITE_VERIFY every failure of the
- *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead.
- *
- * Blocks for the whole recording: writing at the drive's speed, then waiting for the drive to
- * flush and close (each wait at most 30 minutes), the read-back when verifying, and the eject
- * (at most 60 s). Nothing is written when a check fails before the recording.
+ *         otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_BurnOptions* options,
                                                const char* folder, const char* label,
@@ -518,30 +484,13 @@ TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_B
  * `label` names the volume (NULL gives "UDF102"); a longer one is cut to the fields that carry
  * it, the shortest of which holds 30 characters (15 outside Latin-1).
  *
- * `options->mode` TVX_MODE_WRITE, TVX_MODE_TEST_WRITE (DVD-R/-RW only; nothing is recorded) or
- * TVX_MODE_WRITE_VERIFY (every host file is read back from the disc and compared); `writeSpeed`
- * in kB/s, -1 for the fastest. The disc must be a blank recordable DVD, or a DVD+RW, which is
- * written over from its start. The callback gets the progress events on this thread;
- * `userData` is handed back to it unchanged and is 32 bits wide: pass an index into the host's
- * own table, not a pointer.
- *
- * A successful burn ends by ejecting the disc (a successful test write leaves it in the
- * drive): call TVX_LoadMedia before reading it back or burning again. A burn that fails after
- * its checks have passed (while preparing, writing or closing) ejects it too.
+ * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
+ * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
+ * bits wide (pass an index into the host's own table, not a pointer).
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `entries` is NULL; TVX_ERR_SOURCE when
  *         `count` is 0 or less or an entry fails (a missing host file, a path through a file);
- *         TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc; TVX_ERR_DISC_KIND (not a
- *         writable DVD); TVX_ERR_MODE (a test write asked on DVD+R/+RW; on DVD-R/-RW a drive
- *         that reports it cannot test write, whatever the mode); TVX_ERR_DISC_NOT_WRITABLE (not
- *         blank, DVD+RW excepted); TVX_ERR_NO_SPACE;
- *         TVX_ERR_CANCELLED (the callback returned 0); TVX_ERR_COMMAND when writing or closing
- *         failed (see TVX_GetLastError); in TVX_MODE_WRITE_VERIFY every failure of the
- *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead.
- *
- * Blocks for the whole recording: writing at the drive's speed, then waiting for the drive to
- * flush and close (each wait at most 30 minutes), the read-back when verifying, and the eject
- * (at most 60 s). Nothing is written when a check fails before the recording.
+ *         otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_BurnOptions* options,
                                             const TVX_FileSetEntry* entries, int32_t count,
@@ -550,34 +499,17 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
 
 /**
  * Burns a finished volume image file unchanged, from the disc's first block. The image is not
- * checked; its size is rounded up to whole 2048-byte blocks.
+ * checked; its size is rounded up to whole 2048-byte blocks. TVX_MODE_WRITE_VERIFY compares
+ * the whole image with the disc. Unlike the volume burns, a stopped image burn leaves the disc
+ * unclosed.
  *
- * `options->mode` TVX_MODE_WRITE, TVX_MODE_TEST_WRITE (DVD-R/-RW only; nothing is recorded) or
- * TVX_MODE_WRITE_VERIFY (every host file is read back from the disc and compared); `writeSpeed`
- * in kB/s, -1 for the fastest. The disc must be a blank recordable DVD, or a DVD+RW, which is
- * written over from its start. The callback gets the progress events on this thread;
- * `userData` is handed back to it unchanged and is 32 bits wide: pass an index into the host's
- * own table, not a pointer.
- *
- * A successful burn ends by ejecting the disc (a successful test write leaves it in the
- * drive): call TVX_LoadMedia before reading it back or burning again. A burn that fails after
- * its checks have passed (while preparing, writing or closing) ejects it too.
- *
- * Unlike the volume burns, a stopped image burn leaves the disc unclosed.
+ * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
+ * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
+ * bits wide (pass an index into the host's own table, not a pointer).
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `imagePath` is NULL; TVX_ERR_SOURCE
  *         when the image cannot be opened;
- *         TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc; TVX_ERR_DISC_KIND (not a
- *         writable DVD); TVX_ERR_MODE (a test write asked on DVD+R/+RW; on DVD-R/-RW a drive
- *         that reports it cannot test write, whatever the mode); TVX_ERR_DISC_NOT_WRITABLE (not
- *         blank, DVD+RW excepted); TVX_ERR_NO_SPACE;
- *         TVX_ERR_CANCELLED (the callback returned 0); TVX_ERR_COMMAND when writing or closing
- *         failed (see TVX_GetLastError); in TVX_MODE_WRITE_VERIFY every failure of the
- *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead.
- *
- * Blocks for the whole recording: writing at the drive's speed, then waiting for the drive to
- * flush and close (each wait at most 30 minutes), the read-back when verifying, and the eject
- * (at most 60 s). Nothing is written when a check fails before the recording.
+ *         otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
                                                 const TVX_BurnOptions* options,
