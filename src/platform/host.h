@@ -63,7 +63,7 @@ enum class FileAccess {
     Read,      // shared reading, existing file
     Write,     // create always
     ReadWrite, // open always
-    Append,    // text log: open for appending, create when missing
+    Append,    // text log: open for appending, create when missing; only the caller's own file
 };
 
 class HostFile {

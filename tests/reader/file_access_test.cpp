@@ -99,6 +99,8 @@ TEST_F(FileAccessTest, AlignedReadsGoStraightIntoTheBuffer) {
 }
 
 TEST_F(FileAccessTest, PathForms) {
+    uint32_t got = 7;
+    char c;
     TVX_DiscFile a = open("/VIDEO_TS/VIDEO_TS.IFO");
     TVX_DiscFile b = open("\\VIDEO_TS\\VIDEO_TS.IFO");
     ASSERT_NE(a, nullptr);
@@ -122,17 +124,22 @@ TEST_F(FileAccessTest, PathForms) {
     EXPECT_EQ(TVX_GetFileSize(dir), 0u);
     TVX_CloseFile(dir);
 
-    // A zero-length file has size 0 and so a trailing separator.
-    EXPECT_EQ(open("/VIDEO_TS/EMPTY.BUP"), nullptr);
-    TVX_DiscFile empty = open("/VIDEO_TS/EMPTY.BUP/");
-    ASSERT_NE(empty, nullptr);
-    TVX_CloseFile(empty);
+    // A zero-length file opens by its path, and still with the trailing separator that once
+    // was its only form.
+    for (const char* path :
+         {"/VIDEO_TS/EMPTY.BUP", "/VIDEO_TS/EMPTY.BUP/", "\\VIDEO_TS\\EMPTY.BUP"}) {
+        TVX_DiscFile empty = open(path);
+        ASSERT_NE(empty, nullptr) << path;
+        EXPECT_EQ(TVX_GetFileSize(empty), 0u);
+        EXPECT_EQ(TVX_ReadFile(empty, &c, 1, &got), 0);
+        TVX_CloseFile(empty);
+    }
+    EXPECT_EQ(open("/VIDEO_TS/EMPTY.BUP//"), nullptr);
+    EXPECT_EQ(open("/VIDEO_TS/VIDEO_TS.IFO/"), nullptr); // only an empty file has both forms
 
     TVX_DiscFile root = open("/");
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(TVX_GetFileSize(root), 0u);
-    uint32_t got = 7;
-    char c;
     EXPECT_EQ(TVX_ReadFile(root, &c, 1, &got), 0);
     EXPECT_EQ(got, 0u);
     TVX_CloseFile(root);

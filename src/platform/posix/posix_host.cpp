@@ -148,11 +148,13 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
     case FileAccess::ReadWrite:
         flags |= O_RDWR | O_CREAT;
         break;
+    // The log lives in a shared folder: a link planted there must not be followed, and nobody
+    // else may read what it says.
     case FileAccess::Append:
-        flags |= O_WRONLY | O_CREAT | O_APPEND;
+        flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
         break;
     }
-    int fd = ::open(path.c_str(), flags, 0666);
+    int fd = ::open(path.c_str(), flags, access == FileAccess::Append ? 0600 : 0666);
     if (fd < 0) {
         setLastError(static_cast<uint32_t>(errno));
         return nullptr;
@@ -170,6 +172,11 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
     }
     if (refused != 0) {
         setLastError(static_cast<uint32_t>(refused));
+        ::close(fd);
+        return nullptr;
+    }
+    if (access == FileAccess::Append && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+        setLastError(EPERM);
         ::close(fd);
         return nullptr;
     }
