@@ -18,12 +18,17 @@ bool writeSeed(const std::string& path, const TestNode& root) {
     options.partitionStart = 29;
     options.anchorSector = options.sectors - 1;
     tvx::test::TestVolume volume = tvx::test::BuildTestVolume(root, options);
-    // The partition stops short of the anchor.
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok =
-        std::fwrite(volume.image.data(), 1, volume.image.size(), f) == volume.image.size();
-    return std::fclose(f) == 0 && ok;
+    // Each seed twice: as it is, and with the first byte asking the fuzzer to tag the
+    // descriptors of every mutation anew.
+    bool ok = true;
+    for (const char* suffix : {"", "-retagged"}) {
+        std::FILE* f = std::fopen((path + suffix).c_str(), "wb");
+        if (!f) return false;
+        ok &= std::fwrite(volume.image.data(), 1, volume.image.size(), f) == volume.image.size();
+        ok &= std::fclose(f) == 0;
+        volume.image[0] = 1;
+    }
+    return ok;
 }
 
 } // namespace
