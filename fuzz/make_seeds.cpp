@@ -11,18 +11,24 @@ namespace {
 
 bool writeSeed(const std::string& path, const TestNode& root) {
     tvx::test::TestVolumeOptions options;
-    options.sectors = 40;
-    options.sequenceSector = 1;
-    options.reserveSector = 5;
-    options.integritySector = 9;
-    options.partitionStart = 12;
+    options.sectors = 64;
+    options.sequenceSector = 19; // after the volume recognition sequence at 16-18
+    options.reserveSector = 23;
+    options.integritySector = 27;
+    options.partitionStart = 29;
     options.anchorSector = options.sectors - 1;
     tvx::test::TestVolume volume = tvx::test::BuildTestVolume(root, options);
-    // The partition stops short of the anchor.
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(volume.image.data(), 1, volume.image.size(), f) == volume.image.size();
-    return std::fclose(f) == 0 && ok;
+    // Each seed twice: as it is, and with the first byte asking the fuzzer to tag the
+    // descriptors of every mutation anew.
+    bool ok = true;
+    for (const char* suffix : {"", "-retagged"}) {
+        std::FILE* f = std::fopen((path + suffix).c_str(), "wb");
+        if (!f) return false;
+        ok &= std::fwrite(volume.image.data(), 1, volume.image.size(), f) == volume.image.size();
+        ok &= std::fclose(f) == 0;
+        volume.image[0] = 1;
+    }
+    return ok;
 }
 
 } // namespace
@@ -44,9 +50,11 @@ int main(int argc, char** argv) {
     TestNode inlineDir = TestNode::Dir("I", {TestNode::File("F", "abc")});
     inlineDir.alloc = TestNode::Alloc::Embedded;
     bool ok = true;
-    ok &= writeSeed(dir + "/plain", TestNode::Dir("", {TestNode::Dir("V", {TestNode::File(
-                                                           "A", tvx::test::TestPattern(5000, 1))}),
-                                                       TestNode::File("Z", "")}));
+    ok &= writeSeed(
+        dir + "/plain",
+        TestNode::Dir("",
+                      {TestNode::Dir("V", {TestNode::File("A", tvx::test::TestPattern(5000, 1))}),
+                       TestNode::File("Z", "")}));
     ok &= writeSeed(dir + "/forms", TestNode::Dir("", {embedded, efe, split, longAd, inlineDir}));
     return ok ? 0 : 1;
 }

@@ -236,12 +236,13 @@ TVX_API uint32_t TVX_CALL TVX_GetVersion(uint32_t* versionLow);
  *
  * Nothing clears the record while the drive table lasts: a later success leaves it as it is, so
  * it describes the most recent failure that a query, burn or erase recorded (typically one that
- * ended in TVX_ERR_COMMAND or TVX_ERR_VERIFY), or is all zeros when there was none.
+ * ended in TVX_ERR_COMMAND or TVX_ERR_VERIFY), or why TVX_OpenFile found nothing to open, or is
+ * all zeros when there was none.
  * `description` and `category` point into the library's constant data, valid while the library
  * is loaded; never free them.
  *
- * \param handle a handle from TVX_OpenRecHandle (not validated).
- * \return TVX_OK, or TVX_ERR_INVALID_ARG when `record` is NULL.
+ * \param handle a handle from TVX_OpenRecHandle (not validated beyond NULL).
+ * \return TVX_OK, or TVX_ERR_INVALID_ARG when `handle` or `record` is NULL.
  *
  * Sends no drive command; returns at once.
  */
@@ -560,13 +561,21 @@ TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32_t quick,
  *
  * `path` starts with a separator ('/' or '\') and is compared with the disc's names exactly,
  * case included: "/VIDEO_TS/VIDEO_TS.IFO". A directory is named with a trailing separator
- * ("/VIDEO_TS/"), and so is a file of 0 bytes. The disc is read once, whole, at opening; later
- * changes to it are not seen. After a burn, load the disc first (the burn ejects it).
+ * ("/VIDEO_TS/"); a file of 0 bytes opens by its path and, as it once only did, with a trailing
+ * separator too. The disc is read once, whole, at opening; later changes to it are not seen.
+ * After a burn, load the disc first (the burn ejects it).
  *
- * \return a disc file owned by the host until TVX_CloseFile, or NULL when the disc has no
- *         readable UDF file system, nothing has that path or memory runs out (no result code,
- *         nothing recorded for TVX_GetLastError). The recorder handle must stay open while the
- *         file is used.
+ * Every descriptor is checked (tag checksum, and CRC where it fits) before it is used. A damaged
+ * File Entry makes only its own file unreadable and a damaged directory hides only what lies
+ * below it; the rest of the disc opens as usual. No file is read from outside the partition.
+ *
+ * \return a disc file owned by the host until TVX_CloseFile, or NULL (no result code) when the
+ *         disc has no readable UDF file system, nothing has that path, the file's File Entry or
+ *         a directory on its path is damaged, its data lies outside the partition or has more
+ *         extents than can be read, or memory runs out. Except for the last, the reason is
+ *         recorded for TVX_GetLastError: a record without command or sense bytes whose
+ *         `description` names it and whose `category` is "Disc file system". The recorder
+ *         handle must stay open while the file is used.
  *
  * Blocks while the whole directory tree is read: about one read per directory and file, each at
  * most 20 s.

@@ -10,6 +10,9 @@ namespace tvx {
 
 namespace {
 
+constexpr uint32_t kShortAdSize = 8;
+constexpr uint32_t kLongAdSize = 16;
+
 struct ShortAd {
     uint32_t length; // bytes, extent type removed
     uint32_t block;
@@ -17,16 +20,18 @@ struct ShortAd {
 
 enum class Listing { Read, Damaged, Failed };
 
-// Reads the directory's short_ad extents into bytes. Memory grows only as sectors arrive, and
-// never beyond the partition, whatever the descriptors claim. Descriptors that do not fit the
-// partition make the listing damaged; a failed read fails it.
-Listing readDirectoryExtents(UdfWalk& walk, const uint8_t* ads, uint32_t adLength,
+// Reads the directory's extents (short_ad or long_ad, of adSize bytes; a long_ad's partition is
+// the one partition) into bytes. Memory grows only as sectors arrive, and never beyond the
+// partition, whatever the descriptors claim. Descriptors that do not fit the partition make the
+// listing damaged; a failed read fails it.
+Listing readDirectoryExtents(UdfWalk& walk, const uint8_t* ads, uint32_t adLength, uint32_t adSize,
                              std::vector<uint8_t>& bytes) {
     const uint64_t partitionBytes = static_cast<uint64_t>(walk.partitionLength) * kSectorSize;
-    const uint32_t count = adLength / 8;
+    const uint32_t count = adLength / adSize;
     uint64_t total = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        const ShortAd ad{GetLe32(ads + 8 * i) & kExtentLengthMask, GetLe32(ads + 8 * i + 4)};
+        const uint8_t* descriptor = ads + static_cast<size_t>(adSize) * i;
+        const ShortAd ad{GetLe32(descriptor) & kExtentLengthMask, GetLe32(descriptor + 4)};
         if (ad.length == 0) continue;
         // Only the last extent may end inside a sector.
         if (total % kSectorSize != 0) return Listing::Damaged;
@@ -125,7 +130,8 @@ int UdfReader_VisitIcb(UdfWalk& walk, uint32_t block) {
     if (walk.depth >= kMaxDirectoryDepth) return 0;
     if (!walk.directories.insert(block).second) return 0;
 
-    // The listing is the directory's Information Length, of the bytes its descriptors hold.
+    // A listing is as long as the directory's Information Length says, whatever its extents
+    // hold beyond that.
     const uint64_t informationLength = GetLe64(entry + kInformationLengthOffset);
     const uint8_t* ads = entry + layout.header + layout.eaLength;
     const uint16_t allocation = GetLe16(entry + kIcbFlagsOffset) & 7;
@@ -135,9 +141,10 @@ int UdfReader_VisitIcb(UdfWalk& walk, uint32_t block) {
         const size_t length =
             static_cast<size_t>(std::min<uint64_t>(layout.adLength, informationLength));
         ok = UdfReader_WalkDirectory(walk, entry, ads, length);
-    } else if (allocation == kAllocShort) {
+    } else if (allocation == kAllocShort || allocation == kAllocLong) {
+        const uint32_t adSize = allocation == kAllocShort ? kShortAdSize : kLongAdSize;
         std::vector<uint8_t> bytes;
-        switch (readDirectoryExtents(walk, ads, layout.adLength, bytes)) {
+        switch (readDirectoryExtents(walk, ads, layout.adLength, adSize, bytes)) {
         case Listing::Read: {
             const size_t length =
                 static_cast<size_t>(std::min<uint64_t>(bytes.size(), informationLength));
@@ -152,7 +159,7 @@ int UdfReader_VisitIcb(UdfWalk& walk, uint32_t block) {
             break;
         }
     } else {
-        reportDamage(walk, UdfDamage::Directory, block); // long_ad and ext_ad listings
+        reportDamage(walk, UdfDamage::Directory, block); // ext_ad listings are not read
     }
     --walk.depth;
     return ok;

@@ -158,7 +158,9 @@ TEST_F(ReaderTest, ForeignEntryForms) {
     TestNode efeDir = TestNode::Dir("EFEDIR", {TestNode::File("IN.BIN", TestPattern(100, 7))});
     efeDir.extendedEntry = true;
     efeDir.alloc = Alloc::Embedded;
-    serveVolume(TestNode::Dir("", {embedded, extended, longAd, efe, efeDir}));
+    TestNode longDir = TestNode::Dir("LONGDIR", {TestNode::File("IN.BIN", TestPattern(200, 8))});
+    longDir.alloc = Alloc::Long;
+    serveVolume(TestNode::Dir("", {embedded, extended, longAd, efe, efeDir, longDir}));
 
     // Embedded and ext_ad data have no extents: reads deliver nothing and keep the position.
     for (const char* path : {"/EMBED.TXT", "/EXT.BIN"}) {
@@ -176,6 +178,7 @@ TEST_F(ReaderTest, ForeignEntryForms) {
         {"/LONG.BIN", TestPattern(9000, 5)},
         {"/EFE.BIN", TestPattern(12345, 6)},
         {"/EFEDIR/IN.BIN", TestPattern(100, 7)},
+        {"/LONGDIR/IN.BIN", TestPattern(200, 8)},
     };
     for (const auto& [path, data] : readable) {
         TVX_DiscFile f = open(path);

@@ -1,6 +1,7 @@
 #include "test_udf_image.h"
 
 #include "image/udf_dchars.h"
+#include "image/udf_regid.h"
 #include "image/udf_tag.h"
 #include "mmc/byte_order.h"
 
@@ -25,7 +26,7 @@ struct Placed {
 };
 
 class Builder {
-public:
+  public:
     Builder(const TestNode& root, const TestVolumeOptions& options) : options_(options) {
         volume_.image.assign(static_cast<size_t>(options.sectors) * kBlock, 0);
         volume_.partitionStart = options.partitionStart;
@@ -35,12 +36,16 @@ public:
 
     TestVolume build() {
         nextBlock_ = 2; // 0: File Set Descriptor, 1: its terminator
-        for (Placed& p : placed_) p.entryBlock = nextBlock_++;
+        for (Placed& p : placed_)
+            p.entryBlock = nextBlock_++;
         for (Placed& p : placed_) {
-            if (p.node->directory) p.content = fids(p);
-            else p.content.assign(p.node->data.begin(), p.node->data.end());
+            if (p.node->directory)
+                p.content = fids(p);
+            else
+                p.content.assign(p.node->data.begin(), p.node->data.end());
             const bool embedded = p.node->alloc == TestNode::Alloc::Embedded;
-            p.dataBlocks = embedded ? 0 : static_cast<uint32_t>((p.content.size() + kBlock - 1) / kBlock);
+            p.dataBlocks =
+                embedded ? 0 : static_cast<uint32_t>((p.content.size() + kBlock - 1) / kBlock);
             p.dataBlock = p.dataBlocks ? nextBlock_ : 0;
             nextBlock_ += p.dataBlocks;
         }
@@ -56,7 +61,7 @@ public:
         return std::move(volume_);
     }
 
-private:
+  private:
     size_t place(const TestNode& node, const std::string& path, size_t parent) {
         const size_t index = placed_.size();
         placed_.push_back({&node, path, 0, 0, 0, {}, {}, parent});
@@ -67,7 +72,9 @@ private:
         return index;
     }
 
-    uint8_t* sector(uint32_t lba) { return volume_.image.data() + static_cast<size_t>(lba) * kBlock; }
+    uint8_t* sector(uint32_t lba) {
+        return volume_.image.data() + static_cast<size_t>(lba) * kBlock;
+    }
     uint8_t* block(uint32_t b) { return sector(options_.partitionStart + b); }
 
     std::vector<uint8_t> fids(const Placed& dir) {
@@ -108,7 +115,8 @@ private:
         for (size_t at = 0; at < dir.content.size();) {
             uint8_t* fid = dir.content.data() + at;
             const size_t length = (38 + GetLe16(fid + 36) + fid[19] + 3) & ~size_t{3};
-            const uint32_t where = embedded ? dir.entryBlock : dir.dataBlock + static_cast<uint32_t>(at / kBlock);
+            const uint32_t where =
+                embedded ? dir.entryBlock : dir.dataBlock + static_cast<uint32_t>(at / kBlock);
             UDF_MakeTag(fid, kTagFileIdent, where, static_cast<uint32_t>(length));
             at += length;
         }
@@ -124,10 +132,18 @@ private:
         fe[27] = n.directory ? 4 : 5;
         uint16_t flags = 0;
         switch (n.alloc) {
-        case TestNode::Alloc::Short: flags = 0; break;
-        case TestNode::Alloc::Long: flags = 1; break;
-        case TestNode::Alloc::Extended: flags = 2; break;
-        case TestNode::Alloc::Embedded: flags = 3; break;
+        case TestNode::Alloc::Short:
+            flags = 0;
+            break;
+        case TestNode::Alloc::Long:
+            flags = 1;
+            break;
+        case TestNode::Alloc::Extended:
+            flags = 2;
+            break;
+        case TestNode::Alloc::Embedded:
+            flags = 3;
+            break;
         }
         PutLe16(fe + 34, flags);
         PutLe32(fe + 36, 0xFFFFFFFF);
@@ -214,17 +230,25 @@ private:
             uint8_t* pd = sector(base + 1);
             PutLe32(pd + 16, 2);
             PutLe16(pd + 20, 1);
+            UDF_SetPartitionContentsId(pd + 24);
             PutLe32(pd + 188, options_.partitionStart);
             PutLe32(pd + 192, volume_.partitionLength);
             UDF_MakeTag(pd, kTagPartition, base + 1, 512);
             uint8_t* lvd = sector(base + 2);
             PutLe32(lvd + 212, kBlock);
+            UDF_SetDomainId(lvd + 216, kDomainId);
             PutLe32(lvd + 248, 4096);
             PutLe32(lvd + 252, 0);
+            PutLe32(lvd + 264, 6); // one type 1 partition map, of partition 0
+            PutLe32(lvd + 268, 1);
             PutLe32(lvd + 432, 4096);
             PutLe32(lvd + 436, options_.integritySector);
+            lvd[440] = 1;
+            lvd[441] = 6;
+            PutLe16(lvd + 442, 1);
             UDF_MakeTag(lvd, kTagLogicalVolume, base + 2, 446);
-            if (options_.terminateSequence) UDF_MakeTag(sector(base + 3), kTagTerminating, base + 3, 512);
+            if (options_.terminateSequence)
+                UDF_MakeTag(sector(base + 3), kTagTerminating, base + 3, 512);
         }
         const uint32_t integrity = options_.integritySector;
         uint8_t* lvid = sector(integrity);
@@ -232,6 +256,7 @@ private:
         UDF_MakeTag(lvid, options_.integrityIdentifier, integrity, 134);
         UDF_MakeTag(sector(integrity + 1), kTagTerminating, integrity + 1, 512);
         uint8_t* fsd = block(0);
+        UDF_SetDomainId(fsd + 416, kDomainId);
         PutLe32(fsd + 400, kBlock);
         PutLe32(fsd + 404, placed_[0].entryBlock);
         UDF_MakeTag(fsd, kTagFileSet, 0, 512);

@@ -23,6 +23,7 @@ contains() { if grep -q -- "$2" out.txt; then ok "$1"; else bad "$1 (no '$2')"; 
 # Data to burn.
 mkdir -p data/docs/deep && echo "hello" > data/hello.txt && head -c 300000 /dev/urandom > data/docs/blob.bin
 echo "nested" > data/docs/deep/n.txt
+: > data/empty.txt
 
 expect 0 "version" version
 contains "version text" "Torvexin 1.3.0.81"
@@ -41,6 +42,7 @@ if cmp -s out.txt "$sample/VIDEO_TS/VIDEO_TS.IFO"; then ok "cat bytes"; else bad
 expect 0 "get a file" --virtual v.img get /VIDEO_TS/VTS_01_1.VOB vob.out
 if cmp -s vob.out "$sample/VIDEO_TS/VTS_01_1.VOB"; then ok "get bytes"; else bad "get bytes"; fi
 expect 3 "get a missing file" --virtual v.img get /NOPE.TXT nope.out
+contains "missing file named" "/NOPE.TXT: No file or directory with this path"
 [ ! -e nope.out ] && ok "nothing left behind" || bad "partial output left"
 expect 3 "a second burn on a written DVD-R" --virtual v.img burn-data data
 contains "not writable named" "TVX_ERR_DISC_NOT_WRITABLE"
@@ -51,6 +53,7 @@ expect 0 "AUDIO_TS was added" --virtual d.img cat /AUDIO_TS/
 expect 0 "burn data folder" --virtual data.img:dvd-rw burn-data -l DATA data
 expect 0 "nested file reads back" --virtual data.img get /docs/blob.bin blob.out
 cmp -s blob.out data/docs/blob.bin && ok "nested bytes" || bad "nested bytes"
+expect 0 "an empty file opens by its path" --virtual data.img cat /empty.txt
 printf '/list/one.txt=%s\n/list/two.bin=%s\n' "$work/data/hello.txt" "$work/data/docs/blob.bin" > set.txt
 expect 0 "burn file set from pairs and a list" --virtual fs.img:dvd+rw burn-files "/a/b/c.txt=$work/data/hello.txt" --list set.txt
 expect 0 "file set entry reads back" --virtual fs.img cat /a/b/c.txt
@@ -60,6 +63,7 @@ genisoimage -quiet -udf -o image.iso data 2>/dev/null
 expect 0 "burn image with verify" --virtual img.img:dvd-r burn-image --verify image.iso
 expect 0 "image file reads back" --virtual img.img get /hello.txt hello.out
 cmp -s hello.out data/hello.txt && ok "image bytes" || bad "image bytes"
+expect 0 "another tool's empty file opens by its path" --virtual img.img cat /empty.txt
 
 # Checks that fail before anything is written.
 expect 3 "volume larger than the disc" --virtual small.img:dvd-r:100 burn-data data

@@ -27,15 +27,23 @@ bool copyOut(TVX_DiscFile file, FILE* out) {
     return total == size;
 }
 
-int withFile(const Options& options, const std::string& discPath, FILE* out,
-             const char* outName) {
+// Says why a path did not open, as the library recorded it (no such path, a damaged entry or
+// directory, no file system at all).
+void reportNotOpened(const std::string& discPath, TVX_RecHandle handle) {
+    TVX_LastError e;
+    const bool known = TVX_GetLastError(handle, &e) == TVX_OK && e.description;
+    std::fprintf(stderr, "error: %s: %s\n", discPath.c_str(),
+                 known ? e.description : "not found on the disc");
+    if (discPath.empty() || (discPath[0] != '/' && discPath[0] != '\\'))
+        std::fprintf(stderr, "  paths start with /; folders end with /\n");
+}
+
+int withFile(const Options& options, const std::string& discPath, FILE* out, const char* outName) {
     Session session;
     if (int rc = session.open(options.drive)) return rc;
     TVX_DiscFile file = TVX_OpenFile(session.handle(), discPath.c_str());
     if (!file) {
-        std::fprintf(stderr, "error: %s not found on the disc (paths start with /; folders end "
-                             "with /)\n",
-                     discPath.c_str());
+        reportNotOpened(discPath, session.handle());
         return kExitFailed;
     }
     bool ok = copyOut(file, out);
@@ -125,7 +133,7 @@ int Patch(const Options& options, const PatchRequest& request) {
     std::string path = mode == TVX_MMAP_FILE ? request.file : "/";
     TVX_DiscFile file = TVX_OpenFile(session.handle(), path.c_str());
     if (!file) {
-        std::fprintf(stderr, "error: %s not found on the disc\n", path.c_str());
+        reportNotOpened(path, session.handle());
         return kExitFailed;
     }
     auto* window = static_cast<unsigned char*>(
@@ -145,8 +153,8 @@ int Patch(const Options& options, const PatchRequest& request) {
         return kExitFailed;
     }
     if (!options.quiet)
-        std::printf("patched %zu bytes at offset %u of %s block %u\n", bytes.size(),
-                    request.offset, request.mode.c_str(), request.block);
+        std::printf("patched %zu bytes at offset %u of %s block %u\n", bytes.size(), request.offset,
+                    request.mode.c_str(), request.block);
     return kExitOk;
 }
 
