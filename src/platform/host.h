@@ -89,10 +89,15 @@ class Host {
     virtual ~Host() = default;
 
     // Files
+    // Reading opens regular files only, and no open waits for a peer (a pipe, a device).
     virtual std::unique_ptr<HostFile> openFile(const std::string& path, FileAccess access) = 0;
     // A path, or a folder followed by '/' and the pattern "*.*" to list the folder. Appends
-    // every match (without "." and "..") and answers false when nothing matched.
-    virtual bool findFiles(const std::string& query, std::vector<FindResult>& results) = 0;
+    // every file and folder found (without "." and ".."). Objects of other kinds (pipes,
+    // sockets, devices, links that lead nowhere) are not reported; their paths go to skipped.
+    // Answers false (lastError set) when the path names no file or folder, or when the folder
+    // cannot be listed completely; an empty folder is listed with success.
+    virtual bool findFiles(const std::string& query, std::vector<FindResult>& results,
+                           std::vector<std::string>& skipped) = 0;
     // Absolute form of a path; false when it does not fit kMaxHostPath.
     virtual bool fullPath(const std::string& path, std::string& absolute) = 0;
 

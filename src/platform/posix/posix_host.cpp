@@ -64,9 +64,21 @@ class PosixFile final : public HostFile {
     int fd_;
 };
 
-bool fillFromStat(const std::string& path, const std::string& name, FindResult& r) {
+enum class Probe { Found, Skipped, Gone, Failed };
+
+// What find-first makes of one path: a file or folder, an object it skips, nothing (the entry
+// vanished), or a failure that errno describes.
+Probe probe(const std::string& path, const std::string& name, FindResult& r) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return false;
+    if (::stat(path.c_str(), &st) != 0) {
+        int error = errno;
+        struct stat link {};
+        if ((error == ENOENT || error == ELOOP) && ::lstat(path.c_str(), &link) == 0)
+            return Probe::Skipped; // a link that leads nowhere
+        errno = error;
+        return error == ENOENT ? Probe::Gone : Probe::Failed;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Probe::Skipped;
     r.name = name;
     r.shortName.clear();
     r.attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
@@ -79,7 +91,7 @@ bool fillFromStat(const std::string& path, const std::string& name, FindResult& 
     r.creationTime = FileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
     r.volumeId = static_cast<uint64_t>(st.st_dev);
     r.fileId = static_cast<uint64_t>(st.st_ino);
-    return true;
+    return Probe::Found;
 }
 
 std::string lastComponent(const std::string& path) {
@@ -123,7 +135,9 @@ uint32_t PosixHost::lastError() {
 }
 
 std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAccess access) {
-    int flags = O_CLOEXEC;
+    // Non-blocking, so that a pipe or device never holds the open; then checked and switched
+    // back to blocking for the reads and writes.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     switch (access) {
     case FileAccess::Read:
         flags |= O_RDONLY;
@@ -134,10 +148,10 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
     case FileAccess::ReadWrite:
         flags |= O_RDWR | O_CREAT;
         break;
-    // The log lives in a shared folder: a link or a FIFO planted there must not be followed or
-    // block, and nobody else may read what it says.
+    // The log lives in a shared folder: a link planted there must not be followed, and nobody
+    // else may read what it says.
     case FileAccess::Append:
-        flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK;
+        flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
         break;
     }
     int fd = ::open(path.c_str(), flags, access == FileAccess::Append ? 0600 : 0666);
@@ -146,8 +160,18 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
         return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        setLastError(EISDIR);
+    int refused = 0;
+    if (::fstat(fd, &st) != 0) {
+        refused = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        refused = EISDIR;
+    } else if (access == FileAccess::Read && !S_ISREG(st.st_mode)) {
+        refused = EINVAL; // a source must be a file: a pipe or device has no fixed size
+    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        refused = errno;
+    }
+    if (refused != 0) {
+        setLastError(static_cast<uint32_t>(refused));
         ::close(fd);
         return nullptr;
     }
@@ -159,16 +183,24 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
     return std::make_unique<PosixFile>(fd);
 }
 
-bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& results) {
+bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& results,
+                          std::vector<std::string>& skipped) {
     std::string folder;
     if (!isListQuery(query, folder)) {
         FindResult r;
-        if (!fillFromStat(query, lastComponent(query), r)) {
+        switch (probe(query, lastComponent(query), r)) {
+        case Probe::Found:
+            results.push_back(std::move(r));
+            return true;
+        case Probe::Skipped:
+            skipped.push_back(query);
+            setLastError(ENOENT);
+            return false;
+        case Probe::Gone:
+        case Probe::Failed:
             setLastError(static_cast<uint32_t>(errno));
             return false;
         }
-        results.push_back(std::move(r));
-        return true;
     }
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {
@@ -178,14 +210,36 @@ bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& res
     std::string prefix = folder;
     if (prefix.back() != '/') prefix += '/';
     size_t before = results.size();
-    while (struct dirent* e = ::readdir(dir)) {
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        struct dirent* e = ::readdir(dir);
+        if (!e) {
+            error = errno;
+            break;
+        }
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
         FindResult r;
-        // An entry that vanished or a dangling link is not reported.
-        if (fillFromStat(prefix + e->d_name, e->d_name, r)) results.push_back(std::move(r));
+        std::string path = prefix + e->d_name;
+        Probe found = probe(path, e->d_name, r);
+        if (found == Probe::Found) {
+            results.push_back(std::move(r));
+        } else if (found == Probe::Skipped) {
+            skipped.push_back(std::move(path));
+        } else if (found == Probe::Failed) {
+            error = errno;
+            break;
+        }
+        // An entry that vanished since it was listed is not reported.
     }
     ::closedir(dir);
-    return results.size() > before;
+    if (error != 0) {
+        // A partial listing would record a folder without some of its entries.
+        results.resize(before);
+        setLastError(static_cast<uint32_t>(error));
+        return false;
+    }
+    return true;
 }
 
 bool PosixHost::fullPath(const std::string& path, std::string& absolute) {
