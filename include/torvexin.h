@@ -19,6 +19,31 @@
  * - Progress: burns and erases call the host's TVX_ProgressCallback on the calling thread; a
  *   callback result of 0 stops the job, which then returns TVX_ERR_CANCELLED.
  * - Text is narrow text in the host's ANSI code page (UTF-8 on Linux).
+ * - Writing jobs: a burn, an erase or a TVX_SyncMMap holds the drive for its whole length. A
+ *   second one on the same drive, from any process or recorder handle, fails at once (burns and
+ *   erases with TVX_ERR_NOT_READY, TVX_SyncMMap with 0) without touching the disc; its
+ *   TVX_LastError then has description "DRIVE IN USE BY ANOTHER WRITING JOB", location 1010 and
+ *   no sense data. A holder that dies releases the drive.
+ * - A source that cannot be read (TVX_ERR_SOURCE: a folder, a file-set entry, the image, or a
+ *   host file that vanished or changed size while it was burned or verified) is named in the
+ *   TVX_LastError: category "Source", location 1020, description the host path. That text stays
+ *   valid until the next such failure on the handle.
+ * - What a burn that fails or is stopped leaves (TVX_ERR_CANCELLED, TVX_ERR_COMMAND,
+ *   TVX_ERR_VERIFY, TVX_ERR_SOURCE):
+ *   - Before any sector was sent (no TVX_EVENT_WRITE, or the callback stopped the first one),
+ *     the disc's content is unchanged; a DVD-R, DVD-R DL or sequential DVD-RW may hold a
+ *     reserved, empty track once TVX_EVENT_TRACK_BEGIN was raised. A test write changes nothing.
+ *   - Once sectors were sent and the recording did not complete, a DVD+RW, DVD-RAM or DVD-RW in
+ *     restricted overwrite holds no readable volume: sectors 16 to 271 (every anchor and volume
+ *     descriptor) are overwritten with zeros and the disc can be burned again at once. Should
+ *     that fail, the TVX_LastError location is 1030 and part of the volume may remain.
+ *     Otherwise the record still describes the failure that ended the recording.
+ *   - A DVD-R, DVD-R DL, sequential DVD-RW, DVD+R or DVD+R DL is then left as it was when writing
+ *     ended: its track and session open, never closed or finalised, so that no drive presents
+ *     it as a finished disc; the sectors not written cannot be read. Such a disc cannot be
+ *     burned again (a DVD-RW can be erased).
+ *   - When the recording completed and only the verification failed (after TVX_EVENT_VERIFY
+ *     events), the disc holds the whole volume, closed as its kind requires.
  */
 #ifndef TORVEXIN_H
 #define TORVEXIN_H

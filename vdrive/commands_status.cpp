@@ -6,7 +6,7 @@
 namespace tvx::vdrive {
 
 Reply Drive::inquiry(const Command& c) {
-    if (c.cdb[1] & 0x01) return Reply::Fail(sense::InvalidField()); // no vital product data
+    if (c.cdb[1] & 0x01) return vitalProductData(c);
     if (c.cdb[2] != 0) return Reply::Fail(sense::InvalidField());
     std::vector<uint8_t> d(36, 0);
     d[0] = 0x05; // CD/DVD device
@@ -17,6 +17,25 @@ Reply Drive::inquiry(const Command& c) {
     PutPadded(&d[8], 8, model.vendor);
     PutPadded(&d[16], 16, model.product);
     PutPadded(&d[32], 4, model.revision);
+    return Reply::Data(std::move(d), Get16(c.cdb + 3));
+}
+
+Reply Drive::vitalProductData(const Command& c) {
+    constexpr uint8_t kSupportedPages = 0x00, kUnitSerial = 0x80;
+    const bool hasSerial = !model.serial.empty();
+    std::vector<uint8_t> d(4, 0);
+    d[0] = 0x05;
+    d[1] = c.cdb[2];
+    if (c.cdb[2] == kSupportedPages) {
+        d.push_back(kSupportedPages);
+        if (hasSerial) d.push_back(kUnitSerial);
+    } else if (c.cdb[2] == kUnitSerial && hasSerial) {
+        const std::string serial = model.serial.substr(0, 0xFF - 4);
+        d.insert(d.end(), serial.begin(), serial.end());
+    } else {
+        return Reply::Fail(sense::InvalidField());
+    }
+    d[3] = static_cast<uint8_t>(d.size() - 4);
     return Reply::Data(std::move(d), Get16(c.cdb + 3));
 }
 

@@ -91,6 +91,7 @@ class Drive {
 
     // Identify and status (commands_status.cpp).
     Reply inquiry(const Command& c);
+    Reply vitalProductData(const Command& c);
     Reply testUnitReady(const Command& c);
     Reply requestSense(const Command& c);
     Reply startStopUnit(const Command& c);

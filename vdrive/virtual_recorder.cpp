@@ -107,6 +107,10 @@ void VirtualRecorder::closeTray() {
     drive_->closeTray();
 }
 
+void VirtualRecorder::setSerial(const std::string& serial) {
+    drive_->model.serial = serial;
+}
+
 const DriveModel& VirtualRecorder::model() const {
     return drive_->model;
 }

@@ -72,6 +72,8 @@ struct DriveModel {
     std::string vendor = "TVX";             // INQUIRY bytes 8-15, space padded
     std::string product = "VIRTUAL DVD-RW"; // bytes 16-31
     std::string revision = "1.00";          // bytes 32-35
+    // Unit serial number (vital product data page 80h); empty: the drive has no such page.
+    std::string serial;
     // Media the drive handles; its profile list is built from these, in this order.
     std::vector<MediumKind> media;
     bool testWrite = true;          // Test Write bit of the DVD-R/-RW Write feature
@@ -189,6 +191,9 @@ class VirtualRecorder final : public ScsiTarget {
     void removeDisc();
     void openTray();  // the disc, if any, stays on the tray
     void closeTray(); // the disc, if any, spins up
+
+    // Sets the unit serial number the drive reports (an empty one: none).
+    void setSerial(const std::string& serial);
 
     // Inspection.
     const DriveModel& model() const;

@@ -36,5 +36,9 @@ inline constexpr int32_t kBlankSyncCache = 929;
 inline constexpr int32_t kBlankClose = 934;
 inline constexpr int32_t kBlankCommand = 942;
 inline constexpr int32_t kBlankPoll = 962;
+// Failures the library finds itself, without a failed command.
+inline constexpr int32_t kJobLockBusy = 1010;
+inline constexpr int32_t kSourceFile = 1020;
+inline constexpr int32_t kIncompleteWipe = 1030;
 
 } // namespace tvx::location

@@ -40,6 +40,12 @@ void Host::waitMutex(HostHandle) {}
 void Host::releaseMutex(HostHandle) {}
 void Host::closeMutex(HostHandle) {}
 
+LockAttempt Host::tryJobLock(const std::string&, HostHandle& lock) {
+    lock = nullptr;
+    return LockAttempt::Unavailable;
+}
+void Host::releaseJobLock(HostHandle) {}
+
 HostHandle Host::createEvent(bool, bool) { return nullptr; }
 void Host::setEvent(HostHandle) {}
 void Host::resetEvent(HostHandle) {}
@@ -55,6 +61,7 @@ bool Host::deviceIoControl(HostHandle, uint32_t, void*, uint32_t, void*, uint32_
     return false;
 }
 void Host::closeDevice(HostHandle) {}
+std::string Host::deviceIdentity(HostHandle) { return {}; }
 
 HostHandle Host::regOpenKey(const std::string&) { return nullptr; }
 bool Host::regQueryValue(HostHandle, const std::string&, void*, uint32_t&) { return false; }

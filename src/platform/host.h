@@ -59,6 +59,13 @@ struct CalendarTime {
     int milliseconds = 0;
 };
 
+// Outcome of an attempt to take a job lock.
+enum class LockAttempt {
+    Acquired,    // the lock is this caller's until released
+    Busy,        // another holder (any process, or another handle here) has it
+    Unavailable, // no lock can be made on this host; the caller goes on without one
+};
+
 enum class FileAccess {
     Read,      // shared reading, existing file
     Write,     // create always
@@ -125,6 +132,12 @@ class Host {
     virtual void releaseMutex(HostHandle mutex);
     virtual void closeMutex(HostHandle mutex);
 
+    // Job locks: exclusive, shared between processes, never waited for. The lock is released
+    // with releaseJobLock or when its holder dies. Two attempts in one process conflict too.
+    // The default implementations make no lock (Unavailable).
+    virtual LockAttempt tryJobLock(const std::string& name, HostHandle& lock);
+    virtual void releaseJobLock(HostHandle lock);
+
     // Events (manual or automatic reset). The default implementations fail.
     virtual HostHandle createEvent(bool manualReset, bool signalled);
     virtual void setEvent(HostHandle event);
@@ -140,6 +153,9 @@ class Host {
     virtual bool deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength,
                                  void* out, uint32_t outLength, uint32_t* returned);
     virtual void closeDevice(HostHandle device);
+    // A name for what an open device file reaches that is the same for every opener in any
+    // process (on Linux the device number); empty when unknown.
+    virtual std::string deviceIdentity(HostHandle device);
 
     // Registry, read only, under HKEY_LOCAL_MACHINE. The default implementations find nothing.
     virtual HostHandle regOpenKey(const std::string& subKey);

@@ -4,6 +4,7 @@
 #include "reader/disc_file.h"
 #include "recording/engine.h"
 #include "reader/udf_reader.h"
+#include "transport/job_lock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -138,6 +139,9 @@ int32_t TVX_CALL TVX_SyncMMap(void* data) {
     if (!window) return 0;
     TvxDiscFile* file = tvx::MapWindow_Owner(data);
     tvx::RecHandle* handle = file->recHandle;
+    // Writing back is a job of its own: not while another one has the drive.
+    tvx::JobLock lock(handle);
+    if (!lock.held()) return 0;
     TVX_DiscInfo info = {};
     if (TVX_GetDiscInfo(handle, &info) < 0) return 0;
     handle->discInfo = info;

@@ -4,8 +4,10 @@
 #include "recording/engine_sink.h"
 #include "recording/job_support.h"
 #include "recording/verify.h"
+#include "transport/job_lock.h"
 
 #include <functional>
+#include <memory>
 
 namespace tvx {
 
@@ -13,41 +15,70 @@ namespace {
 
 inline constexpr const char* kDefaultLabel = "UDF102";
 
-using FillPlan = std::function<bool(VolumePlan*)>;
+// Fills the plan from the host's source; on failure names the source that failed.
+using FillPlan = std::function<bool(VolumePlan*, const char** failed)>;
 
-// The engine calls of a volume burn, in order. Nonzero when everything (and the verification,
-// when asked for) succeeded.
-int StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOptions* options,
-                   uint32_t size) {
-    const bool testWrite = options->mode == TVX_MODE_TEST_WRITE;
+// The file run the stream stopped in: one that holds the next sector the engine was given (a
+// file that failed before any of its bytes went in starts there). Of several, the first whose
+// host file no longer is what was planned.
+const WriteRun* FailedFileRun(const RecHandle* handle, const VolumePlan* plan) {
+    const RecordingState& rec = handle->rec;
+    const uint64_t given = uint64_t{rec.nextAddress - rec.trackStart} +
+                           (rec.blockSize ? rec.bufferFill / rec.blockSize : 0);
+    const WriteRun* candidate = nullptr;
+    for (const WriteRun& run : plan->writeList) {
+        if (run.kind != RunKind::File || run.start > given || run.start + run.sectorCount < given)
+            continue;
+        std::unique_ptr<HostFile> file = host().openFile(run.hostPath(), FileAccess::Read);
+        if (!file || file->size() != run.plannedSize()) return &run;
+        candidate = &run;
+    }
+    return candidate;
+}
+
+// The engine calls of a volume burn, in order, and the verification when asked for.
+JobOutcome StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOptions* options,
+                          uint32_t size) {
+    JobOutcome failure = JobOutcome::Failed;
     bool ok = Rec_Prepare(handle, options) && Rec_BeginTrack(handle, 1, size, kBlockSize);
     if (ok) {
         EngineSink sink(handle);
         if (!Plan_Stream(plan, sink)) {
-            if (!testWrite) Rec_FlushAndSync(handle);
             ok = false;
+            // The engine took every sector it was given: a host file failed.
+            if (!handle->rec.writeFailed) {
+                const WriteRun* run = FailedFileRun(handle, plan);
+                Job_RecordSource(handle, run ? run->hostPath().c_str() : "");
+                failure = JobOutcome::SourceFailed;
+            }
         }
     }
     ok = ok && Rec_FlushAndSync(handle) && Rec_CloseTrack(handle, 1) && Rec_CloseSession(handle, 1);
     if (ok) {
-        int verified = options->mode == TVX_MODE_WRITE_VERIFY ? Verify_Volume(handle, plan) : 1;
+        // The volume is complete; what the verification finds does not change the disc.
+        VerifyResult verified = options->mode == TVX_MODE_WRITE_VERIFY ? Verify_Volume(handle, plan)
+                                                                       : VerifyResult::Equal;
         Rec_Finish(handle);
-        return verified;
+        if (verified == VerifyResult::SourceFailed) return JobOutcome::SourceFailed;
+        return verified == VerifyResult::Equal ? JobOutcome::Done : JobOutcome::Failed;
     }
-    // A stopped disc is still closed, so that it stays readable.
-    if (handle->rec.cancelled) {
-        Rec_CloseTrack(handle, 1);
-        Rec_CloseSession(handle, 1);
-    }
+    // A volume that did not complete must not look like one (stopped burns included).
+    Job_LeaveIncomplete(handle);
     Rec_Finish(handle);
-    return 0;
+    return failure;
 }
 
 TVX_Result BurnVolume(RecHandle* handle, const TVX_BurnOptions* options, const char* label,
                       TVX_ProgressCallback callback, int32_t userData, const FillPlan& fill) {
+    JobLock lock(handle);
+    if (!lock.held()) return TVX_ERR_NOT_READY;
     PlanPtr plan(Plan_Create(label ? label : kDefaultLabel));
     if (!plan) return TVX_ERR_COMMAND;
-    if (!fill(plan.get())) return TVX_ERR_SOURCE;
+    const char* failed = nullptr;
+    if (!fill(plan.get(), &failed)) {
+        Job_RecordSource(handle, failed);
+        return TVX_ERR_SOURCE;
+    }
 
     TVX_Result result = Job_CheckMedia(handle, options->mode);
     if (result != TVX_OK) return result;
@@ -61,8 +92,8 @@ TVX_Result BurnVolume(RecHandle* handle, const TVX_BurnOptions* options, const c
     TransferBuffer buffer(handle);
     if (!buffer.attached()) return TVX_ERR_COMMAND;
     handle->rec.cancelled = 0;
-    int ok = StreamAndClose(handle, plan.get(), options, size);
-    return Job_RecordingResult(handle, ok != 0, options->mode);
+    return Job_RecordingResult(handle, StreamAndClose(handle, plan.get(), options, size),
+                               options->mode);
 }
 
 } // namespace
@@ -78,27 +109,33 @@ TVX_API TVX_Result TVX_CALL TVX_BurnVideoTsFolder(TVX_RecHandle handle,
                                                   const char* folder, const char* label,
                                                   TVX_ProgressCallback callback, int32_t userData) {
     if (!options || !folder) return TVX_ERR_INVALID_ARG;
-    return BurnVolume(handle, options, label, callback, userData, [folder](VolumePlan* plan) {
-        return Plan_AddVideoTsFolder(plan, folder) != 0;
-    });
+    return BurnVolume(handle, options, label, callback, userData,
+                      [folder](VolumePlan* plan, const char** failed) {
+                          *failed = folder;
+                          return Plan_AddVideoTsFolder(plan, folder) != 0;
+                      });
 }
 
 TVX_API TVX_Result TVX_CALL TVX_BurnDVDVIDEO(TVX_RecHandle handle, const TVX_BurnOptions* options,
                                              const char* folder, const char* label,
                                              TVX_ProgressCallback callback, int32_t userData) {
     if (!options || !folder) return TVX_ERR_INVALID_ARG;
-    return BurnVolume(handle, options, label, callback, userData, [folder](VolumePlan* plan) {
-        return Plan_AddDvdVideoFolder(plan, folder) != 0;
-    });
+    return BurnVolume(handle, options, label, callback, userData,
+                      [folder](VolumePlan* plan, const char** failed) {
+                          *failed = folder;
+                          return Plan_AddDvdVideoFolder(plan, folder) != 0;
+                      });
 }
 
 TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_BurnOptions* options,
                                                const char* folder, const char* label,
                                                TVX_ProgressCallback callback, int32_t userData) {
     if (!options || !folder) return TVX_ERR_INVALID_ARG;
-    return BurnVolume(handle, options, label, callback, userData, [folder](VolumePlan* plan) {
-        return Plan_AddFolderContents(plan, folder) != 0;
-    });
+    return BurnVolume(handle, options, label, callback, userData,
+                      [folder](VolumePlan* plan, const char** failed) {
+                          *failed = folder;
+                          return Plan_AddFolderContents(plan, folder) != 0;
+                      });
 }
 
 TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_BurnOptions* options,
@@ -107,9 +144,11 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
                                             int32_t userData) {
     if (!options || !entries) return TVX_ERR_INVALID_ARG;
     return BurnVolume(
-        handle, options, label, callback, userData, [entries, count](VolumePlan* plan) {
+        handle, options, label, callback, userData,
+        [entries, count](VolumePlan* plan, const char** failed) {
             if (count <= 0) return false;
             for (int32_t i = 0; i < count; ++i) {
+                *failed = entries[i].sourcePath;
                 if (!Plan_AddFileSetEntry(plan, entries[i].volumePath, entries[i].sourcePath))
                     return false;
             }

@@ -73,5 +73,8 @@ int Rec_CloseAndWait(RecHandle* handle, int function);
 int Rec_Finish(RecHandle* handle);
 // Erases a DVD-RW (BLANK) or a formatted DVD+RW (zeroing and close); rec.quickErase chooses.
 int Rec_Blank(RecHandle* handle);
+// Overwrites the volume structures of a rewritable disc with zeros, flushes and, on a DVD+RW,
+// closes: after a recording that did not complete, no reader finds a volume there.
+int Rec_WipeVolume(RecHandle* handle);
 
 } // namespace tvx

@@ -28,6 +28,12 @@ inline constexpr uint32_t kBlankEstimateDelayMs = 10000;
 
 inline constexpr uint8_t kRequestSenseBytes = 18;
 
+// Blocks 16 to 271 hold every file system's anchor and volume descriptors: zeroed, no reader
+// finds a volume on the disc.
+inline constexpr uint32_t kVolumeStructuresFirstBlock = 16;
+inline constexpr uint32_t kVolumeStructuresLastBlock = 271;
+inline constexpr uint16_t kZeroChunkBlocks = 32;
+
 // Milliseconds since construction on the host's tick counter (wrap-safe).
 class Stopwatch {
   public:

@@ -2,12 +2,15 @@
 #include "recording/engine.h"
 #include "recording/job_support.h"
 #include "recording/media.h"
+#include "transport/job_lock.h"
 
 using namespace tvx;
 
 extern "C" TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32_t quick,
                                                      TVX_ProgressCallback callback,
                                                      int32_t userData) {
+    JobLock lock(handle);
+    if (!lock.held()) return TVX_ERR_NOT_READY;
     TVX_DiscInfo disc;
     TVX_Result result = TVX_GetDiscInfo(handle, &disc);
     if (result != TVX_OK) return result;

@@ -16,17 +16,14 @@ namespace {
 
 inline constexpr int kBlankWholeDisc = 0;
 inline constexpr int kBlankMinimal = 1;
-// Zeroing blocks 16..271 of a DVD+RW hides its file systems from every reader.
-inline constexpr uint32_t kZeroFirstBlock = 16;
-inline constexpr uint32_t kZeroLastBlock = 271;
-inline constexpr uint16_t kZeroChunkBlocks = 32;
 
 // Overwrites the volume structures of a formatted DVD+RW and closes it.
 int ZeroPlusRw(RecHandle* handle) {
     const uint32_t bytes = kZeroChunkBlocks * kBlockSize;
     std::unique_ptr<uint8_t[]> zeros(new (std::nothrow) uint8_t[bytes]());
     if (!zeros) return 0;
-    for (uint32_t lba = kZeroFirstBlock; lba <= kZeroLastBlock; lba += kZeroChunkBlocks)
+    for (uint32_t lba = kVolumeStructuresFirstBlock; lba <= kVolumeStructuresLastBlock;
+         lba += kZeroChunkBlocks)
         Mmc_Write10(handle, zeros.get(), bytes, lba, kZeroChunkBlocks);
     zeros.reset();
     if (!Mmc_SyncCache(handle, 1)) {

@@ -2,22 +2,35 @@
 #include "recording/engine.h"
 #include "recording/job_support.h"
 #include "recording/verify.h"
+#include "transport/job_lock.h"
 
 namespace tvx {
 
 namespace {
 
-int WriteImage(RecHandle* handle, HostFile& image, const TVX_BurnOptions* options,
-               uint32_t sectors) {
-    if (!Rec_Prepare(handle, options) || !Rec_BeginTrack(handle, 1, sectors, kBlockSize)) return 0;
+JobOutcome RecordImage(RecHandle* handle, HostFile& image, const char* imagePath,
+                       const TVX_BurnOptions* options, uint32_t sectors) {
+    if (!Rec_Prepare(handle, options) || !Rec_BeginTrack(handle, 1, sectors, kBlockSize))
+        return JobOutcome::Failed;
     if (!Rec_WriteFile(handle, image)) {
-        Rec_FlushAndSync(handle);
-        return 0;
+        if (handle->rec.writeFailed) return JobOutcome::Failed;
+        // The engine took every sector it was given: the image itself could not be read.
+        Job_RecordSource(handle, imagePath);
+        return JobOutcome::SourceFailed;
     }
     if (!Rec_FlushAndSync(handle) || !Rec_CloseTrack(handle, 1) || !Rec_CloseSession(handle, 1))
-        return 0;
-    if (options->mode != TVX_MODE_WRITE_VERIFY) return 1;
-    return image.seek(0) && Verify_Region(handle, 0, image);
+        return JobOutcome::Failed;
+    return JobOutcome::Done;
+}
+
+JobOutcome VerifyImage(RecHandle* handle, HostFile& image, const char* imagePath) {
+    VerifyResult verified =
+        image.seek(0) ? Verify_Region(handle, 0, image) : VerifyResult::SourceFailed;
+    if (verified == VerifyResult::SourceFailed) {
+        Job_RecordSource(handle, imagePath);
+        return JobOutcome::SourceFailed;
+    }
+    return verified == VerifyResult::Equal ? JobOutcome::Done : JobOutcome::Failed;
 }
 
 } // namespace
@@ -32,12 +45,17 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
                                                            TVX_ProgressCallback callback,
                                                            int32_t userData) {
     if (!options || !imagePath) return TVX_ERR_INVALID_ARG;
+    JobLock lock(handle);
+    if (!lock.held()) return TVX_ERR_NOT_READY;
     TVX_Result result = Job_CheckMedia(handle, options->mode);
     if (result != TVX_OK) return result;
     JobScope job(handle, callback, userData);
 
     std::unique_ptr<HostFile> image = host().openFile(imagePath, FileAccess::Read);
-    if (!image) return TVX_ERR_SOURCE;
+    if (!image) {
+        Job_RecordSource(handle, imagePath);
+        return TVX_ERR_SOURCE;
+    }
     const uint64_t sectors = (image->size() + kBlockSize - 1) / kBlockSize;
     result = Job_CheckSpace(handle, sectors);
     if (result != TVX_OK) return result;
@@ -45,8 +63,13 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
     TransferBuffer buffer(handle);
     if (!buffer.attached()) return TVX_ERR_COMMAND;
     handle->rec.cancelled = 0;
-    int ok = WriteImage(handle, *image, options, static_cast<uint32_t>(sectors));
-    // Unlike a volume burn, a stopped image burn is left as it is.
+    JobOutcome outcome =
+        RecordImage(handle, *image, imagePath, options, static_cast<uint32_t>(sectors));
+    // The image is a volume too: one that did not complete must not look like one.
+    if (outcome != JobOutcome::Done)
+        Job_LeaveIncomplete(handle);
+    else if (options->mode == TVX_MODE_WRITE_VERIFY)
+        outcome = VerifyImage(handle, *image, imagePath);
     Rec_Finish(handle);
-    return Job_RecordingResult(handle, ok != 0, options->mode);
+    return Job_RecordingResult(handle, outcome, options->mode);
 }

@@ -1,8 +1,12 @@
 #include "recording/job_support.h"
 
 #include "mmc/commands.h"
+#include "mmc/execute.h"
+#include "mmc/locations.h"
+#include "recording/engine.h"
 #include "recording/media.h"
 
+#include <cstdio>
 #include <new>
 
 namespace tvx {
@@ -10,6 +14,9 @@ namespace tvx {
 namespace {
 
 inline constexpr uint16_t kFeatureDashWrite = 0x002F;
+inline constexpr uint16_t kFeatureProfileList = 0x0000;
+inline constexpr uint16_t kProfileDvdRwRestricted = 0x0013;
+inline constexpr const char* kSourceCategory = "Source";
 
 } // namespace
 
@@ -22,6 +29,8 @@ TransferBuffer::TransferBuffer(RecHandle* handle)
     rec.buffer = allocation_ + ((16 - address % 16) % 16);
     rec.bufferCapacity = 0x10000;
     rec.bufferFill = 0;
+    rec.writeBegan = 0;
+    rec.writeFailed = 0;
 }
 
 TransferBuffer::~TransferBuffer() {
@@ -74,15 +83,61 @@ TVX_Result Job_CheckSpace(const RecHandle* handle, uint64_t sectors) {
     return sectors > Job_DiscSpace(handle->discInfo) ? TVX_ERR_NO_SPACE : TVX_OK;
 }
 
-TVX_Result Job_RecordingResult(RecHandle* handle, bool succeeded, int32_t mode) {
+TVX_Result Job_RecordingResult(RecHandle* handle, JobOutcome outcome, int32_t mode) {
     // A stop that came while the drive was finishing on its own (the disc was ejected mid-wait)
     // still counts as a stop, not as a complete recording.
     if (handle->rec.cancelled) {
         handle->rec.cancelled = 0;
         return TVX_ERR_CANCELLED;
     }
-    if (succeeded) return TVX_OK;
+    if (outcome == JobOutcome::Done) return TVX_OK;
+    if (outcome == JobOutcome::SourceFailed) return TVX_ERR_SOURCE;
     return mode == TVX_MODE_WRITE_VERIFY ? TVX_ERR_VERIFY : TVX_ERR_COMMAND;
+}
+
+void Job_RecordSource(RecHandle* handle, const char* path) {
+    if (!handle) return;
+    std::snprintf(handle->sourceText, sizeof handle->sourceText, "%s", path ? path : "");
+    TVX_LastError& record = handle->lastError;
+    record = TVX_LastError{};
+    record.description = handle->sourceText;
+    record.category = kSourceCategory;
+    record.location = location::kSourceFile;
+}
+
+bool Job_RewritableDisc(RecHandle* handle) {
+    const uint32_t media = handle->discInfo.mediaType;
+    if (IsPlusRw(media) || media == MediaDvdRam) return true;
+    if (media != MediaDvdRw) return false;
+    // A DVD-RW is written over only in restricted overwrite; sequentially it is write-once.
+    FeatureInfo profiles;
+    return Mmc_GetFeature(handle, kFeatureProfileList, &profiles) &&
+           profiles.currentProfile == kProfileDvdRwRestricted;
+}
+
+void Job_LeaveIncomplete(RecHandle* handle) {
+    RecordingState& rec = handle->rec;
+    if (rec.testWrite || !rec.writeBegan) return;
+    // Nothing more of the volume goes to the disc, and the host's stop ended the recording, not
+    // this clean-up: no events, so that the waits below are not ended (and the disc ejected)
+    // before the volume structures are gone.
+    rec.bufferFill = 0;
+    const TVX_ProgressCallback callback = rec.callback;
+    const int32_t cancelled = rec.cancelled;
+    rec.callback = nullptr;
+    rec.cancelled = 0;
+    // The record keeps describing why the recording failed unless the clean-up fails too.
+    const TVX_LastError cause = handle->lastError;
+    if (Job_RewritableDisc(handle)) {
+        if (Rec_WipeVolume(handle))
+            handle->lastError = cause;
+        else
+            Mmc_RecordError(handle, location::kIncompleteWipe);
+    }
+    // A write-once disc keeps its track and session open: a flush would pad and close a
+    // session-at-once track, and a close would present the disc as finished.
+    rec.callback = callback;
+    rec.cancelled = cancelled;
 }
 
 } // namespace tvx

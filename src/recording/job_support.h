@@ -54,7 +54,27 @@ TVX_Result Job_CheckMedia(RecHandle* handle, int32_t mode);
 // The space a volume of `sectors` may take on the disc in the handle's DiscInfo.
 uint32_t Job_DiscSpace(const TVX_DiscInfo& disc);
 TVX_Result Job_CheckSpace(const RecHandle* handle, uint64_t sectors);
-// The result of a recording that the engine ran: clears the cancel flag.
-TVX_Result Job_RecordingResult(RecHandle* handle, bool succeeded, int32_t mode);
+// How a recording that the engine ran ended.
+enum class JobOutcome {
+    Done,
+    Failed,       // a step or the verification failed
+    SourceFailed, // a host file could not be read (recorded with Job_RecordSource)
+};
+
+// The result of a recording that the engine ran: clears the cancel flag. A stop wins over
+// everything, a source failure over the mode's failure code.
+TVX_Result Job_RecordingResult(RecHandle* handle, JobOutcome outcome, int32_t mode);
+
+// Records a source that cannot be read: the LastError description is its path (kept in the
+// handle), the category "Source".
+void Job_RecordSource(RecHandle* handle, const char* path);
+
+// True for media written over in place: DVD+RW, DVD-RAM, DVD-RW in restricted overwrite.
+bool Job_RewritableDisc(RecHandle* handle);
+
+// The end of a recording that did not complete, before Rec_Finish. Once writing began (and not
+// in a test write), a rewritable disc gets its volume structures overwritten so that no volume
+// remains readable; a write-once disc is left with its track and session open.
+void Job_LeaveIncomplete(RecHandle* handle);
 
 } // namespace tvx

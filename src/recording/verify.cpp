@@ -2,6 +2,7 @@
 
 #include "mmc/commands.h"
 #include "recording/engine.h"
+#include "recording/job_support.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,15 +30,16 @@ uint32_t ReadFull(HostFile& file, uint8_t* buffer, uint32_t count) {
 
 } // namespace
 
-int Verify_Region(RecHandle* handle, uint32_t startSector, HostFile& file) {
+VerifyResult Verify_Region(RecHandle* handle, uint32_t startSector, HostFile& file) {
     uint64_t remaining = file.size();
-    if (remaining == 0) return 1;
+    if (remaining == 0) return VerifyResult::Equal;
     VerifyBuffers buffers;
     uint32_t sector = startSector;
     bool firstPiece = true;
     while (remaining > 0) {
         const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(kPieceBytes, remaining));
-        if (ReadFull(file, buffers.file, piece) != piece) return 0;
+        // A file that no longer gives its bytes says nothing about the disc.
+        if (ReadFull(file, buffers.file, piece) != piece) return VerifyResult::SourceFailed;
         const uint32_t sectors = (piece + kBlockSize - 1) / kBlockSize;
         const uint32_t bytes = sectors * kBlockSize;
         // The region's first read is a plain READ(10); the rest stream with READ(12).
@@ -46,23 +48,27 @@ int Verify_Region(RecHandle* handle, uint32_t startSector, HostFile& file) {
                 ? Mmc_Read10(handle, buffers.disc, bytes, sector, static_cast<uint16_t>(sectors))
                 : Mmc_Read12(handle, buffers.disc, bytes, sector, sectors);
         firstPiece = false;
-        if (!read) return 0;
-        if (std::memcmp(buffers.file, buffers.disc, piece) != 0) return 0;
+        if (!read) return VerifyResult::Different;
+        if (std::memcmp(buffers.file, buffers.disc, piece) != 0) return VerifyResult::Different;
         sector += sectors;
         remaining -= piece;
-        if (!Rec_Progress(handle, kEventVerify, sector)) return 0;
+        if (!Rec_Progress(handle, kEventVerify, sector)) return VerifyResult::Different;
     }
-    return 1;
+    return VerifyResult::Equal;
 }
 
-int Verify_Volume(RecHandle* handle, const VolumePlan* plan) {
+VerifyResult Verify_Volume(RecHandle* handle, const VolumePlan* plan) {
     for (const WriteRun& run : plan->writeList) {
         if (run.kind != RunKind::File) continue;
         std::unique_ptr<HostFile> file = host().openFile(run.hostPath(), FileAccess::Read);
-        if (!file) return 0;
-        if (!Verify_Region(handle, run.start, *file)) return 0;
+        // A file that changed size since it was burned is no longer the source that was burned.
+        VerifyResult result = file && file->size() == run.plannedSize()
+                                  ? Verify_Region(handle, run.start, *file)
+                                  : VerifyResult::SourceFailed;
+        if (result == VerifyResult::SourceFailed) Job_RecordSource(handle, run.hostPath().c_str());
+        if (result != VerifyResult::Equal) return result;
     }
-    return 1;
+    return VerifyResult::Equal;
 }
 
 } // namespace tvx

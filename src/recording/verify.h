@@ -9,10 +9,17 @@
 
 namespace tvx {
 
-// Every host-file run of the plan's write list against the disc. Nonzero when all are equal.
-int Verify_Volume(RecHandle* handle, const VolumePlan* plan);
+// Outcomes of a verification.
+enum class VerifyResult {
+    Equal,
+    Different,    // a difference, a disc that cannot be read, or a stop by the host
+    SourceFailed, // a host file could not be opened or read whole (Verify_Volume records it)
+};
+
+// Every host-file run of the plan's write list against the disc.
+VerifyResult Verify_Volume(RecHandle* handle, const VolumePlan* plan);
 // The whole file (read from its current position, normally its start) against the disc from
 // startSector. Raises event 8 with the next sector after each piece; a stop ends it as failed.
-int Verify_Region(RecHandle* handle, uint32_t startSector, HostFile& file);
+VerifyResult Verify_Region(RecHandle* handle, uint32_t startSector, HostFile& file);
 
 } // namespace tvx

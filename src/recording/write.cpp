@@ -31,7 +31,10 @@ int Rec_WriteBytes(RecHandle* handle, const void* data, uint32_t count) {
     const uint8_t* from = static_cast<const uint8_t*>(data);
     uint32_t remaining = count;
     while (remaining > 0) {
-        if (!BufferUsable(rec)) return 0;
+        if (!BufferUsable(rec)) {
+            rec.writeFailed = 1;
+            return 0;
+        }
         uint32_t n = std::min(rec.bufferCapacity - rec.bufferFill, remaining);
         std::memcpy(rec.buffer + rec.bufferFill, from, n);
         if (!Rec_Commit(handle, n)) return 0;
@@ -50,7 +53,10 @@ int Rec_WriteFile(RecHandle* handle, HostFile& file) {
     uint64_t done = 0;
     uint64_t bytesLeft = size;
     while (done < needed) {
-        if (!BufferUsable(rec) || bytesLeft == 0) return 0;
+        if (!BufferUsable(rec) || bytesLeft == 0) {
+            rec.writeFailed = 1;
+            return 0;
+        }
         // Fill the free space completely (short reads included) so that only the file's last
         // piece ends mid-block, and never take more than the size measured above: a file that
         // grows meanwhile must not shift the sectors that follow it.
@@ -91,14 +97,18 @@ int Rec_Commit(RecHandle* handle, uint32_t n) {
 
 int Rec_WriteChunk(RecHandle* handle, const uint8_t* data, uint32_t bytes) {
     RecordingState& rec = handle->rec;
-    if (!Rec_ReportWrite(handle, kEventWrite) || rec.cancelled) return 0;
-    if (rec.blockSize == 0) return 0;
+    if (!Rec_ReportWrite(handle, kEventWrite) || rec.cancelled || rec.blockSize == 0) {
+        rec.writeFailed = 1;
+        return 0;
+    }
+    rec.writeBegan = 1;
     const uint16_t blocks = static_cast<uint16_t>(BlocksFor(bytes, rec.blockSize));
     Stopwatch busySince;
     while (!Mmc_Write10(handle, data, bytes, rec.nextAddress, blocks)) {
         // The drive's buffer is full or it is still formatting: the same write goes again.
         if (!Rec_SenseBusyWriting(handle) || busySince.elapsed() >= kBusyWriteLimitMs) {
             Mmc_RecordError(handle, location::kWriteChunk);
+            rec.writeFailed = 1;
             return 0;
         }
         host().sleep(kBusyWriteRetryMs);

@@ -5,6 +5,7 @@
 #include "torvexin.h"
 #include "transport/transport.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // The state of a running burn or erase, kept in the RecHandle by the recording engine.
@@ -28,7 +29,12 @@ struct RecordingState {
     uint8_t* buffer = nullptr;        // 16-byte aligned start inside bufferAllocation
     uint32_t bufferCapacity = 0;
     uint32_t bufferFill = 0;
+    int32_t writeBegan = 0;  // a WRITE of this recording was sent to the drive
+    int32_t writeFailed = 0; // the engine could not take or write a chunk (a stop included)
 };
+
+// Room for the path named by a source failure (longer paths are cut).
+inline constexpr size_t kSourceTextCapacity = 1024;
 
 // The RecHandle: opaque to the host (TVX_RecHandle points at it).
 struct TvxRecHandle {
@@ -37,6 +43,8 @@ struct TvxRecHandle {
     TVX_LastError lastError = {};
     TVX_DiscInfo discInfo = {}; // the copy a burn or erase job works from
     RecordingState rec;
+    // The path of the source that failed last; the LastError description points here.
+    char sourceText[kSourceTextCapacity] = {};
 };
 
 namespace tvx {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace tvx {
 
@@ -125,6 +126,12 @@ Device* OpenByDeviceFile(const char* name) {
         Spti_Close(&device->device);
         return nullptr;
     }
+    // The device node names the drive to every process; without one (the proxy, or a host
+    // that cannot tell) the drive's name does.
+    std::string identity = driveHandle ? host().deviceIdentity(driveHandle) : std::string();
+    if (identity.empty()) identity = std::string("drive-") + name;
+    std::snprintf(device->device.header.identity, sizeof device->device.header.identity, "%s",
+                  identity.c_str());
     LogWrite("Success: OpenByDeviceFile(%s)\n", name);
     return &device->device;
 }

@@ -54,6 +54,9 @@ struct DeviceHeader {
     char revision[5] = {};
     void* privatePart = nullptr;
     HostHandle deviceMutex = nullptr;
+    // What names the drive to every process, for the job lock: set by the
+    // backend when it knows it, else asked of the drive on the first job. Empty: not known yet.
+    char identity[96] = {};
 };
 
 // Every backend's Device begins with the header.

@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tvx {
 namespace {
@@ -145,6 +148,36 @@ TEST(PosixHostTest, FilesOpenReadWriteAndRefuseFolders) {
     EXPECT_STREQ(buf, "abcdef");
     EXPECT_EQ(host.openFile(dir.path(), FileAccess::Read), nullptr);
     EXPECT_EQ(host.openFile(dir.file("missing"), FileAccess::Read), nullptr);
+}
+
+TEST(PosixHostTest, JobLocksAreExclusiveNamedAfterWhatADeviceReaches) {
+    test::TempDir dir;
+    PosixHost host;
+    host.setMutexDirectory(dir.path());
+    HostHandle first = nullptr, second = nullptr;
+    ASSERT_EQ(host.tryJobLock("drive", first), LockAttempt::Acquired);
+    // A second open of the same lock, in this process too, is refused without waiting.
+    EXPECT_EQ(host.tryJobLock("drive", second), LockAttempt::Busy);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(host.tryJobLock("other", second), LockAttempt::Acquired);
+    host.releaseJobLock(second);
+    host.releaseJobLock(first);
+    ASSERT_EQ(host.tryJobLock("drive", first), LockAttempt::Acquired);
+    host.releaseJobLock(first);
+    // Released locks leave no files behind.
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
+    // Every path to one file or device is one identity.
+    std::string file = dir.write("image", "x");
+    ASSERT_EQ(::link(file.c_str(), dir.file("alias").c_str()), 0);
+    std::string other = dir.write("other", "x");
+    int a = ::open(file.c_str(), O_RDONLY), b = ::open(dir.file("alias").c_str(), O_RDONLY);
+    int c = ::open(other.c_str(), O_RDONLY), d = ::open("/dev/null", O_RDONLY);
+    EXPECT_EQ(IdentityOfOpenFile(a), IdentityOfOpenFile(b));
+    EXPECT_NE(IdentityOfOpenFile(a), IdentityOfOpenFile(c));
+    EXPECT_EQ(IdentityOfOpenFile(d).rfind("dev-", 0), 0u);
+    for (int fd : {a, b, c, d})
+        ::close(fd);
 }
 
 TEST(PosixHostTest, FileTimesConvertFromUnixTime) {

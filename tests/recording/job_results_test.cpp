@@ -5,6 +5,7 @@
 #include "volume_check.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace tvx::test {
 namespace {
@@ -149,21 +150,129 @@ TEST_F(JobResultTest, VolumeExactlyAsLargeAsTheFreeSpaceFitsOneSectorMoreDoesNot
               TVX_OK);
 }
 
-TEST_F(JobResultTest, StopAtFirstWriteClosesTheDiscAndTheNextBurnStartsClear) {
-    insertBlank(MediumKind::DvdPlusR);
+// What a burn that stops or fails once writing began leaves: a rewritable disc without a
+// readable volume (its anchor, at 256, had been written), a write-once disc never closed.
+TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
+    enum class Fault { Stop, FileShrinks, FileVanishes };
+    const std::string victim = makeFile("data/zz_last.bin", 600000);
+    makeFile("data/aa_first.bin", 600000);
+    // Where the victim lies: it vanishes before it is opened, or shrinks while it is read.
+    uint32_t victimStart = 0;
+    {
+        VolumePlan* plan = Plan_Create("DATA");
+        Plan_AddFolderContents(plan, data.c_str());
+        Plan_Layout(plan);
+        for (const WriteRun& run : plan->writeList)
+            if (run.kind == RunKind::File && run.hostPath() == victim) victimStart = run.start;
+        Plan_Free(plan);
+    }
+    ASSERT_GT(victimStart, 400u);
+    for (MediumKind kind : {MediumKind::DvdPlusRw, MediumKind::DvdRwRestricted, MediumKind::DvdRam,
+                            MediumKind::DvdR, MediumKind::DvdRwSequential, MediumKind::DvdPlusR}) {
+        for (Fault fault : {Fault::Stop, Fault::FileShrinks, Fault::FileVanishes}) {
+            SCOPED_TRACE(std::string(vdrive::MediumName(kind)) + " fault " +
+                         std::to_string(static_cast<int>(fault)));
+            makeFile("data/zz_last.bin", 600000);
+            insertBlank(kind);
+            drive->clearTrace();
+            log = EventLog();
+            log.onEvent = [&](const ProgressEvent& e) {
+                if (e.type != 4 || log.stopAtType != -1) return;
+                if (e.value < (fault == Fault::FileShrinks ? victimStart + 32 : 300)) return;
+                if (fault == Fault::Stop) {
+                    log.stopAtType = 4;
+                } else if (fault == Fault::FileShrinks) {
+                    std::filesystem::resize_file(victim, 1000);
+                } else {
+                    std::filesystem::remove(victim);
+                }
+                if (fault != Fault::Stop) log.stopAtType = -2; // done once
+            };
+            const TVX_Result result = burnData(TVX_MODE_WRITE);
+            EXPECT_EQ(result, fault == Fault::Stop ? TVX_ERR_CANCELLED : TVX_ERR_SOURCE)
+                << drive->formatTrace();
+            if (fault != Fault::Stop) {
+                EXPECT_STREQ(handle->lastError.description, victim.c_str());
+                EXPECT_STREQ(handle->lastError.category, "Source");
+                EXPECT_EQ(handle->lastError.location, 1020);
+            }
+            EXPECT_TRUE(removalAllowedAtEnd());
+            const vdrive::DiscView disc = drive->disc();
+            if (kind == MediumKind::DvdPlusRw || kind == MediumKind::DvdRwRestricted ||
+                kind == MediumKind::DvdRam) {
+                std::vector<uint8_t> structures(256 * 2048, 0xFF);
+                ASSERT_TRUE(drive->readBlocks(16, 256, structures.data()));
+                EXPECT_TRUE(std::all_of(structures.begin(), structures.end(),
+                                        [](uint8_t b) { return b == 0; }));
+            } else {
+                EXPECT_NE(disc.status, vdrive::DiscStatus::Finalised);
+                ASSERT_FALSE(disc.tracks.empty());
+                EXPECT_FALSE(disc.tracks.front().closed);
+                EXPECT_EQ(traceText().find("CLOSE"), std::string::npos) << traceText();
+            }
+            EXPECT_EQ(handle->rec.cancelled, 0);
+            drive->removeDisc();
+        }
+    }
+    // A stop before anything was written leaves the disc as it was.
+    makeFile("data/zz_last.bin", 600000);
+    if (drive->trayOpen()) drive->closeTray();
+    ASSERT_TRUE(drive->insertRecorded(MediumKind::DvdPlusRw, 400, false));
+    std::vector<uint8_t> marker(2048, 0x5A);
+    ASSERT_TRUE(drive->writeBlocks(256, 1, marker.data()));
+    log = EventLog();
     log.stopAtType = 4;
     EXPECT_EQ(burnData(TVX_MODE_WRITE), TVX_ERR_CANCELLED);
-    std::string trace = traceText();
-    EXPECT_EQ(trace.find("WRITE"), std::string::npos);
-    EXPECT_NE(trace.find("CLOSE1/1"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("CLOSE5/0"), std::string::npos) << trace;
-    EXPECT_EQ(handle->rec.cancelled, 0);
-    EXPECT_TRUE(removalAllowedAtEnd());
-
+    std::vector<uint8_t> block(2048);
+    ASSERT_TRUE(drive->readBlocks(256, 1, block.data()));
+    EXPECT_EQ(block, marker);
     drive->removeDisc();
+    // The next burn starts clear.
     insertBlank(MediumKind::DvdPlusR);
     log = EventLog();
     EXPECT_EQ(burnData(TVX_MODE_WRITE), TVX_OK);
+}
+
+// A source that cannot be read back is the source's failure, named, not a difference on disc.
+TEST_F(JobResultTest, VerificationOfAVanishedFileIsASourceFailure) {
+    const std::string victim = dir.file("data/one.bin");
+    insertBlank(MediumKind::DvdPlusR);
+    log.onEvent = [&](const ProgressEvent& e) {
+        if (e.type == 1 || (e.type == 5 && std::filesystem::exists(victim)))
+            std::filesystem::remove(victim);
+    };
+    EXPECT_EQ(burnData(TVX_MODE_WRITE_VERIFY), TVX_ERR_SOURCE) << drive->formatTrace();
+    EXPECT_STREQ(handle->lastError.description, victim.c_str());
+    EXPECT_STREQ(handle->lastError.category, "Source");
+    // The recording itself completed: the disc is closed as usual.
+    EXPECT_EQ(drive->disc().status, vdrive::DiscStatus::Finalised);
+}
+
+// One writing job per drive: a second handle on the same drive is refused at once, without a
+// command, while the first job runs; afterwards it may write.
+TEST_F(JobResultTest, SecondHandleOnTheDriveIsRefusedDuringAJob) {
+    RecHandle* other = transport.open(*drive);
+    insertBlank(MediumKind::DvdPlusRw);
+    std::vector<TVX_Result> refused;
+    size_t commandsDuringRefusals = 0;
+    log.onEvent = [&](const ProgressEvent& e) {
+        if (e.type != 4 || !refused.empty()) return;
+        const size_t before = drive->trace().size();
+        TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
+        refused.push_back(TVX_BurnVolumeData(other, &options, data.c_str(), "OTHER", nullptr, 0));
+        refused.push_back(TVX_EraseDisc(other, 1, nullptr, 0));
+        refused.push_back(TVX_BurnVolumeImage(other, &options, data.c_str(), nullptr, 0));
+        commandsDuringRefusals = drive->trace().size() - before;
+    };
+    EXPECT_EQ(burnData(TVX_MODE_WRITE), TVX_OK);
+    EXPECT_EQ(refused, std::vector<TVX_Result>(3, TVX_ERR_NOT_READY));
+    EXPECT_EQ(commandsDuringRefusals, 0u);
+    EXPECT_STREQ(other->lastError.description, "DRIVE IN USE BY ANOTHER WRITING JOB");
+    EXPECT_EQ(other->lastError.senseLength, 0u);
+
+    insertBlank(MediumKind::DvdPlusRw);
+    TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
+    EXPECT_EQ(TVX_BurnVolumeData(other, &options, data.c_str(), "OTHER", nullptr, 0), TVX_OK);
 }
 
 TEST_F(JobResultTest, OneWrongSectorFailsVerificationOnly) {

@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 namespace tvx::vdrive {
 
@@ -44,6 +48,29 @@ bool Attach(VirtualRecorder& recorder, const LayerDriveSpec& request, std::strin
         return false;
     }
     return kind != MediumKind::None && recorder.insertBlank(kind, request.capacity, request.image);
+}
+
+// The serial number of a drive names its disc image, so that every attachment of one image, in
+// any process, is one drive to the library's job lock.
+std::string ImageSerial(const std::string& image) {
+    char text[40] = {};
+#if defined(_WIN32)
+    std::error_code ec;
+    std::string path = std::filesystem::weakly_canonical(image, ec).string();
+    if (ec) path = image;
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : path) {
+        hash ^= static_cast<uint8_t>(std::tolower(static_cast<unsigned char>(c == '/' ? '\\' : c)));
+        hash *= 1099511628211ull;
+    }
+    std::snprintf(text, sizeof text, "IMG%016llx", static_cast<unsigned long long>(hash));
+#else
+    struct stat st {};
+    if (::stat(image.c_str(), &st) != 0) return {};
+    std::snprintf(text, sizeof text, "IMG%llx.%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+#endif
+    return text;
 }
 
 FaultRule RuleOf(const LayerFaultSpec& fault) {
@@ -87,6 +114,7 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             problems_.push_back(problem);
             continue;
         }
+        recorder->setSerial(ImageSerial(request.image));
         for (const LayerFaultSpec& fault : config.faults)
             recorder->addFault(RuleOf(fault));
         drives_.push_back(std::move(recorder));

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -108,6 +110,24 @@ HostHandle PosixHost::createDeviceFile(const std::string& path, uint32_t, uint32
     device->fd = fd;
     device->blockName = std::move(blockName);
     return device;
+}
+
+std::string IdentityOfOpenFile(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {};
+    char text[64];
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        std::snprintf(text, sizeof text, "dev-%llx", static_cast<unsigned long long>(st.st_rdev));
+    else
+        std::snprintf(text, sizeof text, "file-%llx-%llx",
+                      static_cast<unsigned long long>(st.st_dev),
+                      static_cast<unsigned long long>(st.st_ino));
+    return text;
+}
+
+std::string PosixHost::deviceIdentity(HostHandle handle) {
+    auto* device = static_cast<PosixDevice*>(handle);
+    return device ? IdentityOfOpenFile(device->fd) : std::string();
 }
 
 void PosixHost::closeDevice(HostHandle handle) {

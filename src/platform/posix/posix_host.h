@@ -36,6 +36,9 @@ class PosixHost : public Host {
     void waitMutex(HostHandle mutex) override;
     void releaseMutex(HostHandle mutex) override;
     void closeMutex(HostHandle mutex) override;
+    // Job locks: a lock file per name beside the mutexes, flock'ed without waiting.
+    LockAttempt tryJobLock(const std::string& name, HostHandle& lock) override;
+    void releaseJobLock(HostHandle lock) override;
     // The folder of the lock files (default: /run/lock, else the temporary directory).
     void setMutexDirectory(std::string directory);
 
@@ -56,6 +59,7 @@ class PosixHost : public Host {
     bool deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength, void* out,
                          uint32_t outLength, uint32_t* returned) override;
     void closeDevice(HostHandle device) override;
+    std::string deviceIdentity(HostHandle device) override;
 
     // Dynamic modules through dlopen. A bare name such as "WNASPI32" is the shared object
     // "libwnaspi32.so", searched the system's way (the library's own RUNPATH included) and then
@@ -74,6 +78,10 @@ class PosixHost : public Host {
     std::mutex mutexDirectoryLock_;
     std::string mutexDirectory_;
 };
+
+// What an open file reaches, the same for every opener: "dev-<number>" for a device node,
+// "file-<device>-<inode>" for anything else; empty when fstat fails.
+std::string IdentityOfOpenFile(int fd);
 
 // Conversions between Unix time and file times (100 ns units since 1601-01-01 UTC).
 uint64_t FileTimeFromUnix(int64_t seconds, int64_t nanoseconds);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,9 +17,12 @@ namespace {
 
 constexpr char kSharedLockFolder[] = "/run/lock";
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr char kJobLockPrefix[] = "TORVEXIN_JOB_";
+constexpr int kJobLockAttempts = 8;
 
 struct PosixMutex {
     int fd = -1;
+    std::string removeOnClose; // a job lock's file, removed by its holder when released
     // Threads sharing one handle: the lock file is locked per open file, so the threads of this
     // process are ordered here first. Recursive like the system's mutex.
     std::recursive_mutex threads;
@@ -45,6 +49,23 @@ std::string FileNameOf(const std::string& name) {
         if (c == '/') c = '_';
     }
     return file;
+}
+
+// Opens the lock file, creating it for every user of the drive; -1 with errno on failure.
+int OpenSharedLockFile(const std::string& path) {
+    // Exclusive creation first, then the existing file: opening another user's file with O_CREAT
+    // fails in sticky folders that protect regular files.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::fchmod(fd, 0666); // every user of the drive shares the lock, whatever the umask
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 || errno != ENOENT) return fd; // removed in between: try once more
+    }
+    return -1;
 }
 
 HostHandle WrapLockFile(int fd) {
@@ -89,22 +110,55 @@ HostHandle PosixHost::createMutex(const std::string& name) {
         setLastError(EINVAL);
         return nullptr;
     }
-    std::string path = mutexDirectory() + FileNameOf(name);
-    // Exclusive creation first, then the existing file: opening another user's file with O_CREAT
-    // fails in sticky folders that protect regular files.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::fchmod(fd, 0666); // every user of the drive shares the lock, whatever the umask
-            return WrapLockFile(fd);
+    int fd = OpenSharedLockFile(mutexDirectory() + FileNameOf(name));
+    if (fd < 0) {
+        setLastError(static_cast<uint32_t>(errno));
+        return nullptr;
+    }
+    return WrapLockFile(fd);
+}
+
+LockAttempt PosixHost::tryJobLock(const std::string& name, HostHandle& lock) {
+    lock = nullptr;
+    if (name.empty()) return LockAttempt::Unavailable;
+    const std::string path = mutexDirectory() + kJobLockPrefix + FileNameOf(name);
+    for (int attempt = 0; attempt < kJobLockAttempts; ++attempt) {
+        int fd = OpenSharedLockFile(path);
+        if (fd < 0) break;
+        // flock belongs to the open file, so a second open in this process is refused as well.
+        int result;
+        while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
         }
-        if (errno != EEXIST) break;
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) return WrapLockFile(fd);
-        if (errno != ENOENT) break; // removed in between: try once more
+        if (result != 0) {
+            const int error = errno;
+            ::close(fd);
+            setLastError(static_cast<uint32_t>(error));
+            return error == EWOULDBLOCK ? LockAttempt::Busy : LockAttempt::Unavailable;
+        }
+        // A holder removes the file when it lets go; a file locked after that is no longer the
+        // one others find, so the lock is taken again on the file that is there now.
+        struct stat locked {
+        }, current{};
+        if (::fstat(fd, &locked) != 0 || ::stat(path.c_str(), &current) != 0 ||
+            locked.st_dev != current.st_dev || locked.st_ino != current.st_ino) {
+            ::close(fd);
+            continue;
+        }
+        auto* mutex = static_cast<PosixMutex*>(WrapLockFile(fd));
+        mutex->removeOnClose = path;
+        lock = mutex;
+        return LockAttempt::Acquired;
     }
     setLastError(static_cast<uint32_t>(errno));
-    return nullptr;
+    return LockAttempt::Unavailable;
+}
+
+void PosixHost::releaseJobLock(HostHandle handle) {
+    auto* mutex = static_cast<PosixMutex*>(handle);
+    if (!mutex) return;
+    // Removed while still locked, so that no lock files pile up; closing ends the lock.
+    ::unlink(mutex->removeOnClose.c_str());
+    closeMutex(handle);
 }
 
 void PosixHost::waitMutex(HostHandle handle) {

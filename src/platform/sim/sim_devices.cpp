@@ -5,7 +5,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#if defined(_WIN32)
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 namespace tvx {
 
@@ -130,6 +137,21 @@ HostHandle SimHost::createDeviceFile(const std::string& path, uint32_t, uint32_t
     }
     devices_.insert(handle);
     return handle;
+}
+
+std::string SimHost::deviceIdentity(HostHandle device) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    auto* handle = static_cast<DeviceHandle*>(device);
+    if (!devices_.count(handle) || handle->proxy) return {};
+    auto it = drives_.find(handle->letter);
+    if (it == drives_.end()) return {};
+    // Letters that lead to one target are one drive. The process id keeps the simulated
+    // machines of concurrent test runs apart.
+    char text[64];
+    std::snprintf(text, sizeof text, "sim-%d-%p", static_cast<int>(getpid()),
+                  it->second.target ? static_cast<void*>(it->second.target)
+                                    : static_cast<void*>(&it->second));
+    return text;
 }
 
 void SimHost::closeDevice(HostHandle device) {

@@ -108,6 +108,7 @@ class SimHost : public NativeHost {
     bool deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength, void* out,
                          uint32_t outLength, uint32_t* returned) override;
     void closeDevice(HostHandle device) override;
+    std::string deviceIdentity(HostHandle device) override;
 
     HostHandle regOpenKey(const std::string& subKey) override;
     bool regQueryValue(HostHandle key, const std::string& name, void* data,

@@ -51,6 +51,9 @@ class Win32Host : public Host {
     void waitMutex(HostHandle mutex) override;
     void releaseMutex(HostHandle mutex) override;
     void closeMutex(HostHandle mutex) override;
+    // Job locks are named kernel mutexes taken without waiting.
+    LockAttempt tryJobLock(const std::string& name, HostHandle& lock) override;
+    void releaseJobLock(HostHandle lock) override;
     // Mutex names are the kernel's; tests keep their runs apart with a name prefix made from a
     // folder path (empty: the names as given).
     void setMutexDirectory(std::string directory);

@@ -29,6 +29,31 @@ HostHandle Win32Host::createMutex(const std::string& name) {
     return ::CreateMutexA(nullptr, FALSE, mutexName(name).c_str());
 }
 
+LockAttempt Win32Host::tryJobLock(const std::string& name, HostHandle& lock) {
+    lock = nullptr;
+    std::string objectName = mutexName("TORVEXIN_JOB_" + name);
+    for (char& c : objectName) {
+        if (c == '\\') c = '_';
+    }
+    HANDLE mutex = ::CreateMutexA(nullptr, FALSE, objectName.c_str());
+    if (!mutex) return LockAttempt::Unavailable;
+    // An abandoned mutex (its holder died) now belongs to this caller. A mutex is recursive for
+    // its owning thread; the callers refuse a second lock in this process themselves.
+    DWORD wait = ::WaitForSingleObject(mutex, 0);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+        lock = mutex;
+        return LockAttempt::Acquired;
+    }
+    ::CloseHandle(mutex);
+    return wait == WAIT_TIMEOUT ? LockAttempt::Busy : LockAttempt::Unavailable;
+}
+
+void Win32Host::releaseJobLock(HostHandle lock) {
+    if (!lock) return;
+    ::ReleaseMutex(lock);
+    ::CloseHandle(lock);
+}
+
 void Win32Host::waitMutex(HostHandle mutex) {
     if (mutex) ::WaitForSingleObject(mutex, INFINITE);
 }

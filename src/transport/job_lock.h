@@ -1,0 +1,40 @@
+// The per-drive job lock: one writing job (a burn, an erase, the write-back of a mapped window)
+// at a time on a drive, whichever process or handle starts it. The DeviceMutex orders single
+// commands; this lock is held for a whole job. A job that finds it taken fails at once, before
+// it sends anything that could change the disc.
+#pragma once
+
+#include "platform/host.h"
+#include "transport/rec_handle.h"
+
+#include <string>
+
+namespace tvx {
+
+// The description and category of the LastError record of a refused job.
+inline constexpr const char* kDriveInUseText = "DRIVE IN USE BY ANOTHER WRITING JOB";
+inline constexpr const char* kDriveInUseCategory = "General";
+
+class JobLock {
+  public:
+    // Takes the lock of the handle's drive. When another job holds it, records that in the
+    // handle's LastError and holds nothing.
+    explicit JobLock(RecHandle* handle);
+    ~JobLock();
+    JobLock(const JobLock&) = delete;
+    JobLock& operator=(const JobLock&) = delete;
+
+    // False when another job has the drive: the job must end with TVX_ERR_NOT_READY.
+    bool held() const { return held_; }
+
+  private:
+    std::string key_;           // registered in this process while held
+    HostHandle lock_ = nullptr; // the lock shared with other processes, when there is one
+    bool held_ = false;
+};
+
+// The name of the drive's lock: the backend's identity of the drive, or its unit serial number,
+// or (for neither) a name that only this process uses. Asks the drive at most once per Device.
+std::string JobLock_Key(Device* device);
+
+} // namespace tvx

@@ -1,0 +1,52 @@
+#!/bin/bash
+# One writing job per drive across processes: two hosts of the shared library attach the same
+# virtual DVD+RW image; while one burns, the other is refused at once and sends the drive
+# nothing but identification; a holder that is killed releases the drive.
+# Usage: job_lock_test.sh <job_lock_probe binary>
+set -euo pipefail
+probe=$1
+work=$(mktemp -d)
+holder=
+cleanup() { [ -n "$holder" ] && kill -9 "$holder" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+mkdir -p "$work/folder"
+head -c 600000 /dev/urandom > "$work/folder/data.bin"
+export TVX_VIRTUAL_DRIVES="$work/disc.img:dvd+rw:4000" TVX_VIRTUAL_TIMING=fast TMPDIR=$work
+mkfifo "$work/in" "$work/out"
+
+# Starts a holder and waits until it is writing.
+hold() {
+    "$probe" hold "$work/folder" < "$work/in" > "$work/out" &
+    holder=$!
+    exec 3> "$work/in" 4< "$work/out"
+    read -r line <&4
+    [ "$line" = writing ] || { echo "holder said: $line"; exit 1; }
+}
+
+hold
+status=0
+TVX_VIRTUAL_TRACE="$work/second.trace" "$probe" burn "$work/folder" > "$work/second.txt" || status=$?
+[ "$status" = 3 ] || { echo "second burn ended with $status"; cat "$work/second.txt"; exit 1; }
+grep -q "^result 0xE0000001 DRIVE IN USE BY ANOTHER WRITING JOB" "$work/second.txt"
+# The refused process asked only who the drive is and what it handles.
+if grep -v '^target' "$work/second.trace" | grep -v -e 'INQUIRY' -e 'GET CONFIGURATION' | grep -q .; then
+    echo "the refused process sent:"; cat "$work/second.trace"; exit 1
+fi
+echo go >&3
+exec 3>&-
+cat <&4 > /dev/null &
+wait "$holder"
+holder=
+
+# A killed holder releases the drive.
+hold
+kill -9 "$holder"
+wait "$holder" 2>/dev/null || true
+holder=
+exec 3>&- 4<&-
+"$probe" burn "$work/folder" > "$work/after-kill.txt" || { cat "$work/after-kill.txt"; exit 1; }
+
+# The same image attached twice in one process: one writer at a time.
+export TVX_VIRTUAL_DRIVES="$work/disc.img;$work/disc.img"
+"$probe" twice "$work/folder" > "$work/twice.txt" || { cat "$work/twice.txt"; exit 1; }
+echo "job lock: refused across processes and handles, released by a killed holder"
