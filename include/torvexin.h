@@ -234,14 +234,14 @@ TVX_API uint32_t TVX_CALL TVX_GetVersion(uint32_t* versionLow);
  * ASC/ASCQ, the command bytes, the sense bytes, the sense texts and the number of the step that
  * recorded it.
  *
- * Nothing clears the record while the drive table lasts: a later success leaves it as it is, so
- * it describes the most recent failure that a query, burn or erase recorded (typically one that
- * ended in TVX_ERR_COMMAND or TVX_ERR_VERIFY), or is all zeros when there was none.
+ * A later success leaves the record as it is, so it describes the most recent failure that a
+ * query, burn or erase recorded (typically one that ended in TVX_ERR_COMMAND or TVX_ERR_VERIFY)
+ * or the reason TVX_OpenFile last returned NULL, or is all zeros when there was none.
  * `description` and `category` point into the library's constant data, valid while the library
  * is loaded; never free them.
  *
- * \param handle a handle from TVX_OpenRecHandle (not validated).
- * \return TVX_OK, or TVX_ERR_INVALID_ARG when `record` is NULL.
+ * \param handle a handle from TVX_OpenRecHandle.
+ * \return TVX_OK, or TVX_ERR_INVALID_ARG when `handle` or `record` is NULL.
  *
  * Sends no drive command; returns at once.
  */
@@ -560,13 +560,14 @@ TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32_t quick,
  *
  * `path` starts with a separator ('/' or '\') and is compared with the disc's names exactly,
  * case included: "/VIDEO_TS/VIDEO_TS.IFO". A directory is named with a trailing separator
- * ("/VIDEO_TS/"), and so is a file of 0 bytes. The disc is read once, whole, at opening; later
- * changes to it are not seen. After a burn, load the disc first (the burn ejects it).
+ * ("/VIDEO_TS/"). The disc is read once, whole, at opening; later changes to it are not seen.
+ * After a burn, load the disc first (the burn ejects it).
  *
  * \return a disc file owned by the host until TVX_CloseFile, or NULL when the disc has no
- *         readable UDF file system, nothing has that path or memory runs out (no result code,
- *         nothing recorded for TVX_GetLastError). The recorder handle must stay open while the
- *         file is used.
+ *         readable UDF file system, nothing has that path, the entry or a directory above it is
+ *         damaged, the file's data cannot be located, or memory runs out. No result code: but for
+ *         a lack of memory, the reason is in TVX_GetLastError (category "Disc file system"). The
+ * recorder handle must stay open while the file is used.
  *
  * Blocks while the whole directory tree is read: about one read per directory and file, each at
  * most 20 s.
