@@ -565,9 +565,10 @@ TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32_t quick,
  *
  * \return a disc file owned by the host until TVX_CloseFile, or NULL when the disc has no
  *         readable UDF file system, nothing has that path, the entry or a directory above it is
- *         damaged, the file's data cannot be located, or memory runs out. No result code: but for
- *         a lack of memory, the reason is in TVX_GetLastError (category "Disc file system"). The
- * recorder handle must stay open while the file is used.
+ *         damaged, the file's data cannot be located, or memory runs out. No result code: but
+ *         for a lack of memory, TVX_GetLastError tells why (category "Disc file system").
+ *
+ * The recorder handle must stay open while the file is used.
  *
  * Blocks while the whole directory tree is read: about one read per directory and file, each at
  * most 20 s.
