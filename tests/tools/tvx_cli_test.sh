@@ -28,7 +28,7 @@ expect 0 "version" version
 contains "version text" "Torvexin 1.3.0.81"
 expect 2 "no drive without --virtual" drives
 expect 0 "drives lists a virtual recorder" --virtual r.img:dvd-r drives
-contains "drive line" "0: \[-:\] TVX"
+contains "drive line" "0: virtual:r.img \[-:\] TVX"
 expect 1 "bad disc kind" --virtual x.img:floppy drives
 
 # DVD-Video on a DVD-R with verification, then readers and reads.
