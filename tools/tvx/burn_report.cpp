@@ -61,6 +61,9 @@ std::string DiscStateAfterBurn(TVX_Result result, uint32_t mediaType, const JobF
         return "the " + kind +
                " was written and closed, but it does not read back as the "
                "source: do not rely on it";
+    if (result == TVX_ERR_VERIFY && facts.writeDone)
+        return "the whole volume was sent to the " + kind +
+               ", but closing it or reading it back failed: do not rely on it";
     if (!facts.writing) {
         if (mediaType & (MediaDvdPlusR | MediaDvdPlusRDualLayer))
             return "nothing was written, the disc is unchanged";
