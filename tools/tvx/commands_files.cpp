@@ -59,8 +59,8 @@ int withFile(const Options& options, const std::string& discPath, FILE* out, con
     case CopyFailure::None:
         return kExitOk;
     case CopyFailure::Stopped:
-        return Fail(kExitCancelled, "stopped by %s; nothing was written to %s", StopSignalName(),
-                    outName);
+        return Fail(kExitCancelled, "stopped by %s; %s", StopSignalName(),
+                    out == stdout ? "the output is incomplete" : "the host file is unchanged");
     case CopyFailure::Read:
         Fail(kExitFailed, "reading %s from the disc failed", discPath.c_str());
         PrintLastError(stderr, session.handle(), options.verbose);

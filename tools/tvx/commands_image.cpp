@@ -107,10 +107,18 @@ int MakeImage(const Options& options, const BurnRequest& requested, const std::s
     {
         Session session;
         if (int rc = session.start()) return rc;
-        std::string unused;
-        if (session.open(burnOptions) != kExitOk)
-            return Fail(kExitFailed, "make-image works through the virtual recorder, which a "
-                                     "CD/DVD drive of this machine hides; nothing was written");
+        if (session.open(burnOptions) != kExitOk) {
+            TVX_DriveInfo first{};
+            if (TVX_GetDriveCount() > 0 && TVX_GetDriveInfo(0, &first) == TVX_OK &&
+                first.driveLetter)
+                return Fail(kExitFailed, "make-image works through the virtual recorder, which "
+                                         "the CD/DVD drives of this machine hide; nothing was "
+                                         "written");
+            return Fail(kExitFailed,
+                        "the virtual recorder cannot hold its disc in %s (it needs "
+                        "a large sparse file there); nothing was written",
+                        scratch.path().c_str());
+        }
         TVX_Result r = RunBurn(burnOptions, session.handle(), request, burn);
         EndProgress(r == TVX_OK);
         if (r != TVX_OK) {
