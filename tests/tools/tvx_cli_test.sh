@@ -150,6 +150,9 @@ expect 3 "get of a missing file over an existing one" --virtual v.img get /NOPE.
 ls -a | grep -q 'tvx-' && bad "temporary file left" || ok "no temporary file left"
 expect 0 "get over an existing file" --virtual v.img get /VIDEO_TS/VIDEO_TS.IFO keep.txt
 cmp -s keep.txt "$sample/VIDEO_TS/VIDEO_TS.IFO" && ok "replaced with the file" || bad "replaced bytes"
+ln -s keep.txt link.txt
+expect 0 "get through a symbolic link" --virtual v.img get /VIDEO_TS/VIDEO_TS.BUP link.txt
+[ -L link.txt ] && cmp -s keep.txt "$sample/VIDEO_TS/VIDEO_TS.BUP" && ok "the link's file replaced" || bad "link replaced"
 "$tvx" --virtual v.img cat /VIDEO_TS/VTS_01_1.VOB > /dev/full 2> out.txt
 rc=$?
 [ $rc -eq 3 ] && ok "cat into a full device fails" || bad "cat into /dev/full (exit $rc)"

@@ -18,6 +18,12 @@ SafeOutput::~SafeOutput() {
 }
 
 bool SafeOutput::open(std::string& error) {
+    // Through a symbolic link the file it points to is replaced, not the link.
+    std::error_code ec;
+    if (fs::is_symlink(destination_, ec)) {
+        fs::path target = fs::weakly_canonical(destination_, ec);
+        if (!ec) destination_ = target.string();
+    }
     struct stat existing {};
     bool exists = ::stat(destination_.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) {
