@@ -12,7 +12,7 @@ namespace tvxcli {
 namespace {
 
 enum class Style { Quiet, Bar, Lines, Json };
-enum class Phase { None, Writing, Closing, Verifying, Erasing, Ejecting };
+enum class Phase { None, Writing, Closing, Verifying, Erasing };
 
 // Largest chunk the library hands to the drive at once, in sectors.
 constexpr uint32_t kChunkSectors = 32;
@@ -70,8 +70,6 @@ const char* PhaseName(Phase phase) {
         return "verifying";
     case Phase::Erasing:
         return "erasing";
-    case Phase::Ejecting:
-        return "ejecting";
     default:
         return "working";
     }
@@ -101,7 +99,7 @@ double Fraction(Phase phase, uint32_t value, uint32_t total) {
         break;
     }
     if (f > 1.0) f = 1.0;
-    if (f < 0 && phase != Phase::Ejecting && phase != Phase::Closing) f = 0;
+    if (f < 0 && phase != Phase::Closing) f = 0;
     return f;
 }
 
@@ -151,7 +149,7 @@ void Show(double fraction, bool force) {
     }
 }
 
-// Ends the current phase's line; the write phase ends at 100 % once its last chunk went out.
+// Ends the current phase's line, at 100 % when it is known to be complete.
 void EndPhase(bool complete) {
     if (display.phase == Phase::None) return;
     if (complete && display.style != Style::Json && display.style != Style::Quiet) {
@@ -165,8 +163,9 @@ void EndPhase(bool complete) {
 
 void EnterPhase(Phase phase) {
     if (phase == display.phase) return;
-    bool leftWriting = display.phase == Phase::Writing;
-    EndPhase(leftWriting && facts.writeDone);
+    // Verification begins only after writing and closing succeeded; closing begins once the
+    // last chunk went out.
+    EndPhase(phase == Phase::Verifying || (display.phase == Phase::Writing && facts.writeDone));
     display.phase = phase;
     display.phaseStart = Clock::now();
     display.phaseStartValue = display.value;
@@ -225,7 +224,7 @@ int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {
         if (value + kChunkSectors >= VolumeSize()) facts.writeDone = true;
         break;
     case TVX_EVENT_FINISHED:
-        EndPhase(display.phase != Phase::Writing || facts.writeDone);
+        // The phase on screen stays open: whether it completed, the job's result tells.
         display.finished = true;
         Verbose("phase: finishing (removal allowed, eject)\n", 0, 0);
         break;
@@ -245,7 +244,8 @@ int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {
         phase = Phase::Writing;
         break;
     case TVX_EVENT_WAIT:
-        phase = display.finished ? Phase::Ejecting : Phase::Closing;
+        // Waiting for the eject after the finish is no phase of its own.
+        phase = display.finished ? Phase::None : Phase::Closing;
         break;
     case TVX_EVENT_VERIFY:
         phase = Phase::Verifying;
