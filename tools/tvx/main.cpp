@@ -41,9 +41,10 @@ std::vector<std::string> VirtualImagesFromEnvironment() {
     std::string item;
     for (const char* p = text;; ++p) {
         if (*p == ';' || *p == 0) {
-            VirtualDriveSpec spec;
+            VirtualDriveSpec entry;
             std::string error;
-            if (!item.empty() && ParseVirtualDrive(item, spec, error)) images.push_back(spec.image);
+            if (!item.empty() && ParseVirtualDrive(item, entry, error))
+                images.push_back(entry.image);
             item.clear();
             if (!*p) break;
         } else {
@@ -170,12 +171,12 @@ int main(int argc, char** argv) {
     if (!virtualSpecs.empty()) {
         std::vector<VirtualDriveSpec> requests;
         for (const auto& text : virtualSpecs) {
-            VirtualDriveSpec spec;
+            VirtualDriveSpec entry;
             std::string error;
-            if (!ParseVirtualDrive(text, spec, error))
+            if (!ParseVirtualDrive(text, entry, error))
                 return finish(Fail(kExitUsage, "%s", error.c_str()));
-            requests.push_back(spec);
-            options.virtualImages.push_back(spec.image);
+            requests.push_back(entry);
+            options.virtualImages.push_back(entry.image);
         }
         for (const auto& text : faultSpecs) {
             VirtualFaultSpec fault;
