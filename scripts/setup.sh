@@ -11,6 +11,8 @@ if [ "${1:-}" = --tests ]; then
     # a small real DVD-Video folder is made at test time
     ffmpeg dvdauthor
     sg3-utils
+    # the command line's test parses its JSON and renders its manual
+    python3 groff-base
     # the reader fuzz target (libFuzzer)
     clang libclang-rt-14-dev
     # the pass-through path is checked against QEMU's emulated drives under a real kernel

@@ -76,13 +76,12 @@ int Rec_BeginTrack(RecHandle* handle, uint32_t track, uint32_t blocks, uint32_t 
     const uint32_t minimum = IsDashMedia(media) ? kDashProgressMinimum : 0;
 
     Rec_Progress(handle, kEventTrackBegin, 0);
-    rec.progressValue = 0;
-    rec.progressTotal = std::max(minimum, blocks);
-    Rec_Progress(handle, kEventTrackSize, 0);
-
     rec.trackNumber = static_cast<uint8_t>(track);
     rec.trackBlocks = blocks;
     rec.blockSize = static_cast<uint16_t>(blockSize);
+    rec.progressValue = 0;
+    rec.progressTotal = std::max(minimum, blocks);
+    Rec_Progress(handle, kEventTrackSize, 0);
 
     TrackInformation before;
     if (!Mmc_ReadTrackInfo(handle, rec.trackNumber, &before)) {

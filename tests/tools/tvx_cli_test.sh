@@ -29,7 +29,7 @@ expect 0 "version" version
 contains "version text" "Torvexin 1.3.0.81"
 expect 2 "no drive without --virtual" drives
 expect 0 "drives lists a virtual recorder" --virtual r.img:dvd-r drives
-contains "drive line" "0: \[-:\] TVX"
+contains "drive line" "0: virtual:r.img \[-:\] TVX"
 expect 1 "bad disc kind" --virtual x.img:floppy drives
 
 # DVD-Video on a DVD-R with verification, then readers and reads.
@@ -110,6 +110,133 @@ expect 0 "patch a file on a DVD+RW" --virtual fs.img patch --mode file --file /a
 expect 0 "patched file" --virtual fs.img cat /a/b/c.txt
 contains "patched bytes" "JELLO"
 expect 1 "patch without bytes" --virtual fs.img patch --block 0
+
+# Exit codes: command-line errors are 1 whatever the parser's own number would be.
+expect 0 "help" --help
+for code in 0 1 2 3 4 5; do
+    grep -q "^  $code  " out.txt && ok "help lists exit code $code" || bad "help lists exit code $code"
+done
+expect 1 "no command" ""
+expect 1 "unknown command" frobnicate
+expect 1 "unknown option" --no-such-option drives
+expect 1 "missing argument" --virtual r.img burn-data
+expect 1 "not a number" --virtual fs.img patch --block lots --hex 00
+expect 1 "value not allowed" --virtual fs.img patch --block 0 --mode sideways --hex 00
+expect 1 "excluding options" --virtual fs.img patch --block 0 --hex 00 --from set.txt
+for speed in nanx infx 0x 0 -4x 1e3x 0x10 8xx; do
+    expect 1 "speed '$speed' refused" --virtual sp.img:dvd-r burn-data -s "$speed" data
+done
+contains "bad speed named" "bad speed"
+expect 1 "speed beyond the drive's fastest" --virtual sp.img:dvd-r burn-data -s 50x data
+contains "fastest named" "beyond the drive's fastest"
+expect 0 "nothing written by refused speeds" --virtual sp.img info
+contains "refused speeds left the disc blank" "blank"
+expect 0 "a speed the drive offers" --virtual sp.img burn-data -q -s 8x data
+for bytes in 4 4g +1 -1 "0x4a" "4a5"; do
+    expect 1 "hex '$bytes' refused" --virtual fs.img patch --block 0 --hex "$bytes"
+done
+expect 0 "hex pairs with separators" --virtual fs.img patch --mode file --file /a/b/c.txt --block 0 --hex "4a:45 4c"
+
+# Drives by device; -v is verbose, --verify verifies.
+expect 0 "drive by its device" --virtual one.img:dvd-r --virtual two.img:dvd+rw -d virtual:two.img info
+contains "second drive chosen" "disc: DVD+RW"
+expect 2 "unknown device" --virtual one.img -d /dev/no-such-drive info
+expect 2 "index beyond the drives" --virtual one.img -d 3 info
+expect 0 "-v after the command is verbose" --virtual vb.img:dvd-r burn-data -v data
+contains "phases shown" "phase: writing"
+if grep -q "verifying" out.txt; then bad "-v verified"; else ok "-v does not verify"; fi
+contains "write phase ends at 100 % on a DVD-R" "writing: 100%"
+
+# Files read to the host: the destination changes only when the whole read succeeded.
+echo keep > keep.txt
+expect 3 "get of a missing file over an existing one" --virtual v.img get /NOPE.TXT keep.txt
+[ "$(cat keep.txt)" = keep ] && ok "existing file untouched" || bad "existing file changed"
+ls -a | grep -q 'tvx-' && bad "temporary file left" || ok "no temporary file left"
+expect 0 "get over an existing file" --virtual v.img get /VIDEO_TS/VIDEO_TS.IFO keep.txt
+cmp -s keep.txt "$sample/VIDEO_TS/VIDEO_TS.IFO" && ok "replaced with the file" || bad "replaced bytes"
+ln -s keep.txt link.txt
+expect 0 "get through a symbolic link" --virtual v.img get /VIDEO_TS/VIDEO_TS.BUP link.txt
+[ -L link.txt ] && cmp -s keep.txt "$sample/VIDEO_TS/VIDEO_TS.BUP" && ok "the link's file replaced" || bad "link replaced"
+"$tvx" --virtual v.img cat /VIDEO_TS/VTS_01_1.VOB > /dev/full 2> out.txt
+rc=$?
+[ $rc -eq 3 ] && ok "cat into a full device fails" || bad "cat into /dev/full (exit $rc)"
+contains "write failure named" "writing /VIDEO_TS/VTS_01_1.VOB to standard output failed"
+grep -q "reading" out.txt && bad "reported as a read failure" || ok "not a read failure"
+
+# Signals: SIGTERM and SIGHUP stop burns and erases like Ctrl-C, and the disc's state is told.
+for sig in TERM HUP; do
+    TVX_TEST_INTERRUPT_AFTER=2 TVX_TEST_INTERRUPT_SIGNAL=$sig "$tvx" --virtual sig$sig.img:dvd+rw burn-data data > out.txt 2>&1
+    rc=$?
+    [ $rc -eq 4 ] && ok "SIG$sig stops the burn" || { bad "SIG$sig burn (exit $rc)"; cat out.txt; }
+    contains "SIG$sig named" "stopped by SIG$sig"
+    contains "disc state after SIG$sig" "disc: the burn did not complete"
+done
+expect 0 "a DVD-RW to erase" --virtual er.img:dvd-rw burn-data -q data
+TVX_TEST_INTERRUPT_AFTER=1 TVX_TEST_INTERRUPT_SIGNAL=HUP "$tvx" --virtual er.img erase > out.txt 2>&1
+rc=$?
+[ $rc -eq 4 ] && ok "SIGHUP stops the erase" || { bad "SIGHUP erase (exit $rc)"; cat out.txt; }
+contains "erase stop named" "stopped by SIGHUP"
+expect 3 "erase of a blank DVD-RW" --virtual blank.img:dvd-rw erase
+contains "blank DVD-RW named" "blank DVD-RW: there is nothing to erase"
+expect 3 "a failed burn says what is on the disc" --virtual-fault 2a@3:sense:03/0C/00 --virtual wf.img:dvd-r burn-data data
+contains "write-once state" "disc: the burn did not complete: the DVD-R"
+expect 3 "a missing source is named" --virtual s2.img:dvd-r burn-files "/x=$work/gone.txt"
+contains "source named" "source: file $work/gone.txt does not exist"
+
+# Machine-readable output.
+json_doc() { python3 -c 'import json,sys; d=json.load(open("out.txt")); sys.exit(0 if eval(sys.argv[1]) else 1)' "$1"; }
+json_lines() { python3 -c 'import json,sys; L=[json.loads(l) for l in open("out.txt")]; r=L[-1]; sys.exit(0 if eval(sys.argv[1]) else 1)' "$1"; }
+check_json() { if "$@" 2>/dev/null; then ok "json: $2"; else bad "json: $2"; cat out.txt; fi; }
+"$tvx" --virtual v.img --virtual fs.img drives --json > out.txt 2>/dev/null
+check_json json_doc 'len(d["drives"]) == 2 and d["drives"][1]["device"] == "virtual:fs.img"'
+"$tvx" --virtual v.img info --json > out.txt 2>/dev/null
+check_json json_doc 'd["disc"]["kind"] == "DVD-R" and not d["disc"]["blank"] and d["drive"]["index"] == 0'
+"$tvx" --virtual c.img check-video-ts --json "$sample/VIDEO_TS" > out.txt 2>/dev/null
+check_json json_doc 'd["fits"] and d["result"] == "TVX_OK" and d["volumeSectors"] > 0'
+"$tvx" --virtual j.img:dvd-r burn-data --json --verify data > out.txt 2>/dev/null
+check_json json_lines 'r["event"] == "result" and r["result"] == "TVX_OK" and r["exitCode"] == 0 and any(e["event"] == "verify" for e in L) and any(e["event"] == "track-size" and e["value"] == r["volumeSectors"] and e["total"] >= 0x80000 for e in L)'
+"$tvx" --virtual-fault 2a@1:sense:03/0C/00 --virtual jf.img:dvd-r burn-data --json data > out.txt 2>/dev/null
+check_json json_lines 'r["result"] == "TVX_ERR_COMMAND" and r["exitCode"] == 3 and r["lastError"]["location"] > 0 and r["discState"]'
+"$tvx" --virtual j.img burn-data --json data > out.txt 2>/dev/null
+check_json json_lines 'r["result"] == "TVX_ERR_DISC_NOT_WRITABLE" and r["discState"].startswith("nothing was written")'
+"$tvx" --virtual j.img -d 7 erase --json > out.txt 2>/dev/null
+check_json json_lines 'r["result"] is None and r["exitCode"] == 2'
+
+# make-image: the volume a burn writes, readable by other tools, equal to a burned one.
+expect 0 "make-image of a DVD-Video folder" make-image --dvd-video "$sample" -o dvd.iso -l MOVIE
+expect 0 "the same folder burned on a DVD+R" --virtual mp.img:dvd+r burn-dvd-video "$sample" -l MOVIE
+sectors=$(( $(stat -c %s dvd.iso) / 2048 ))
+"$tvx" --virtual mp.img info --json > out.txt 2>/dev/null
+check_json json_doc "d['disc']['usedBlocks'] == $sectors"
+python3 "$src/tests/tools/compare_volumes.py" dvd.iso mp.img "$sectors" && ok "image equals the burned volume" || bad "image differs from the burned volume"
+lsdvd dvd.iso 2>/dev/null | grep -q "Title: 01" && ok "lsdvd reads the image" || bad "lsdvd on the image"
+expect 0 "make-image of a data folder" make-image --data data -o data.iso -l DATA
+expect 0 "make-image of a VIDEO_TS folder" make-image --video-ts "$sample/VIDEO_TS" -o vts.iso
+expect 0 "make-image of a file set" make-image --files "/a/b/c.txt=$work/data/hello.txt" --list set.txt -o files.iso
+for img in dvd.iso data.iso vts.iso files.iso; do
+    isoinfo -d -i $img 2>/dev/null | grep -q "Volume size is" && ok "isoinfo $img" || bad "isoinfo $img"
+    udfinfo $img > /dev/null 2>&1 && ok "udfinfo $img" || bad "udfinfo $img"
+    7z l $img > /dev/null 2>&1 && ok "7z $img" || bad "7z $img"
+done
+bsdtar -tf data.iso | grep -qi "^hello.txt$" && ok "bsdtar lists the data image" || bad "bsdtar on the data image"
+7z x -so data.iso docs/blob.bin 2>/dev/null | cmp -s - data/docs/blob.bin && ok "7z reads a file of the image" || bad "7z file bytes"
+bsdtar -tf dvd.iso | grep -qi "VIDEO_TS.IFO" && ok "bsdtar lists the DVD-Video image" || bad "bsdtar on the DVD-Video image"
+echo old > old.iso
+expect 3 "make-image of a missing folder" make-image --data "$work/missing" -o old.iso
+[ "$(cat old.iso)" = old ] && ok "failed make-image leaves the output" || bad "output changed"
+ls -a | grep -q '\.old\.iso\.' && bad "temporary files left" || ok "no temporary files left"
+expect 1 "make-image needs one source" make-image --data data --video-ts "$sample/VIDEO_TS" -o x.iso
+
+# The man page documents every command the help lists.
+man=$src/tools/tvx/tvx.1
+"$tvx" --help > out.txt 2>/dev/null
+for cmd in $(sed -n '/^Subcommands:/,/^$/p' out.txt | awk 'NR > 1 && NF { print $1 }'); do
+    grep -q "^\.SS \"\?$(echo "$cmd" | sed 's/-/\\\\-/g')\b" "$man" && ok "man page: $cmd" || bad "man page lacks $cmd"
+done
+if command -v groff > /dev/null; then
+    warnings=$(LC_ALL=C.UTF-8 groff -man -ww -z "$man" 2>&1)
+    [ -z "$warnings" ] && ok "man page renders cleanly" || bad "man page: $warnings"
+fi
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

@@ -15,14 +15,21 @@ int ShowInfo(const Options& options);
 int Eject(const Options& options);
 int Load(const Options& options);
 
-// Burning and erasing
-enum class BurnSource { VideoTs, DvdVideo, Data, Image };
-int Burn(const Options& options, BurnSource source, const std::string& path);
-// Pairs "volume path=host path"; listFile holds one pair per line.
-int BurnFileSet(const Options& options, const std::vector<std::string>& pairs,
-                const std::string& listFile);
+// What a burn writes: a folder, a file set ("volume path=host path" pairs, and a list file of
+// such lines) or an image file.
+enum class BurnSource { VideoTs, DvdVideo, Data, Files, Image };
+struct BurnRequest {
+    BurnSource source = BurnSource::Data;
+    std::string path;               // folder or image
+    std::vector<std::string> pairs; // file set
+    std::string listFile;           // file set
+};
+
+int Burn(const Options& options, const BurnRequest& request);
 int CheckVideoTs(const Options& options, const std::string& folder);
 int Erase(const Options& options);
+// The volume a burn of request would write, as an image file of the volume's size.
+int MakeImage(const Options& options, const BurnRequest& request, const std::string& output);
 
 // Files on the disc
 int CatFile(const Options& options, const std::string& discPath);
@@ -38,5 +45,10 @@ struct PatchRequest {
     std::string from;              // or a host file with the bytes
 };
 int Patch(const Options& options, const PatchRequest& request);
+
+// With --json, the final result object of a burn, erase or image; printed once.
+void PrintJsonResult(const Options& options, const char* command, const TVX_Result* result,
+                     int exitCode, TVX_RecHandle handle, const std::string& discState);
+bool JsonResultPrinted();
 
 } // namespace tvxcli

@@ -1,7 +1,11 @@
 // Burning folders, file sets and images, the size check, and erasing.
+#include "burn_report.h"
+#include "burn_run.h"
 #include "commands.h"
+#include "json.h"
 #include "progress.h"
 #include "results.h"
+#include "signals.h"
 
 #include <cstdio>
 #include <fstream>
@@ -10,34 +14,7 @@ namespace tvxcli {
 
 namespace {
 
-bool makeBurnOptions(const Options& options, TVX_BurnOptions& out) {
-    if (options.testWrite && options.verify) {
-        std::fprintf(stderr, "error: --test and --verify exclude each other\n");
-        return false;
-    }
-    if (!ParseSpeed(options.speed, out.writeSpeed)) {
-        std::fprintf(stderr, "error: bad speed '%s' (use 8x, a value in kB/s, or max)\n",
-                     options.speed.c_str());
-        return false;
-    }
-    out.mode = options.testWrite ? TVX_MODE_TEST_WRITE
-                                 : options.verify ? TVX_MODE_WRITE_VERIFY : TVX_MODE_WRITE;
-    return true;
-}
-
-const char* labelOrNull(const Options& options) {
-    return options.label.empty() ? nullptr : options.label.c_str();
-}
-
-int finish(const char* what, TVX_Result result, TVX_RecHandle handle, const Options& options) {
-    EndProgress();
-    if (result != TVX_OK) return ReportFailure(what, result, handle);
-    if (!options.quiet)
-        std::printf("%s: done%s\n", what,
-                    options.testWrite ? " (test write: nothing was recorded)"
-                                      : options.verify ? ", verified" : "");
-    return kExitOk;
-}
+bool resultPrinted = false;
 
 bool splitPair(const std::string& text, std::string& volume, std::string& hostPath) {
     size_t eq = text.find('=');
@@ -47,98 +24,247 @@ bool splitPair(const std::string& text, std::string& volume, std::string& hostPa
     return true;
 }
 
-} // namespace
-
-int Burn(const Options& options, BurnSource source, const std::string& path) {
-    TVX_BurnOptions burn;
-    if (!makeBurnOptions(options, burn)) return kExitUsage;
-    Session session;
-    if (int rc = session.open(options.drive)) return rc;
-    SetProgressQuiet(options.quiet);
-    InstallInterruptHandler();
-    TVX_RecHandle h = session.handle();
-    TVX_Result r = TVX_OK;
-    const char* what = "burn";
+const char* CommandName(BurnSource source) {
     switch (source) {
     case BurnSource::VideoTs:
-        r = TVX_BurnVideoTsFolder(h, &burn, path.c_str(), labelOrNull(options), ProgressCallback, 0);
-        what = "burn VIDEO_TS folder";
-        break;
+        return "burn VIDEO_TS folder";
     case BurnSource::DvdVideo:
-        r = TVX_BurnDVDVIDEO(h, &burn, path.c_str(), labelOrNull(options), ProgressCallback, 0);
-        what = "burn DVD-Video folder";
-        break;
+        return "burn DVD-Video folder";
     case BurnSource::Data:
-        r = TVX_BurnVolumeData(h, &burn, path.c_str(), labelOrNull(options), ProgressCallback, 0);
-        what = "burn data folder";
-        break;
+        return "burn data folder";
+    case BurnSource::Files:
+        return "burn file set";
     case BurnSource::Image:
-        r = TVX_BurnVolumeImage(h, &burn, path.c_str(), ProgressCallback, 0);
-        what = "burn image";
-        break;
+        return "burn image";
     }
-    return finish(what, r, h, options);
+    return "burn";
 }
 
-int BurnFileSet(const Options& options, const std::vector<std::string>& pairs,
-                const std::string& listFile) {
-    std::vector<std::string> texts = pairs;
-    if (!listFile.empty()) {
-        std::ifstream in(listFile);
-        if (!in) {
-            std::fprintf(stderr, "error: cannot read %s\n", listFile.c_str());
-            return kExitUsage;
-        }
+// Refuses a speed beyond the fastest the drive offers for the disc in it.
+int CheckSpeedLimit(const Options& options, TVX_RecHandle handle, int32_t kBps) {
+    if (kBps <= 0) return kExitOk;
+    uint32_t speeds[32] = {};
+    if (TVX_GetWriteSpeedCaps(handle, speeds, sizeof speeds) != TVX_OK || speeds[0] == 0)
+        return kExitOk;
+    uint32_t fastest = 0;
+    for (uint32_t s : speeds)
+        fastest = s > fastest ? s : fastest;
+    if (static_cast<uint32_t>(kBps) <= fastest) return kExitOk;
+    return Fail(kExitUsage,
+                "speed %s (%d kB/s) is beyond the drive's fastest for this disc, %.1fx (%u kB/s)",
+                options.speed.c_str(), kBps, fastest / 1385.0, fastest);
+}
+
+} // namespace
+
+int PrepareBurn(const Options& options, BurnRequest& request, TVX_BurnOptions& burn) {
+    if (options.testWrite && options.verify)
+        return Fail(kExitUsage, "--test and --verify exclude each other");
+    if (!ParseSpeed(options.speed, burn.writeSpeed))
+        return Fail(kExitUsage,
+                    "bad speed '%s' (use a speed such as 8x or 2.4x, a value in kB/s, or max)",
+                    options.speed.c_str());
+    burn.mode = options.testWrite ? TVX_MODE_TEST_WRITE
+                : options.verify  ? TVX_MODE_WRITE_VERIFY
+                                  : TVX_MODE_WRITE;
+    if (request.source != BurnSource::Files) return kExitOk;
+    if (!request.listFile.empty()) {
+        std::ifstream in(request.listFile);
+        if (!in) return Fail(kExitUsage, "cannot read the list %s", request.listFile.c_str());
         for (std::string line; std::getline(in, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (!line.empty() && line[0] != '#') texts.push_back(line);
+            if (!line.empty() && line[0] != '#') request.pairs.push_back(line);
         }
     }
-    std::vector<std::string> volume(texts.size()), hostPath(texts.size());
-    std::vector<TVX_FileSetEntry> entries(texts.size());
-    for (size_t i = 0; i < texts.size(); ++i) {
-        if (!splitPair(texts[i], volume[i], hostPath[i])) {
-            std::fprintf(stderr, "error: '%s' is not VOLUME_PATH=HOST_PATH\n", texts[i].c_str());
-            return kExitUsage;
+    std::string volume, host;
+    for (const auto& pair : request.pairs)
+        if (!splitPair(pair, volume, host))
+            return Fail(kExitUsage, "'%s' is not VOLUME_PATH=HOST_PATH", pair.c_str());
+    if (request.pairs.empty()) return Fail(kExitUsage, "the file set is empty");
+    return kExitOk;
+}
+
+TVX_Result RunBurn(const Options& options, TVX_RecHandle handle, const BurnRequest& request,
+                   const TVX_BurnOptions& burn) {
+    const char* label = options.label.empty() ? nullptr : options.label.c_str();
+    const char* path = request.path.c_str();
+    StartProgress(options);
+    InstallStopHandlers();
+    switch (request.source) {
+    case BurnSource::VideoTs:
+        return TVX_BurnVideoTsFolder(handle, &burn, path, label, ProgressCallback, 0);
+    case BurnSource::DvdVideo:
+        return TVX_BurnDVDVIDEO(handle, &burn, path, label, ProgressCallback, 0);
+    case BurnSource::Data:
+        return TVX_BurnVolumeData(handle, &burn, path, label, ProgressCallback, 0);
+    case BurnSource::Image:
+        return TVX_BurnVolumeImage(handle, &burn, path, ProgressCallback, 0);
+    case BurnSource::Files:
+        break;
+    }
+    std::vector<std::string> volume(request.pairs.size()), host(request.pairs.size());
+    std::vector<TVX_FileSetEntry> entries(request.pairs.size());
+    for (size_t i = 0; i < request.pairs.size(); ++i) {
+        splitPair(request.pairs[i], volume[i], host[i]);
+        entries[i] = {volume[i].c_str(), host[i].c_str()};
+    }
+    return TVX_BurnFileSet(handle, &burn, entries.data(), static_cast<int32_t>(entries.size()),
+                           label, ProgressCallback, 0);
+}
+
+int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_RecHandle handle,
+               const BurnRequest& request, uint32_t mediaType) {
+    EndProgress(result == TVX_OK);
+    if (result == TVX_OK) {
+        if (!options.quiet && !options.json)
+            std::printf("%s: done%s\n", what,
+                        options.testWrite ? " (test write: nothing was recorded)"
+                        : options.verify  ? ", verified"
+                                          : "");
+        PrintJsonResult(options, what, &result, kExitOk, handle, "");
+        return kExitOk;
+    }
+    int rc = ReportFailure(what, result, handle, options.verbose);
+    if (result == TVX_ERR_CANCELLED && StopRequested())
+        std::fprintf(stderr, "  stopped by %s\n", StopSignalName());
+    if (result == TVX_ERR_SOURCE || result == TVX_ERR_VERIFY || result == TVX_ERR_COMMAND) {
+        TVX_LastError e;
+        bool named = false;
+        if (result == TVX_ERR_SOURCE && TVX_GetLastError(handle, &e) == TVX_OK && e.description &&
+            *e.description) {
+            std::fprintf(stderr, "  source: %s\n", e.description);
+            named = true;
         }
-        entries[i] = {volume[i].c_str(), hostPath[i].c_str()};
+        std::string problem = DiagnoseSource(request);
+        if (!problem.empty())
+            std::fprintf(stderr, "  source: %s\n", problem.c_str());
+        else if (result == TVX_ERR_SOURCE && !named)
+            std::fprintf(stderr, "  source: a source file could not be read as planned (it may "
+                                 "have changed during the burn)\n");
     }
-    if (entries.empty()) {
-        std::fprintf(stderr, "error: the file set is empty\n");
-        return kExitUsage;
-    }
-    TVX_BurnOptions burn;
-    if (!makeBurnOptions(options, burn)) return kExitUsage;
+    std::string state = DiscStateAfterBurn(result, mediaType, Facts(), options.testWrite);
+    if (!state.empty()) std::fprintf(stderr, "  disc: %s\n", state.c_str());
+    PrintJsonResult(options, what, &result, rc, handle, state);
+    return rc;
+}
+
+int Burn(const Options& options, const BurnRequest& requested) {
+    BurnRequest request = requested;
+    TVX_BurnOptions burn{};
+    if (int rc = PrepareBurn(options, request, burn)) return rc;
     Session session;
-    if (int rc = session.open(options.drive)) return rc;
-    SetProgressQuiet(options.quiet);
-    InstallInterruptHandler();
-    TVX_Result r = TVX_BurnFileSet(session.handle(), &burn, entries.data(),
-                                   static_cast<int32_t>(entries.size()), labelOrNull(options),
-                                   ProgressCallback, 0);
-    return finish("burn file set", r, session.handle(), options);
+    if (int rc = session.open(options)) return rc;
+    TVX_RecHandle h = session.handle();
+    if (int rc = CheckSpeedLimit(options, h, burn.writeSpeed)) return rc;
+    TVX_DiscInfo disc{};
+    TVX_GetDiscInfo(h, &disc);
+    TVX_Result r = RunBurn(options, h, request, burn);
+    return ReportBurn(options, CommandName(request.source), r, h, request, disc.mediaType);
 }
 
 int CheckVideoTs(const Options& options, const std::string& folder) {
     Session session;
-    if (int rc = session.open(options.drive)) return rc;
+    if (int rc = session.open(options)) return rc;
     uint32_t size = 0, free = 0;
     TVX_Result r = TVX_CheckVideoTsFolderSize(session.handle(), folder.c_str(), &size, &free);
-    if (r == TVX_OK || r == TVX_ERR_NO_SPACE)
+    bool measured = r == TVX_OK || r == TVX_ERR_NO_SPACE;
+    if (options.json) {
+        JsonObject doc;
+        doc.add("folder", folder).add("result", ResultName(r));
+        if (measured)
+            doc.add("volumeSectors", int64_t{size})
+                .add("freeSectors", int64_t{free})
+                .add("fits", r == TVX_OK);
+        doc.addRaw("lastError", r == TVX_OK ? "null" : JsonLastError(session.handle()));
+        std::printf("%s\n", doc.str().c_str());
+    } else if (measured) {
         std::printf("volume: %u sectors, disc: %u free sectors: %s\n", size, free,
                     r == TVX_OK ? "fits" : "does not fit");
-    return r == TVX_OK ? kExitOk : ReportFailure("check", r, session.handle());
+    }
+    if (r == TVX_OK) return kExitOk;
+    if (r == TVX_ERR_SOURCE) {
+        BurnRequest request{BurnSource::VideoTs, folder, {}, {}};
+        std::string problem = DiagnoseSource(request);
+        int rc = ReportFailure("check", r, session.handle(), options.verbose);
+        if (!problem.empty()) std::fprintf(stderr, "  source: %s\n", problem.c_str());
+        return rc;
+    }
+    return ReportFailure("check", r, session.handle(), options.verbose);
 }
+
+namespace {
+
+// Why the disc cannot be erased, in words.
+std::string EraseRefusal(TVX_RecHandle handle) {
+    TVX_DiscInfo disc{};
+    if (TVX_GetDiscInfo(handle, &disc) != TVX_OK) return "";
+    std::string kind = MediaName(disc.mediaType);
+    if (disc.mediaType & (MediaDvdRw | MediaDvdPlusRw)) {
+        if (disc.blank) return "the disc is a blank " + kind + ": there is nothing to erase";
+        return "the " + kind + " does not report itself erasable";
+    }
+    return "the disc is a " + kind + ", which cannot be erased (only DVD-RW and DVD+RW can)";
+}
+
+} // namespace
 
 int Erase(const Options& options) {
     Session session;
-    if (int rc = session.open(options.drive)) return rc;
-    SetProgressQuiet(options.quiet);
+    if (int rc = session.open(options)) return rc;
+    StartProgress(options);
+    InstallStopHandlers();
     TVX_Result r = TVX_EraseDisc(session.handle(), options.full ? 0 : 1, ProgressCallback, 0);
-    EndProgress();
-    if (r != TVX_OK) return ReportFailure("erase", r, session.handle());
-    if (!options.quiet) std::printf("erase: done\n");
-    return kExitOk;
+    // The library ends an erase with success however its wait ended; a stop is the tool's.
+    if (r == TVX_OK && StopRequested()) r = TVX_ERR_CANCELLED;
+    EndProgress(r == TVX_OK);
+    if (r == TVX_OK) {
+        if (!options.quiet && !options.json) std::printf("erase: done\n");
+        PrintJsonResult(options, "erase", &r, kExitOk, session.handle(), "");
+        return kExitOk;
+    }
+    int rc = ReportFailure("erase", r, session.handle(), options.verbose);
+    std::string state;
+    if (r == TVX_ERR_DISC_KIND) {
+        std::string why = EraseRefusal(session.handle());
+        if (!why.empty()) std::fprintf(stderr, "  %s\n", why.c_str());
+        state = "nothing was erased, the disc is unchanged";
+    } else if (r == TVX_ERR_CANCELLED) {
+        std::fprintf(stderr, "  stopped by %s\n", StopSignalName());
+        state = "the erase was stopped: the drive may finish blanking on its own, or leave the "
+                "disc partly erased; erase it again before burning";
+    } else {
+        state = "the erase failed: the disc may be partly erased; erase it again before burning";
+    }
+    std::fprintf(stderr, "  disc: %s\n", state.c_str());
+    PrintJsonResult(options, "erase", &r, rc, session.handle(), state);
+    return rc;
+}
+
+void PrintJsonResult(const Options& options, const char* command, const TVX_Result* result,
+                     int exitCode, TVX_RecHandle handle, const std::string& discState) {
+    if (!options.json || resultPrinted) return;
+    resultPrinted = true;
+    JsonObject object;
+    object.add("event", "result").add("command", command);
+    object.add("result", result ? ResultName(*result) : nullptr);
+    if (result)
+        object.add("code", static_cast<int64_t>(static_cast<uint32_t>(*result)));
+    else
+        object.addRaw("code", "null");
+    object.add("exitCode", int64_t{exitCode});
+    object.add("stoppedBy", StopRequested() ? StopSignalName() : nullptr);
+    object.add("message", exitCode == kExitOk ? "" : LastFailure());
+    object.add("discState", discState);
+    const JobFacts& facts = Facts();
+    if (facts.trackBlocks) object.add("volumeSectors", int64_t{facts.trackBlocks});
+    object.addRaw("lastError",
+                  result && *result != TVX_OK && handle ? JsonLastError(handle) : "null");
+    std::printf("%s\n", object.str().c_str());
+    std::fflush(stdout);
+}
+
+bool JsonResultPrinted() {
+    return resultPrinted;
 }
 
 } // namespace tvxcli

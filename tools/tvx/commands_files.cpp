@@ -1,6 +1,12 @@
 // Reading files from the disc and patching a rewritable disc in place.
 #include "commands.h"
+#include "host_output.h"
 #include "results.h"
+#include "signals.h"
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
 
 #include <cstdio>
 #include <cstring>
@@ -12,19 +18,30 @@ namespace tvxcli {
 
 namespace {
 
-// Copies the whole file to out; false on a short read.
-bool copyOut(TVX_DiscFile file, FILE* out) {
+enum class CopyFailure { None, Read, Write, Stopped };
+
+// Copies the whole file to out, naming what failed.
+CopyFailure copyOut(TVX_DiscFile file, FILE* out, int& writeErrno) {
     std::vector<unsigned char> buffer(1 << 20);
     uint64_t size = TVX_GetFileSize(file);
     uint64_t total = 0;
-    uint32_t got = 0;
-    while (total < size &&
-           TVX_ReadFile(file, buffer.data(), static_cast<uint32_t>(buffer.size()), &got) &&
-           got > 0) {
-        if (std::fwrite(buffer.data(), 1, got, out) != got) return false;
+    while (total < size) {
+        if (StopRequested()) return CopyFailure::Stopped;
+        uint32_t got = 0;
+        if (!TVX_ReadFile(file, buffer.data(), static_cast<uint32_t>(buffer.size()), &got) ||
+            got == 0)
+            return CopyFailure::Read;
+        if (std::fwrite(buffer.data(), 1, got, out) != got) {
+            writeErrno = errno;
+            return CopyFailure::Write;
+        }
         total += got;
     }
-    return total == size;
+    if (std::fflush(out) != 0) {
+        writeErrno = errno;
+        return CopyFailure::Write;
+    }
+    return CopyFailure::None;
 }
 
 // Says why a path did not open, as the library recorded it (no such path, a damaged entry or
@@ -40,67 +57,78 @@ void reportNotOpened(const std::string& discPath, TVX_RecHandle handle) {
 
 int withFile(const Options& options, const std::string& discPath, FILE* out, const char* outName) {
     Session session;
-    if (int rc = session.open(options.drive)) return rc;
+    if (int rc = session.open(options)) return rc;
     TVX_DiscFile file = TVX_OpenFile(session.handle(), discPath.c_str());
     if (!file) {
         reportNotOpened(discPath, session.handle());
         return kExitFailed;
     }
-    bool ok = copyOut(file, out);
+    int writeErrno = 0;
+    CopyFailure failure = copyOut(file, out, writeErrno);
     TVX_CloseFile(file);
-    if (!ok) {
-        std::fprintf(stderr, "error: reading %s from the disc failed%s%s\n", discPath.c_str(),
-                     outName ? " or writing " : "", outName ? outName : "");
+    switch (failure) {
+    case CopyFailure::None:
+        return kExitOk;
+    case CopyFailure::Stopped:
+        return Fail(kExitCancelled, "stopped by %s; %s", StopSignalName(),
+                    out == stdout ? "the output is incomplete" : "the host file is unchanged");
+    case CopyFailure::Read:
+        Fail(kExitFailed, "reading %s from the disc failed", discPath.c_str());
+        PrintLastError(stderr, session.handle(), options.verbose);
         return kExitFailed;
+    case CopyFailure::Write:
+        return Fail(kExitFailed, "writing %s to %s failed: %s", discPath.c_str(), outName,
+                    std::strerror(writeErrno));
     }
-    return kExitOk;
+    return kExitFailed;
 }
 
 bool parseHex(const std::string& text, std::vector<unsigned char>& out) {
-    std::string digits;
-    for (char c : text)
-        if (c != ' ' && c != ':') digits += c;
-    if (digits.empty() || digits.size() % 2) return false;
-    for (size_t i = 0; i < digits.size(); i += 2) {
-        char pair[3] = {digits[i], digits[i + 1], 0};
-        char* end = nullptr;
-        long v = std::strtol(pair, &end, 16);
-        if (*end) return false;
-        out.push_back(static_cast<unsigned char>(v));
+    // Pairs of hexadecimal digits, which spaces or colons may separate.
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == ' ' || text[i] == ':') {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
+            return false;
+        out.push_back(static_cast<unsigned char>(std::stoi(text.substr(i, 2), nullptr, 16)));
+        i += 2;
     }
-    return true;
+    return !out.empty();
 }
 
 } // namespace
 
 int CatFile(const Options& options, const std::string& discPath) {
-    return withFile(options, discPath, stdout, nullptr);
+    InstallStopHandlers();
+    // A closed pipe ends cat as it ends any other filter.
+    std::signal(SIGPIPE, SIG_DFL);
+    return withFile(options, discPath, stdout, "standard output");
 }
 
 int GetFile(const Options& options, const std::string& discPath, const std::string& hostPath) {
-    FILE* out = std::fopen(hostPath.c_str(), "wb");
-    if (!out) {
-        std::fprintf(stderr, "error: cannot write %s\n", hostPath.c_str());
-        return kExitFailed;
-    }
-    int rc = withFile(options, discPath, out, hostPath.c_str());
-    if (std::fclose(out) != 0 && rc == kExitOk) rc = kExitFailed;
-    if (rc != kExitOk) std::remove(hostPath.c_str());
-    return rc;
+    SafeOutput output(hostPath);
+    std::string error;
+    if (!output.open(error)) return Fail(kExitFailed, "%s", error.c_str());
+    InstallStopHandlers();
+    int rc = withFile(options, discPath, output.file(), hostPath.c_str());
+    if (rc != kExitOk) return rc;
+    if (!output.commit(error)) return Fail(kExitFailed, "%s", error.c_str());
+    return kExitOk;
 }
 
 int Patch(const Options& options, const PatchRequest& request) {
     std::vector<unsigned char> bytes;
     if (!request.from.empty()) {
         std::ifstream in(request.from, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "error: cannot read %s\n", request.from.c_str());
-            return kExitUsage;
-        }
+        if (!in) return Fail(kExitUsage, "cannot read %s", request.from.c_str());
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     } else if (!parseHex(request.hex, bytes)) {
-        std::fprintf(stderr, "error: --hex needs pairs of hexadecimal digits\n");
-        return kExitUsage;
+        return Fail(kExitUsage, "--hex needs pairs of hexadecimal digits, such as 4a454c4c4f "
+                                "or 4a:45:4c");
     }
     if (bytes.empty()) {
         std::fprintf(stderr, "error: nothing to write\n");
@@ -122,10 +150,10 @@ int Patch(const Options& options, const PatchRequest& request) {
     }
 
     Session session;
-    if (int rc = session.open(options.drive)) return rc;
+    if (int rc = session.open(options)) return rc;
     TVX_DiscInfo disc;
     TVX_Result r = TVX_GetDiscInfo(session.handle(), &disc);
-    if (r != TVX_OK) return ReportFailure("patch", r, session.handle());
+    if (r != TVX_OK) return ReportFailure("patch", r, session.handle(), options.verbose);
     if (disc.mediaType != MediaDvdPlusRw) {
         std::fprintf(stderr, "error: patching needs a DVD+RW in the drive\n");
         return kExitFailed;
@@ -149,7 +177,7 @@ int Patch(const Options& options, const PatchRequest& request) {
     TVX_CloseFile(file);
     if (!synced) {
         std::fprintf(stderr, "error: writing the window back failed\n");
-        PrintLastError(stderr, session.handle());
+        PrintLastError(stderr, session.handle(), options.verbose);
         return kExitFailed;
     }
     if (!options.quiet)

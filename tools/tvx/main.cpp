@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 
 using namespace tvxcli;
 
@@ -14,118 +15,180 @@ namespace {
 
 const char* kFooter = R"(Exit codes:
   0  success
-  1  bad command line
+  1  bad command line: unknown command or option, missing or bad value (such as a speed
+     that is not a number, or beyond the drive's fastest)
   2  no drive: no transport, no such drive, or it cannot be opened
-  3  the operation failed (the result code and, for drive errors, the drive's answer are shown)
-  4  stopped with Ctrl-C (the disc is closed before the tool ends)
-  5  verification found a difference
+  3  the operation failed (the result code, the drive's answer and, after a burn, the
+     disc's state are shown)
+  4  stopped by Ctrl-C, SIGTERM or SIGHUP (a burn or erase ends cleanly first)
+  5  verification found a difference or could not read the disc back
+
+Drives: -d takes the index or the device that `tvx drives` shows (/dev/sr0 for D:,
+virtual:IMAGE for a virtual recorder).
 
 Virtual drives: --virtual IMAGE[:KIND[:BLOCKS]] attaches a virtual recorder whose disc lives in
 IMAGE (and IMAGE.state); a missing IMAGE becomes a blank disc of KIND (default dvd-r) with BLOCKS
 blocks (default: a real disc's capacity; the file is sparse). An existing image file without
 state loads as :dvd-rom or :dvd+rw. The virtual recorders are an ASPI layer (libwnaspi32.so
 beside the library) that the library uses only when no pass-through drive answers: on a machine
-with a real CD/DVD drive the real drives are listed and virtual drives are not seen. Virtual
-drives are reached by their adapter address and have no drive letter. Kinds: )";
+with a real CD/DVD drive the real drives are listed and virtual drives are not seen.
+Kinds: )";
+
+std::vector<std::string> VirtualImagesFromEnvironment() {
+    std::vector<std::string> images;
+    const char* text = std::getenv("TVX_VIRTUAL_DRIVES");
+    if (!text) return images;
+    std::string item;
+    for (const char* p = text;; ++p) {
+        if (*p == ';' || *p == 0) {
+            VirtualDriveSpec entry;
+            std::string error;
+            if (!item.empty() && ParseVirtualDrive(item, entry, error))
+                images.push_back(entry.image);
+            item.clear();
+            if (!*p) break;
+        } else {
+            item += *p;
+        }
+    }
+    return images;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"tvx: burn, erase and read DVDs with Torvexin"};
     app.require_subcommand(1);
+    app.fallthrough();
     app.footer(std::string(kFooter) + VirtualDriveKinds());
 
     Options options;
     std::vector<std::string> virtualSpecs;
-    app.add_option("-d,--drive", options.drive, "Drive index (see `tvx drives`)")
-        ->check(CLI::NonNegativeNumber);
+    app.add_option("-d,--drive", options.drive,
+                   "Drive: index or device as `tvx drives` shows it (default 0)");
     app.add_option("--virtual", virtualSpecs, "Attach a virtual recorder IMAGE[:KIND[:BLOCKS]]");
     std::vector<std::string> faultSpecs;
     app.add_option("--virtual-fault", faultSpecs,
                    "Make the virtual recorders fail a command (for testing): "
                    "OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed");
     app.add_flag("-q,--quiet", options.quiet, "No progress or success messages");
+    app.add_flag("-v,--verbose", options.verbose,
+                 "Show the phases of burns and erases and the drive's full sense data");
+    app.add_flag("--json", options.json,
+                 "Machine-readable output: one JSON document (drives, info, check-video-ts), "
+                 "or one JSON object a line per event and a result object (burns, erase, "
+                 "make-image)");
 
     auto addBurnOptions = [&](CLI::App* cmd, bool withLabel) {
         if (withLabel) cmd->add_option("-l,--label", options.label, "Volume label");
         cmd->add_option("-s,--speed", options.speed, "Write speed: 8x, kB/s, or max");
         cmd->add_flag("-t,--test", options.testWrite, "Test write: the drive records nothing");
-        cmd->add_flag("-v,--verify", options.verify, "Read every file back and compare");
+        cmd->add_flag("--verify", options.verify, "Read every file back and compare");
     };
 
-    std::string path, hostPath, listFile;
-    std::vector<std::string> pairs;
+    BurnRequest request;
+    std::string hostPath;
     PatchRequest patch;
 
     auto* version = app.add_subcommand("version", "Show the library's version");
-    auto* drives = app.add_subcommand("drives", "List the drives");
+    auto* drives = app.add_subcommand("drives", "List the drives with their devices");
     auto* info = app.add_subcommand("info", "Show a drive's abilities, status, disc and speeds");
     auto* videoTs = app.add_subcommand("burn-video-ts", "Burn a VIDEO_TS folder");
-    videoTs->add_option("folder", path, "The VIDEO_TS folder")->required();
+    videoTs->add_option("folder", request.path, "The VIDEO_TS folder")->required();
     addBurnOptions(videoTs, true);
     auto* dvdVideo =
         app.add_subcommand("burn-dvd-video", "Burn a DVD-Video folder (holding VIDEO_TS)");
-    dvdVideo->add_option("folder", path, "The folder that holds VIDEO_TS")->required();
+    dvdVideo->add_option("folder", request.path, "The folder that holds VIDEO_TS")->required();
     addBurnOptions(dvdVideo, true);
     auto* data = app.add_subcommand("burn-data", "Burn a folder's contents as a data disc");
-    data->add_option("folder", path, "The folder")->required();
+    data->add_option("folder", request.path, "The folder")->required();
     addBurnOptions(data, true);
     auto* fileSet = app.add_subcommand("burn-files", "Burn a file set");
-    fileSet->add_option("pairs", pairs, "VOLUME_PATH=HOST_PATH pairs");
-    fileSet->add_option("-f,--list", listFile, "A file of VOLUME_PATH=HOST_PATH lines");
+    fileSet->add_option("pairs", request.pairs, "VOLUME_PATH=HOST_PATH pairs");
+    fileSet->add_option("-f,--list", request.listFile, "A file of VOLUME_PATH=HOST_PATH lines");
     addBurnOptions(fileSet, true);
     auto* image = app.add_subcommand("burn-image", "Burn a finished image file unchanged");
-    image->add_option("image", path, "The image file")->required();
+    image->add_option("image", request.path, "The image file")->required();
     addBurnOptions(image, false);
+    auto* makeImage = app.add_subcommand(
+        "make-image", "Write the volume a burn would write to an image file, without a drive");
+    std::string imageVideoTs, imageDvdVideo, imageData, imageOutput;
+    bool imageFiles = false;
+    auto* fromVideoTs = makeImage->add_option("--video-ts", imageVideoTs, "A VIDEO_TS folder");
+    auto* fromDvdVideo =
+        makeImage->add_option("--dvd-video", imageDvdVideo, "A folder that holds VIDEO_TS");
+    auto* fromData = makeImage->add_option("--data", imageData, "A folder's contents");
+    auto* fromFiles = makeImage->add_flag("--files", imageFiles,
+                                          "A file set: VOLUME_PATH=HOST_PATH pairs and --list");
+    makeImage->add_option("pairs", request.pairs, "VOLUME_PATH=HOST_PATH pairs (with --files)");
+    makeImage->add_option("-f,--list", request.listFile,
+                          "A file of VOLUME_PATH=HOST_PATH lines (with --files)");
+    makeImage->add_option("-o,--output", imageOutput, "The image file to write")->required();
+    makeImage->add_option("-l,--label", options.label, "Volume label");
     auto* check = app.add_subcommand("check-video-ts", "Check whether a VIDEO_TS folder fits");
-    check->add_option("folder", path, "The VIDEO_TS folder")->required();
+    check->add_option("folder", request.path, "The VIDEO_TS folder")->required();
     auto* erase = app.add_subcommand("erase", "Erase a DVD-RW or DVD+RW (quick by default)");
     erase->add_flag("--full", options.full, "Blank the whole disc");
     auto* eject = app.add_subcommand("eject", "Open the tray");
     auto* load = app.add_subcommand("load", "Close the tray");
     auto* cat = app.add_subcommand("cat", "Write a file of the disc to standard output");
-    cat->add_option("path", path, "Path on the disc, for example /VIDEO_TS/VIDEO_TS.IFO")
+    cat->add_option("path", request.path, "Path on the disc, for example /VIDEO_TS/VIDEO_TS.IFO")
         ->required();
     auto* get = app.add_subcommand("get", "Copy a file of the disc to the host");
-    get->add_option("path", path, "Path on the disc")->required();
-    get->add_option("destination", hostPath, "Host file")->required();
+    get->add_option("path", request.path, "Path on the disc")->required();
+    get->add_option("destination", hostPath, "Host file (replaced only when the read succeeds)")
+        ->required();
     auto* patchCmd = app.add_subcommand("patch", "Change bytes of a DVD+RW in place");
     patchCmd->add_option("--mode", patch.mode, "absolute, partition or file")
         ->check(CLI::IsMember({"absolute", "partition", "file"}));
     patchCmd->add_option("--file", patch.file, "Disc path of the file (mode file)");
-    patchCmd->add_option("--block", patch.block, "First sector, or block of the file")
-        ->required();
+    patchCmd->add_option("--block", patch.block, "First sector, or block of the file")->required();
     patchCmd->add_option("--offset", patch.offset, "Byte offset inside the window");
-    auto* hex = patchCmd->add_option("--hex", patch.hex, "Bytes to write, in hexadecimal");
+    auto* hex = patchCmd->add_option("--hex", patch.hex, "Bytes to write, in hexadecimal pairs");
     auto* from = patchCmd->add_option("--from", patch.from, "Host file with the bytes to write");
     hex->excludes(from);
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help is success; every other parse error is a bad command line, whatever number the
+        // parser would give it.
+        if (e.get_exit_code() == 0) return app.exit(e) == 0 ? kExitOk : kExitUsage;
+        std::fprintf(stderr, "error: %s\nRun 'tvx --help' for the commands and options.\n",
+                     e.what());
+        return kExitUsage;
+    }
+
+    const bool jsonResult =
+        *videoTs || *dvdVideo || *data || *fileSet || *image || *erase || *makeImage;
+    const char* command = app.get_subcommands().front()->get_name().c_str();
+    auto finish = [&](int rc) {
+        if (options.json && jsonResult && !JsonResultPrinted())
+            PrintJsonResult(options, command, nullptr, rc, nullptr, "");
+        return rc;
+    };
 
     if (!virtualSpecs.empty()) {
         std::vector<VirtualDriveSpec> requests;
         for (const auto& text : virtualSpecs) {
-            VirtualDriveSpec request;
+            VirtualDriveSpec entry;
             std::string error;
-            if (!ParseVirtualDrive(text, request, error)) {
-                std::fprintf(stderr, "error: %s\n", error.c_str());
-                return kExitUsage;
-            }
-            requests.push_back(request);
+            if (!ParseVirtualDrive(text, entry, error))
+                return finish(Fail(kExitUsage, "%s", error.c_str()));
+            requests.push_back(entry);
+            options.virtualImages.push_back(entry.image);
         }
         for (const auto& text : faultSpecs) {
             VirtualFaultSpec fault;
             std::string error;
-            if (!ParseVirtualFault(text, fault, error)) {
-                std::fprintf(stderr, "error: %s\n", error.c_str());
-                return kExitUsage;
-            }
+            if (!ParseVirtualFault(text, fault, error))
+                return finish(Fail(kExitUsage, "%s", error.c_str()));
         }
         std::string error;
-        if (!ConfigureVirtualDrives(requests, faultSpecs, error)) {
-            std::fprintf(stderr, "error: %s\n", error.c_str());
-            return kExitNoDrive;
-        }
+        if (!ConfigureVirtualDrives(requests, faultSpecs, error))
+            return finish(Fail(kExitNoDrive, "%s", error.c_str()));
+    } else {
+        options.virtualImages = VirtualImagesFromEnvironment();
     }
 
     if (*version) {
@@ -136,26 +199,39 @@ int main(int argc, char** argv) {
     }
     if (*drives) return ListDrives(options);
     if (*info) return ShowInfo(options);
-    if (*videoTs) return Burn(options, BurnSource::VideoTs, path);
-    if (*dvdVideo) return Burn(options, BurnSource::DvdVideo, path);
-    if (*data) return Burn(options, BurnSource::Data, path);
-    if (*image) return Burn(options, BurnSource::Image, path);
-    if (*fileSet) return BurnFileSet(options, pairs, listFile);
-    if (*check) return CheckVideoTs(options, path);
-    if (*erase) return Erase(options);
+    if (*videoTs) request.source = BurnSource::VideoTs;
+    if (*dvdVideo) request.source = BurnSource::DvdVideo;
+    if (*data) request.source = BurnSource::Data;
+    if (*image) request.source = BurnSource::Image;
+    if (*fileSet) request.source = BurnSource::Files;
+    if (*videoTs || *dvdVideo || *data || *image || *fileSet) return finish(Burn(options, request));
+    if (*makeImage) {
+        int sources = (fromVideoTs->count() > 0) + (fromDvdVideo->count() > 0) +
+                      (fromData->count() > 0) + (fromFiles->count() > 0);
+        if (sources != 1)
+            return finish(Fail(kExitUsage,
+                               "make-image takes exactly one of --video-ts, --dvd-video, --data "
+                               "and --files"));
+        if (!imageFiles && (!request.pairs.empty() || !request.listFile.empty()))
+            return finish(Fail(kExitUsage, "file pairs and --list go with --files"));
+        request.source = imageFiles               ? BurnSource::Files
+                         : !imageVideoTs.empty()  ? BurnSource::VideoTs
+                         : !imageDvdVideo.empty() ? BurnSource::DvdVideo
+                                                  : BurnSource::Data;
+        request.path = imageFiles ? "" : imageVideoTs + imageDvdVideo + imageData;
+        return finish(MakeImage(options, request, imageOutput));
+    }
+    if (*check) return CheckVideoTs(options, request.path);
+    if (*erase) return finish(Erase(options));
     if (*eject) return Eject(options);
     if (*load) return Load(options);
-    if (*cat) return CatFile(options, path);
-    if (*get) return GetFile(options, path, hostPath);
+    if (*cat) return CatFile(options, request.path);
+    if (*get) return GetFile(options, request.path, hostPath);
     if (*patchCmd) {
-        if (patch.hex.empty() && patch.from.empty()) {
-            std::fprintf(stderr, "error: give --hex or --from\n");
-            return kExitUsage;
-        }
-        if (patch.mode == "file" && patch.file.empty()) {
-            std::fprintf(stderr, "error: mode file needs --file\n");
-            return kExitUsage;
-        }
+        if (patch.hex.empty() && patch.from.empty())
+            return Fail(kExitUsage, "give --hex or --from");
+        if (patch.mode == "file" && patch.file.empty())
+            return Fail(kExitUsage, "mode file needs --file");
         return Patch(options, patch);
     }
     return kExitUsage;

@@ -1,118 +1,282 @@
 #include "progress.h"
 
-#include <atomic>
+#include "json.h"
+#include "signals.h"
+
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <unistd.h>
 
 namespace tvxcli {
 
 namespace {
 
-std::atomic<bool> interrupted{false};
-bool quietMode = false;
-bool barDrawn = false;
-int lastPlainPercent = -1;
-int lastEvent = -1;
+enum class Style { Quiet, Bar, Lines, Json };
+enum class Phase { None, Writing, Closing, Verifying, Erasing };
+
+// Largest chunk the library hands to the drive at once, in sectors.
+constexpr uint32_t kChunkSectors = 32;
 
 using Clock = std::chrono::steady_clock;
-Clock::time_point phaseStart;
-uint32_t phaseStartValue = 0;
-Clock::time_point lastDraw;
 
-void onInterrupt(int) { interrupted.store(true); }
+struct Display {
+    Style style = Style::Quiet;
+    bool verbose = false;
+    Phase phase = Phase::None;
+    bool finished = false; // the job's finishing step began
+    bool barDrawn = false;
+    int lastPlainStep = -1;
+    Clock::time_point phaseStart;
+    uint32_t phaseStartValue = 0;
+    Clock::time_point lastDraw;
+    uint32_t value = 0, total = 0;
+};
 
-const char* phaseName(int32_t type) {
+JobFacts facts;
+Display display;
+
+const char* EventName(int32_t type) {
     switch (type) {
-    case TVX_EVENT_WRITE: return "writing";
-    case TVX_EVENT_WAIT: return "closing";
-    case TVX_EVENT_ERASE_PROGRESS: return "erasing";
-    case TVX_EVENT_VERIFY: return "verifying";
-    default: return "working";
+    case TVX_EVENT_PREPARE:
+        return "prepare";
+    case TVX_EVENT_FINISHED:
+        return "finished";
+    case TVX_EVENT_TRACK_BEGIN:
+        return "track-begin";
+    case TVX_EVENT_TRACK_SIZE:
+        return "track-size";
+    case TVX_EVENT_WRITE:
+        return "write";
+    case TVX_EVENT_WAIT:
+        return "wait";
+    case TVX_EVENT_ERASE_BEGIN:
+        return "erase-begin";
+    case TVX_EVENT_ERASE_PROGRESS:
+        return "erase";
+    case TVX_EVENT_VERIFY:
+        return "verify";
+    default:
+        return "other";
     }
 }
 
-void drawBar(int32_t type, uint32_t value, uint32_t total) {
-    double fraction = total ? static_cast<double>(value) / total : 0.0;
-    if (fraction > 1.0) fraction = 1.0;
-    auto now = Clock::now();
-    double seconds = std::chrono::duration<double>(now - phaseStart).count();
-    std::fprintf(stderr, "\r%-9s [", phaseName(type));
-    const int width = 30;
-    int filled = static_cast<int>(fraction * width);
-    for (int i = 0; i < width; ++i) std::fputc(i < filled ? '#' : '.', stderr);
-    std::fprintf(stderr, "] %5.1f%%", fraction * 100.0);
-    bool sectors = type == TVX_EVENT_WRITE || type == TVX_EVENT_VERIFY;
-    if (sectors && seconds > 0.5 && value > phaseStartValue) {
-        double rate = (value - phaseStartValue) * 2048.0 / seconds; // bytes per second
-        double left = rate > 0 ? (total - value) * 2048.0 / rate : 0;
-        std::fprintf(stderr, "  %6.1f MB/s  %3d:%02d left", rate / 1e6,
-                     static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+const char* PhaseName(Phase phase) {
+    switch (phase) {
+    case Phase::Writing:
+        return "writing";
+    case Phase::Closing:
+        return "closing";
+    case Phase::Verifying:
+        return "verifying";
+    case Phase::Erasing:
+        return "erasing";
+    default:
+        return "working";
     }
-    std::fprintf(stderr, "   ");
+}
+
+uint32_t VolumeSize() {
+    return facts.trackBlocks ? facts.trackBlocks : facts.progressTotal;
+}
+
+// Fraction of the phase done, or a negative value when the phase has no measure.
+double Fraction(Phase phase, uint32_t value, uint32_t total) {
+    double size = VolumeSize();
+    double f = -1;
+    switch (phase) {
+    case Phase::Writing:
+    case Phase::Verifying:
+        f = size > 0 ? value / size : -1;
+        break;
+    case Phase::Closing:
+        // The drive pads a short dash-media track; the library estimates its way to the total.
+        f = total > size ? (value - size) / (total - size) : -1;
+        break;
+    case Phase::Erasing:
+        f = total ? static_cast<double>(value) / total : -1;
+        break;
+    default:
+        break;
+    }
+    if (f > 1.0) f = 1.0;
+    if (f < 0 && phase != Phase::Closing) f = 0;
+    return f;
+}
+
+void DrawBar(double fraction) {
+    double seconds = std::chrono::duration<double>(Clock::now() - display.phaseStart).count();
+    std::fprintf(stderr, "\r%-9s ", PhaseName(display.phase));
+    if (fraction < 0) {
+        std::fprintf(stderr, "%3d:%02d elapsed   ", static_cast<int>(seconds) / 60,
+                     static_cast<int>(seconds) % 60);
+    } else {
+        const int width = 30;
+        int filled = static_cast<int>(fraction * width);
+        std::fputc('[', stderr);
+        for (int i = 0; i < width; ++i)
+            std::fputc(i < filled ? '#' : '.', stderr);
+        std::fprintf(stderr, "] %5.1f%%", fraction * 100.0);
+        double doneNow = fraction;
+        double doneAtStart = Fraction(display.phase, display.phaseStartValue, display.total);
+        if (seconds > 0.5 && doneNow > doneAtStart && doneNow < 1.0) {
+            double left = seconds * (1.0 - doneNow) / (doneNow - doneAtStart);
+            bool sectors = display.phase == Phase::Writing || display.phase == Phase::Verifying;
+            if (sectors)
+                std::fprintf(stderr, "  %6.1f MB/s",
+                             (display.value - display.phaseStartValue) * 2048.0 / seconds / 1e6);
+            std::fprintf(stderr, "  %3d:%02d left", static_cast<int>(left) / 60,
+                         static_cast<int>(left) % 60);
+        }
+        std::fprintf(stderr, "   ");
+    }
     std::fflush(stderr);
-    barDrawn = true;
+    display.barDrawn = true;
+}
+
+void Show(double fraction, bool force) {
+    if (display.style == Style::Bar) {
+        auto now = Clock::now();
+        if (force || now - display.lastDraw > std::chrono::milliseconds(100)) {
+            DrawBar(fraction);
+            display.lastDraw = now;
+        }
+    } else if (display.style == Style::Lines && fraction >= 0) {
+        int step = static_cast<int>(fraction * 10);
+        if (step != display.lastPlainStep) {
+            std::fprintf(stderr, "%s: %d%%\n", PhaseName(display.phase), step * 10);
+            display.lastPlainStep = step;
+        }
+    }
+}
+
+// Ends the current phase's line, at 100 % when it is known to be complete.
+void EndPhase(bool complete) {
+    if (display.phase == Phase::None) return;
+    if (complete && display.style != Style::Json && display.style != Style::Quiet) {
+        double f = Fraction(display.phase, display.value, display.total);
+        if (f >= 0) Show(1.0, true);
+    }
+    if (display.barDrawn) std::fputc('\n', stderr);
+    display.barDrawn = false;
+    display.phase = Phase::None;
+}
+
+void EnterPhase(Phase phase) {
+    if (phase == display.phase) return;
+    // Verification begins only after writing and closing succeeded; closing begins once the
+    // last chunk went out.
+    EndPhase(phase == Phase::Verifying || (display.phase == Phase::Writing && facts.writeDone));
+    display.phase = phase;
+    display.phaseStart = Clock::now();
+    display.phaseStartValue = display.value;
+    display.lastPlainStep = -1;
+    if (display.verbose && display.style != Style::Json)
+        std::fprintf(stderr, "phase: %s\n", PhaseName(phase));
+}
+
+void Verbose(const char* format, uint32_t a, uint32_t b) {
+    if (!display.verbose || display.style == Style::Json) return;
+    std::fprintf(stderr, format, a, b);
 }
 
 } // namespace
 
-void InstallInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+void StartProgress(const Options& options) {
+    facts = JobFacts{};
+    display = Display{};
+    display.verbose = options.verbose;
+    display.style = options.json            ? Style::Json
+                    : options.quiet         ? Style::Quiet
+                    : isatty(STDERR_FILENO) ? Style::Bar
+                                            : Style::Lines;
+    if (options.verbose && display.style == Style::Quiet) display.style = Style::Lines;
 }
 
-bool Interrupted() { return interrupted.load(); }
-
-void SetProgressQuiet(bool quiet) { quietMode = quiet; }
-
-void EndProgress() {
-    if (barDrawn) std::fputc('\n', stderr);
-    barDrawn = false;
+const JobFacts& Facts() {
+    return facts;
 }
 
-// Tests of the tool set TVX_TEST_INTERRUPT_AFTER=N to have Ctrl-C arrive at the N-th chunk
-// written, through the same signal path as a person's Ctrl-C.
-static void simulateInterruptForTests(int32_t eventType) {
-    static const char* after = std::getenv("TVX_TEST_INTERRUPT_AFTER");
-    static long chunks = 0;
-    if (after && eventType == TVX_EVENT_WRITE && ++chunks == std::atol(after)) std::raise(SIGINT);
+void EndProgress(bool succeeded) {
+    EndPhase(succeeded);
 }
 
 int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {
-    simulateInterruptForTests(eventType);
+    SimulateSignalForTests(eventType);
     uint32_t value = data ? data[0] : 0;
     uint32_t total = data ? data[1] : 0;
-    if (eventType != lastEvent) {
-        phaseStart = Clock::now();
-        phaseStartValue = value;
-        lastPlainPercent = -1;
-        if (barDrawn) EndProgress();
-        lastEvent = eventType;
+    switch (eventType) {
+    case TVX_EVENT_PREPARE:
+        facts.prepared = true;
+        Verbose("phase: preparing the drive\n", 0, 0);
+        break;
+    case TVX_EVENT_TRACK_BEGIN:
+        facts.trackBegun = true;
+        break;
+    case TVX_EVENT_TRACK_SIZE:
+        facts.trackBlocks = value;
+        facts.progressTotal = total;
+        Verbose("phase: track of %u sectors (progress total %u)\n", value, total);
+        break;
+    case TVX_EVENT_WRITE:
+        facts.writing = true;
+        facts.written = value;
+        if (facts.trackBlocks == 0) facts.progressTotal = total;
+        if (value + kChunkSectors >= VolumeSize()) facts.writeDone = true;
+        break;
+    case TVX_EVENT_FINISHED:
+        // The phase on screen stays open: whether it completed, the job's result tells.
+        display.finished = true;
+        Verbose("phase: finishing (removal allowed, eject)\n", 0, 0);
+        break;
+    case TVX_EVENT_VERIFY:
+        facts.verifying = true;
+        break;
+    case TVX_EVENT_ERASE_BEGIN:
+        Verbose("phase: erase begins\n", 0, 0);
+        break;
+    default:
+        break;
     }
-    bool measured = eventType == TVX_EVENT_WRITE || eventType == TVX_EVENT_WAIT ||
-                    eventType == TVX_EVENT_ERASE_PROGRESS || eventType == TVX_EVENT_VERIFY;
-    if (!quietMode && measured) {
-        if (isatty(STDERR_FILENO)) {
-            auto now = Clock::now();
-            if (now - lastDraw > std::chrono::milliseconds(100) || value >= total) {
-                drawBar(eventType, value, total);
-                lastDraw = now;
-            }
-        } else {
-            int percent = total ? static_cast<int>(static_cast<uint64_t>(value) * 100 / total) : 0;
-            if (percent > 100) percent = 100;
-            if (percent / 10 != lastPlainPercent / 10 || lastPlainPercent < 0) {
-                std::fprintf(stderr, "%s: %d%% (%u of %u)\n", phaseName(eventType), percent,
-                             value, total);
-                lastPlainPercent = percent;
-            }
+
+    Phase phase = Phase::None;
+    switch (eventType) {
+    case TVX_EVENT_WRITE:
+        phase = Phase::Writing;
+        break;
+    case TVX_EVENT_WAIT:
+        // Waiting for the eject after the finish is no phase of its own.
+        phase = display.finished ? Phase::None : Phase::Closing;
+        break;
+    case TVX_EVENT_VERIFY:
+        phase = Phase::Verifying;
+        break;
+    case TVX_EVENT_ERASE_PROGRESS:
+        phase = Phase::Erasing;
+        break;
+    default:
+        break;
+    }
+
+    if (display.style == Style::Json) {
+        JsonObject event;
+        event.add("event", EventName(eventType)).add("type", int64_t{eventType});
+        event.add("value", int64_t{value}).add("total", int64_t{total});
+        if (phase != Phase::None) {
+            double f = Fraction(phase, value, total);
+            if (f >= 0) event.add("percent", static_cast<int64_t>(f * 100.0));
         }
+        if (facts.trackBlocks) event.add("size", int64_t{facts.trackBlocks});
+        std::printf("%s\n", event.str().c_str());
+        std::fflush(stdout);
     }
-    return Interrupted() ? 0 : 1;
+    if (phase != Phase::None) {
+        EnterPhase(phase);
+        display.value = value;
+        display.total = total;
+        if (display.style == Style::Bar || display.style == Style::Lines)
+            Show(Fraction(phase, value, total), false);
+    }
+    return StopRequested() ? 0 : 1;
 }
 
 } // namespace tvxcli

@@ -1,20 +1,34 @@
-// Progress display for burns and erases, and Ctrl-C as a request to stop.
+// Progress of burns and erases: a bar per phase on a terminal (writing, closing, verifying,
+// erasing), plain lines otherwise, one JSON object per event with --json. Percentages and time
+// left count against the volume's real size, which the track-size event carries: the library's
+// own total is padded to a minimum on DVD-R/RW.
 #pragma once
 
+#include "session.h"
 #include "torvexin.h"
+
+#include <cstdint>
 
 namespace tvxcli {
 
-// Installs the Ctrl-C handler: the first Ctrl-C asks the running job to stop (the library then
-// closes the disc and returns TVX_ERR_CANCELLED).
-void InstallInterruptHandler();
-bool Interrupted();
+// What the running job has reached, as its events told.
+struct JobFacts {
+    bool prepared = false;    // the drive was asked to prepare
+    bool trackBegun = false;  // a track was begun: the disc may have changed from here on
+    bool writing = false;     // sectors were handed to the drive
+    bool writeDone = false;   // the last chunk was handed to the drive
+    bool verifying = false;   // read back began
+    uint32_t trackBlocks = 0; // the volume's size in sectors
+    uint32_t progressTotal = 0;
+    uint32_t written = 0; // sectors written before the last chunk
+};
 
-// The callback handed to the library. A bar with percentage, MB/s and time left on a terminal,
-// plain lines otherwise; quiet shows nothing.
+// Resets the facts and chooses the display for this job.
+void StartProgress(const Options& options);
+// The callback handed to the library; answers 0 once a stop was requested (signals.h).
 int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t userData);
-void SetProgressQuiet(bool quiet);
-// Ends the bar's line if one is drawn.
-void EndProgress();
+// Ends the display; succeeded completes the phase on screen.
+void EndProgress(bool succeeded);
+const JobFacts& Facts();
 
 } // namespace tvxcli

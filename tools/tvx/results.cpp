@@ -1,38 +1,71 @@
 #include "results.h"
 
+#include <cstdarg>
+
 namespace tvxcli {
+
+namespace {
+
+std::string lastFailure;
+
+} // namespace
 
 const char* ResultName(TVX_Result result) {
     switch (result) {
-    case TVX_OK: return "TVX_OK";
-    case TVX_ERR_NOT_READY: return "TVX_ERR_NOT_READY";
-    case TVX_ERR_DISC_NOT_WRITABLE: return "TVX_ERR_DISC_NOT_WRITABLE";
-    case TVX_ERR_NO_SPACE: return "TVX_ERR_NO_SPACE";
-    case TVX_ERR_NO_DRIVE: return "TVX_ERR_NO_DRIVE";
-    case TVX_ERR_SOURCE: return "TVX_ERR_SOURCE";
-    case TVX_ERR_DISC_KIND: return "TVX_ERR_DISC_KIND";
-    case TVX_ERR_COMMAND: return "TVX_ERR_COMMAND";
-    case TVX_ERR_INVALID_ARG: return "TVX_ERR_INVALID_ARG";
-    case TVX_ERR_CANCELLED: return "TVX_ERR_CANCELLED";
-    case TVX_ERR_MODE: return "TVX_ERR_MODE";
-    case TVX_ERR_VERIFY: return "TVX_ERR_VERIFY";
-    default: return "unknown result";
+    case TVX_OK:
+        return "TVX_OK";
+    case TVX_ERR_NOT_READY:
+        return "TVX_ERR_NOT_READY";
+    case TVX_ERR_DISC_NOT_WRITABLE:
+        return "TVX_ERR_DISC_NOT_WRITABLE";
+    case TVX_ERR_NO_SPACE:
+        return "TVX_ERR_NO_SPACE";
+    case TVX_ERR_NO_DRIVE:
+        return "TVX_ERR_NO_DRIVE";
+    case TVX_ERR_SOURCE:
+        return "TVX_ERR_SOURCE";
+    case TVX_ERR_DISC_KIND:
+        return "TVX_ERR_DISC_KIND";
+    case TVX_ERR_COMMAND:
+        return "TVX_ERR_COMMAND";
+    case TVX_ERR_INVALID_ARG:
+        return "TVX_ERR_INVALID_ARG";
+    case TVX_ERR_CANCELLED:
+        return "TVX_ERR_CANCELLED";
+    case TVX_ERR_MODE:
+        return "TVX_ERR_MODE";
+    case TVX_ERR_VERIFY:
+        return "TVX_ERR_VERIFY";
+    default:
+        return "unknown result";
     }
 }
 
+namespace {
+
+const struct {
+    uint32_t bit;
+    const char* name;
+} kMediaNames[] = {{MediaCdRom, "CD-ROM"},
+                   {MediaCdR, "CD-R"},
+                   {MediaCdRw, "CD-RW"},
+                   {MediaDvdRom, "DVD-ROM"},
+                   {MediaDvdR, "DVD-R"},
+                   {MediaDvdRw, "DVD-RW"},
+                   {MediaDvdRam, "DVD-RAM"},
+                   {MediaDvdPlusR, "DVD+R"},
+                   {MediaDvdPlusRw, "DVD+RW"},
+                   {MediaDvdPlusRDualLayer, "DVD+R DL"},
+                   {MediaDvdRDualLayer, "DVD-R DL"},
+                   {MediaBdRom, "BD-ROM"},
+                   {MediaBdR, "BD-R"},
+                   {MediaBdRe, "BD-RE"}};
+
+} // namespace
+
 std::string MediaNames(uint32_t mask) {
-    static const struct {
-        uint32_t bit;
-        const char* name;
-    } kNames[] = {{MediaCdRom, "CD-ROM"},   {MediaCdR, "CD-R"},
-                  {MediaCdRw, "CD-RW"},     {MediaDvdRom, "DVD-ROM"},
-                  {MediaDvdR, "DVD-R"},     {MediaDvdRw, "DVD-RW"},
-                  {MediaDvdRam, "DVD-RAM"}, {MediaDvdPlusR, "DVD+R"},
-                  {MediaDvdPlusRw, "DVD+RW"}, {MediaDvdPlusRDualLayer, "DVD+R DL"},
-                  {MediaDvdRDualLayer, "DVD-R DL"}, {MediaBdRom, "BD-ROM"},
-                  {MediaBdR, "BD-R"},       {MediaBdRe, "BD-RE"}};
     std::string out;
-    for (const auto& n : kNames) {
+    for (const auto& n : kMediaNames) {
         if (!(mask & n.bit)) continue;
         if (!out.empty()) out += ", ";
         out += n.name;
@@ -40,34 +73,80 @@ std::string MediaNames(uint32_t mask) {
     return out.empty() ? "none" : out;
 }
 
+std::string MediaName(uint32_t mediaType) {
+    for (const auto& n : kMediaNames)
+        if (mediaType & n.bit) return n.name;
+    return "unknown disc";
+}
+
 const char* BusName(uint32_t busKind) {
     switch (busKind) {
-    case 1: return "ATAPI";
-    case 2: return "SCSI";
-    case 3: return "IEEE 1394";
-    case 4: return "USB";
-    default: return "other";
+    case 1:
+        return "ATAPI";
+    case 2:
+        return "SCSI";
+    case 3:
+        return "IEEE 1394";
+    case 4:
+        return "USB";
+    default:
+        return "other";
     }
 }
 
-void PrintLastError(FILE* out, TVX_RecHandle handle) {
+int Fail(int code, const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    lastFailure = text;
+    std::fprintf(stderr, "error: %s\n", text);
+    return code;
+}
+
+const std::string& LastFailure() {
+    return lastFailure;
+}
+
+void PrintLastError(FILE* out, TVX_RecHandle handle, bool verbose) {
     TVX_LastError e;
     if (!handle || TVX_GetLastError(handle, &e) != TVX_OK || e.location == 0) return;
     std::fprintf(out, "  drive error at step %d: sense key %X, ASC/ASCQ %02X/%02X: %s (%s)\n",
                  e.location, e.senseKey, e.asc, e.ascq, e.description ? e.description : "",
                  e.category ? e.category : "");
     std::fprintf(out, "  command:");
-    for (int i = 0; i < e.cdbLength && i < 16; ++i) std::fprintf(out, " %02X", e.cdb[i]);
+    for (int i = 0; i < e.cdbLength && i < 16; ++i)
+        std::fprintf(out, " %02X", e.cdb[i]);
+    std::fprintf(out, "\n");
+    if (!verbose) return;
+    std::fprintf(out, "  status %02X, sense:", e.status);
+    for (int i = 0; i < e.senseLength && i < 32; ++i)
+        std::fprintf(out, " %02X", e.sense[i]);
     std::fprintf(out, "\n");
 }
 
-int ReportFailure(const char* what, TVX_Result result, TVX_RecHandle handle) {
-    std::fprintf(stderr, "error: %s: %s (0x%08X)\n", what, ResultName(result),
-                 static_cast<unsigned>(result));
-    if (result == TVX_ERR_COMMAND || result == TVX_ERR_VERIFY) PrintLastError(stderr, handle);
-    if (result == TVX_ERR_CANCELLED) return kExitCancelled;
-    if (result == TVX_ERR_VERIFY) return kExitVerify;
-    return kExitFailed;
+int ExitCodeOf(TVX_Result result) {
+    switch (result) {
+    case TVX_OK:
+        return kExitOk;
+    case TVX_ERR_CANCELLED:
+        return kExitCancelled;
+    case TVX_ERR_VERIFY:
+        return kExitVerify;
+    case TVX_ERR_NO_DRIVE:
+        return kExitNoDrive;
+    default:
+        return kExitFailed;
+    }
+}
+
+int ReportFailure(const char* what, TVX_Result result, TVX_RecHandle handle, bool verbose) {
+    Fail(ExitCodeOf(result), "%s: %s (0x%08X)", what, ResultName(result),
+         static_cast<unsigned>(result));
+    if (verbose || result == TVX_ERR_COMMAND || result == TVX_ERR_VERIFY)
+        PrintLastError(stderr, handle, verbose);
+    return ExitCodeOf(result);
 }
 
 } // namespace tvxcli

@@ -1,4 +1,4 @@
-// Naming results and drive failures for people.
+// Exit codes, and naming results and drive failures for people.
 #pragma once
 
 #include "torvexin.h"
@@ -8,23 +8,31 @@
 
 namespace tvxcli {
 
-// Exit codes of the tool, documented in `tvx --help`.
+// Exit codes of the tool, documented in `tvx --help` and tvx(1).
 enum ExitCode {
     kExitOk = 0,
-    kExitUsage = 1,     // bad command line (CLI11 also uses it)
-    kExitNoDrive = 2,   // no transport, no drive, or the drive cannot be opened
+    kExitUsage = 1,     // bad command line: unknown command or option, bad value
+    kExitNoDrive = 2,   // no transport, no such drive, or the drive cannot be opened
     kExitFailed = 3,    // the operation failed (result code printed)
-    kExitCancelled = 4, // stopped with Ctrl-C
+    kExitCancelled = 4, // stopped by Ctrl-C, SIGTERM or SIGHUP
     kExitVerify = 5,    // verification found a difference or could not read back
 };
 
 const char* ResultName(TVX_Result result);
 std::string MediaNames(uint32_t mask);
+// The one kind of a disc's media-type bits, for example "DVD-RW".
+std::string MediaName(uint32_t mediaType);
 const char* BusName(uint32_t busKind);
 
-// Prints "error: <what>: <result name> (0x...)" and, for drive command failures, the last error
-// record of the handle. Returns the exit code that fits the result.
-int ReportFailure(const char* what, TVX_Result result, TVX_RecHandle handle);
-void PrintLastError(FILE* out, TVX_RecHandle handle);
+// Prints "error: <message>" and keeps the message for the JSON result; returns code.
+int Fail(int code, const char* format, ...) __attribute__((format(printf, 2, 3)));
+const std::string& LastFailure();
+
+// Prints "error: <what>: <result name> (0x...)", the drive's last error for drive failures
+// (for any failure when verbose), and returns the exit code that fits the result.
+int ReportFailure(const char* what, TVX_Result result, TVX_RecHandle handle, bool verbose);
+// The handle's last drive error; verbose adds the full sense bytes.
+void PrintLastError(FILE* out, TVX_RecHandle handle, bool verbose);
+int ExitCodeOf(TVX_Result result);
 
 } // namespace tvxcli

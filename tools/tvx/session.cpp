@@ -1,7 +1,9 @@
 #include "session.h"
 
+#include "devices.h"
 #include "results.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,29 +15,21 @@ Session::~Session() {
 }
 
 int Session::start() {
-    if (TVX_Initialize() != 1) {
-        std::fprintf(stderr, "error: no CD/DVD drive can be reached (see Torvexin.log in the "
-                             "temporary directory); use --virtual IMAGE:KIND for a virtual "
-                             "recorder\n");
-        return kExitNoDrive;
-    }
+    if (TVX_Initialize() != 1)
+        return Fail(kExitNoDrive, "no CD/DVD drive can be reached (see Torvexin.log in the "
+                                  "temporary directory); use --virtual IMAGE:KIND for a virtual "
+                                  "recorder");
     started_ = true;
     return kExitOk;
 }
 
-int Session::open(int index) {
+int Session::open(const Options& options) {
     if (int rc = start()) return rc;
-    int count = TVX_GetDriveCount();
-    if (index < 0 || index >= count) {
-        std::fprintf(stderr, "error: no drive %d (%d drive%s found)\n", index, count,
-                     count == 1 ? "" : "s");
-        return kExitNoDrive;
-    }
-    handle_ = TVX_OpenRecHandle(index);
-    if (!handle_) {
-        std::fprintf(stderr, "error: drive %d cannot be opened\n", index);
-        return kExitNoDrive;
-    }
+    std::string error;
+    index_ = ResolveDrive(options.drive, options.virtualImages, error);
+    if (index_ < 0) return Fail(kExitNoDrive, "%s", error.c_str());
+    handle_ = TVX_OpenRecHandle(index_);
+    if (!handle_) return Fail(kExitNoDrive, "drive %s cannot be opened", options.drive.c_str());
     return kExitOk;
 }
 
@@ -44,15 +38,23 @@ bool ParseSpeed(const std::string& text, int32_t& kBps) {
         kBps = -1;
         return true;
     }
-    char* end = nullptr;
-    double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || value <= 0) return false;
-    if (*end == 'x' || *end == 'X') {
-        kBps = static_cast<int32_t>(value * 1385.0 + 0.5);
-        return end[1] == 0;
+    // Digits, an optional fraction, an optional x: nothing strtod would also take (nan, inf,
+    // hexadecimal, exponents).
+    size_t i = 0, digits = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+        ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+            ++i, ++digits;
     }
-    if (*end != 0 || value > 2147483647.0) return false;
-    kBps = static_cast<int32_t>(value);
+    bool times = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+    if (times) ++i;
+    if (digits == 0 || i != text.size() || i > 12) return false;
+    double value = std::strtod(text.c_str(), nullptr);
+    if (times) value *= 1385.0;
+    if (!(value >= 1.0) || value > 2147483647.0) return false;
+    kBps = static_cast<int32_t>(value + 0.5);
     return true;
 }
 

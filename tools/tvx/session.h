@@ -9,8 +9,12 @@
 namespace tvxcli {
 
 struct Options {
-    int drive = 0;
+    std::string drive = "0"; // index or device file (see `tvx drives`)
     bool quiet = false;
+    bool verbose = false; // sense details and phases
+    bool json = false;
+    // The virtual drives' images in attach order, as given: they name the layer's drives.
+    std::vector<std::string> virtualImages;
     // burning
     std::string label;
     std::string speed; // "8x", "11080" (kB/s) or "max"
@@ -22,7 +26,7 @@ struct Options {
 
 // Starts the library (TVX_Initialize) and opens the chosen drive; ends both on destruction.
 class Session {
-public:
+  public:
     Session() = default;
     ~Session();
     Session(const Session&) = delete;
@@ -30,16 +34,19 @@ public:
 
     // 0 when the library found a transport; an exit code otherwise (message printed).
     int start();
-    // 0 and the handle of drive index, or an exit code (message printed).
-    int open(int index);
+    // 0 and the handle of the drive the options name, or an exit code (message printed).
+    int open(const Options& options);
     TVX_RecHandle handle() const { return handle_; }
+    int index() const { return index_; }
 
-private:
+  private:
     bool started_ = false;
+    int index_ = -1;
     TVX_RecHandle handle_ = nullptr;
 };
 
-// "8x" -> 8 * 1385 kB/s; "max" or "" -> -1; a plain number is kB/s. False on bad text.
+// "8x" -> 8 * 1385 kB/s; "max" or "" -> -1; a plain number is kB/s. Only digits with an optional
+// fraction and an optional x are taken, and the speed must be above 0. False on bad text.
 bool ParseSpeed(const std::string& text, int32_t& kBps);
 
 } // namespace tvxcli

@@ -51,7 +51,7 @@ bool ConfigureVirtualDrives(const std::vector<VirtualDriveSpec>& drives,
         if (!hasState && fs::exists(request.image, ec) && request.kind != "dvd-rom" &&
             request.kind != "dvd+rw") {
             error = request.image + " exists but holds no disc state; use :dvd-rom or :dvd+rw to "
-                                 "load an image file";
+                                    "load an image file";
             return false;
         }
         // The layer opens the image from the process's folder, like the tool.
