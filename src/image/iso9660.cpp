@@ -160,6 +160,7 @@ void Iso_BuildPrimaryVolume(uint8_t* s, const VolumePlan* plan, const char* volu
     const IsoDirectory& root = plan->isoDirectories.front();
     const uint8_t rootId = 0;
     putRecord(s + 156, root.location, root.size * 2048, dateNow(), kFlagDirectory, &rootId, 1);
+    s[156] = 34; // a fixed 34-byte field: no system use bytes here (readers check this length)
     fillSpaces(s + 190, 128);
     size_t setIdLength = std::strlen(volumeSetId);
     std::memcpy(s + 190, volumeSetId, setIdLength < 128 ? setIdLength : 128);
