@@ -90,21 +90,22 @@ printf '%s\n' "${order[@]}" > "$root/modules.order"
 copy_path() { mkdir -p "$root$(dirname "$1")" && cp -a "$1" "$root$1"; }
 binaries=("$prefix/bin/cdemu-daemon" "$(command -v dbus-daemon)" "$(command -v gdbus)")
 for b in "${binaries[@]}"; do copy_path "$b"; done
-cp -a "$prefix/lib" "$root$prefix/" 2>/dev/null || { mkdir -p "$root$prefix" && cp -a "$prefix/lib" "$root$prefix/"; }
+mkdir -p "$root$prefix"
+cp -a "$prefix/lib" "$root$prefix/"
 libs=$( (for f in "${binaries[@]}" "$prefix"/lib/libmirage-*/*.so; do
     LD_LIBRARY_PATH=$prefix/lib ldd "$f" | awk '/=> \// {print $3} /^\t\/lib/ {print $1}'
 done) | sort -u)
-for l in $libs; do copy_path "$(readlink -f "$l")"; [ -L "$l" ] && copy_path "$l"; done
-# The program interpreter and library names as the loader asks for them.
+# Each library, and the program interpreter, at the path the loader asks for.
 for l in $libs /lib64/ld-linux-x86-64.so.2; do
+    case $l in "$prefix"/*) continue ;; esac
     mkdir -p "$root$(dirname "$l")"
-    [ -e "$root$l" ] || cp -L "$l" "$root$l"
+    cp -L "$l" "$root$l"
 done
 mkdir -p "$root/usr/share/dbus-1"
 cp /usr/share/dbus-1/session.conf "$root/usr/share/dbus-1/"
 echo "root:x:0:0:root:/root:/bin/sh" > "$root/etc/passwd"
 echo "root:x:0:" > "$root/etc/group"
-echo "$prefix/lib" > "$root/cdemu.libpath"
+echo "$prefix" > "$root/cdemu.prefix"
 for job in video data; do
     cp -a "$work/src/$job" "$root/src/"
     (cd "$work/src/$job" && find . -type f -size +0 | sed 's|^\.||' | sort) > "$root/$job.files"
@@ -152,23 +153,27 @@ for job in video data; do
         "$job" "$work/judge-$job" || failed=1
 done
 
-# The same commands to our virtual recorder with the same media, and every difference.
-for state in blank written; do
-    for job in video data; do
+# The same commands to our virtual recorder with the same media, and every difference. CDEmu
+# presents a reloaded image smaller than a CD as a CD-ROM, so the written disc is compared with
+# our recorder holding the same image as a CD-ROM (and our written DVD+R is kept for reference).
+for job in video data; do
+    for state in blank written; do
         grep -a "^PROBE $state-$job " "$log" | tr -d '\r' | sed "s/^PROBE $state-$job //" \
             > "$work/probe-cdemu-$state-$job.txt" || true
-        if [ $state = blank ]; then
-            "$probe" --blank DVD+R > "$work/probe-ours-$state-$job.txt" 2>&1 || true
-        else
-            "$probe" --disc "$work/ref-$job.img" > "$work/probe-ours-$state-$job.txt" 2>&1 || true
-        fi
-        sed -i 's/^PROBE //' "$work/probe-ours-$state-$job.txt"
     done
+    "$probe" --blank DVD+R > "$work/probe-ours-blank-$job.txt" 2>&1 || true
+    head -c "$(awk -v j=$job '$1 == "IMAGE" && $2 == j {print $3}' "$log" | tr -d '\r')" \
+        "$work/ref-$job.img" > "$work/ref-$job.iso"
+    "$probe" --virtual-cd "$work/ref-$job.iso" > "$work/probe-ours-written-$job.txt" 2>&1 || true
+    "$probe" --disc "$work/ref-$job.img" > "$work/probe-ours-dvd+r-$job.txt" 2>&1 || true
+    rm -f "$work/ref-$job.iso"
+    sed -i 's/^PROBE //' "$work"/probe-ours-*-$job.txt
 done
 for state in blank written; do
-    echo "probe differences, $state DVD+R (cdemu | ours):"
-    diff "$work/probe-cdemu-$state-data.txt" "$work/probe-ours-$state-data.txt" |
-        sed -n 's/^[<>] /  /p' || true
+    echo "probe differences, $state disc (CDEmu, then ours):"
+    join -j1 <(awk '{print $1, $2, $3}' "$work/probe-cdemu-$state-data.txt" | sort) \
+        <(awk '{print $1, $2, $3}' "$work/probe-ours-$state-data.txt" | sort) |
+        awk '$2 != $4 || $3 != $5 { printf "  %-28s %s %s\n  %-28s %s %s\n", $1, $2, $3, "", $4, $5 }'
 done
 
 [ $failed -eq 0 ] || fail "some checks failed"
