@@ -5,8 +5,9 @@
  * Usage: cdemu_check burn-video <folder> <label>   blank DVD+R: queries, then a verified
  *                                                   DVD-Video burn of the folder
  *        cdemu_check burn-data <folder> <label>    the same with the folder's contents as data
- *        cdemu_check read <file list> <folder>     the written disc: every listed disc path is
- *                                                   read back and compared with <folder><path>
+ *        cdemu_check read <file list> <folder> <blocks>
+ *            the written disc (CDEmu reloads an image smaller than a CD as a CD-ROM): its size in
+ *            blocks, and every listed disc path read back and compared with <folder><path>
  */
 #include "torvexin.h"
 
@@ -134,7 +135,7 @@ static void compareFile(TVX_RecHandle h, const char* discPath, const char* root)
     check(same && total == size, name, total == size ? "content differs" : "short read");
 }
 
-static int readBack(const char* listPath, const char* root) {
+static int readBack(const char* listPath, const char* root, uint32_t blocks) {
     TVX_RecHandle h = openDrive();
     if (!h) return 1;
     TVX_DiscInfo disc;
@@ -143,8 +144,8 @@ static int readBack(const char* listPath, const char* root) {
     printf("INFO written disc result %08x media %04x blank %u appendable %u used %u free %u\n",
            (unsigned)r, (unsigned)disc.mediaType, (unsigned)disc.blank, (unsigned)disc.appendable,
            (unsigned)disc.usedBlocks, (unsigned)disc.freeBlocks);
-    check(r == TVX_OK && disc.mediaType == MediaDvdPlusR && !disc.blank && !disc.appendable,
-          "written-disc", "not a closed DVD+R");
+    check(r == TVX_OK && !disc.blank && !disc.appendable, "written-disc", "not a closed disc");
+    check(disc.usedBlocks == blocks, "written-size", "used blocks differ from the volume");
     FILE* list = fopen(listPath, "r");
     check(list != NULL, "file-list", listPath);
     char line[700];
@@ -162,10 +163,11 @@ int main(int argc, char** argv) {
     int rc = 2;
     if (argc == 4 && (strcmp(argv[1], "burn-video") == 0 || strcmp(argv[1], "burn-data") == 0))
         rc = burn(argv[1] + 5, argv[2], argv[3]);
-    else if (argc == 4 && strcmp(argv[1], "read") == 0)
-        rc = readBack(argv[2], argv[3]);
+    else if (argc == 5 && strcmp(argv[1], "read") == 0)
+        rc = readBack(argv[2], argv[3], (uint32_t)strtoul(argv[4], NULL, 0));
     else
-        fprintf(stderr, "usage: cdemu_check burn-video|burn-data FOLDER LABEL | read LIST ROOT\n");
+        fprintf(stderr,
+                "usage: cdemu_check burn-video|burn-data FOLDER LABEL | read LIST ROOT BLOCKS\n");
     printf("DONE %s %d failures\n", argc > 1 ? argv[1] : "?", failures);
     return rc;
 }

@@ -18,6 +18,7 @@ echo  # the console may start with terminal control bytes
 
 rc=0
 fail() { echo "FAIL $*"; rc=1; }
+stamp() { echo "INFO $(cut -d' ' -f1 /proc/uptime) s: $*"; }
 cdemu() {
     gdbus call --session --dest net.sf.cdemu.CDEmuDaemon --object-path /Daemon \
         --method net.sf.cdemu.CDEmuDaemon."$@"
@@ -52,15 +53,19 @@ n=0
 for job in video data; do
     n=$((n + 1))
     image=/run/$job.iso
+    stamp "$job: probe of the blank disc"
     blank "$image"
     /command_probe | sed "s/^PROBE /PROBE blank-$job /"
     blank "$image"   # the probe may have touched the disc
+    stamp "$job: burn"
     /cdemu_check "burn-$job" "/src/$job" "TVX_$(echo $job | tr a-z A-Z)" || rc=1
     cdemu DeviceLoad 0 "['$image']" "{}" > /dev/null || fail "reload: DeviceLoad $image"
     sleep 1
-    /cdemu_check read "/$job.files" "/src/$job" || rc=1
+    stamp "$job: read back"
+    /cdemu_check read "/$job.files" "/src/$job" "$(cat /$job.blocks)" || rc=1
     # CDEmu's daemon does not survive a WRITE(10) to a reloaded image.
     /command_probe --skip WRITE10_ON_ROM | sed "s/^PROBE /PROBE written-$job /"
+    stamp "$job: probe of the written disc, kernel mounts"
     mounted_checks udf "/$job.sha256"
     mounted_checks iso9660 "/$job.sha256"
     size=$(stat -c %s "$image")
@@ -72,5 +77,6 @@ for job in video data; do
 done
 grep -i -E 'error|critical|warning' /tmp/daemon.log | head -20 | sed 's/^/INFO daemon: /'
 
+stamp "end"
 echo "GUEST-END rc=$rc"
 poweroff -f

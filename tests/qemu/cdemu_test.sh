@@ -108,7 +108,13 @@ echo "root:x:0:" > "$root/etc/group"
 echo "$prefix" > "$root/cdemu.prefix"
 for job in video data; do
     cp -a "$work/src/$job" "$root/src/"
-    (cd "$work/src/$job" && find . -type f -size +0 | sed 's|^\.||' | sort) > "$root/$job.files"
+    # Our reader walks the whole disc for every file it opens, which costs seconds per file
+    # under TCG: of the data disc it reads the large file, those with non-ASCII names and every
+    # 25th other one (the burn's verification, the kernel and the host readers see them all).
+    (cd "$work/src/$job" && find . -type f -size +0 | sed 's|^\.||' | LC_ALL=C sort |
+        LC_ALL=C awk -v all=$([ $job = video ] && echo 1 || echo 0) \
+            'all || NR % 25 == 1 || /big\.bin$/ || /[\200-\377]/') > "$root/$job.files"
+    isoinfo -d -i "$work/ref-$job.img" | awk -F': ' '/^Volume size is/ {print $2}' > "$root/$job.blocks"
     (cd "$work/src/$job" && find . -type f | sort | xargs -d '\n' sha256sum) > "$root/$job.sha256"
 done
 cp "$here/cdemu_init.sh" "$root/init"
