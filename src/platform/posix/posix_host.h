@@ -10,9 +10,10 @@
 namespace tvx {
 
 class PosixHost : public Host {
-public:
+  public:
     std::unique_ptr<HostFile> openFile(const std::string& path, FileAccess access) override;
-    bool findFiles(const std::string& query, std::vector<FindResult>& results) override;
+    bool findFiles(const std::string& query, std::vector<FindResult>& results,
+                   std::vector<std::string>& skipped) override;
     bool fullPath(const std::string& path, std::string& absolute) override;
 
     Clock& clock() override { return clock_; }
@@ -64,10 +65,10 @@ public:
     void* moduleSymbol(HostHandle module, const char* symbol) override;
     bool freeModule(HostHandle module) override;
 
-protected:
+  protected:
     static void setLastError(uint32_t code);
 
-private:
+  private:
     std::string mutexDirectory();
 
     SystemClock clock_;
