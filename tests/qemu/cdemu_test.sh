@@ -133,7 +133,7 @@ log=$work/console.log
 set +e
 timeout 1500 qemu-system-x86_64 "${accel[@]}" -m 1536 -nographic -no-reboot \
     -kernel "$vmlinuz" -initrd "$work/initramfs.gz" \
-    -append "console=ttyS0 panic=-1 quiet" \
+    -append "console=ttyS0 panic=-1 quiet no_timer_check" \
     -drive "file=$work/out-video.img,format=raw,if=virtio" \
     -drive "file=$work/out-data.img,format=raw,if=virtio" > "$log" 2>&1
 rc=$?
