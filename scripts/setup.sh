@@ -17,6 +17,11 @@ if [ "${1:-}" = --tests ]; then
     clang libclang-rt-14-dev
     # the pass-through path is checked against QEMU's emulated drives under a real kernel
     qemu-system-x86 busybox-static kmod cpio file
+    # the write path is checked against CDEmu's drive model, built at test time (vhba against
+    # Debian's kernel headers, libmirage, cdemu-daemon) and run on a session bus in the guest
+    make libelf1 libssl3 libglib2.0-dev libglib2.0-bin libsndfile1-dev libsamplerate0-dev
+    zlib1g-dev libbz2-dev liblzma-dev libao-dev libgcrypt20-dev intltool gettext dbus
+    libarchive-tools
   )
 fi
 missing=()

@@ -37,7 +37,7 @@ bool Drive::writeTypeAllowed(uint8_t type) const {
         return type == 0 || type == 2; // incremental, session-at-once
     case MediumKind::DvdRwRestricted:
     case MediumKind::DvdRam:
-        return type == 0 || type == 2; // ignored when writing anywhere
+        return type == 0; // written in place: no session to write at once
     case MediumKind::DvdPlusR:
     case MediumKind::DvdPlusRDualLayer:
     case MediumKind::DvdPlusRw:

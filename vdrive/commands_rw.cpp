@@ -153,9 +153,8 @@ Reply Drive::reserveTrack(const Command& c) {
     case MediumClass::Pressed:
         return Reply::Fail(sense::CannotWriteIncompatible());
     case MediumClass::RandomWritable:
-        // Restricted overwrite and DVD-RAM have one fixed track; a reservation changes nothing.
-        if (m.kind == MediumKind::DvdPlusRw) return Reply::Fail(sense::CommandSequenceError());
-        return {};
+        // DVD+RW, restricted overwrite and DVD-RAM have one fixed track: nothing to reserve.
+        return Reply::Fail(sense::CommandSequenceError());
     case MediumClass::Sequential:
         break;
     }

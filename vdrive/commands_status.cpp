@@ -48,13 +48,10 @@ Reply Drive::requestSense(const Command& c) {
     Sense s;
     if (busy.active())
         s = busy.sense(clock.nowMs());
-    else if (hasPending_)
-        s = pending_;
     else if (trayOpen)
         s = sense::NoMediumTrayOpen();
     else if (!medium)
         s = sense::NoMediumTrayClosed();
-    hasPending_ = false;
     std::vector<uint8_t> d(kSenseBytes);
     EncodeSense(s, d.data());
     return Reply::Data(std::move(d), c.cdb[4]);

@@ -68,7 +68,6 @@ void Drive::takeDisc() {
     medium->saveState();
     medium.reset();
     busy.clear();
-    hasPending_ = false;
     resetForMedium();
     if (!trayOpen) queueMediaEvent(3); // media removal
 }
@@ -167,8 +166,8 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
         r.status = kScsiStatusCheckCondition;
         EncodeSense(s, r.sense);
         r.senseLength = kSenseBytes;
-        pending_ = s;
-        hasPending_ = true;
+        // The sense goes out with the status (autosense); REQUEST SENSE then reports only the
+        // drive's present condition, as behind any host adapter that fetches sense itself.
         return finish(r);
     };
 
@@ -215,8 +214,6 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
     if (std::optional<Sense> refusal = mediumCheck(c)) return check(*refusal);
     Reply reply = dispatch(c);
     if (!reply.sense.ok()) return check(reply.sense);
-    // Good status clears the pending sense, as after any successful command.
-    if (c.op() != 0x03) hasPending_ = false;
 
     uint32_t moved = reply.directIn;
     if (!reply.dataIn.empty() && c.inRoom() > 0) {

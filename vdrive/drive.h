@@ -131,8 +131,6 @@ class Drive {
     std::vector<uint32_t> offeredWriteSpeeds() const;
     void queueMediaEvent(uint8_t code) { mediaEvent_ = code; }
 
-    Sense pending_;
-    bool hasPending_ = false;
     uint8_t mediaEvent_ = 0; // GET EVENT STATUS media event waiting to be reported
     bool operationalEvent_ = false;
     bool mediumChanged_ = false; // unit attention 06/28/00 waiting

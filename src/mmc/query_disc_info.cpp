@@ -40,14 +40,17 @@ void FillFromTrack(RecHandle* handle, const DiscInformation& disc, TVX_DiscInfo&
         return;
     }
     info.freeBlocks = track.freeBlocks;
-    const uint64_t trackEnd = uint64_t{track.trackStart} + track.trackSize;
-    uint64_t recordedEnd = trackEnd;
+    // Addresses are signed: a CD's first track may be reported from its pregap at -150.
+    const int64_t trackEnd =
+        std::max<int64_t>(0, int64_t{static_cast<int32_t>(track.trackStart)} + track.trackSize);
+    int64_t recordedEnd = trackEnd;
     if (track.lastRecordedValid) {
-        recordedEnd = uint64_t{track.lastRecorded} + 1;
+        recordedEnd = int64_t{track.lastRecorded} + 1;
     } else if (track.nextWritableValid) {
         recordedEnd = track.nextWritable;
     }
-    info.usedBlocks = info.blank ? 0 : Clamp32(std::min(recordedEnd, trackEnd));
+    info.usedBlocks =
+        info.blank ? 0 : Clamp32(static_cast<uint64_t>(std::min(recordedEnd, trackEnd)));
 }
 
 // True when any of the blocks holds a nonzero byte; a block that cannot be read ends the check

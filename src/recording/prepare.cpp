@@ -18,6 +18,27 @@ inline constexpr int kWriteTypeSessionAtOnce = 2;
 inline constexpr uint8_t kFormatTypeBackground = 0x26;
 // A drive of this make loses 16 blocks of the reservation in simulation mode.
 inline constexpr uint32_t kSimulationReserveExtra = 16;
+inline constexpr uint16_t kProfileDvdRwRestrictedOverwrite = 0x0013;
+
+// DVD-RAM and DVD-RW in restricted overwrite are written in place: drives refuse the
+// session-at-once page and track reservation there, and the burn goes on without them.
+bool WrittenInPlace(RecHandle* handle) {
+    const uint32_t media = handle->discInfo.mediaType;
+    if (media == MediaDvdRam) return true;
+    FeatureInfo features;
+    return media == MediaDvdRw && Mmc_GetFeature(handle, 0x0000, &features) &&
+           features.currentProfile == kProfileDvdRwRestrictedOverwrite;
+}
+
+// After a refused set-up command: records the refusal and answers whether the medium is one
+// written in place, where the burn goes on without it (and the record is left as it was).
+bool RefusalExpected(RecHandle* handle, int32_t location) {
+    const TVX_LastError previous = handle->lastError;
+    Mmc_RecordError(handle, location);
+    if (!WrittenInPlace(handle)) return false;
+    handle->lastError = previous;
+    return true;
+}
 
 bool NeedsReserveExtra(const RecHandle* handle) {
     const TVX_DriveInfo& info = handle->driveInfo;
@@ -63,10 +84,7 @@ int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options) {
     int pageSet = Mmc_SetWriteParameters(handle, &parameters);
     // Plus media take no write parameters page; many drives refuse it there.
     if (IsPlusMedia(handle->discInfo.mediaType)) return 1;
-    if (!pageSet) {
-        Mmc_RecordError(handle, location::kPrepareWriteParameters);
-        return 0;
-    }
+    if (!pageSet && !RefusalExpected(handle, location::kPrepareWriteParameters)) return 0;
     return 1;
 }
 
@@ -90,8 +108,9 @@ int Rec_BeginTrack(RecHandle* handle, uint32_t track, uint32_t blocks, uint32_t 
     }
     uint32_t reservation = rec.trackBlocks;
     if (rec.testWrite && NeedsReserveExtra(handle)) reservation += kSimulationReserveExtra;
-    if (!IsPlusMedia(media) && !Mmc_ReserveTrack(handle, reservation)) {
-        Mmc_RecordError(handle, location::kBeginTrackReserve);
+    const bool reserve = !IsPlusMedia(media) && media != MediaDvdRam;
+    if (reserve && !Mmc_ReserveTrack(handle, reservation) &&
+        !RefusalExpected(handle, location::kBeginTrackReserve)) {
         return 0;
     }
     TrackInformation after;

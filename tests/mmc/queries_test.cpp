@@ -158,6 +158,18 @@ TEST_F(QueriesTest, FinalisedDvdR) {
     EXPECT_EQ(info.protectionSystem, 1);
 }
 
+TEST_F(QueriesTest, TrackStartingInThePregapCountsFromItsSignedAddress) {
+    // CDEmu reports a CD's first track from its pregap: start -150, size 150 blocks more.
+    drive.answer(0x46, Profiles(0x0008, {0x0008}));
+    drive.answer(0x51, DiscInfo(false, 3, 2, 1));
+    drive.answer(0x52, TrackInfo({0xFFFFFF6Au, 0, 0, 475 + 150, 0, false, false}));
+    drive.fail(0xAD, 0x05, 0x24, 0x00);
+    TVX_DiscInfo info;
+    ASSERT_EQ(TVX_GetDiscInfo(h, &info), TVX_OK);
+    EXPECT_EQ(info.usedBlocks, 475u);
+    EXPECT_EQ(info.capacityBlocks, 475u);
+}
+
 TEST_F(QueriesTest, FinalisedDiscOnADriveWithoutTrackInformationUsesItsCapacity) {
     // A read-only drive that refuses READ TRACK INFORMATION (and reports data start 0).
     drive.answer(0x46, Profiles(0x0010, {0x0010, 0x0008}));

@@ -21,9 +21,17 @@ while [ ! -e /dev/sr0 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
 
 echo  # the console may start with terminal control bytes
 [ -x /command_probe ] && TMPDIR=/tmp /command_probe
+# The kernel's file systems first: the checker ejects the disc at its end.
+. /mount_checks.sh
+krc=0
+mounted_checks udf /checksums.txt > /tmp/udf.log || krc=1
+mounted_checks iso9660 /checksums.txt > /tmp/iso.log || krc=1
+cat /tmp/udf.log /tmp/iso.log
+grep -q '^FAIL' /tmp/udf.log /tmp/iso.log && krc=1
 mkdir -p /tmp/out
 TMPDIR=/tmp /guest_check "$bus" "$used" /files.txt /tmp/out
 rc=$?
+[ $krc -eq 0 ] || rc=1
 
 cd /tmp/out
 while read -r sum path; do

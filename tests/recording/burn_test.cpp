@@ -26,7 +26,12 @@ bool IsPlusR(MediumKind k) {
 // What the drive receives from the engine, from preparation to the eject.
 std::string EngineSequence(MediumKind kind, bool verify) {
     std::string s = "TUR PREVENT1 START STREAM PERF PERF MSENSE (SELECT (MSENSE )?)?";
-    if (IsPlusR(kind))
+    // Written in place: the refused session-at-once page and reservation are passed over.
+    if (kind == MediumKind::DvdRam)
+        s += "RTI RTI ";
+    else if (kind == MediumKind::DvdRwRestricted)
+        s += "CONFIG RTI RESERVE CONFIG RTI ";
+    else if (IsPlusR(kind))
         s += "RTI RTI ";
     else if (kind == MediumKind::DvdPlusRw)
         s += "RTI RTI RDI (RDI FORMAT (TUR SENSE )*TUR )?";

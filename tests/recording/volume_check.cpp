@@ -3,6 +3,7 @@
 #include "image/image_file_sink.h"
 #include "platform/host.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -84,6 +85,11 @@ std::string ReadersAccept(const std::string& image, const std::string& label,
     ToolResult test = RunTool("7z t " + quoted);
     if (test.status != 0 || test.output.find("Everything is Ok") == std::string::npos)
         return "7z t: " + test.output;
+    // libarchive reads the ISO 9660 bridge only, and is strict about its descriptor.
+    ToolResult tar = RunTool("bsdtar -tf " + quoted);
+    if (tar.status != 0 || static_cast<size_t>(std::count(tar.output.begin(), tar.output.end(),
+                                                          '\n')) < expectedPaths.size())
+        return "bsdtar -t: " + tar.output;
     if (dvdVideo) {
         ToolResult dvd = RunTool("lsdvd " + quoted);
         if (dvd.status != 0 || dvd.output.find("Title: 01") == std::string::npos)

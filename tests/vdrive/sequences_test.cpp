@@ -15,6 +15,10 @@ class RecordingSequence : public DriveTest, public ::testing::WithParamInterface
         return kind() == MediumKind::DvdPlusR || kind() == MediumKind::DvdPlusRw ||
                kind() == MediumKind::DvdPlusRDualLayer;
     }
+    // Written in place: neither a session-at-once page nor a reservation applies.
+    bool inPlace() const {
+        return kind() == MediumKind::DvdRam || kind() == MediumKind::DvdRwRestricted;
+    }
 
     void prepare() {
         ASSERT_TRUE(testUnitReady().good());
@@ -25,7 +29,9 @@ class RecordingSequence : public DriveTest, public ::testing::WithParamInterface
         ASSERT_TRUE(perf.good());
         EXPECT_GT(perf.be32(8 + 12), 0u);
         Answer page = setWriteParameters(2, false);
-        if (!plus()) {
+        if (inPlace()) {
+            EXPECT_EQ(page.triple(), Triple(5, 0x26, 0)) << "session-at-once refused";
+        } else if (!plus()) {
             ASSERT_TRUE(page.good()) << std::hex << page.triple();
             Answer back = modeSense05(0);
             EXPECT_EQ(back.data[10] & 0x5F, 0x42);
@@ -35,7 +41,9 @@ class RecordingSequence : public DriveTest, public ::testing::WithParamInterface
     uint32_t beginTrack() {
         Answer before = readTrackInfo(1);
         EXPECT_TRUE(before.good());
-        if (!plus()) {
+        if (inPlace()) {
+            EXPECT_EQ(reserveTrack(kTrackBlocks).triple(), Triple(5, 0x2C, 0));
+        } else if (!plus()) {
             EXPECT_TRUE(reserveTrack(kTrackBlocks).good());
         }
         Answer after = readTrackInfo(1);

@@ -1,0 +1,82 @@
+#!/bin/busybox sh
+# The guest's init for the CDEmu run: start CDEmu's daemon on a session bus with one drive, then
+# for the DVD-Video folder and the data folder in turn: probe the blank DVD+R, burn it with the
+# library, load the written image again, read it back with the library and through the kernel's
+# udf and iso9660 file systems, probe the written disc and copy the image to a virtio disk.
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+
+mkdir -p /run /mnt
+prefix=$(cat /cdemu.prefix)
+export TMPDIR=/tmp LD_LIBRARY_PATH=$prefix/lib PATH=$prefix/bin:/bin:/usr/bin:/sbin:/usr/sbin
+
+for m in $(cat /modules.order); do insmod /modules/$m.ko 2>/dev/null; done
+insmod /modules/vhba.ko || echo "FAIL vhba: the module does not load"
+echo  # the console may start with terminal control bytes
+
+rc=0
+fail() { echo "FAIL $*"; rc=1; }
+stamp() { echo "INFO $(cut -d' ' -f1 /proc/uptime) s: $*"; }
+cdemu() {
+    gdbus call --session --dest net.sf.cdemu.CDEmuDaemon --object-path /Daemon \
+        --method net.sf.cdemu.CDEmuDaemon."$@"
+}
+
+eval "$(dbus-daemon --session --fork --print-address=1 | sed 's/^/export DBUS_SESSION_BUS_ADDRESS=/')"
+cdemu-daemon --bus=session --num-devices=1 --ctl-device=/dev/vhba_ctl --audio-driver=null \
+    > /tmp/daemon.log 2>&1 &
+i=0
+until cdemu GetNumberOfDevices > /dev/null 2>&1 || [ $i -ge 100 ]; do sleep 0.2; i=$((i + 1)); done
+if ! cdemu GetNumberOfDevices > /dev/null 2>&1; then
+    fail "daemon: cdemu-daemon did not come up"
+    sed 's/^/INFO daemon: /' /tmp/daemon.log
+    echo "GUEST-END rc=1"
+    poweroff -f
+fi
+
+# A fresh blank DVD+R whose image CDEmu writes to $1.
+blank() {
+    rm -f "$1"
+    cdemu DeviceUnload 0 > /dev/null 2>&1
+    cdemu DeviceCreateBlank 0 "$1" "{'writer-id': <'WRITER-ISO'>, 'medium-type': <'dvd+r'>}" \
+        > /dev/null || fail "blank: DeviceCreateBlank $1"
+    i=0
+    while [ ! -e /dev/sr0 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    [ -e /dev/sr0 ] || fail "device: /dev/sr0 did not appear"
+}
+
+. /mount_checks.sh
+
+n=0
+for job in video data; do
+    n=$((n + 1))
+    image=/run/$job.iso
+    stamp "$job: probe of the blank disc"
+    blank "$image"
+    /command_probe | sed "s/^PROBE /PROBE blank-$job /"
+    blank "$image"   # the probe may have touched the disc
+    stamp "$job: burn"
+    /cdemu_check "burn-$job" "/src/$job" "TVX_$(echo $job | tr a-z A-Z)" || rc=1
+    cdemu DeviceLoad 0 "['$image']" "{}" > /dev/null || fail "reload: DeviceLoad $image"
+    sleep 1
+    stamp "$job: read back"
+    /cdemu_check read "/$job.files" "/src/$job" "$(cat /$job.blocks)" || rc=1
+    # CDEmu's daemon does not survive a WRITE(10) to a reloaded image.
+    /command_probe --skip WRITE10_ON_ROM | sed "s/^PROBE /PROBE written-$job /"
+    stamp "$job: probe of the written disc, kernel mounts"
+    mounted_checks udf "/$job.sha256"
+    mounted_checks iso9660 "/$job.sha256"
+    size=$(stat -c %s "$image")
+    dd if="$image" of=/dev/vd$(echo $n | tr 12 ab) bs=1M conv=fsync 2>/dev/null ||
+        fail "copy-out: $image to the virtio disk"
+    echo "IMAGE $job $size"
+    cdemu DeviceUnload 0 > /dev/null 2>&1
+    rm -f "$image"
+done
+grep -i -E 'error|critical|warning' /tmp/daemon.log | head -20 | sed 's/^/INFO daemon: /'
+
+stamp "end"
+echo "GUEST-END rc=$rc"
+poweroff -f
