@@ -3,8 +3,8 @@
 //    the walk, the parent search and the path search are linear.
 // 2. A 1 GiB file read with TVX_ReadFile in 1 MiB calls from a virtual DVD-ROM backed by a
 //    sparse image file, against dd of the same bytes from the image.
+#include "common/byte_order.h"
 #include "memory_disc.h"
-#include "mmc/byte_order.h"
 #include "support/direct_transport.h"
 #include "support/temp_dir.h"
 #include "test_udf_image.h"

@@ -73,8 +73,13 @@ public:
     virtual uint32_t read(void* buffer, uint32_t count) = 0;
     // Bytes written; less than count on failure.
     virtual uint32_t write(const void* data, uint32_t count) = 0;
+    // Bytes in the file. A file opened for reading may answer the size it had when it was
+    // opened (the POSIX host measures it once, at the opening).
     virtual uint64_t size() = 0;
     virtual bool seek(uint64_t offset) = 0;
+    // Asks the system to start reading the first `length` bytes into its cache, without
+    // waiting, because they will be read soon. A hint only: it may do nothing.
+    virtual void willNeed(uint64_t length) { (void)length; }
 };
 
 class Host {

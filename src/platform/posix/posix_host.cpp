@@ -23,7 +23,9 @@ constexpr int64_t kEpochDifference = 11644473600LL;
 
 class PosixFile final : public HostFile {
 public:
-    explicit PosixFile(int fd) : fd_(fd) {}
+    // readSize: the size a file opened for reading had at its opening (its one fstat), or
+    // negative for a file that is written, whose size is asked each time.
+    PosixFile(int fd, int64_t readSize) : fd_(fd), readSize_(readSize) {}
     ~PosixFile() override { ::close(fd_); }
 
     uint32_t read(void* buffer, uint32_t count) override {
@@ -51,6 +53,7 @@ public:
     }
 
     uint64_t size() override {
+        if (readSize_ >= 0) return static_cast<uint64_t>(readSize_);
         struct stat st {};
         if (::fstat(fd_, &st) != 0) return 0;
         return static_cast<uint64_t>(st.st_size);
@@ -60,8 +63,13 @@ public:
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
     }
 
+    void willNeed(uint64_t length) override {
+        if (length > 0) ::posix_fadvise(fd_, 0, static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+    }
+
 private:
     int fd_;
+    int64_t readSize_;
 };
 
 bool fillFromStat(const std::string& path, const std::string& name, FindResult& r) {
@@ -136,7 +144,8 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<PosixFile>(fd);
+    int64_t readSize = access == FileAccess::Read ? static_cast<int64_t>(st.st_size) : -1;
+    return std::make_unique<PosixFile>(fd, readSize);
 }
 
 bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& results) {
