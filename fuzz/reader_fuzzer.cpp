@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> buffer(65536 + 2048);
     int n = 0;
     for (tvx::DiscEntry* e = &root->rootEntry; e && n < kMaxEntriesExercised; e = e->next, ++n) {
-        if (!e->unreadable) exerciseEntry(root, e, buffer);
+        if (!e->unreadable()) exerciseEntry(root, e, buffer);
     }
     // One more open by path, found through the index.
     tvx::DiscEntry* last = root->rootEntry.next;

@@ -1,4 +1,5 @@
-/*
+/**
+ * \file torvexin.h
  * Torvexin: a disc-recording engine with a flat C interface.
  *
  * Conventions
@@ -163,74 +164,504 @@ typedef struct TVX_FileSetEntry {
     const char* sourcePath; /* host file */
 } TVX_FileSetEntry;
 
-/* Progress: data points at two values (progress value, progress total) for events 4, 5, 7 and
-   8, and at two zeros otherwise. Returning 0 stops the job. */
+/**
+ * The host's progress function for burns and erases, called on the thread that runs the job.
+ * `eventType` is a TVX_EVENT_* value; `data` points at two values (progress value, progress
+ * total) for events 4, 5, 7 and 8, and at two zeros otherwise, valid during the call only.
+ * `userData` is the value the host passed to the job, 32 bits wide on every target: pass an
+ * index into the host's own table, not a pointer. Returning 0 stops the job.
+ */
 typedef int32_t(TVX_CALL* TVX_ProgressCallback)(int32_t eventType, uint32_t* data,
-                                                 int32_t userData);
+                                                int32_t userData);
 
 /* Lifecycle */
+/**
+ * Starts the library: chooses the transport and fills the drive table.
+ *
+ * The operating system's SCSI pass-through is tried first; when it reaches no drive, the ASPI
+ * layer module ("libwnaspi32.so" on Linux, found beside the library) is loaded instead. Each
+ * drive found is asked once for its media kinds. Resets the mode set by TVX_InitializeEx.
+ *
+ * \return 1 when a transport was chosen (even if it found no drive), 0 when none can be used.
+ *         A yes/no, not a result code: here 0 is failure, the opposite of TVX_OK.
+ *
+ * Blocks for two short commands per drive (identification, at most 8 s, and media kinds, at
+ * most 20 s). Call it while no other call runs and no recorder handle is open: a second call fills
+ * the table anew, which makes every earlier TVX_RecHandle point at whatever drive now has its
+ * index.
+ */
 TVX_API int32_t TVX_CALL TVX_Initialize(void);
+
+/**
+ * Starts the library like TVX_Initialize, in extended mode.
+ *
+ * Extended mode changes one answer: TVX_GetDiscInfo reports a DVD+RW that holds data with
+ * `appendable` 1 (it may be written over); after TVX_Initialize the same disc is reported with
+ * `appendable` 0. Burns write over a DVD+RW in either mode; the flag only tells the host what it
+ * may offer. The mode is set even when starting fails and lasts until the next initialisation.
+ *
+ * \return 1 or 0 exactly as TVX_Initialize (a yes/no, not a result code).
+ *
+ * Blocks and must be called as TVX_Initialize.
+ */
 TVX_API int32_t TVX_CALL TVX_InitializeEx(void);
+
+/**
+ * Stops the library: closes every open recorder handle, empties the drive table and unloads the
+ * ASPI layer module, so that the library is back in its state before initialisation.
+ *
+ * Close disc files (TVX_CloseFile) first: after this call they can no longer read. Call it while
+ * no other call runs. Sends no drive command; returns promptly.
+ *
+ * \return 0 always; there is nothing to report.
+ */
 TVX_API int32_t TVX_CALL TVX_Terminate(void);
+
+/**
+ * Reports the library's file version, 1.3.0.81 for this release.
+ *
+ * \param versionLow receives the low half: build in the upper 16 bits, revision in the lower
+ *        (0x00000051); may be NULL. Set to 0 when the version cannot be read.
+ * \return the high half: major in the upper 16 bits, minor in the lower (0x00010003); 0 when the
+ *         version cannot be read. Not a result code.
+ *
+ * Needs no initialisation and no drive; returns at once.
+ */
 TVX_API uint32_t TVX_CALL TVX_GetVersion(uint32_t* versionLow);
+
+/**
+ * Copies the record of the last failed drive command of a recorder handle: status, sense key,
+ * ASC/ASCQ, the command bytes, the sense bytes, the sense texts and the number of the step that
+ * recorded it.
+ *
+ * Nothing clears the record while the drive table lasts: a later success leaves it as it is, so
+ * it describes the most recent failure that a query, burn or erase recorded (typically one that
+ * ended in TVX_ERR_COMMAND or TVX_ERR_VERIFY), or is all zeros when there was none.
+ * `description` and `category` point into the library's constant data, valid while the library
+ * is loaded; never free them.
+ *
+ * \param handle a handle from TVX_OpenRecHandle (not validated).
+ * \return TVX_OK, or TVX_ERR_INVALID_ARG when `record` is NULL.
+ *
+ * Sends no drive command; returns at once.
+ */
 TVX_API TVX_Result TVX_CALL TVX_GetLastError(TVX_RecHandle handle, TVX_LastError* record);
 
 /* Drives and handles */
+/**
+ * Finds the drives again and reports how many there are.
+ *
+ * Every call empties the drive table and enumerates anew: it closes every open recorder handle
+ * (open them again afterwards) and may give an index to another drive than before.
+ *
+ * \return the number of drives (a count, not a result code); 0 before initialisation.
+ *
+ * Blocks for two short commands per drive (at most 8 s and 20 s). Call it while no other call
+ * runs.
+ */
 TVX_API int32_t TVX_CALL TVX_GetDriveCount(void);
+
+/**
+ * Copies the identification of drive `index` (0 to TVX_GetDriveCount() - 1): bus, drive letter,
+ * SCSI address, vendor, product and revision texts (zero-terminated, trailing blanks removed)
+ * and the media kinds the drive handles.
+ *
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `info` is NULL; TVX_ERR_NO_DRIVE when no drive has
+ *         that index (negative ones included).
+ *
+ * Reads the drive table only: no drive command, returns at once.
+ */
 TVX_API TVX_Result TVX_CALL TVX_GetDriveInfo(int32_t index, TVX_DriveInfo* info);
+
+/**
+ * Opens drive `index` for use and takes exclusive access to it for the life of the handle.
+ *
+ * \return the recorder handle, or NULL when no drive has that index, the library is not
+ *         initialised or the drive cannot be opened. The handle points into the library's
+ *         drive table: never free it; close it with TVX_CloseRecHandle. Opening an index that
+ *         is already open returns the same handle (not counted: one close closes it).
+ *         It stays valid until TVX_GetDriveCount, TVX_Initialize, TVX_InitializeEx or
+ *         TVX_Terminate, which close it.
+ *
+ * Opens the device and identifies the drive (one command, at most 8 s). Call it while no other
+ * call runs.
+ */
 TVX_API TVX_RecHandle TVX_CALL TVX_OpenRecHandle(int32_t index);
+
+/**
+ * Ends exclusive access and closes the drive of a recorder handle. The drive keeps its index and
+ * can be opened again. NULL and an already closed handle are ignored. Close the disc files of
+ * the handle first.
+ *
+ * \return 0 always; there is nothing to report.
+ *
+ * Returns at once. Call it while no other call runs.
+ */
 TVX_API int32_t TVX_CALL TVX_CloseRecHandle(TVX_RecHandle handle);
 
 /* Queries and tray */
+/**
+ * Asks the drive which kinds of media it handles (its profile list) as a union of TVX_MediaType
+ * bits.
+ *
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `caps` is NULL; TVX_ERR_COMMAND when the drive does
+ *         not answer (see TVX_GetLastError). `*caps` is 0 on failure.
+ *
+ * Blocks for one command (at most 20 s).
+ */
 TVX_API TVX_Result TVX_CALL TVX_GetDriveCaps(TVX_RecHandle handle, uint32_t* caps);
+
+/**
+ * Describes the disc in the drive: its kind (one TVX_MediaType bit), whether it is blank,
+ * erasable and appendable, and its used, free and total 2048-byte blocks.
+ *
+ * On a DVD+RW the answer comes from the disc's content, since the drive calls every formatted
+ * DVD+RW complete: a disc whose blocks 16 to 31 are zero is blank with the whole disc free; one
+ * with data has `freeBlocks` 0 and `appendable` 1 only when the library was started with
+ * TVX_InitializeEx (0 after TVX_Initialize).
+ *
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `info` is NULL; TVX_ERR_NOT_READY when the drive is
+ *         not ready (no disc, tray open, still spinning up: try again), `*info` left unchanged;
+ *         TVX_ERR_COMMAND when the drive refuses the profile or disc query (see
+ *         TVX_GetLastError). Queries that only refine the answer degrade it to zeros instead.
+ *
+ * Blocks for a few commands (on a DVD+RW up to 16 more one-block reads), each at most 20 s;
+ * usually well under a second.
+ */
 TVX_API TVX_Result TVX_CALL TVX_GetDiscInfo(TVX_RecHandle handle, TVX_DiscInfo* info);
+
+/**
+ * Lists the write speeds the drive offers for the disc it holds, in kB/s (1385 kB/s is DVD 1x),
+ * fastest first, ending at the first 0 or at the end of the array.
+ *
+ * The array is cleared first. A drive that keeps no list is probed by asking for ever slower
+ * speeds; its own speeds are set back afterwards, except after a failed query.
+ *
+ * \param speeds the host's array.
+ * \param sizeBytes its size in bytes (not entries).
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `speeds` is NULL; any failure of TVX_GetDiscInfo;
+ *         TVX_ERR_DISC_NOT_WRITABLE when the disc is of no recordable kind; TVX_ERR_COMMAND
+ *         when the drive refuses a query of the probe (see TVX_GetLastError).
+ *
+ * Blocks for the disc query and, when probing, two commands per speed step (each at most 20 s).
+ * Do not call it while a burn runs on the same drive: the probe changes the drive's speed.
+ */
 TVX_API TVX_Result TVX_CALL TVX_GetWriteSpeedCaps(TVX_RecHandle handle, uint32_t* speeds,
                                                   uint32_t sizeBytes);
+
+/**
+ * Asks the drive about its tray, medium and readiness, for the TVX_STATUS_* bits in `request`
+ * (other bits are ignored).
+ *
+ * The bits found are ORed into `*state`, so clear it before the call. TVX_STATUS_BUSY is found
+ * from the drive's "becoming ready" answer or its operational event; the tray and medium bits
+ * from its media event. A bit the drive did not report stays clear.
+ *
+ * \return TVX_OK; TVX_ERR_NOT_READY when the drive refuses the event query (the bits found so
+ *         far are still set).
+ *
+ * Blocks for a few commands (at most 20 s each, at most 33 commands).
+ */
 TVX_API TVX_Result TVX_CALL TVX_GetDriveStatus(TVX_RecHandle handle, uint32_t request,
                                                uint32_t* state);
+
+/**
+ * Asks whether the drive is ready to be read or written (TEST UNIT READY).
+ *
+ * \return 1 when it is ready, 0 when it is not (no disc, tray open, spinning up) or does not
+ *         answer: a yes/no, not a result code. Nothing is recorded for TVX_GetLastError.
+ *
+ * Blocks for one command (at most 20 s). Poll it after TVX_LoadMedia before reading.
+ */
 TVX_API int32_t TVX_CALL TVX_TestReady(TVX_RecHandle handle);
+
+/**
+ * Allows removal of the disc and opens the tray, waiting until it is out.
+ *
+ * \return TVX_OK, or TVX_ERR_NOT_READY when the drive refuses.
+ *
+ * Blocks while the tray moves (the command's limit is 20 s).
+ */
 TVX_API TVX_Result TVX_CALL TVX_EjectMedia(TVX_RecHandle handle);
+
+/**
+ * Closes the tray and loads the disc, for example after a burn, which ejects it.
+ *
+ * \return TVX_OK, or TVX_ERR_NOT_READY when the drive refuses (a drive without a motorised tray
+ *         cannot load).
+ *
+ * Blocks while the tray moves (the command's limit is 20 s). The drive may still be spinning up
+ * afterwards: wait until TVX_TestReady answers 1 before reading or burning.
+ */
 TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
 
 /* Burning and erasing */
+/**
+ * Builds a DVD-Video volume from a VIDEO_TS folder and burns it, streamed to the drive.
+ *
+ * The folder becomes a directory of the disc's root, under its own name; when that name is
+ * exactly "VIDEO_TS", an empty AUDIO_TS is added beside it. Files are placed in DVD-Video order
+ * and alignment.
+ * `label` names the volume (NULL gives "UDF102"); a longer one is cut to the fields that carry
+ * it, the shortest of which holds 30 characters (15 outside Latin-1).
+ *
+ * `options->mode` TVX_MODE_WRITE, TVX_MODE_TEST_WRITE (DVD-R/-RW only; nothing is recorded) or
+ * TVX_MODE_WRITE_VERIFY (every host file is read back from the disc and compared); `writeSpeed`
+ * in kB/s, -1 for the fastest. The disc must be a blank recordable DVD, or a DVD+RW, which is
+ * written over from its start. The callback gets the progress events on this thread;
+ * `userData` is handed back to it unchanged and is 32 bits wide: pass an index into the host's
+ * own table, not a pointer.
+ *
+ * A successful burn ends by ejecting the disc (a successful test write leaves it in the
+ * drive): call TVX_LoadMedia before reading it back or burning again. A burn that fails after
+ * its checks have passed (while preparing, writing or closing) ejects it too.
+ *
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `folder` is NULL; TVX_ERR_SOURCE when
+ *         the folder cannot be found or read;
+ *         TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc; TVX_ERR_DISC_KIND (not a
+ *         writable DVD); TVX_ERR_MODE (a test write asked on DVD+R/+RW; on DVD-R/-RW a drive
+ *         that reports it cannot test write, whatever the mode); TVX_ERR_DISC_NOT_WRITABLE (not
+ *         blank, DVD+RW excepted); TVX_ERR_NO_SPACE;
+ *         TVX_ERR_CANCELLED (the callback returned 0); TVX_ERR_COMMAND when writing or closing
+ *         failed (see TVX_GetLastError); in TVX_MODE_WRITE_VERIFY every failure of the
+ *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead.
+ *
+ * Blocks for the whole recording: writing at the drive's speed, then waiting for the drive to
+ * flush and close (each wait at most 30 minutes), the read-back when verifying, and the eject
+ * (at most 60 s). Nothing is written when a check fails before the recording.
+ */
 TVX_API TVX_Result TVX_CALL TVX_BurnVideoTsFolder(TVX_RecHandle handle,
                                                   const TVX_BurnOptions* options,
                                                   const char* folder, const char* label,
                                                   TVX_ProgressCallback callback, int32_t userData);
+
+/**
+ * Builds a DVD-Video volume from a folder that holds VIDEO_TS and burns it, streamed to the
+ * drive.
+ *
+ * The folder's contents become the disc's root; it must hold "VIDEO_TS" (exact case), and an
+ * empty AUDIO_TS is added when it has none. Files are placed in DVD-Video order and alignment.
+ * `label` names the volume (NULL gives "UDF102"); a longer one is cut to the fields that carry
+ * it, the shortest of which holds 30 characters (15 outside Latin-1).
+ *
+ * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
+ * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
+ * bits wide (pass an index into the host's own table, not a pointer).
+ *
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `folder` is NULL; TVX_ERR_SOURCE when
+ *         the folder cannot be read or holds no VIDEO_TS;
+ *         otherwise the codes of TVX_BurnVideoTsFolder.
+ */
 TVX_API TVX_Result TVX_CALL TVX_BurnDVDVIDEO(TVX_RecHandle handle, const TVX_BurnOptions* options,
                                              const char* folder, const char* label,
                                              TVX_ProgressCallback callback, int32_t userData);
-TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle,
-                                               const TVX_BurnOptions* options, const char* folder,
-                                               const char* label, TVX_ProgressCallback callback,
-                                               int32_t userData);
+
+/**
+ * Builds a data volume from a folder's contents and burns it, streamed to the drive.
+ *
+ * The folder's contents, hidden files included, become the disc's root.
+ * `label` names the volume (NULL gives "UDF102"); a longer one is cut to the fields that carry
+ * it, the shortest of which holds 30 characters (15 outside Latin-1).
+ *
+ * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
+ * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
+ * bits wide (pass an index into the host's own table, not a pointer).
+ *
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `folder` is NULL; TVX_ERR_SOURCE when
+ *         the folder cannot be read or is empty (the disc is not touched);
+ *         otherwise the codes of TVX_BurnVideoTsFolder.
+ */
+TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_BurnOptions* options,
+                                               const char* folder, const char* label,
+                                               TVX_ProgressCallback callback, int32_t userData);
+
+/**
+ * Builds a volume from a list of host files and burns it, streamed to the drive.
+ *
+ * Each of the `count` entries puts the host file `sourcePath` at `volumePath` ('/' or '\'
+ * separated, from the root); missing directories are made, and a later entry for the same path
+ * replaces an earlier one. The array and its texts are only read during the call.
+ * `label` names the volume (NULL gives "UDF102"); a longer one is cut to the fields that carry
+ * it, the shortest of which holds 30 characters (15 outside Latin-1).
+ *
+ * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
+ * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
+ * bits wide (pass an index into the host's own table, not a pointer).
+ *
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `entries` is NULL; TVX_ERR_SOURCE when
+ *         `count` is 0 or less or an entry fails (a missing host file, a path through a file);
+ *         otherwise the codes of TVX_BurnVideoTsFolder.
+ */
 TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_BurnOptions* options,
                                             const TVX_FileSetEntry* entries, int32_t count,
                                             const char* label, TVX_ProgressCallback callback,
                                             int32_t userData);
+
+/**
+ * Burns a finished volume image file unchanged, from the disc's first block. The image is not
+ * checked; its size is rounded up to whole 2048-byte blocks. TVX_MODE_WRITE_VERIFY compares
+ * the whole image with the disc. Unlike the volume burns, a stopped image burn leaves the disc
+ * unclosed.
+ *
+ * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
+ * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
+ * bits wide (pass an index into the host's own table, not a pointer).
+ *
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `imagePath` is NULL; TVX_ERR_SOURCE
+ *         when the image cannot be opened;
+ *         otherwise the codes of TVX_BurnVideoTsFolder.
+ */
 TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
                                                 const TVX_BurnOptions* options,
                                                 const char* imagePath,
                                                 TVX_ProgressCallback callback, int32_t userData);
+
+/**
+ * Works out the size of the volume TVX_BurnVideoTsFolder would burn from `folder` and whether it
+ * fits on the disc in the drive. Nothing is written, and the disc's kind is not checked.
+ *
+ * \param volumeSectors receives the volume's size in 2048-byte blocks; may be NULL.
+ * \param freeSectors receives the disc's `freeBlocks` (on a DVD+RW with data that is 0, yet the
+ *        volume fits when it is within the disc's capacity, since the disc is written over);
+ *        may be NULL. Both are set to 0 first.
+ * \return TVX_OK when the volume fits; TVX_ERR_NO_SPACE when it does not; TVX_ERR_INVALID_ARG
+ *         when `folder` is NULL; TVX_ERR_SOURCE when the folder cannot be read or holds
+ *         nothing; any failure of TVX_GetDiscInfo (the volume size is then already set).
+ *
+ * Blocks while it reads the folder tree and queries the disc (a few commands).
+ */
 TVX_API TVX_Result TVX_CALL TVX_CheckVideoTsFolderSize(TVX_RecHandle handle, const char* folder,
                                                        uint32_t* volumeSectors,
                                                        uint32_t* freeSectors);
+
+/**
+ * Erases a DVD-RW (blanked minimally when `quick` is nonzero, wholly otherwise) or a DVD+RW
+ * that holds data (its file system area is overwritten with zeros, quick or not).
+ *
+ * The callback gets TVX_EVENT_PREPARE, TVX_EVENT_ERASE_BEGIN, TVX_EVENT_ERASE_PROGRESS out of
+ * 0x10000 and TVX_EVENT_FINISHED on this thread; `userData` is handed back unchanged and is 32
+ * bits wide (pass an index, not a pointer). The disc stays in the drive.
+ *
+ * \return TVX_OK once the erase was started, even if the drive then failed it, did not finish
+ *         in time or the callback returned 0 (which stops the wait, not the drive): call
+ *         TVX_GetDiscInfo to see the outcome. TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading
+ *         the disc; TVX_ERR_DISC_KIND when the disc is no DVD-RW or DVD+RW or holds nothing to
+ *         erase; TVX_ERR_COMMAND when the drive cannot be prepared.
+ *
+ * Blocks until the drive is ready again: at most 3 minutes for a quick erase, 35 for a full
+ * one; a DVD+RW first waits up to 5 minutes for its close.
+ */
 TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32_t quick,
                                           TVX_ProgressCallback callback, int32_t userData);
 
 /* Files on a disc */
+/**
+ * Opens a file or directory of the UDF file system on the disc in the drive.
+ *
+ * `path` starts with a separator ('/' or '\') and is compared with the disc's names exactly,
+ * case included: "/VIDEO_TS/VIDEO_TS.IFO". A directory is named with a trailing separator
+ * ("/VIDEO_TS/"), and so is a file of 0 bytes. The disc is read once, whole, at opening; later
+ * changes to it are not seen. After a burn, load the disc first (the burn ejects it).
+ *
+ * \return a disc file owned by the host until TVX_CloseFile, or NULL when the disc has no
+ *         readable UDF file system, nothing has that path or memory runs out (no result code,
+ *         nothing recorded for TVX_GetLastError). The recorder handle must stay open while the
+ *         file is used.
+ *
+ * Blocks while the whole directory tree is read: about one read per directory and file, each at
+ * most 20 s.
+ */
 TVX_API TVX_DiscFile TVX_CALL TVX_OpenFile(TVX_RecHandle handle, const char* path);
+
+/**
+ * Reads up to `count` bytes from the current position into `buffer` and moves the position past
+ * them. The buffer needs room for `count` bytes only.
+ *
+ * \param bytesRead receives the number of bytes delivered; may be NULL.
+ * \return 1 when a read was carried out, 0 when the position is at or past the end of the file
+ *         (a yes/no, not a result code). A drive failure shortens a read without changing its
+ *         result 1: `*bytesRead` tells how much arrived, and 0 bytes with result 1 means nothing
+ *         could be read. Read in a loop while the result is 1 and `*bytesRead` is nonzero.
+ *
+ * Blocks for one command per 64 KiB read (at most 20 s each).
+ */
 TVX_API int32_t TVX_CALL TVX_ReadFile(TVX_DiscFile file, void* buffer, uint32_t count,
                                       uint32_t* bytesRead);
+
+/**
+ * Moves the read position of a disc file: to `offset` (TVX_SEEK_SET), by `offset` from the
+ * current position (TVX_SEEK_CUR) or from the end (TVX_SEEK_END), where `offset` is the 64-bit
+ * value offsetHigh:offsetLow. For the last two, an offset in two's complement moves backwards.
+ *
+ * \return the position after the call. A target beyond the end of the file or an unknown origin
+ *         leaves the position unchanged, which the returned value shows; the end itself is a
+ *         valid position.
+ *
+ * No drive command; returns at once.
+ */
 TVX_API uint64_t TVX_CALL TVX_SeekFile(TVX_DiscFile file, uint32_t offsetLow, uint32_t offsetHigh,
                                        int32_t origin);
+
+/**
+ * \return the size in bytes of the opened disc file; 0 for a directory.
+ *
+ * No drive command; returns at once.
+ */
 TVX_API uint64_t TVX_CALL TVX_GetFileSize(TVX_DiscFile file);
+
+/**
+ * Closes a disc file and frees it with every mapped window still open on it; pointers to their
+ * data are invalid afterwards, and nothing is written back. NULL is ignored.
+ *
+ * No drive command; returns at once.
+ */
 TVX_API void TVX_CALL TVX_CloseFile(TVX_DiscFile file);
 
 /* Mapped windows */
+/**
+ * Reads `count` sectors (1 to 1024, at most 2 MiB) into memory that the host may read and
+ * change, to be written back in place with TVX_SyncMMap.
+ *
+ * `mode` TVX_MMAP_ABSOLUTE: `first` is a sector of the disc; TVX_MMAP_PARTITION: a sector
+ * counted from the start of the UDF partition; TVX_MMAP_FILE: a 2048-byte block of the opened
+ * file (the file's read position moves to the window's start, and bytes past the end of the
+ * file read as zeros). When a drive read fails part way, the sectors not read show zeros.
+ *
+ * \return the window's data (count x 2048 bytes), owned by the disc file: freed by
+ *         TVX_CloseMMap or TVX_CloseFile, never by the host. NULL for a count or mode out of
+ *         range, a file block at or past the end of the file, memory exhausted, or when
+ *         nothing can be read.
+ *
+ * Blocks for one read command per 64 KiB (at most 20 s each).
+ */
 TVX_API void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t count,
                                     uint32_t mode);
+
+/**
+ * Writes a window opened by TVX_OpenMMap back to the sectors it was read from, then has the
+ * drive flush its cache and close the disc, so the change is durable. For rewritable discs; the
+ * window stays open and may be changed and written again.
+ *
+ * \return 1 when the whole window was written, 0 otherwise (an unknown address, a failed disc
+ *         query, after which nothing is written, or a write that failed or could not cover the
+ *         whole window): a yes/no, not a result code. The flush and close run after every write
+ *         attempt, failed ones included.
+ *
+ * Blocks for the writes (at most 180 s each), then waits for the drive to flush (at most 30
+ * minutes) and to close (at most 5 minutes).
+ */
 TVX_API int32_t TVX_CALL TVX_SyncMMap(void* data);
+
+/**
+ * Frees a window opened by TVX_OpenMMap without writing it back; its address is invalid
+ * afterwards.
+ *
+ * \return 1 when the window was found and freed, 0 when its disc file has no window at that
+ *         address: a yes/no, not a result code. Only addresses returned by TVX_OpenMMap and not
+ *         yet freed may be passed.
+ *
+ * No drive command; returns at once.
+ */
 TVX_API int32_t TVX_CALL TVX_CloseMMap(void* data);
 
 #ifdef __cplusplus

@@ -7,7 +7,7 @@ if [ "${1:-}" = --tests ]; then
   packages+=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     # independent readers that check the images we write
-    genisoimage udftools p7zip-full lsdvd libdvdread-dev libudfread-dev
+    genisoimage udftools p7zip-full libarchive-tools lsdvd libdvdread-dev libudfread-dev
     # a small real DVD-Video folder is made at test time
     ffmpeg dvdauthor
     sg3-utils

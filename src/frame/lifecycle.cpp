@@ -67,7 +67,7 @@ TVX_API uint32_t TVX_CALL TVX_GetVersion(uint32_t* versionLow) {
 }
 
 TVX_API TVX_Result TVX_CALL TVX_GetLastError(TVX_RecHandle handle, TVX_LastError* record) {
-    if (!record) return TVX_ERR_INVALID_ARG;
+    if (!handle || !record) return TVX_ERR_INVALID_ARG;
     std::memcpy(record, &handle->lastError, sizeof *record);
     return TVX_OK;
 }

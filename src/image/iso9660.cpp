@@ -31,8 +31,9 @@ RecordDate dateNow() {
 }
 
 uint32_t putRecord(uint8_t* r, uint32_t location, uint32_t dataLength, const RecordDate& date,
-                   uint8_t flags, const uint8_t* identifier, uint32_t n) {
-    uint32_t length = Iso_RecordLength(n);
+                   uint8_t flags, const uint8_t* identifier, uint32_t n,
+                   uint32_t systemUse = kSystemUseBytes) {
+    uint32_t length = Iso_RecordLength(n) - kSystemUseBytes + systemUse;
     std::memset(r, 0, length);
     r[0] = static_cast<uint8_t>(length);
     r[1] = 0;
@@ -159,7 +160,8 @@ void Iso_BuildPrimaryVolume(uint8_t* s, const VolumePlan* plan, const char* volu
     PutBe32(s + 148, plan->pathTableLocation + tableSectors);
     const IsoDirectory& root = plan->isoDirectories.front();
     const uint8_t rootId = 0;
-    putRecord(s + 156, root.location, root.size * 2048, dateNow(), kFlagDirectory, &rootId, 1);
+    // The root's record fills its 34-byte field exactly: no System Use bytes here.
+    putRecord(s + 156, root.location, root.size * 2048, dateNow(), kFlagDirectory, &rootId, 1, 0);
     fillSpaces(s + 190, 128);
     size_t setIdLength = std::strlen(volumeSetId);
     std::memcpy(s + 190, volumeSetId, setIdLength < 128 ? setIdLength : 128);

@@ -9,6 +9,7 @@
 #include "image/udf_tag.h"
 #include "image/udf_timestamp.h"
 #include "image/udf_volume_descriptors.h"
+#include "platform/host.h"
 
 #include <cstring>
 #include <new>
@@ -181,6 +182,8 @@ void queueFiles(const FileNode* first, uint32_t partitionStart, Queue& q) {
 }
 
 bool layout(VolumePlan* plan) {
+    // Once per burn: every timestamp of the volume then converts without asking the system.
+    host().refreshTimeZone();
     Plan_SortTree(plan);
     Dir_DropIndexes(&plan->root);
 

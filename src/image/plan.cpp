@@ -1,5 +1,6 @@
 #include "image/plan.h"
 
+#include "frame/log.h"
 #include "image/directory_index.h"
 #include "image/iso_names.h"
 #include "image/plan_nodes.h"
@@ -64,6 +65,19 @@ void Node_MakeEmptyDirectory(FileNode* node) {
     node->sectorCount = 0;
     uint64_t now = host().currentFileTime();
     node->accessTime = node->writeTime = node->creationTime = now;
+}
+
+bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results) {
+    std::vector<std::string> skipped;
+    bool ok = host().findFiles(query, results, skipped);
+    uint32_t error = ok ? 0 : host().lastError();
+    for (const std::string& path : skipped)
+        LogWrite("Skip: %s is neither a file nor a folder\n", path.c_str());
+    if (!ok && skipped.empty()) {
+        LogWrite("Fail: FindFirstFile(%s)\n", query.c_str());
+        LogSystemError(error);
+    }
+    return ok;
 }
 
 bool Node_Link(FileNode* dir, std::unique_ptr<FileNode> node) {

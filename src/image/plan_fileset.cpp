@@ -198,7 +198,7 @@ int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* s
         FileNode* parent = makeDirectoryPath(plan, parentPath);
         if (!parent) return 0;
         std::vector<FindResult> found;
-        if (!host().findFiles(sourcePath, found) || found.size() != 1) return 0;
+        if (!Node_FindOnHost(sourcePath, found) || found.size() != 1) return 0;
         // A folder given as a file would be recorded without its contents: refused.
         if (found.front().attributes & kNodeDirectory) return 0;
         FileNode* node = makeNamedNode(parent, leaf, &found.front());

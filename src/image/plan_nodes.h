@@ -6,7 +6,9 @@
 #include "platform/host.h"
 
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tvx {
 
@@ -17,6 +19,9 @@ std::unique_ptr<FileNode> Node_New(std::string_view name);
 void Node_FillFromHost(FileNode* node, const FindResult& found);
 // A directory made from nothing: attribute 0x10 only, size 0, the current time.
 void Node_MakeEmptyDirectory(FileNode* node);
+// Find-first through the host. Logs every object it skips (neither a file nor a folder) and a
+// query that fails, naming the path.
+bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results);
 // Gives the node its ISO name in dir and links it at the head of dir's chain.
 bool Node_Link(FileNode* dir, std::unique_ptr<FileNode> node);
 // Strips trailing separators ('/' or '\'), keeping a lone one.

@@ -2,9 +2,11 @@
 // DVD-Video folder.
 //
 // A scan is refused as a whole (the operation answers 0) rather than recording a volume that
-// silently differs from the folder: a symbolic link that leads back to a folder being scanned
-// (it would never end), a host path beyond the platform's limit, or a name whose recorded form
-// does not fit a File Identifier. Counts stay exact for what was added before the refusal.
+// silently differs from the folder: a folder that cannot be listed, a symbolic link that leads
+// back to a folder being scanned (it would never end), a host path beyond the platform's limit,
+// or a name whose recorded form does not fit a File Identifier. Objects that are neither files
+// nor folders (pipes, sockets, devices) are left out, each named in the log. Counts stay exact
+// for what was added before the refusal.
 #include "image/directory_index.h"
 #include "image/plan.h"
 #include "image/plan_nodes.h"
@@ -63,9 +65,10 @@ class FolderScan {
         std::string prefix = path;
         if (prefix.empty() || prefix.back() != '/') prefix += '/';
         std::vector<FindResult> results;
-        host().findFiles(prefix + kListPattern, results); // false for an empty folder
-        bool ok = true;
-        for (const FindResult& r : results) {
+        // A folder that cannot be read is refused, never recorded as an empty one.
+        bool ok = Node_FindOnHost(prefix + kListPattern, results);
+        for (size_t i = 0; ok && i < results.size(); ++i) {
+            const FindResult& r = results[i];
             if (r.name == "." || r.name == "..") continue;
             std::string childPath = prefix + r.name;
             if (childPath.size() >= kMaxHostPath || !addEntry(dir, childPath, r.name, r)) {
@@ -89,7 +92,7 @@ bool resolve(const char* folder, std::string& absolute, FindResult& found) {
     if (!folder || !*folder) return false;
     if (!host().fullPath(folder, absolute)) return false;
     std::vector<FindResult> results;
-    if (!host().findFiles(absolute, results) || results.empty()) return false;
+    if (!Node_FindOnHost(absolute, results) || results.empty()) return false;
     found = std::move(results.front());
     return true;
 }

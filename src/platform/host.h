@@ -63,11 +63,11 @@ enum class FileAccess {
     Read,      // shared reading, existing file
     Write,     // create always
     ReadWrite, // open always
-    Append,    // text log: open for appending, create when missing
+    Append,    // text log: open for appending, create when missing; only the caller's own file
 };
 
 class HostFile {
-public:
+  public:
     virtual ~HostFile() = default;
     // Bytes read; 0 at the end or on failure.
     virtual uint32_t read(void* buffer, uint32_t count) = 0;
@@ -83,14 +83,19 @@ public:
 };
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     // Files
+    // Reading opens regular files only, and no open waits for a peer (a pipe, a device).
     virtual std::unique_ptr<HostFile> openFile(const std::string& path, FileAccess access) = 0;
     // A path, or a folder followed by '/' and the pattern "*.*" to list the folder. Appends
-    // every match (without "." and "..") and answers false when nothing matched.
-    virtual bool findFiles(const std::string& query, std::vector<FindResult>& results) = 0;
+    // every file and folder found (without "." and ".."). Objects of other kinds (pipes,
+    // sockets, devices, links that lead nowhere) are not reported; their paths go to skipped.
+    // Answers false (lastError set) when the path names no file or folder, or when the folder
+    // cannot be listed completely; an empty folder is listed with success.
+    virtual bool findFiles(const std::string& query, std::vector<FindResult>& results,
+                           std::vector<std::string>& skipped) = 0;
     // Absolute form of a path; false when it does not fit kMaxHostPath.
     virtual bool fullPath(const std::string& path, std::string& absolute) = 0;
 
@@ -101,6 +106,9 @@ public:
     virtual uint64_t currentFileTime() = 0; // UTC now
     // Standard-time bias in minutes (UTC = local time + bias), daylight saving left out.
     virtual int32_t timeZoneBias() = 0;
+    // Reads the system's time-zone setting again. A host may keep what it read until then, so
+    // that time conversions need no look at the system each; a burn calls this once, first.
+    virtual void refreshTimeZone() {}
     // The file time in local time under the zone's current rules (daylight saving included).
     virtual bool fileTimeToLocal(uint64_t fileTime, CalendarTime& local) = 0;
 
@@ -135,8 +143,8 @@ public:
     virtual void closeEvent(HostHandle event);
 
     // Drives and device files. The default implementations find nothing.
-    virtual uint32_t logicalDrives();                     // bit 0 = A:
-    virtual uint32_t driveType(const std::string& root);  // Windows DRIVE_* values
+    virtual uint32_t logicalDrives();                    // bit 0 = A:
+    virtual uint32_t driveType(const std::string& root); // Windows DRIVE_* values
     virtual HostHandle createDeviceFile(const std::string& path, uint32_t access, uint32_t share,
                                         uint32_t flags);
     virtual bool deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength,
@@ -146,8 +154,7 @@ public:
     // Registry, read only, under HKEY_LOCAL_MACHINE. The default implementations find nothing.
     virtual HostHandle regOpenKey(const std::string& subKey);
     // size: in the buffer's capacity, out the value's length in bytes.
-    virtual bool regQueryValue(HostHandle key, const std::string& name, void* data,
-                               uint32_t& size);
+    virtual bool regQueryValue(HostHandle key, const std::string& name, void* data, uint32_t& size);
     virtual void regCloseKey(HostHandle key);
 
     // Dynamic modules. The default implementations find nothing.

@@ -12,8 +12,6 @@ namespace tvx {
 
 namespace {
 
-constexpr size_t kTagLocationOffset = 12;
-constexpr size_t kPartitionStartOffset = 188;
 constexpr size_t kFsdRootBlockOffset = 404;
 constexpr uint32_t kExtentTypeContinuation = 3;
 
@@ -52,24 +50,33 @@ void collectFileEntry(DiscFile* file, const uint8_t* fe, size_t length) {
     if (!entry) return;
     IcbLayout layout;
     if (!UdfReader_IcbLayout(fe, length, layout)) return;
-    if (fe[kIcbFileTypeOffset] == kFileTypeDirectory) return;
+    if (fe[kIcbFileTypeOffset] == kFileTypeDirectory) {
+        entry->kind = EntryKind::Directory;
+        return;
+    }
 
+    entry->kind = EntryKind::File;
     entry->size = GetLe64(fe + kInformationLengthOffset);
     entry->extents.clear();
     entry->extentCount = 0;
-    entry->unreadable = false;
+    entry->problem = EntryProblem::None;
     const uint8_t* ads = fe + layout.header + layout.eaLength;
     size_t adSize = 0;
     switch (GetLe16(fe + kIcbFlagsOffset) & 7) {
-    case kAllocShort: adSize = 8; break;
-    case kAllocLong: adSize = 16; break;
-    default: return; // embedded data and ext_ad: no extents
+    case kAllocShort:
+        adSize = 8;
+        break;
+    case kAllocLong:
+        adSize = 16;
+        break;
+    default:
+        return; // embedded data and ext_ad: no extents
     }
     const size_t count = layout.adLength / adSize;
     for (size_t i = 0; i < count; ++i) {
         const uint32_t raw = GetLe32(ads + i * adSize);
         if (raw >> 30 == kExtentTypeContinuation || entry->extents.size() == kMaxEntryExtents) {
-            entry->unreadable = true;
+            entry->problem = EntryProblem::TooManyExtents;
             entry->extents.clear();
             break;
         }
@@ -81,8 +88,27 @@ void collectFileEntry(DiscFile* file, const uint8_t* fe, size_t length) {
 // Appends the path of an entry whose parent's path is known; false when it gets too long.
 bool extendPath(std::string& path, const DiscEntry* entry) {
     path += entry->name;
-    if (entry->size == 0) path += '/';
+    if (entry->kind != EntryKind::File) path += '/';
     return path.size() < kMaxDiscPath;
+}
+
+// The other form a request may name an entry by: an empty file with a trailing separator, as
+// files of size 0 were always found, and a damaged entry without one.
+bool matchesOtherForm(const std::string& path, const DiscEntry* entry, const std::string& request) {
+    if (entry->kind == EntryKind::File && entry->size == 0) {
+        return request.size() == path.size() + 1 && request.back() == '/' &&
+               request.compare(0, path.size(), path) == 0;
+    }
+    if (entry->problem == EntryProblem::DamagedEntry && !path.empty() && path.back() == '/') {
+        return request.size() + 1 == path.size() && path.compare(0, request.size(), request) == 0;
+    }
+    return false;
+}
+
+// True when the request names something below the directory path.
+bool isBelow(const std::string& request, const std::string& directory) {
+    return request.size() > directory.size() &&
+           request.compare(0, directory.size(), directory) == 0;
 }
 
 } // namespace
@@ -122,11 +148,6 @@ int DiscEntry_Collect(void* discFile, const uint8_t* descriptor, size_t length,
     DiscFile* file = static_cast<DiscFile*>(discFile);
     if (length < kUdfTagSize) return 1;
     switch (GetLe16(descriptor)) {
-    case kTagPartition:
-        if (length >= kPartitionStartOffset + 4) {
-            file->partitionStart = GetLe32(descriptor + kPartitionStartOffset);
-        }
-        break;
     case kTagFileSet:
         // The root is the File Entry the file set names.
         if (length >= kFsdRootBlockOffset + 4) {
@@ -146,6 +167,21 @@ int DiscEntry_Collect(void* discFile, const uint8_t* descriptor, size_t length,
     return 1;
 }
 
+void DiscEntry_Damaged(void* discFile, UdfDamage damage, uint32_t block) {
+    DiscFile* file = static_cast<DiscFile*>(discFile);
+    DiscEntry* entry = firstWithBlock(file, block);
+    if (!entry) return;
+    if (damage == UdfDamage::FileEntry) {
+        entry->kind = EntryKind::Unknown;
+        entry->size = 0;
+        entry->extents.clear();
+        entry->extentCount = 0;
+        entry->problem = EntryProblem::DamagedEntry;
+    } else {
+        entry->problem = EntryProblem::DamagedDirectory;
+    }
+}
+
 bool DiscEntry_BuildPath(const DiscEntry* entry, char out[kMaxDiscPath]) {
     out[0] = 0;
     std::vector<const DiscEntry*> chain;
@@ -161,9 +197,18 @@ bool DiscEntry_BuildPath(const DiscEntry* entry, char out[kMaxDiscPath]) {
     return true;
 }
 
-DiscEntry* DiscEntry_FindPath(TvxDiscFile* file, const char* path) {
+DiscEntry* DiscEntry_FindPath(TvxDiscFile* file, const char* path, PathLookup* lookup) {
+    PathLookup ignored;
+    PathLookup& result = lookup ? *lookup : ignored;
+    result = PathLookup::NotFound;
     if (!path) return nullptr;
-    if (!UdfReader_Open(file->recHandle, DiscEntry_Collect, file)) return nullptr;
+    UdfPartition partition;
+    if (!UdfReader_Open(file->recHandle, DiscEntry_Collect, file, DiscEntry_Damaged, &partition)) {
+        result = PathLookup::NoVolume;
+        return nullptr;
+    }
+    file->partitionStart = partition.start;
+    file->partitionLength = partition.length;
     std::string request = path;
     for (char& c : request) {
         if (c == '\\') c = '/';
@@ -173,6 +218,7 @@ DiscEntry* DiscEntry_FindPath(TvxDiscFile* file, const char* path) {
     // Parents come before their children in the list, so each path is built once from its
     // parent's; entries whose path is too long have none and cannot be found.
     std::unordered_map<const DiscEntry*, std::string> paths;
+    bool belowDamage = false;
     for (DiscEntry* e = &file->rootEntry; e; e = e->next) {
         std::string p;
         if (e->parent) {
@@ -181,9 +227,21 @@ DiscEntry* DiscEntry_FindPath(TvxDiscFile* file, const char* path) {
             p = it->second;
         }
         if (!extendPath(p, e)) continue;
-        if (p == request) return e;
+        if (p == request) {
+            result = PathLookup::Found;
+            return e;
+        }
+        if (matchesOtherForm(p, e, request)) {
+            result = PathLookup::Found;
+            return e;
+        }
+        if (e->problem == EntryProblem::DamagedEntry ||
+            e->problem == EntryProblem::DamagedDirectory) {
+            belowDamage = belowDamage || isBelow(request, p);
+        }
         paths.emplace(e, std::move(p));
     }
+    if (belowDamage) result = PathLookup::BelowDamage;
     return nullptr;
 }
 

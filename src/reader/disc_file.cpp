@@ -1,12 +1,14 @@
 #include "reader/disc_file.h"
 
 #include "mmc/commands.h"
+#include "reader/open_failure.h"
 #include "reader/udf_reader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 using tvx::DiscEntry;
 using tvx::DiscFile;
@@ -33,8 +35,8 @@ constexpr uint32_t kMaxCommandSectors = 32;
 template <typename Command, typename Buffer>
 uint32_t transferSectors(Command command, RecHandle* handle, Buffer* buffer, uint32_t sector,
                          uint32_t byteCount) {
-    uint32_t sectors = static_cast<uint32_t>((static_cast<uint64_t>(byteCount) + kSectorSize - 1) /
-                                             kSectorSize);
+    uint32_t sectors =
+        static_cast<uint32_t>((static_cast<uint64_t>(byteCount) + kSectorSize - 1) / kSectorSize);
     uint32_t left = byteCount;
     uint32_t done = 0;
     while (sectors > 0) {
@@ -95,6 +97,22 @@ uint32_t DiscFile_WriteSectors(RecHandle* handle, const void* buffer, uint32_t s
                            byteCount);
 }
 
+namespace {
+
+bool inPartition(const DiscFile* file, const DiscExtent& extent) {
+    const uint64_t blocks = (static_cast<uint64_t>(extent.length) + kSectorSize - 1) / kSectorSize;
+    return extent.length == 0 || extent.block + blocks <= file->partitionLength;
+}
+
+} // namespace
+
+bool DiscFile_ExtentsInPartition(const DiscFile* file, const DiscEntry* entry) {
+    for (const DiscExtent& extent : entry->extents) {
+        if (!inPartition(file, extent)) return false;
+    }
+    return true;
+}
+
 uint32_t DiscFile_MapRange(const DiscFile* file, uint64_t offset, uint32_t count,
                            DiscPiece pieces[kMaxEntryExtents]) {
     const DiscEntry* entry = file->openEntry;
@@ -105,13 +123,16 @@ uint32_t DiscFile_MapRange(const DiscFile* file, uint64_t offset, uint32_t count
     uint64_t extentStart = 0;
     for (const DiscExtent& extent : entry->extents) {
         if (wanted == 0 || made == kMaxEntryExtents) break;
+        // Nothing outside the partition is read as the file's data. The partition's sectors
+        // all have 32-bit addresses, so no sector below wraps.
+        if (!inPartition(file, extent)) break;
         const uint64_t extentEnd = extentStart + extent.length;
         if (position >= extentStart && position < extentEnd) {
             const uint64_t into = position - extentStart;
             const uint64_t length = std::min(extentEnd - position, wanted);
             DiscPiece& piece = pieces[made++];
-            piece.sector = static_cast<uint32_t>(file->partitionStart + extent.block +
-                                                 into / kSectorSize);
+            piece.sector = static_cast<uint32_t>(static_cast<uint64_t>(file->partitionStart) +
+                                                 extent.block + into / kSectorSize);
             piece.skip = static_cast<uint32_t>(into % kSectorSize);
             piece.byteCount = static_cast<uint32_t>(length);
             position += length;
@@ -130,16 +151,38 @@ TVX_DiscFile TVX_CALL TVX_OpenFile(TVX_RecHandle handle, const char* path) {
     std::unique_ptr<DiscFile> file(new (std::nothrow) DiscFile);
     if (!file) return nullptr;
     file->recHandle = handle;
-    file->openEntry = tvx::DiscEntry_FindPath(file.get(), path);
-    // An entry whose data cannot be described is refused rather than read short.
-    if (!file->openEntry || file->openEntry->unreadable) return nullptr;
+    tvx::PathLookup lookup = tvx::PathLookup::NotFound;
+    DiscEntry* entry = tvx::DiscEntry_FindPath(file.get(), path, &lookup);
+    // An entry whose data cannot be described is refused rather than read short or from
+    // elsewhere; every refusal says why in the LastError record.
+    std::optional<tvx::OpenFailure> failure;
+    if (!entry) {
+        failure = lookup == tvx::PathLookup::NoVolume      ? tvx::OpenFailure::NoVolume
+                  : lookup == tvx::PathLookup::BelowDamage ? tvx::OpenFailure::BelowDamage
+                                                           : tvx::OpenFailure::NotFound;
+    } else if (entry->problem == tvx::EntryProblem::DamagedEntry) {
+        failure = tvx::OpenFailure::DamagedEntry;
+    } else if (entry->problem == tvx::EntryProblem::TooManyExtents) {
+        failure = tvx::OpenFailure::TooManyExtents;
+    } else if (!tvx::DiscFile_ExtentsInPartition(file.get(), entry)) {
+        failure = tvx::OpenFailure::OutsidePartition;
+    }
+    if (failure) {
+        tvx::OpenFailure_Record(handle, *failure);
+        return nullptr;
+    }
+    file->openEntry = entry;
     file->position = 0;
     return file.release();
 }
 
-void TVX_CALL TVX_CloseFile(TVX_DiscFile file) { delete file; }
+void TVX_CALL TVX_CloseFile(TVX_DiscFile file) {
+    delete file;
+}
 
-uint64_t TVX_CALL TVX_GetFileSize(TVX_DiscFile file) { return file->openEntry->size; }
+uint64_t TVX_CALL TVX_GetFileSize(TVX_DiscFile file) {
+    return file->openEntry->size;
+}
 
 uint64_t TVX_CALL TVX_SeekFile(TVX_DiscFile file, uint32_t offsetLow, uint32_t offsetHigh,
                                int32_t origin) {
@@ -147,10 +190,17 @@ uint64_t TVX_CALL TVX_SeekFile(TVX_DiscFile file, uint32_t offsetLow, uint32_t o
     const uint64_t size = file->openEntry->size;
     uint64_t target = 0;
     switch (origin) {
-    case TVX_SEEK_SET: target = offset; break;
-    case TVX_SEEK_CUR: target = file->position + offset; break;
-    case TVX_SEEK_END: target = size + offset; break;
-    default: return file->position;
+    case TVX_SEEK_SET:
+        target = offset;
+        break;
+    case TVX_SEEK_CUR:
+        target = file->position + offset;
+        break;
+    case TVX_SEEK_END:
+        target = size + offset;
+        break;
+    default:
+        return file->position;
     }
     if (target <= size) file->position = target;
     return file->position;

@@ -15,10 +15,13 @@ struct ShortAd {
     uint32_t block;
 };
 
+enum class Listing { Read, Damaged, Failed };
+
 // Reads the directory's short_ad extents into bytes. Memory grows only as sectors arrive, and
-// never beyond the partition, whatever the descriptors claim.
-int readDirectoryExtents(UdfWalk& walk, const uint8_t* ads, uint32_t adLength,
-                         std::vector<uint8_t>& bytes) {
+// never beyond the partition, whatever the descriptors claim. Descriptors that do not fit the
+// partition make the listing damaged; a failed read fails it.
+Listing readDirectoryExtents(UdfWalk& walk, const uint8_t* ads, uint32_t adLength,
+                             std::vector<uint8_t>& bytes) {
     const uint64_t partitionBytes = static_cast<uint64_t>(walk.partitionLength) * kSectorSize;
     const uint32_t count = adLength / 8;
     uint64_t total = 0;
@@ -26,18 +29,22 @@ int readDirectoryExtents(UdfWalk& walk, const uint8_t* ads, uint32_t adLength,
         const ShortAd ad{GetLe32(ads + 8 * i) & kExtentLengthMask, GetLe32(ads + 8 * i + 4)};
         if (ad.length == 0) continue;
         // Only the last extent may end inside a sector.
-        if (total % kSectorSize != 0) return 0;
+        if (total % kSectorSize != 0) return Listing::Damaged;
         const uint32_t sectors = (ad.length + kSectorSize - 1) / kSectorSize;
-        if (static_cast<uint64_t>(ad.block) + sectors > walk.partitionLength) return 0;
+        if (static_cast<uint64_t>(ad.block) + sectors > walk.partitionLength) {
+            return Listing::Damaged;
+        }
         total += ad.length;
-        if (total > partitionBytes || walk.directoryBytes + total > partitionBytes) return 0;
+        if (total > partitionBytes || walk.directoryBytes + total > partitionBytes) {
+            return Listing::Damaged;
+        }
         size_t at = bytes.size();
         for (uint32_t done = 0; done < sectors;) {
             const uint32_t n = std::min(kDirectoryReadSectors, sectors - done);
             bytes.resize(at + static_cast<size_t>(n) * kSectorSize);
             if (!Mmc_Read10(walk.handle, bytes.data() + at, n * kSectorSize,
                             walk.partitionStart + ad.block + done, static_cast<uint16_t>(n))) {
-                return 0;
+                return Listing::Failed;
             }
             at += static_cast<size_t>(n) * kSectorSize;
             done += n;
@@ -45,7 +52,32 @@ int readDirectoryExtents(UdfWalk& walk, const uint8_t* ads, uint32_t adLength,
         bytes.resize(total);
     }
     walk.directoryBytes += total;
-    return 1;
+    return Listing::Read;
+}
+
+// Bytes a File Identifier Descriptor takes: its own, and the padding to a multiple of 4.
+size_t fidUsed(const uint8_t* fid) {
+    return kFidFixedSize + GetLe16(fid + kFidImplUseLengthOffset) + fid[kFidNameLengthOffset];
+}
+size_t fidSize(const uint8_t* fid) {
+    return (fidUsed(fid) + 3) & ~size_t{3};
+}
+
+// True when every descriptor of the listing lies in it and is an intact File Identifier.
+bool listingIntact(const uint8_t* fids, size_t length) {
+    for (size_t at = 0; at < length;) {
+        if (length - at < kFidFixedSize) return false;
+        const uint8_t* fid = fids + at;
+        // The padding of the last descriptor may be missing; its bytes may not.
+        if (fidUsed(fid) > length - at) return false;
+        if (GetLe16(fid) != kTagFileIdent || !UdfReader_TagIntact(fid, length - at)) return false;
+        at += fidSize(fid);
+    }
+    return true;
+}
+
+void reportDamage(UdfWalk& walk, UdfDamage damage, uint32_t block) {
+    if (walk.damaged) walk.damaged(walk.context, damage, block);
 }
 
 } // namespace
@@ -71,10 +103,20 @@ bool UdfReader_IcbLayout(const uint8_t* entry, size_t length, IcbLayout& layout)
 }
 
 int UdfReader_VisitIcb(UdfWalk& walk, uint32_t block) {
+    // A File Entry outside the partition, or one that fails its checks, makes only its own
+    // entry unreadable (and hides what a directory would have held).
+    if (block >= walk.partitionLength) {
+        reportDamage(walk, UdfDamage::FileEntry, block);
+        return 1;
+    }
     uint8_t entry[kSectorSize];
     if (!Mmc_Read10(walk.handle, entry, kSectorSize, walk.partitionStart + block, 1)) return 0;
     IcbLayout layout;
-    if (!UdfReader_IcbLayout(entry, sizeof entry, layout)) return 0;
+    if (!UdfReader_IcbLayout(entry, sizeof entry, layout) ||
+        !UdfReader_TagIntact(entry, sizeof entry) || GetLe32(entry + kTagLocationOffset) != block) {
+        reportDamage(walk, UdfDamage::FileEntry, block);
+        return 1;
+    }
     if (walk.visitor && !walk.visitor(walk.context, entry, sizeof entry, nullptr)) return 0;
     if (entry[kIcbFileTypeOffset] != kFileTypeDirectory) return 1;
 
@@ -83,17 +125,34 @@ int UdfReader_VisitIcb(UdfWalk& walk, uint32_t block) {
     if (walk.depth >= kMaxDirectoryDepth) return 0;
     if (!walk.directories.insert(block).second) return 0;
 
+    // The listing is the directory's Information Length, of the bytes its descriptors hold.
+    const uint64_t informationLength = GetLe64(entry + kInformationLengthOffset);
     const uint8_t* ads = entry + layout.header + layout.eaLength;
     const uint16_t allocation = GetLe16(entry + kIcbFlagsOffset) & 7;
     ++walk.depth;
-    int ok = 0;
+    int ok = 1;
     if (allocation == kAllocEmbedded) {
-        ok = UdfReader_WalkDirectory(walk, entry, ads, layout.adLength);
+        const size_t length =
+            static_cast<size_t>(std::min<uint64_t>(layout.adLength, informationLength));
+        ok = UdfReader_WalkDirectory(walk, entry, ads, length);
     } else if (allocation == kAllocShort) {
         std::vector<uint8_t> bytes;
-        if (readDirectoryExtents(walk, ads, layout.adLength, bytes)) {
-            ok = UdfReader_WalkDirectory(walk, entry, bytes.data(), bytes.size());
+        switch (readDirectoryExtents(walk, ads, layout.adLength, bytes)) {
+        case Listing::Read: {
+            const size_t length =
+                static_cast<size_t>(std::min<uint64_t>(bytes.size(), informationLength));
+            ok = UdfReader_WalkDirectory(walk, entry, bytes.data(), length);
+            break;
         }
+        case Listing::Damaged:
+            reportDamage(walk, UdfDamage::Directory, block);
+            break;
+        case Listing::Failed:
+            ok = 0;
+            break;
+        }
+    } else {
+        reportDamage(walk, UdfDamage::Directory, block); // long_ad and ext_ad listings
     }
     --walk.depth;
     return ok;
@@ -101,32 +160,25 @@ int UdfReader_VisitIcb(UdfWalk& walk, uint32_t block) {
 
 int UdfReader_WalkDirectory(UdfWalk& walk, const uint8_t* directoryEntry, const uint8_t* fids,
                             size_t length) {
-    // First pass: every descriptor to the visitor, and the bounds of each checked.
-    size_t at = 0;
-    while (at < length) {
-        if (length - at < kFidFixedSize) return 0;
+    // Nothing of a damaged listing is used: its descriptors' bounds are no longer known.
+    if (!listingIntact(fids, length)) {
+        reportDamage(walk, UdfDamage::Directory, GetLe32(directoryEntry + kTagLocationOffset));
+        return 1;
+    }
+    // First pass: every descriptor to the visitor.
+    for (size_t at = 0; at < length;) {
         const uint8_t* fid = fids + at;
-        const size_t size = (kFidFixedSize + GetLe16(fid + kFidImplUseLengthOffset) +
-                             fid[kFidNameLengthOffset] + 3) & ~size_t{3};
-        if (size > length - at) {
-            // The padding of the last descriptor may be missing; its bytes may not.
-            const size_t used = kFidFixedSize + GetLe16(fid + kFidImplUseLengthOffset) +
-                                fid[kFidNameLengthOffset];
-            if (used > length - at) return 0;
-        }
-        const size_t available = std::min(size, length - at);
+        const size_t available = std::min(fidSize(fid), length - at);
         if (walk.visitor && !walk.visitor(walk.context, fid, available, directoryEntry)) return 0;
-        at += size;
+        at += fidSize(fid);
     }
     // Second pass: follow every live, named entry.
-    for (at = 0; at < length;) {
+    for (size_t at = 0; at < length;) {
         const uint8_t* fid = fids + at;
-        const size_t size = (kFidFixedSize + GetLe16(fid + kFidImplUseLengthOffset) +
-                             fid[kFidNameLengthOffset] + 3) & ~size_t{3};
         if (!(fid[kFidCharacteristicsOffset] & kFidDeleted) && fid[kFidNameLengthOffset] > 0) {
             if (!UdfReader_VisitIcb(walk, GetLe32(fid + kFidIcbBlockOffset))) return 0;
         }
-        at += size;
+        at += fidSize(fid);
     }
     return 1;
 }

@@ -15,12 +15,15 @@ constexpr size_t kAnchorMainOffset = 16;
 constexpr size_t kAnchorReserveOffset = 24;
 constexpr size_t kPartitionStartOffset = 188;
 constexpr size_t kPartitionLengthOffset = 192;
-constexpr size_t kLvdFileSetOffset = 248; // long_ad: length, block, partition
+constexpr size_t kLvdFileSetOffset = 248;   // long_ad: length, block, partition
 constexpr size_t kLvdIntegrityOffset = 432; // extent_ad
-constexpr size_t kFsdRootOffset = 400; // long_ad
+constexpr size_t kFsdRootOffset = 400;      // long_ad
 // Candidates outside [16, 0xFFFFFFEF] are not probed.
 constexpr uint32_t kLowestCandidate = 16;
 constexpr uint32_t kHighestCandidate = 0xFFFFFFEF;
+constexpr size_t kTagChecksumOffset = 4;
+constexpr size_t kTagCrcOffset = 8;
+constexpr size_t kTagCrcLengthOffset = 10;
 
 int readSector(RecHandle* handle, uint8_t* sector, uint32_t lba) {
     return Mmc_Read10(handle, sector, kSectorSize, lba, 1);
@@ -48,8 +51,8 @@ uint32_t UdfReader_FindAnchor(RecHandle* handle) {
         const uint32_t s = info.trackStart;
         const uint32_t z = info.trackSize;
         const uint32_t r = info.lastRecorded;
-        const uint32_t candidates[] = {s + 256, s + 512, r, r - 256, r - 512,
-                                       s + z,   s + z - 256, s + z - 512};
+        const uint32_t candidates[] = {s + 256, s + 512, r,           r - 256,
+                                       r - 512, s + z,   s + z - 256, s + z - 512};
         for (uint32_t candidate : candidates) {
             if (candidate < kLowestCandidate || candidate > kHighestCandidate) continue;
             for (int attempt = 0; attempt < kAnchorProbeTries; ++attempt) {
@@ -60,27 +63,40 @@ uint32_t UdfReader_FindAnchor(RecHandle* handle) {
     return kDefaultAnchorSector;
 }
 
-int UdfReader_ReadAnchor(RecHandle* handle, UdfVisitor visitor, void* context,
-                         UdfExtent& sequence) {
+bool UdfReader_TagIntact(const uint8_t* descriptor, size_t available) {
+    if (available < kUdfTagSize) return false;
+    if (UDF_TagChecksum(descriptor) != descriptor[kTagChecksumOffset]) return false;
+    const uint16_t crcLength = GetLe16(descriptor + kTagCrcLengthOffset);
+    if (crcLength > available - kUdfTagSize) return true; // not all of it was read
+    return UDF_Crc16(descriptor + kUdfTagSize, crcLength) == GetLe16(descriptor + kTagCrcOffset);
+}
+
+int UdfReader_ReadAnchor(RecHandle* handle, UdfVisitor visitor, void* context, UdfAnchor& anchor) {
     const uint32_t sector = UdfReader_FindAnchor(handle);
     uint8_t buffer[kSectorSize];
     if (!readSector(handle, buffer, sector)) return 0;
     if (!UDF_CheckTag(buffer, sizeof buffer, kTagAnchor, sector)) return 0;
     if (!visit(visitor, context, buffer, sizeof buffer)) return 0;
-    size_t at = kAnchorMainOffset;
-    if (GetLe32(buffer + at) == 0) at = kAnchorReserveOffset;
-    sequence.length = GetLe32(buffer + at);
-    sequence.location = GetLe32(buffer + at + 4);
+    anchor.main = {GetLe32(buffer + kAnchorMainOffset), GetLe32(buffer + kAnchorMainOffset + 4)};
+    anchor.reserve = {GetLe32(buffer + kAnchorReserveOffset),
+                      GetLe32(buffer + kAnchorReserveOffset + 4)};
     return 1;
 }
 
-int UdfReader_ReadVolumeSequence(RecHandle* handle, const UdfExtent& sequence,
-                                 UdfVisitor visitor, void* context, UdfVolumeInfo& volume) {
+int UdfReader_ReadVolumeSequence(RecHandle* handle, const UdfExtent& sequence, UdfVisitor visitor,
+                                 void* context, UdfVolumeInfo& volume) {
     if (sequence.length == 0) return 0;
     const uint32_t count = (sequence.length - 1) / kSectorSize + 1;
+    if (static_cast<uint64_t>(sequence.location) + count > kSectorAddresses) return 0;
     uint8_t buffer[kSectorSize];
     for (uint32_t i = 0; i < count; ++i) {
-        if (!readSector(handle, buffer, sequence.location + i)) return 0;
+        const uint32_t sector = sequence.location + i;
+        if (!readSector(handle, buffer, sector)) return 0;
+        // A damaged descriptor ends this copy of the sequence; the caller tries the other.
+        if (!UdfReader_TagIntact(buffer, sizeof buffer) ||
+            GetLe32(buffer + kTagLocationOffset) != sector) {
+            return 0;
+        }
         if (!visit(visitor, context, buffer, sizeof buffer)) return 0;
         switch (GetLe16(buffer)) {
         case kTagPartition:
@@ -121,6 +137,7 @@ int UdfReader_ReadFileSet(RecHandle* handle, uint32_t sector, UdfVisitor visitor
                           uint32_t& rootBlock) {
     uint8_t buffer[kSectorSize];
     if (!readSector(handle, buffer, sector)) return 0;
+    if (!UdfReader_TagIntact(buffer, sizeof buffer)) return 0;
     if (!visit(visitor, context, buffer, sizeof buffer)) return 0;
     const uint16_t id = GetLe16(buffer);
     if (id == kTagFileSet) {
@@ -130,17 +147,34 @@ int UdfReader_ReadFileSet(RecHandle* handle, uint32_t sector, UdfVisitor visitor
     return id == kTagTerminating ? 1 : 0;
 }
 
-int UdfReader_Open(RecHandle* handle, UdfVisitor visitor, void* context) {
+int UdfReader_Open(RecHandle* handle, UdfVisitor visitor, void* context, UdfDamageVisitor damaged,
+                   UdfPartition* partition) {
     if (!Mmc_TestUnitReady(handle)) return 0;
     uint32_t lastLba = 0;
     if (!Mmc_ReadCapacity(handle, &lastLba)) return 0;
     Mmc_SetSpeed(handle, kSpeedFastest, kSpeedFastest);
 
-    UdfExtent sequence;
-    if (!UdfReader_ReadAnchor(handle, visitor, context, sequence)) return 0;
+    UdfAnchor anchor;
+    if (!UdfReader_ReadAnchor(handle, visitor, context, anchor)) return 0;
+    // The main sequence, or the reserve one when the main one is missing or damaged.
     UdfVolumeInfo volume;
-    if (!UdfReader_ReadVolumeSequence(handle, sequence, visitor, context, volume)) return 0;
+    if (!UdfReader_ReadVolumeSequence(handle, anchor.main, visitor, context, volume)) {
+        volume = UdfVolumeInfo{};
+        if (!UdfReader_ReadVolumeSequence(handle, anchor.reserve, visitor, context, volume)) {
+            return 0;
+        }
+    }
     if (!UdfReader_CheckIntegrity(handle, volume.integrity, visitor, context)) return 0;
+
+    // A volume without a partition length reaches to the end of the disc. Every block of the
+    // partition must have a sector address, so that no address computed from it wraps.
+    uint64_t length = volume.partitionLength;
+    if (length == 0 && volume.partitionStart <= lastLba) {
+        length = static_cast<uint64_t>(lastLba) + 1 - volume.partitionStart;
+    }
+    if (length == 0 || volume.partitionStart + length > kSectorAddresses) return 0;
+    if (volume.fileSetBlock >= length) return 0;
+
     // Without a File Set Descriptor the walk starts at the file set's own block and fails there.
     uint32_t rootBlock = volume.fileSetBlock;
     if (!UdfReader_ReadFileSet(handle, volume.partitionStart + volume.fileSetBlock, visitor,
@@ -150,10 +184,11 @@ int UdfReader_Open(RecHandle* handle, UdfVisitor visitor, void* context) {
     UdfWalk walk;
     walk.handle = handle;
     walk.partitionStart = volume.partitionStart;
-    // A volume without a partition length is bounded by the disc itself.
-    walk.partitionLength = volume.partitionLength ? volume.partitionLength : lastLba + 1;
+    walk.partitionLength = static_cast<uint32_t>(length);
     walk.visitor = visitor;
+    walk.damaged = damaged;
     walk.context = context;
+    if (partition) *partition = {walk.partitionStart, walk.partitionLength};
     return UdfReader_VisitIcb(walk, rootBlock);
 }
 

@@ -55,7 +55,8 @@ TVX_Result Job_CheckMedia(RecHandle* handle, int32_t mode) {
     handle->discInfo = disc;
     const uint32_t media = disc.mediaType;
     if ((media & kWritableDvdMask) == 0) return TVX_ERR_DISC_KIND;
-    if (IsDashMedia(media)) {
+    // Only a simulation needs the Test Write ability; a drive without it still records.
+    if (IsDashMedia(media) && mode == TVX_MODE_TEST_WRITE) {
         FeatureInfo feature;
         if (Mmc_GetFeature(handle, kFeatureDashWrite, &feature) && !feature.testWrite)
             return TVX_ERR_MODE;

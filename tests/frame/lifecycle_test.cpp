@@ -13,7 +13,7 @@ namespace tvx {
 namespace {
 
 class LifecycleTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir dir;
     test::ScopedSimHost sim;
     void SetUp() override { sim->setTempDirectory(dir.path() + "/"); }
@@ -56,7 +56,7 @@ TEST(VersionTest, ReportsTheFileVersion) {
     EXPECT_EQ(TVX_GetVersion(nullptr), 0x00010003u);
 }
 
-TEST(LastErrorTest, FreshRecordIsAllZeroAndNullIsRefused) {
+TEST(LastErrorTest, FreshRecordIsAllZeroAndNullsAreRefused) {
     TvxRecHandle handle;
     TVX_LastError record;
     std::memset(&record, 0xAB, sizeof record);
@@ -65,13 +65,16 @@ TEST(LastErrorTest, FreshRecordIsAllZeroAndNullIsRefused) {
     std::memset(&zero, 0, sizeof zero);
     EXPECT_EQ(std::memcmp(&record, &zero, sizeof record), 0);
     EXPECT_EQ(TVX_GetLastError(&handle, nullptr), TVX_ERR_INVALID_ARG);
+    EXPECT_EQ(TVX_GetLastError(nullptr, &record), TVX_ERR_INVALID_ARG);
 }
 
 TEST(ResultCodeTest, CodesAreNegativeAndSkipNineAndC) {
-    const TVX_Result codes[] = {TVX_ERR_NOT_READY,  TVX_ERR_DISC_NOT_WRITABLE, TVX_ERR_NO_SPACE,
-                                TVX_ERR_NO_DRIVE,   TVX_ERR_SOURCE,            TVX_ERR_DISC_KIND,
-                                TVX_ERR_COMMAND,    TVX_ERR_INVALID_ARG,       TVX_ERR_CANCELLED,
-                                TVX_ERR_MODE,       TVX_ERR_VERIFY};
+    const TVX_Result codes[] = {TVX_ERR_NOT_READY, TVX_ERR_DISC_NOT_WRITABLE,
+                                TVX_ERR_NO_SPACE,  TVX_ERR_NO_DRIVE,
+                                TVX_ERR_SOURCE,    TVX_ERR_DISC_KIND,
+                                TVX_ERR_COMMAND,   TVX_ERR_INVALID_ARG,
+                                TVX_ERR_CANCELLED, TVX_ERR_MODE,
+                                TVX_ERR_VERIFY};
     for (TVX_Result code : codes) {
         EXPECT_LT(code, 0);
         uint32_t last = static_cast<uint32_t>(code) & 0xF;

@@ -6,11 +6,15 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 namespace tvx {
 namespace {
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir dir;
     test::ScopedSimHost sim;
     void SetUp() override { sim->setTempDirectory(dir.path() + "/"); }
@@ -48,6 +52,41 @@ TEST_F(LogTest, UnwritableTemporaryDirectoryLosesTheLineQuietly) {
     EXPECT_FALSE(std::filesystem::exists(blocker + "/sub/Torvexin.log"));
     EXPECT_EQ(test::ReadWholeFile(blocker), "x");
 }
+
+#if !defined(_WIN32)
+TEST_F(LogTest, OnlyTheCallersOwnRegularFileIsWritten) {
+    const std::string logPath = dir.file("Torvexin.log");
+    // A new log is private to its user.
+    LogWrite("first\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(logPath.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::filesystem::remove(logPath);
+
+    // A link planted in its place is not followed, whether its target exists or not.
+    std::string victim = dir.write("victim.txt", "precious\n");
+    std::filesystem::create_symlink(victim, logPath);
+    LogWrite("planted\n");
+    EXPECT_EQ(test::ReadWholeFile(victim), "precious\n");
+    std::filesystem::remove(logPath);
+    std::filesystem::create_symlink(dir.file("created-by-link"), logPath);
+    LogWrite("planted\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("created-by-link")));
+    std::filesystem::remove(logPath);
+
+    // A FIFO without a reader neither blocks nor receives the line.
+    ASSERT_EQ(::mkfifo(logPath.c_str(), 0600), 0);
+    LogWrite("into the pipe\n");
+    std::filesystem::remove(logPath);
+
+    // Another user's file is left alone (needs the right to give a file away).
+    dir.write("Torvexin.log", "theirs\n");
+    if (::chown(logPath.c_str(), 65534, 65534) == 0) {
+        LogWrite("mine\n");
+        EXPECT_EQ(test::ReadWholeFile(logPath), "theirs\n");
+    }
+}
+#endif
 
 } // namespace
 } // namespace tvx

@@ -1,6 +1,7 @@
-// Images built from real folders, checked by readers nobody here wrote: isovfy and isoinfo for
-// the ISO 9660 view, udfinfo, 7z and libudfread for UDF (every file's bytes compared with its
-// source), lsdvd (libdvdread) for DVD-Video. A missing tool fails the test with its name.
+// Images built from real folders, checked by readers nobody here wrote: isovfy, isoinfo and
+// bsdtar (libarchive) for the ISO 9660 view, udfinfo, 7z and libudfread for UDF (bsdtar and
+// libudfread compare every file's bytes with its source), lsdvd (libdvdread) for DVD-Video. A
+// missing tool fails the test with its name.
 #include "image/image_file_sink.h"
 #include "image/plan.h"
 #include "support/temp_dir.h"
@@ -51,7 +52,8 @@ bool HaveTool(const std::string& tool) {
 
 #define REQUIRE_TOOL(tool)                                                                         \
     if (!HaveTool(tool)) {                                                                         \
-        FAIL() << tool << " is not installed; scripts/setup.sh --tests installs the image checkers";       \
+        FAIL() << tool                                                                             \
+               << " is not installed; scripts/setup.sh --tests installs the image checkers";       \
     }
 
 std::string Quote(const std::string& s) {
@@ -72,22 +74,41 @@ uint64_t Fnv(const std::string& path) {
     return h;
 }
 
+std::string FileLine(const std::string& path, const std::string& source) {
+    char line[64];
+    std::snprintf(line, sizeof line, " %llu %016llx",
+                  static_cast<unsigned long long>(fs::file_size(source)),
+                  static_cast<unsigned long long>(Fnv(source)));
+    return "F " + path + line;
+}
+
 // The listing udf_check prints, computed from the host folder.
 std::set<std::string> ExpectedListing(const std::string& root) {
     std::set<std::string> out;
     for (const auto& e : fs::recursive_directory_iterator(root)) {
         std::string rel = "/" + fs::relative(e.path(), root).string();
-        if (e.is_directory()) {
-            out.insert("D " + rel);
-        } else {
-            char line[64];
-            std::snprintf(line, sizeof line, " %llu %016llx",
-                          static_cast<unsigned long long>(e.file_size()),
-                          static_cast<unsigned long long>(Fnv(e.path().string())));
-            out.insert("F " + rel + line);
-        }
+        out.insert(e.is_directory() ? "D " + rel : FileLine(rel, e.path().string()));
     }
     return out;
+}
+
+// The same listing of the plan's ISO 9660 view, as libarchive names entries: without the
+// version, and without the dot of an empty extension.
+void IsoListing(const FileNode* dir, const std::string& path, std::set<std::string>& out) {
+    for (const FileNode* n = dir->firstChild; n; n = n->nextSibling) {
+        std::string name(n->isoName, n->isoNameLength);
+        if (!n->isDirectory()) {
+            name.erase(name.rfind(';'));
+            if (name.back() == '.') name.pop_back();
+        }
+        std::string child = path + "/" + name;
+        if (n->isDirectory()) {
+            out.insert("D " + child);
+            IsoListing(n, child, out);
+        } else {
+            out.insert(FileLine(child, Plan_SourcePath(n)));
+        }
+    }
 }
 
 std::set<std::string> Lines(const std::string& text, const std::string& prefixes) {
@@ -192,6 +213,19 @@ class ImageReaders : public ::testing::Test {
         EXPECT_EQ(paths, 1 + expected.size()); // the archive itself, then every entry
     }
 
+    // libarchive's ISO 9660 reader: extracts the whole volume, which must match the plan's
+    // tree file by file.
+    void CheckBsdtar(const std::string& image, const VolumePlan& plan) {
+        REQUIRE_TOOL("bsdtar");
+        std::string out = tmp.mkdir("bsdtar-" + fs::path(image).stem().string());
+        RunResult x = RunTool("bsdtar -xf " + Quote(image) + " -C " + Quote(out));
+        EXPECT_EQ(x.status, 0) << x.output.substr(0, 4000);
+        std::set<std::string> expected;
+        IsoListing(&plan.root, "", expected);
+        EXPECT_EQ(ExpectedListing(out), expected);
+        fs::remove_all(out);
+    }
+
     test::TempDir tmp;
 };
 
@@ -232,6 +266,7 @@ TEST_F(ImageReaders, DataFolder) {
     std::string image = Build(plan.get(), "data.iso");
     CheckIso(image, files + dirs - 1); // every entry but the root; sparse.bin has one record
     CheckUdf(image, root, files, dirs);
+    CheckBsdtar(image, *plan);
 }
 
 TEST_F(ImageReaders, DvdVideoFolder) {
@@ -261,6 +296,26 @@ TEST_F(ImageReaders, DvdVideoFolder) {
     fs::create_directory(disc + "/AUDIO_TS"); // what the volume holds
     CheckIso(image, plan->fileCount + plan->directoryCount - 1);
     CheckUdf(image, disc, plan->fileCount, plan->directoryCount);
+    CheckBsdtar(image, *plan);
+}
+
+TEST_F(ImageReaders, FileSet) {
+    std::string a = tmp.write("src/a.txt", "first");
+    std::string b = tmp.write("src/b.bin", std::string(5000, 'b'));
+    std::string c = tmp.write("src/c", "");
+    PlanPtr plan(Plan_Create("FILE SET"));
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "/docs/a.txt", a.c_str()));
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "\\docs\\deeper\\b.bin", b.c_str()));
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "top", c.c_str()));
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "/docs/a.txt", b.c_str())); // replaces
+    std::string image = Build(plan.get(), "set.iso");
+    std::string tree = tmp.mkdir("tree");
+    tmp.write("tree/docs/a.txt", std::string(5000, 'b'));
+    tmp.write("tree/docs/deeper/b.bin", std::string(5000, 'b'));
+    tmp.write("tree/top", "");
+    CheckIso(image, 5);
+    CheckUdf(image, tree, 3, 3);
+    CheckBsdtar(image, *plan);
 }
 
 TEST_F(ImageReaders, VideoTsFolderWithTrailingSeparator) {

@@ -147,6 +147,7 @@ TEST_F(Layout, DvdVideoExample) {
               "DVDVOL                          ");
     EXPECT_EQ(GetLe32(pvd + 80), 290u);
     EXPECT_EQ(GetBe32(pvd + 84), 290u);
+    EXPECT_EQ(pvd[156], 34) << "the root's record has no System Use";
     EXPECT_EQ(GetLe32(pvd + 156 + 2), 259u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(pvd + 190), 16), v.volumeSetId);
     EXPECT_EQ(sink.sector(17)[0], 255);

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <random>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -36,7 +38,28 @@ std::string Iso(const FileNode* n) {
 
 class PlanTree : public ::testing::Test {
   protected:
+    void SetUp() override { sim->setTempDirectory(tmp.mkdir("log") + "/"); }
+    std::string log() const { return test::ReadWholeFile(tmp.file("log/Torvexin.log")); }
     test::TempDir tmp;
+    test::ScopedSimHost sim;
+};
+
+// A host on which listing one folder fails, as it does for a folder without read permission
+// (which does not bind root, who runs the tests in CI).
+class UnlistableFolderHost : public SimHost {
+  public:
+    explicit UnlistableFolderHost(std::string folder) : folder_(std::move(folder)) {}
+    bool findFiles(const std::string& query, std::vector<FindResult>& results,
+                   std::vector<std::string>& skipped) override {
+        if (query == folder_ + "/*.*") {
+            setLastError(EACCES);
+            return false;
+        }
+        return SimHost::findFiles(query, results, skipped);
+    }
+
+  private:
+    std::string folder_;
 };
 
 TEST_F(PlanTree, FileSetMakesParentsAndReplacesEntries) {
@@ -362,6 +385,36 @@ TEST_F(PlanTree, ScanRefusesLoopsLongPathsAndUnrecordableNames) {
     tmp.write("names2/\xE4\xB8\xAD" + std::string(126, 'n'), "1");
     PlanPtr names2 = NewPlan();
     EXPECT_EQ(Plan_AddFolder(names2.get(), tmp.file("names2").c_str()), 2u);
+}
+
+// A pipe would block the burn for ever: it is left out, as sockets and devices are, each with a
+// log line; as a file-set source it is refused. A folder that cannot be listed refuses the scan
+// instead of being recorded empty, and the log names it.
+TEST_F(PlanTree, SourcesThatAreNoFilesOrFolders) {
+    std::string file = tmp.write("src/sub/file.txt", "x");
+    const std::string pipe = tmp.file("src/pipe"), device = tmp.file("src/sub/null");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/null", device.c_str()), 0);
+    PlanPtr plan = NewPlan();
+    EXPECT_EQ(Plan_AddFolderContents(plan.get(), tmp.file("src").c_str()), 2u);
+    EXPECT_EQ(plan->fileCount, 1u);
+    EXPECT_NE(log().find("Skip: " + pipe + " is neither a file nor a folder\n"), std::string::npos)
+        << log();
+    EXPECT_NE(log().find("Skip: " + device + " "), std::string::npos) << log();
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "p", pipe.c_str()));
+    EXPECT_EQ(Plan_FindNode(&plan->root, "p"), nullptr);
+
+    UnlistableFolderHost unlistable(tmp.file("src/sub"));
+    unlistable.setTempDirectory(tmp.file("log/"));
+    setHost(&unlistable);
+    PlanPtr refused = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(refused.get(), tmp.file("src").c_str()), 0u);
+    PlanPtr alone = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(alone.get(), tmp.file("src/sub").c_str()), 0u);
+    setHost(&*sim);
+    EXPECT_NE(log().find("Fail: FindFirstFile(" + tmp.file("src/sub") + "/*.*)\n"),
+              std::string::npos)
+        << log();
 }
 
 } // namespace

@@ -6,6 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace tvx {
 namespace {
@@ -48,7 +54,8 @@ TEST(PosixHostTest, FindListsAFolderAndMarksHiddenEntries) {
     dir.mkdir("sub");
     PosixHost host;
     std::vector<FindResult> found;
-    ASSERT_TRUE(host.findFiles(dir.path() + "/*.*", found));
+    std::vector<std::string> skipped;
+    ASSERT_TRUE(host.findFiles(dir.path() + "/*.*", found, skipped));
     ASSERT_EQ(found.size(), 3u);
     std::sort(found.begin(), found.end(),
               [](const FindResult& a, const FindResult& b) { return a.name < b.name; });
@@ -60,11 +67,67 @@ TEST(PosixHostTest, FindListsAFolderAndMarksHiddenEntries) {
     EXPECT_TRUE(found[2].attributes & kAttrDirectory);
 
     std::vector<FindResult> one;
-    ASSERT_TRUE(host.findFiles(dir.file("f.txt"), one));
+    ASSERT_TRUE(host.findFiles(dir.file("f.txt"), one, skipped));
     EXPECT_EQ(one.at(0).name, "f.txt");
     std::vector<FindResult> none;
-    EXPECT_FALSE(host.findFiles(dir.file("missing"), none));
-    EXPECT_FALSE(host.findFiles(dir.file("sub") + "/*.*", none)); // empty folder
+    EXPECT_FALSE(host.findFiles(dir.file("missing"), none, skipped));
+    EXPECT_TRUE(host.findFiles(dir.file("sub") + "/*.*", none, skipped)); // empty, yet listed
+    EXPECT_TRUE(none.empty());
+    EXPECT_TRUE(skipped.empty());
+}
+
+// Pipes, sockets, devices and dangling links are neither files nor folders: find-first names
+// them as skipped, and no open waits on them.
+TEST(PosixHostTest, OtherKindsAreSkippedAndNeverBlockAnOpen) {
+    test::TempDir dir;
+    dir.write("file", "x");
+    const std::string fifo = dir.file("fifo"), link = dir.file("dangling");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("nowhere", link.c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/null", dir.file("device").c_str()), 0);
+    int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = dir.file("socket");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    PosixHost host;
+    std::vector<FindResult> found;
+    std::vector<std::string> skipped;
+    ASSERT_TRUE(host.findFiles(dir.path() + "/*.*", found, skipped));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].name, "file");
+    std::sort(skipped.begin(), skipped.end());
+    EXPECT_EQ(skipped, (std::vector<std::string>{link, dir.file("device"), fifo, socketPath}));
+    skipped.clear();
+    EXPECT_FALSE(host.findFiles(fifo, found, skipped));
+    EXPECT_EQ(skipped, std::vector<std::string>{fifo});
+
+    // Nobody writes to or reads from the pipe: the opens answer at once.
+    EXPECT_EQ(host.openFile(fifo, FileAccess::Read), nullptr);
+    EXPECT_EQ(host.openFile("/dev/null", FileAccess::Read), nullptr);
+    EXPECT_EQ(host.openFile(fifo, FileAccess::Write), nullptr);
+    EXPECT_EQ(host.openFile(fifo, FileAccess::Append), nullptr);
+    ::close(sock);
+}
+
+TEST(PosixHostTest, AFolderThatCannotBeListedFails) {
+    test::TempDir dir;
+    dir.write("file", "x");
+    PosixHost host;
+    std::vector<FindResult> found;
+    std::vector<std::string> skipped;
+    EXPECT_FALSE(host.findFiles(dir.file("file") + "/*.*", found, skipped));
+    EXPECT_EQ(host.lastError(), static_cast<uint32_t>(ENOTDIR));
+    if (::geteuid() == 0) return; // permissions do not bind root
+    dir.write("locked/inside", "x");
+    ASSERT_EQ(::chmod(dir.file("locked").c_str(), 0), 0);
+    EXPECT_FALSE(host.findFiles(dir.file("locked") + "/*.*", found, skipped));
+    EXPECT_EQ(host.lastError(), static_cast<uint32_t>(EACCES));
+    EXPECT_TRUE(found.empty());
+    ::chmod(dir.file("locked").c_str(), 0700);
 }
 
 TEST(PosixHostTest, FilesOpenReadWriteAndRefuseFolders) {

@@ -7,16 +7,17 @@ namespace {
 using Alloc = TestNode::Alloc;
 
 class FileAccessTest : public ReaderTest {
-protected:
+  protected:
     void SetUp() override {
         TestNode split = TestNode::File("SPLIT.BIN", TestPattern(20000, 3));
         split.extentBytes = 6144;
-        TestNode root = TestNode::Dir("", {
-            TestNode::Dir("VIDEO_TS", {TestNode::File("VIDEO_TS.IFO", TestPattern(3000, 1)),
-                                       TestNode::File("EMPTY.BUP", "")}),
-            TestNode::File("DATA.BIN", TestPattern(70000, 2)),
-            split,
-        });
+        TestNode root = TestNode::Dir(
+            "", {
+                    TestNode::Dir("VIDEO_TS", {TestNode::File("VIDEO_TS.IFO", TestPattern(3000, 1)),
+                                               TestNode::File("EMPTY.BUP", "")}),
+                    TestNode::File("DATA.BIN", TestPattern(70000, 2)),
+                    split,
+                });
         serveVolume(root);
     }
 };
@@ -96,6 +97,8 @@ TEST_F(FileAccessTest, AlignedReadsGoStraightIntoTheBuffer) {
 }
 
 TEST_F(FileAccessTest, PathForms) {
+    uint32_t got = 7;
+    char c;
     TVX_DiscFile a = open("/VIDEO_TS/VIDEO_TS.IFO");
     TVX_DiscFile b = open("\\VIDEO_TS\\VIDEO_TS.IFO");
     ASSERT_NE(a, nullptr);
@@ -112,17 +115,22 @@ TEST_F(FileAccessTest, PathForms) {
     EXPECT_EQ(TVX_GetFileSize(dir), 0u);
     TVX_CloseFile(dir);
 
-    // A zero-length file has size 0 and so a trailing separator.
-    EXPECT_EQ(open("/VIDEO_TS/EMPTY.BUP"), nullptr);
-    TVX_DiscFile empty = open("/VIDEO_TS/EMPTY.BUP/");
-    ASSERT_NE(empty, nullptr);
-    TVX_CloseFile(empty);
+    // A zero-length file opens by its path, and still with the trailing separator that once
+    // was its only form.
+    for (const char* path :
+         {"/VIDEO_TS/EMPTY.BUP", "/VIDEO_TS/EMPTY.BUP/", "\\VIDEO_TS\\EMPTY.BUP"}) {
+        TVX_DiscFile empty = open(path);
+        ASSERT_NE(empty, nullptr) << path;
+        EXPECT_EQ(TVX_GetFileSize(empty), 0u);
+        EXPECT_EQ(TVX_ReadFile(empty, &c, 1, &got), 0);
+        TVX_CloseFile(empty);
+    }
+    EXPECT_EQ(open("/VIDEO_TS/EMPTY.BUP//"), nullptr);
+    EXPECT_EQ(open("/VIDEO_TS/VIDEO_TS.IFO/"), nullptr); // only an empty file has both forms
 
     TVX_DiscFile root = open("/");
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(TVX_GetFileSize(root), 0u);
-    uint32_t got = 7;
-    char c;
     EXPECT_EQ(TVX_ReadFile(root, &c, 1, &got), 0);
     EXPECT_EQ(got, 0u);
     TVX_CloseFile(root);
@@ -169,8 +177,8 @@ TEST_F(ReaderTest, ForeignEntryForms) {
 }
 
 TEST_F(ReaderTest, SameNamesFindTheLaterEntryOfTheDirectory) {
-    serveVolume(TestNode::Dir("", {TestNode::File("TWIN", "first"),
-                                   TestNode::File("TWIN", "second!")}));
+    serveVolume(
+        TestNode::Dir("", {TestNode::File("TWIN", "first"), TestNode::File("TWIN", "second!")}));
     TVX_DiscFile f = open("/TWIN");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(TVX_GetFileSize(f), 7u);

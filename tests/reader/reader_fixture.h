@@ -15,7 +15,7 @@
 namespace tvx::test {
 
 class ReaderTest : public ::testing::Test {
-protected:
+  protected:
     void serve(std::vector<uint8_t> image) {
         disc_ = std::make_unique<MemoryDisc>(std::move(image));
         handle_ = transport_.open(*disc_);
@@ -32,8 +32,16 @@ protected:
         std::string out;
         std::string buffer(chunk, '\0');
         uint32_t got = 0;
-        while (TVX_ReadFile(file, buffer.data(), chunk, &got) && got > 0) out.append(buffer, 0, got);
+        while (TVX_ReadFile(file, buffer.data(), chunk, &got) && got > 0)
+            out.append(buffer, 0, got);
         return out;
+    }
+
+    // The location of the handle's LastError record: which refusal or failure it was.
+    int32_t LastLocation() {
+        TVX_LastError error{};
+        TVX_GetLastError(handle_, &error);
+        return error.location;
     }
 
     DirectTransport transport_;

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <regex>
+#include <sys/stat.h>
 
 namespace tvx::test {
 namespace {
@@ -196,6 +197,27 @@ INSTANTIATE_TEST_SUITE_P(AllDvdKinds, BurnTest,
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return name + "_" + std::to_string(info.index);
                          });
+
+// Nobody writes to these pipes: opening one to read would wait for ever, with the track half
+// written. A folder burns without its pipe; a pipe given as a file is refused with nothing
+// written.
+class PipeSourceTest : public RecordingTest {};
+
+TEST_F(PipeSourceTest, PipesNeverHoldABurn) {
+    makeFile("data/one.bin", 5000);
+    const std::string pipe = dir.file("data/pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    insertBlank(MediumKind::DvdPlusRw);
+    TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
+    TVX_FileSetEntry entries[1] = {{"pipe.bin", pipe.c_str()}};
+    drive->clearTrace();
+    EXPECT_EQ(TVX_BurnFileSet(handle, &options, entries, 1, nullptr, nullptr, 0), TVX_ERR_SOURCE);
+    EXPECT_TRUE(drive->trace().empty()) << drive->formatTrace();
+    EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, pipe.c_str(), nullptr, 0), TVX_ERR_SOURCE);
+    EXPECT_EQ(countToken("WRITE"), 0u);
+    EXPECT_EQ(TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(), "DATA", nullptr, 0),
+              TVX_OK);
+}
 
 } // namespace
 } // namespace tvx::test

@@ -110,15 +110,19 @@ class NoTestWriteTest : public RecordingTest {
     NoTestWriteTest() : RecordingTest(DriveModel::WithoutTestWrite()) {}
 };
 
-TEST_F(NoTestWriteTest, DashDriveWithoutTestWriteIsRefusedInEveryMode) {
+TEST_F(NoTestWriteTest, DashDriveWithoutTestWriteRefusesOnlyTestWrites) {
     makeFile("data/x.bin", 10);
-    for (int32_t mode : {TVX_MODE_WRITE, TVX_MODE_TEST_WRITE}) {
-        insertBlank(MediumKind::DvdR);
-        TVX_BurnOptions options = {mode, -1};
-        EXPECT_EQ(
-            TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(), nullptr, nullptr, 0),
-            TVX_ERR_MODE);
-        drive->removeDisc();
+    for (MediumKind kind : {MediumKind::DvdR, MediumKind::DvdRwSequential}) {
+        for (int32_t mode : {TVX_MODE_TEST_WRITE, TVX_MODE_WRITE, TVX_MODE_WRITE_VERIFY}) {
+            SCOPED_TRACE(mode);
+            insertBlank(kind);
+            TVX_BurnOptions options = {mode, -1};
+            EXPECT_EQ(
+                TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(), nullptr, nullptr, 0),
+                mode == TVX_MODE_TEST_WRITE ? TVX_ERR_MODE : TVX_OK)
+                << drive->formatTrace();
+            if (drive->hasDisc()) drive->removeDisc();
+        }
     }
 }
 

@@ -116,7 +116,8 @@ TEST(Win32Files, FindFirstReportsTimesSizesAndListsFolders) {
     CloseHandle(h);
 
     std::vector<tvx::FindResult> one;
-    ASSERT_TRUE(host().findFiles(file, one));
+    std::vector<std::string> skipped;
+    ASSERT_TRUE(host().findFiles(file, one, skipped));
     ASSERT_EQ(one.size(), 1u);
     EXPECT_EQ(one[0].name, "Movie.vob");
     EXPECT_EQ(one[0].size, 10u);
@@ -130,7 +131,7 @@ TEST(Win32Files, FindFirstReportsTimesSizesAndListsFolders) {
     EXPECT_FALSE(one[0].attributes & tvx::kAttrDirectory);
 
     std::vector<tvx::FindResult> all;
-    ASSERT_TRUE(host().findFiles(dir.path() + "*.*", all));
+    ASSERT_TRUE(host().findFiles(dir.path() + "*.*", all, skipped));
     ASSERT_EQ(all.size(), 2u) << "without . and ..";
     for (const auto& r : all) {
         if (r.name == "VIDEO_TS") {
@@ -141,14 +142,19 @@ TEST(Win32Files, FindFirstReportsTimesSizesAndListsFolders) {
         }
     }
     std::vector<tvx::FindResult> folder;
-    ASSERT_TRUE(host().findFiles(dir.path() + "VIDEO_TS\\", folder)) << "trailing separator";
+    ASSERT_TRUE(host().findFiles(dir.path() + "VIDEO_TS\\", folder, skipped))
+        << "trailing separator";
     EXPECT_EQ(folder.at(0).name, "VIDEO_TS");
     std::vector<tvx::FindResult> none;
-    EXPECT_FALSE(host().findFiles(dir.path() + "VIDEO_TS\\*.*", none));
-    EXPECT_FALSE(host().findFiles(dir.path() + "missing", none));
+    EXPECT_TRUE(host().findFiles(dir.path() + "VIDEO_TS\\*.*", none, skipped)) << "empty";
+    EXPECT_TRUE(none.empty());
+    EXPECT_FALSE(host().findFiles(dir.path() + "missing\\*.*", none, skipped));
+    EXPECT_FALSE(host().findFiles(dir.path() + "missing", none, skipped));
+    EXPECT_TRUE(skipped.empty());
 
     auto folderAsFile = host().openFile(dir.path() + "VIDEO_TS", tvx::FileAccess::Read);
     EXPECT_FALSE(folderAsFile) << "folders are refused";
+    EXPECT_FALSE(host().openFile("NUL", tvx::FileAccess::Read)) << "so are devices";
     auto r = host().openFile(file, tvx::FileAccess::Read);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->size(), 10u);

@@ -22,7 +22,7 @@ thread_local uint32_t threadLastError = 0;
 constexpr int64_t kEpochDifference = 11644473600LL;
 
 class PosixFile final : public HostFile {
-public:
+  public:
     // readSize: the size a file opened for reading had at its opening (its one fstat), or
     // negative for a file that is written, whose size is asked each time.
     PosixFile(int fd, int64_t readSize) : fd_(fd), readSize_(readSize) {}
@@ -67,14 +67,27 @@ public:
         if (length > 0) ::posix_fadvise(fd_, 0, static_cast<off_t>(length), POSIX_FADV_WILLNEED);
     }
 
-private:
+  private:
     int fd_;
     int64_t readSize_;
 };
 
-bool fillFromStat(const std::string& path, const std::string& name, FindResult& r) {
+enum class Probe { Found, Skipped, Gone, Failed };
+
+// What find-first makes of one path (relative to the open folder, or AT_FDCWD): a file or
+// folder, an object it skips, nothing (the entry vanished), or a failure that errno describes.
+Probe probe(int folder, const char* path, const std::string& name, FindResult& r) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return false;
+    if (::fstatat(folder, path, &st, 0) != 0) {
+        int error = errno;
+        struct stat link {};
+        if ((error == ENOENT || error == ELOOP) &&
+            ::fstatat(folder, path, &link, AT_SYMLINK_NOFOLLOW) == 0)
+            return Probe::Skipped; // a link that leads nowhere
+        errno = error;
+        return error == ENOENT ? Probe::Gone : Probe::Failed;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Probe::Skipped;
     r.name = name;
     r.shortName.clear();
     r.attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
@@ -87,12 +100,13 @@ bool fillFromStat(const std::string& path, const std::string& name, FindResult& 
     r.creationTime = FileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
     r.volumeId = static_cast<uint64_t>(st.st_dev);
     r.fileId = static_cast<uint64_t>(st.st_ino);
-    return true;
+    return Probe::Found;
 }
 
 std::string lastComponent(const std::string& path) {
     size_t end = path.size();
-    while (end > 1 && path[end - 1] == '/') --end;
+    while (end > 1 && path[end - 1] == '/')
+        --end;
     size_t slash = path.rfind('/', end - 1);
     if (slash == std::string::npos) return path.substr(0, end);
     return path.substr(slash + 1, end - slash - 1);
@@ -121,26 +135,59 @@ int64_t UnixSecondsFromFileTime(uint64_t fileTime) {
     return static_cast<int64_t>(fileTime / 10000000ULL) - kEpochDifference;
 }
 
-void PosixHost::setLastError(uint32_t code) { threadLastError = code; }
+void PosixHost::setLastError(uint32_t code) {
+    threadLastError = code;
+}
 
-uint32_t PosixHost::lastError() { return threadLastError; }
+uint32_t PosixHost::lastError() {
+    return threadLastError;
+}
 
 std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAccess access) {
-    int flags = O_CLOEXEC;
+    // Non-blocking, so that a pipe or device never holds the open; then checked and switched
+    // back to blocking for the reads and writes (a regular file ignores the flag, so it costs
+    // no more calls).
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     switch (access) {
-    case FileAccess::Read: flags |= O_RDONLY; break;
-    case FileAccess::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case FileAccess::ReadWrite: flags |= O_RDWR | O_CREAT; break;
-    case FileAccess::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    case FileAccess::Read:
+        flags |= O_RDONLY;
+        break;
+    case FileAccess::Write:
+        flags |= O_WRONLY | O_CREAT | O_TRUNC;
+        break;
+    case FileAccess::ReadWrite:
+        flags |= O_RDWR | O_CREAT;
+        break;
+    // The log lives in a shared folder: a link planted there must not be followed, and nobody
+    // else may read what it says.
+    case FileAccess::Append:
+        flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
+        break;
     }
-    int fd = ::open(path.c_str(), flags, 0666);
+    int fd = ::open(path.c_str(), flags, access == FileAccess::Append ? 0600 : 0666);
     if (fd < 0) {
         setLastError(static_cast<uint32_t>(errno));
         return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        setLastError(EISDIR);
+    int refused = 0;
+    if (::fstat(fd, &st) != 0) {
+        refused = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        refused = EISDIR;
+    } else if (access == FileAccess::Read && !S_ISREG(st.st_mode)) {
+        refused = EINVAL; // a source must be a file: a pipe or device has no fixed size
+    } else if (!S_ISREG(st.st_mode) &&
+               ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        refused = errno;
+    }
+    if (refused != 0) {
+        setLastError(static_cast<uint32_t>(refused));
+        ::close(fd);
+        return nullptr;
+    }
+    if (access == FileAccess::Append && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+        setLastError(EPERM);
         ::close(fd);
         return nullptr;
     }
@@ -148,33 +195,66 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
     return std::make_unique<PosixFile>(fd, readSize);
 }
 
-bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& results) {
+bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& results,
+                          std::vector<std::string>& skipped) {
     std::string folder;
     if (!isListQuery(query, folder)) {
         FindResult r;
-        if (!fillFromStat(query, lastComponent(query), r)) {
+        switch (probe(AT_FDCWD, query.c_str(), lastComponent(query), r)) {
+        case Probe::Found:
+            results.push_back(std::move(r));
+            return true;
+        case Probe::Skipped:
+            skipped.push_back(query);
+            setLastError(ENOENT);
+            return false;
+        case Probe::Gone:
+        case Probe::Failed:
             setLastError(static_cast<uint32_t>(errno));
             return false;
         }
-        results.push_back(std::move(r));
-        return true;
     }
-    DIR* dir = ::opendir(folder.c_str());
+    // Entries are looked at relative to the open folder: the kernel resolves the folder's path
+    // once, not once per entry.
+    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = folderFd >= 0 ? ::fdopendir(folderFd) : nullptr;
     if (!dir) {
         setLastError(static_cast<uint32_t>(errno));
+        if (folderFd >= 0) ::close(folderFd);
         return false;
     }
     std::string prefix = folder;
     if (prefix.back() != '/') prefix += '/';
     size_t before = results.size();
-    while (struct dirent* e = ::readdir(dir)) {
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        struct dirent* e = ::readdir(dir);
+        if (!e) {
+            error = errno;
+            break;
+        }
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
         FindResult r;
-        // An entry that vanished or a dangling link is not reported.
-        if (fillFromStat(prefix + e->d_name, e->d_name, r)) results.push_back(std::move(r));
+        Probe found = probe(::dirfd(dir), e->d_name, e->d_name, r);
+        if (found == Probe::Found) {
+            results.push_back(std::move(r));
+        } else if (found == Probe::Skipped) {
+            skipped.push_back(prefix + e->d_name);
+        } else if (found == Probe::Failed) {
+            error = errno;
+            break;
+        }
+        // An entry that vanished since it was listed is not reported.
     }
     ::closedir(dir);
-    return results.size() > before;
+    if (error != 0) {
+        // A partial listing would record a folder without some of its entries.
+        results.resize(before);
+        setLastError(static_cast<uint32_t>(error));
+        return false;
+    }
+    return true;
 }
 
 bool PosixHost::fullPath(const std::string& path, std::string& absolute) {
@@ -203,7 +283,8 @@ bool PosixHost::fullPath(const std::string& path, std::string& absolute) {
         i = j + 1;
     }
     std::string out;
-    for (const auto& p : parts) out += "/" + p;
+    for (const auto& p : parts)
+        out += "/" + p;
     if (out.empty()) out = "/";
     if (out.size() >= kMaxHostPath) return false;
     absolute = std::move(out);
@@ -217,9 +298,15 @@ uint64_t PosixHost::currentFileTime() {
 }
 
 int32_t PosixHost::timeZoneBias() {
+    if (!zoneRead_.load()) refreshTimeZone();
+    return bias_.load();
+}
+
+void PosixHost::refreshTimeZone() {
     ::tzset();
     // `timezone` is the standard-time offset in seconds west of UTC.
-    return static_cast<int32_t>(::timezone / 60);
+    bias_.store(static_cast<int32_t>(::timezone / 60));
+    zoneRead_.store(true);
 }
 
 bool PosixHost::fileTimeToLocal(uint64_t fileTime, CalendarTime& local) {

@@ -5,19 +5,22 @@
 #include "platform/clock.h"
 #include "platform/host.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace tvx {
 
 class PosixHost : public Host {
-public:
+  public:
     std::unique_ptr<HostFile> openFile(const std::string& path, FileAccess access) override;
-    bool findFiles(const std::string& query, std::vector<FindResult>& results) override;
+    bool findFiles(const std::string& query, std::vector<FindResult>& results,
+                   std::vector<std::string>& skipped) override;
     bool fullPath(const std::string& path, std::string& absolute) override;
 
     Clock& clock() override { return clock_; }
     uint64_t currentFileTime() override;
     int32_t timeZoneBias() override;
+    void refreshTimeZone() override;
     bool fileTimeToLocal(uint64_t fileTime, CalendarTime& local) override;
 
     std::string tempDirectory() override;
@@ -64,13 +67,16 @@ public:
     void* moduleSymbol(HostHandle module, const char* symbol) override;
     bool freeModule(HostHandle module) override;
 
-protected:
+  protected:
     static void setLastError(uint32_t code);
 
-private:
+  private:
     std::string mutexDirectory();
 
     SystemClock clock_;
+    // The zone as last read: tzset looks at the zone file every time it is called.
+    std::atomic<bool> zoneRead_{false};
+    std::atomic<int32_t> bias_{0};
     std::mutex mutexDirectoryLock_;
     std::string mutexDirectory_;
 };

@@ -163,31 +163,46 @@ std::unique_ptr<HostFile> Win32Host::openFile(const std::string& path, FileAcces
     HANDLE h = ::CreateFileA(path.c_str(), desired, share, nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
+    // A source is read from a file on a disk, never from a pipe or a character device.
+    if (access == FileAccess::Read && ::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
     return std::make_unique<Win32File>(h);
 }
 
-bool Win32Host::findFiles(const std::string& rawQuery, std::vector<FindResult>& results) {
+bool Win32Host::findFiles(const std::string& rawQuery, std::vector<FindResult>& results,
+                          std::vector<std::string>&) {
     // A folder named with a trailing separator is still that folder (the find call alone would
     // find nothing); a drive's root keeps its separator.
     std::string query = rawQuery;
     while (query.size() > 1 && (query.back() == '\\' || query.back() == '/') &&
            !(query.size() == 3 && query[1] == ':'))
         query.pop_back();
+    const bool list = IsListQuery(query);
     WIN32_FIND_DATAA data{};
     HANDLE find = ::FindFirstFileA(query.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return false;
+    if (find == INVALID_HANDLE_VALUE) {
+        // A listing that matched nothing (an empty drive root has no "." either) is empty.
+        return list && ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
     std::string folder = FolderOf(query);
     size_t before = results.size();
-    if (IsListQuery(query)) {
+    DWORD error = ERROR_NO_MORE_FILES;
+    if (list) {
         do {
             if (!IsDotEntry(data.cFileName)) results.push_back(FromFindData(data, folder));
         } while (::FindNextFileA(find, &data));
+        error = ::GetLastError();
     } else {
         results.push_back(FromFindData(data, folder));
     }
     ::FindClose(find);
-    if (results.size() == before) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
+    if (error != ERROR_NO_MORE_FILES) {
+        // A partial listing would record a folder without some of its entries.
+        results.resize(before);
+        ::SetLastError(error);
         return false;
     }
     return true;

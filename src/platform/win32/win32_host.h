@@ -29,7 +29,8 @@ class Win32Host : public Host {
     std::unique_ptr<HostFile> openFile(const std::string& path, FileAccess access) override;
     // FindFirstFileA; a query ending in "*.*" lists the folder with FindNextFileA, any other
     // query answers its first match.
-    bool findFiles(const std::string& query, std::vector<FindResult>& results) override;
+    bool findFiles(const std::string& query, std::vector<FindResult>& results,
+                   std::vector<std::string>& skipped) override;
     bool fullPath(const std::string& path, std::string& absolute) override;
 
     Clock& clock() override;

@@ -1,0 +1,63 @@
+# What `cmake --install` puts under the prefix. Every installed path is relative to the prefix,
+# so the installed tree works wherever it is moved: the library finds the ASPI layer module
+# beside itself ($ORIGIN), tvx finds the library from its own folder, torvexin.pc computes its
+# prefix from its own place and the CMake package from its own.
+# Components: Runtime (what a program needs to run) and Development (what building one needs).
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(TVX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Torvexin)
+
+install(FILES include/torvexin.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
+
+set_target_properties(torvexin_static PROPERTIES EXPORT_NAME torvexin_static)
+install(TARGETS torvexin torvexin_static EXPORT TorvexinTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
+    NAMELINK_COMPONENT Development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The library loads the layer by name, through its own run path ($ORIGIN).
+install(TARGETS wnaspi32 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime)
+
+if(TARGET tvx)
+  file(RELATIVE_PATH tvx_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  set_target_properties(tvx PROPERTIES INSTALL_RPATH "$ORIGIN/${tvx_bin_to_lib}")
+  install(TARGETS tvx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+  # The manual page, looked for at install time rather than when the build is configured.
+  install(FILES tools/tvx/tvx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime
+    OPTIONAL)
+endif()
+install(FILES LICENSE README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+
+# pkg-config: the prefix is found from the .pc file's own folder.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+  set(TVX_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(TVX_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set(TVX_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
+else()
+  file(RELATIVE_PATH tvx_pc_up /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+  string(REGEX REPLACE "/$" "" tvx_pc_up "${tvx_pc_up}")
+  set(TVX_PC_PREFIX "\${pcfiledir}/${tvx_pc_up}")
+  set(TVX_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+  set(TVX_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+set(TVX_PC_DL "")
+foreach(lib IN LISTS CMAKE_DL_LIBS)
+  string(APPEND TVX_PC_DL " -l${lib}")
+endforeach()
+string(STRIP "${TVX_PC_DL}" TVX_PC_DL)
+configure_file(cmake/torvexin.pc.in ${PROJECT_BINARY_DIR}/torvexin.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/torvexin.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+
+# CMake package: find_package(Torvexin) gives Torvexin::torvexin (and Torvexin::torvexin_static).
+install(EXPORT TorvexinTargets NAMESPACE Torvexin:: DESTINATION ${TVX_INSTALL_CMAKEDIR}
+  COMPONENT Development)
+configure_package_config_file(cmake/TorvexinConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/TorvexinConfig.cmake INSTALL_DESTINATION ${TVX_INSTALL_CMAKEDIR})
+# The soname changes with the major version, and so may the interface.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/TorvexinConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/TorvexinConfig.cmake
+              ${PROJECT_BINARY_DIR}/TorvexinConfigVersion.cmake
+  DESTINATION ${TVX_INSTALL_CMAKEDIR} COMPONENT Development)
