@@ -3,6 +3,7 @@
 #include "image/plan.h"
 #include "image/sector_sink.h"
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <vector>

@@ -85,7 +85,7 @@ int QueueDirectoryData(VolumePlan* plan, uint32_t sector, const FileNode* dir) {
     run.kind = RunKind::Bytes;
     run.source = RunSource::DirectoryData;
     run.start = sector;
-    run.byteLength = Plan_DirectoryDataSize(dir->firstChild);
+    run.byteLength = dir->sizeLow; // the layout stored the data's length there
     run.sectorCount = sectorsFor(run.byteLength);
     run.node = dir;
     return append(plan, std::move(run));
