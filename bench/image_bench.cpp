@@ -1,7 +1,7 @@
 // The volume image builder at scale: planning and laying out 100,000 files in one directory and
 // a tree of 20,000 directories (scanned from disk and made through file-set entries), the heap
-// each file costs, and streaming a 2 GiB DVD-Video folder to a null sink against `cat` of the
-// same files to /dev/null. Prints figures; asserts nothing.
+// each file costs, and streaming a 1.5 GiB DVD-Video folder of real bytes to a null sink against
+// `cat` of the same files to /dev/null. Prints figures; asserts nothing.
 //
 // Usage: image_bench [work folder]   (default: $TMPDIR or /tmp)
 #include "image/plan.h"
@@ -9,6 +9,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -98,13 +99,19 @@ void PlanFileSet(const char* what, const std::vector<std::string>& paths, const 
     Plan_Free(plan);
 }
 
+// Real bytes: a sparse file reads as holes, faster than any data, and would flatter the stream.
 void MakeDvdFolder(const fs::path& disc, uint64_t totalBytes) {
     fs::path v = disc / "VIDEO_TS";
     fs::create_directories(v);
+    std::vector<char> block(1 << 20);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 131 + 7);
     auto make = [&](const char* name, uint64_t size) {
-        fs::path p = v / name;
-        std::ofstream(p, std::ios::binary) << "DVDVIDEO";
-        fs::resize_file(p, size); // sparse
+        std::ofstream out(v / name, std::ios::binary);
+        for (uint64_t done = 0; done < size; done += block.size()) {
+            out.write(block.data(),
+                      static_cast<std::streamsize>(std::min<uint64_t>(block.size(), size - done)));
+        }
     };
     make("VIDEO_TS.IFO", 12288);
     make("VIDEO_TS.BUP", 12288);
@@ -160,9 +167,9 @@ int main(int argc, char** argv) {
     fs::remove_all(work / "flat");
     fs::remove_all(work / "tree");
 
-    // Streaming a 2 GiB DVD-Video folder (sparse files) against cat.
+    // Streaming a 1.5 GiB DVD-Video folder against cat.
     fs::path disc = work / "disc";
-    MakeDvdFolder(disc, 2ull << 30);
+    MakeDvdFolder(disc, 3ull << 29);
     VolumePlan* plan = Plan_Create("BENCH");
     Plan_AddDvdVideoFolder(plan, disc.c_str());
     Plan_Layout(plan);

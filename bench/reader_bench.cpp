@@ -1,11 +1,11 @@
 // Disc reader figures:
-// 1. TVX_OpenFile on discs of 25,000 to 100,000 entries: the time per entry stays flat when
-//    the walk, the parent search and the path search are linear.
+// 1. TVX_OpenFile on discs of 25,000 to 100,000 entries, best of five: the time per entry stays
+//    flat when the walk, the parent search and the path search are linear.
 // 2. A 1 GiB file read with TVX_ReadFile in 1 MiB calls from a virtual DVD-ROM backed by a
 //    sparse image file, against dd of the same bytes from the image.
+#include "common/byte_order.h"
 #include "image/udf_tag.h"
 #include "memory_disc.h"
-#include "mmc/byte_order.h"
 #include "support/direct_transport.h"
 #include "support/temp_dir.h"
 #include "test_udf_image.h"
@@ -29,7 +29,8 @@ double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-void OpenOnLargeDisc(uint32_t entries) {
+// Seconds per entry of opening the last file of a disc of `entries` entries.
+double OpenOnLargeDisc(uint32_t entries) {
     const uint32_t perDirectory = 1000;
     std::vector<TestNode> dirs;
     for (uint32_t d = 0; d < entries / perDirectory; ++d) {
@@ -50,12 +51,19 @@ void OpenOnLargeDisc(uint32_t entries) {
     RecHandle* handle = transport.open(disc);
     const std::string last = "/DIR_" + std::to_string(entries / perDirectory - 1) + "/FILE_" +
                              std::to_string(perDirectory - 1) + ".DAT";
-    const auto start = std::chrono::steady_clock::now();
-    TVX_DiscFile file = TVX_OpenFile(handle, last.c_str());
-    const double s = Seconds(start);
-    std::printf("open on a disc of %6u entries: %8.1f ms, %5.2f us per entry%s\n", entries,
-                s * 1000, s * 1e6 / entries, file ? "" : "  (NOT FOUND)");
-    TVX_CloseFile(file);
+    // Best of five: one open is a few tenths of a second, at the mercy of a busy machine.
+    double best = 1e9;
+    bool found = true;
+    for (int run = 0; run < 5; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        TVX_DiscFile file = TVX_OpenFile(handle, last.c_str());
+        best = std::min(best, Seconds(start));
+        found = found && file;
+        TVX_CloseFile(file);
+    }
+    std::printf("open on a disc of %6u entries (best of 5): %8.1f ms, %5.2f us per entry%s\n",
+                entries, best * 1000, best * 1e6 / entries, found ? "" : "  (NOT FOUND)");
+    return best / entries;
 }
 
 // A volume whose one file is 1 GiB of the sparse image: two extents, the first of 0x3FFFF800.
@@ -147,8 +155,11 @@ void ReadGigabyte() {
 } // namespace
 
 int main() {
-    for (uint32_t entries : {25000u, 50000u, 100000u})
-        OpenOnLargeDisc(entries);
+    double at25k = OpenOnLargeDisc(25000);
+    OpenOnLargeDisc(50000);
+    double at100k = OpenOnLargeDisc(100000);
+    std::printf("open cost per entry at 100,000 / at 25,000: %.2f (target <= 1.20)\n",
+                at100k / at25k);
     ReadGigabyte();
     return 0;
 }

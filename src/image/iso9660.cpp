@@ -1,8 +1,8 @@
 #include "image/iso9660.h"
 
+#include "common/byte_order.h"
 #include "image/plan.h"
 #include "image/udf_timestamp.h"
-#include "mmc/byte_order.h"
 #include "platform/host.h"
 
 #include <cstdio>

@@ -1,6 +1,7 @@
 // The layout planner: places the ISO 9660 area, the UDF volume structures, the partition with
 // its file set, File Entries, directories and file data, then queues every run in ascending
 // order.
+#include "common/byte_order.h"
 #include "image/directory_index.h"
 #include "image/iso9660.h"
 #include "image/plan.h"
@@ -8,7 +9,7 @@
 #include "image/udf_tag.h"
 #include "image/udf_timestamp.h"
 #include "image/udf_volume_descriptors.h"
-#include "mmc/byte_order.h"
+#include "platform/host.h"
 
 #include <cstring>
 #include <new>
@@ -75,11 +76,11 @@ class Queue {
   public:
     explicit Queue(VolumePlan* plan) : plan_(plan) {}
     bool ok() const { return ok_; }
-    void bytes(uint32_t sector, const uint8_t* data, uint32_t length) {
-        ok_ = ok_ && QueueBytes(plan_, sector, data, length);
+    void bytes(uint32_t sector, const uint8_t* data, uint32_t length, uint32_t sectors = 0) {
+        ok_ = ok_ && QueueBytes(plan_, sector, data, length, sectors);
     }
-    void bytes(uint32_t sector, std::vector<uint8_t> data, uint32_t sectors = 0) {
-        ok_ = ok_ && QueueBytes(plan_, sector, std::move(data), sectors);
+    void directoryData(uint32_t sector, const FileNode* dir) {
+        ok_ = ok_ && QueueDirectoryData(plan_, sector, dir);
     }
     void descriptor(uint32_t sector, const uint8_t* d) {
         ok_ = ok_ && QueueDescriptor(plan_, sector, d);
@@ -127,9 +128,9 @@ void queueVolumeStructures(VolumePlan* plan, Queue& q) {
     }
 
     uint8_t d[kDescriptorBytes] = {};
-    UDF_BuildIntegrity(d, kIntegritySector, Plan_PartitionLength(plan),
-                       Plan_CountEntries(&plan->root) - Plan_CountDirectories(&plan->root),
-                       Plan_CountDirectories(&plan->root));
+    // The plan's counts are exact, so the tree need not be walked again to count it.
+    UDF_BuildIntegrity(d, kIntegritySector, Plan_PartitionLength(plan), plan->fileCount,
+                       plan->directoryCount);
     q.descriptor(kIntegritySector, d);
     std::memset(d, 0, sizeof d);
     UDF_BuildTerminating(d, kIntegritySector + 1);
@@ -156,25 +157,8 @@ void queueIso(VolumePlan* plan, Queue& q) {
         size_t end = begin + static_cast<size_t>(d.size) * kSectorSize;
         while (end > begin && all[end - 1] == 0)
             --end;
-        q.bytes(d.location, std::vector<uint8_t>(all.begin() + begin, all.begin() + end), d.size);
+        q.bytes(d.location, all.data() + begin, static_cast<uint32_t>(end - begin), d.size);
     }
-}
-
-void queueDirectoryData(const FileNode* dir, uint32_t partitionStart, Queue& q) {
-    std::vector<uint8_t> data(Plan_DirectoryDataSize(dir->firstChild));
-    // The parent entry points at the parent's File Entry (the root's own for the root).
-    FileNode parentEntry;
-    parentEntry.attributes = kNodeDirectory;
-    parentEntry.entryBlock = dir->parent ? dir->parent->entryBlock : dir->entryBlock;
-    size_t offset = 0;
-    auto add = [&](const FileNode& n) {
-        uint32_t block = dir->dataBlock + static_cast<uint32_t>(offset / kSectorSize);
-        offset += UDF_BuildFileIdent(data.data() + offset, block, n);
-    };
-    add(parentEntry);
-    for (const FileNode* c = dir->firstChild; c; c = c->nextSibling)
-        add(*c);
-    q.bytes(partitionStart + dir->dataBlock, std::move(data));
 }
 
 void queueEntries(const FileNode* first, uint32_t partitionStart, uint64_t& nextId, Queue& q) {
@@ -182,7 +166,7 @@ void queueEntries(const FileNode* first, uint32_t partitionStart, uint64_t& next
         uint64_t id = n->parent ? nextId++ : 0;
         q.fileEntry(partitionStart + n->entryBlock, n, id);
         if (!n->isDirectory()) continue;
-        queueDirectoryData(n, partitionStart, q);
+        q.directoryData(partitionStart + n->dataBlock, n);
         queueEntries(n->firstChild, partitionStart, nextId, q);
     }
 }
@@ -198,6 +182,8 @@ void queueFiles(const FileNode* first, uint32_t partitionStart, Queue& q) {
 }
 
 bool layout(VolumePlan* plan) {
+    // Once per burn: every timestamp of the volume then converts without asking the system.
+    host().refreshTimeZone();
     Plan_SortTree(plan);
     Dir_DropIndexes(&plan->root);
 
@@ -228,6 +214,10 @@ bool layout(VolumePlan* plan) {
     UDF_MakeVolumeSetId(setId);
     plan->volumeSetId = setId;
 
+    // Fixed structures, one run per ISO directory, and per node its File Entry, a directory's
+    // data or a file's bytes.
+    plan->writeList.reserve(32 + plan->isoDirectories.size() + 2 * plan->directoryCount +
+                            2 * static_cast<size_t>(plan->fileCount));
     Queue q(plan);
     queueVolumeStructures(plan, q);
     queueIso(plan, q);

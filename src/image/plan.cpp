@@ -6,6 +6,7 @@
 #include "image/plan_nodes.h"
 #include "image/udf_dchars.h"
 
+#include <cstring>
 #include <new>
 
 namespace tvx {
@@ -29,14 +30,24 @@ void FileNode::setSize(uint64_t bytes) {
 
 std::unique_ptr<FileNode> Node_New(std::string_view name) {
     if (name.empty()) return nullptr;
-    if (UDF_DCharsLength(name.data(), name.size()) > kMaxFileIdentifierBytes) return nullptr;
+    // One conversion, with room for any name, tells both whether it fits and its recorded form.
+    uint8_t recorded[1 + 2 * kDCharsMaxUnits];
+    size_t length = UDF_EncodeDChars(name.data(), name.size(), recorded, sizeof recorded);
+    if (length > kMaxFileIdentifierBytes) return nullptr;
     auto node = std::make_unique<FileNode>();
     node->name.assign(name);
-    uint8_t recorded[kMaxFileIdentifierBytes];
-    size_t length = UDF_EncodeDChars(name.data(), name.size(), recorded, sizeof recorded);
-    node->udfName.assign(reinterpret_cast<const char*>(recorded), length);
     node->udfNameLength = static_cast<uint32_t>(length);
+    bool plain = recorded[0] == kCompression8 && length == 1 + name.size() &&
+                 std::memcmp(recorded + 1, name.data(), name.size()) == 0;
+    if (!plain) node->udfName.assign(reinterpret_cast<const char*>(recorded), length);
     return node;
+}
+
+std::string Plan_SourcePath(const FileNode* node) {
+    if (!node->sourceInParent || !node->parent) return node->sourcePath;
+    std::string path = Plan_SourcePath(node->parent);
+    if (path.empty() || path.back() != '/') path += '/';
+    return path += node->name;
 }
 
 void Node_FillFromHost(FileNode* node, const FindResult& found) {

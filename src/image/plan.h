@@ -46,10 +46,17 @@ struct FileNode {
     uint32_t dataBlock = 0;          // partition-relative first block of the data
     uint32_t sectorCount = 0;        // data length in sectors
     uint32_t udfNameLength = 0;
-    std::string udfName; // compressed d-characters, at most 255 bytes
+    // Compressed d-characters, at most 255 bytes. Left empty when they are compression 8
+    // followed by the name's own bytes (a plain ASCII name), which UDF_BuildFileIdent then
+    // writes from `name`: most names cost their bytes once.
+    std::string udfName;
     uint32_t isoNameLength = 0;
     char isoName[kIsoNameMax + 1] = {};
-    std::string sourcePath; // host path of the bytes; empty for directories made from nothing
+    // Set for entries found by a folder scan below its top: the host path is the parent's, a
+    // '/' and the name, and sourcePath stays empty (see Plan_SourcePath).
+    bool sourceInParent = false;
+    // Host path of the bytes; empty for directories made from nothing.
+    std::string sourcePath;
     // Name lookups and ISO name uniqueness within a directory; made with its first entry.
     std::unique_ptr<DirectoryIndex> index;
 
@@ -111,6 +118,9 @@ int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* s
 // are no wildcards) and compared with ASCII letters in either case.
 FileNode* Plan_FindNode(FileNode* start, const char* path);
 int Plan_RemoveNode(VolumePlan* plan, FileNode* start, const char* path, bool removeNonEmpty);
+
+// Where the node's bytes are read from on the host (empty for directories made from nothing).
+std::string Plan_SourcePath(const FileNode* node);
 
 // Entry order and counting
 void Plan_SortTree(VolumePlan* plan);

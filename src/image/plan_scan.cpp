@@ -35,7 +35,12 @@ class FolderScan {
         std::unique_ptr<FileNode> node = Node_New(name);
         if (!node) return false;
         Node_FillFromHost(node.get(), found);
-        node->sourcePath = path;
+        // Below a scanned folder the path follows from the parent's; only the top keeps it.
+        if (dir != &plan_->root) {
+            node->sourceInParent = true;
+        } else {
+            node->sourcePath = path;
+        }
         FileNode* added = node.get();
         if (!Node_Link(dir, std::move(node))) return false;
         ++count_;

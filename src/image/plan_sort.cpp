@@ -3,45 +3,67 @@
 #include "image/plan.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 namespace tvx {
 
 namespace {
 
-std::string sortKey(const std::string& name) {
-    std::string key = name;
+struct SortEntry {
+    size_t keyOffset; // into the shared key buffer
+    size_t keyLength;
+    FileNode* node;
+};
+
+// Every key of a directory goes into one buffer that is reused for the next directory, so
+// sorting allocates nothing per entry.
+struct SortScratch {
+    std::string keys;
+    std::vector<SortEntry> entries;
+};
+
+void appendKey(std::string& keys, const std::string& name) {
+    size_t at = keys.size();
+    keys.append(name);
+    char* key = keys.data() + at;
     // The character before ".BUP" becomes 'X', which sorts after the title set's digits.
-    size_t bup = key.find(".BUP");
+    size_t bup = name.find(".BUP");
     if (bup != std::string::npos && bup > 0) key[bup - 1] = 'X';
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (key[i] >= 'A' && key[i] <= 'Z') key[i] = static_cast<char>(key[i] + 32);
     }
-    return key;
 }
 
-bool lessBytes(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<uint8_t>(x) < static_cast<uint8_t>(y);
-    });
+// Byte order of unsigned bytes, a prefix first (memcmp compares unsigned bytes).
+int compareBytes(std::string_view a, std::string_view b) {
+    int c = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
+    if (c != 0) return c;
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
-void sortChain(FileNode* dir, std::vector<std::pair<std::string, FileNode*>>& scratch) {
-    scratch.clear();
+void sortChain(FileNode* dir, SortScratch& scratch) {
+    scratch.keys.clear();
+    scratch.entries.clear();
     for (FileNode* c = dir->firstChild; c; c = c->nextSibling) {
-        scratch.emplace_back(sortKey(c->name), c);
+        scratch.entries.push_back({scratch.keys.size(), c->name.size(), c});
+        appendKey(scratch.keys, c->name);
     }
+    const std::string& keys = scratch.keys;
     // Names that compare equal keep a fixed order by their exact bytes.
-    std::sort(scratch.begin(), scratch.end(), [](const auto& a, const auto& b) {
-        if (a.first != b.first) return lessBytes(a.first, b.first);
-        return lessBytes(a.second->name, b.second->name);
-    });
+    std::sort(scratch.entries.begin(), scratch.entries.end(),
+              [&keys](const SortEntry& a, const SortEntry& b) {
+                  int c = compareBytes(std::string_view(keys).substr(a.keyOffset, a.keyLength),
+                                       std::string_view(keys).substr(b.keyOffset, b.keyLength));
+                  if (c != 0) return c < 0;
+                  return compareBytes(a.node->name, b.node->name) < 0;
+              });
     FileNode** link = &dir->firstChild;
-    for (auto& entry : scratch) {
-        *link = entry.second;
-        link = &entry.second->nextSibling;
+    for (SortEntry& entry : scratch.entries) {
+        *link = entry.node;
+        link = &entry.node->nextSibling;
     }
     *link = nullptr;
 }
@@ -49,7 +71,7 @@ void sortChain(FileNode* dir, std::vector<std::pair<std::string, FileNode*>>& sc
 } // namespace
 
 void Plan_SortTree(VolumePlan* plan) {
-    std::vector<std::pair<std::string, FileNode*>> scratch;
+    SortScratch scratch;
     std::vector<FileNode*> pending{&plan->root};
     while (!pending.empty()) {
         FileNode* dir = pending.back();

@@ -1,11 +1,11 @@
 #include "image/udf_file_entry.h"
 
+#include "common/byte_order.h"
 #include "image/plan.h"
 #include "image/udf_dchars.h"
 #include "image/udf_regid.h"
 #include "image/udf_tag.h"
 #include "image/udf_timestamp.h"
-#include "mmc/byte_order.h"
 
 #include <cstring>
 
@@ -162,7 +162,13 @@ uint32_t UDF_BuildFileIdent(uint8_t* d, uint32_t location, const FileNode& node)
     if (nameLength == 0 && node.parent) icbBlock = node.parent->entryBlock;
     putLongAd(d + 20, kBlockBytes, icbBlock);
     PutLe16(d + 36, 0); // Length of Implementation Use
-    std::memcpy(d + kFileIdentFixedBytes, node.udfName.data(), nameLength);
+    if (!node.udfName.empty()) {
+        std::memcpy(d + kFileIdentFixedBytes, node.udfName.data(), nameLength);
+    } else if (nameLength > 0) {
+        // A plain name: compression 8 and its own bytes (see FileNode::udfName).
+        d[kFileIdentFixedBytes] = kCompression8;
+        std::memcpy(d + kFileIdentFixedBytes + 1, node.name.data(), nameLength - 1);
+    }
     UDF_MakeTag(d, kTagFileIdent, location, total);
     return total;
 }

@@ -1,6 +1,6 @@
 #include "image/udf_regid.h"
 
-#include "mmc/byte_order.h"
+#include "common/byte_order.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "image/udf_timestamp.h"
 
-#include "mmc/byte_order.h"
+#include "common/byte_order.h"
 
 #include <cstdio>
 #include <cstring>

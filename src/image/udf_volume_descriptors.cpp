@@ -1,10 +1,10 @@
 #include "image/udf_volume_descriptors.h"
 
+#include "common/byte_order.h"
 #include "image/udf_dchars.h"
 #include "image/udf_regid.h"
 #include "image/udf_tag.h"
 #include "image/udf_timestamp.h"
-#include "mmc/byte_order.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 #include "image/write_list.h"
 
+#include "common/byte_order.h"
 #include "image/plan.h"
 #include "image/udf_file_entry.h"
-#include "mmc/byte_order.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -37,13 +37,12 @@ int append(VolumePlan* plan, WriteRun&& run) {
 
 } // namespace
 
-const std::string& WriteRun::hostPath() const {
-    static const std::string kNone;
-    return file ? file->sourcePath : kNone;
+std::string WriteRun::hostPath() const {
+    return source == RunSource::HostFile && node ? Plan_SourcePath(node) : std::string();
 }
 
 uint64_t WriteRun::plannedSize() const {
-    return file ? file->size() : byteLength;
+    return source == RunSource::HostFile && node ? node->size() : byteLength;
 }
 
 int QueueDescriptor(VolumePlan* plan, uint32_t sector, const uint8_t* descriptor) {
@@ -53,54 +52,85 @@ int QueueDescriptor(VolumePlan* plan, uint32_t sector, const uint8_t* descriptor
     return 1;
 }
 
-int QueueBytes(VolumePlan* plan, uint32_t sector, const uint8_t* data, uint32_t length) {
-    try {
-        return QueueBytes(plan, sector, std::vector<uint8_t>(data, data + length));
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-}
-
-int QueueBytes(VolumePlan* plan, uint32_t sector, std::vector<uint8_t> data, uint32_t sectors) {
+int QueueBytes(VolumePlan* plan, uint32_t sector, const uint8_t* data, uint32_t length,
+               uint32_t sectors) {
     WriteRun run;
     run.kind = RunKind::Bytes;
     run.start = sector;
-    run.byteLength = static_cast<uint32_t>(data.size());
-    run.sectorCount = std::max(sectorsFor(data.size()), sectors);
-    run.content = std::move(data);
+    run.byteLength = length;
+    run.sectorCount = std::max(sectorsFor(length), sectors);
+    if (length > 0) {
+        run.content.reset(new (std::nothrow) uint8_t[length]);
+        if (!run.content) return 0;
+        std::memcpy(run.content.get(), data, length);
+    }
     return append(plan, std::move(run));
 }
 
 int QueueFileEntry(VolumePlan* plan, uint32_t sector, const FileNode* node, uint64_t uniqueId) {
     WriteRun run;
     run.kind = RunKind::Descriptor;
+    run.source = RunSource::FileEntry;
     run.start = sector;
     run.byteLength =
         kFileEntryFixedBytes + kExtAttrSpaceBytes + UDF_ShortAdCount(node->size()) * kShortAdBytes;
     run.sectorCount = sectorsFor(run.byteLength);
-    run.fileEntryOf = node;
+    run.node = node;
     run.uniqueId = uniqueId;
+    return append(plan, std::move(run));
+}
+
+int QueueDirectoryData(VolumePlan* plan, uint32_t sector, const FileNode* dir) {
+    WriteRun run;
+    run.kind = RunKind::Bytes;
+    run.source = RunSource::DirectoryData;
+    run.start = sector;
+    run.byteLength = dir->sizeLow; // the layout stored the data's length there
+    run.sectorCount = sectorsFor(run.byteLength);
+    run.node = dir;
     return append(plan, std::move(run));
 }
 
 int QueueFile(VolumePlan* plan, uint32_t sector, const FileNode* node) {
     WriteRun run;
     run.kind = RunKind::File;
+    run.source = RunSource::HostFile;
     run.start = sector;
     run.sectorCount = node->sectorCount;
-    run.file = node;
+    run.node = node;
     return append(plan, std::move(run));
+}
+
+uint32_t Plan_BuildDirectoryData(const FileNode* dir, uint8_t* out) {
+    // The parent entry points at the parent's File Entry (the root's own for the root).
+    FileNode parentEntry;
+    parentEntry.attributes = kNodeDirectory;
+    parentEntry.entryBlock = dir->parent ? dir->parent->entryBlock : dir->entryBlock;
+    uint32_t offset = 0;
+    auto add = [&](const FileNode& n) {
+        uint32_t block = dir->dataBlock + offset / kSectorSize;
+        offset += UDF_BuildFileIdent(out + offset, block, n);
+    };
+    add(parentEntry);
+    for (const FileNode* c = dir->firstChild; c; c = c->nextSibling)
+        add(*c);
+    return offset;
 }
 
 uint32_t Plan_RunBytes(const WriteRun& run, uint8_t* buffer) {
     std::memset(buffer, 0, static_cast<size_t>(run.sectorCount) * kSectorSize);
-    if (run.kind == RunKind::File) return 0;
-    if (run.fileEntryOf) {
+    switch (run.source) {
+    case RunSource::HostFile:
+        return 0;
+    case RunSource::FileEntry:
         // Tagged with its partition-relative block.
-        return UDF_BuildFileEntry(buffer, run.fileEntryOf->entryBlock, *run.fileEntryOf,
-                                  run.uniqueId);
+        return UDF_BuildFileEntry(buffer, run.node->entryBlock, *run.node, run.uniqueId);
+    case RunSource::DirectoryData:
+        return Plan_BuildDirectoryData(run.node, buffer);
+    case RunSource::Held:
+        break;
     }
-    std::memcpy(buffer, run.content.data(), run.content.size());
+    if (run.byteLength > 0) std::memcpy(buffer, run.content.get(), run.byteLength);
     return run.byteLength;
 }
 
@@ -113,12 +143,15 @@ std::string Plan_DumpWriteList(const VolumePlan* plan) {
         if (run.kind == RunKind::File) {
             what = "file";
             detail = run.hostPath();
-        } else if (run.fileEntryOf) {
+        } else if (run.source == RunSource::FileEntry) {
             what = "file entry";
-            detail = run.fileEntryOf->parent ? run.fileEntryOf->name : "/";
+            detail = run.node->parent ? run.node->name : "/";
+        } else if (run.source == RunSource::DirectoryData) {
+            what = "directory";
+            detail = run.node->parent ? run.node->name : "/";
         } else if (run.kind == RunKind::Descriptor) {
             what = "descriptor";
-            detail = std::to_string(GetLe16(run.content.data()));
+            detail = std::to_string(GetLe16(run.content.get()));
         }
         std::snprintf(line, sizeof line, "%u %u %u %u %s %s\n", static_cast<unsigned>(run.kind),
                       run.start, run.sectorCount, run.byteLength, what, detail.c_str());

@@ -1,7 +1,7 @@
 // GET CONFIGURATION for one feature: the profile list (0000h) and the DVD-R/-RW Write feature
 // (002Fh).
+#include "common/byte_order.h"
 #include "mmc/answers.h"
-#include "mmc/byte_order.h"
 #include "mmc/command_record.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"

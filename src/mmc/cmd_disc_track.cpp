@@ -1,7 +1,7 @@
 // Disc and track commands: READ DISC INFORMATION, READ TRACK INFORMATION, RESERVE TRACK,
 // CLOSE TRACK/SESSION, BLANK, FORMAT UNIT, READ FORMAT CAPACITIES and READ CAPACITY.
+#include "common/byte_order.h"
 #include "mmc/answers.h"
-#include "mmc/byte_order.h"
 #include "mmc/command_record.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"

@@ -1,6 +1,6 @@
 // MODE SENSE(10) and MODE SELECT(10), and the write parameters page (05h) set up through them.
+#include "common/byte_order.h"
 #include "mmc/answers.h"
-#include "mmc/byte_order.h"
 #include "mmc/command_record.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"

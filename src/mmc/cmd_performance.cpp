@@ -1,7 +1,7 @@
 // Performance commands: GET PERFORMANCE (nominal performance and write speed descriptors) and
 // SET STREAMING.
+#include "common/byte_order.h"
 #include "mmc/answers.h"
-#include "mmc/byte_order.h"
 #include "mmc/command_record.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"

@@ -1,6 +1,6 @@
 // Data transfer commands: READ(10), READ(12), WRITE(10) and SYNCHRONIZE CACHE(10). The byte
 // count handed to the transport is the caller's, independent of the block count in the CDB.
-#include "mmc/byte_order.h"
+#include "common/byte_order.h"
 #include "mmc/command_record.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"

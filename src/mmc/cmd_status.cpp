@@ -1,7 +1,7 @@
 // Readiness, sense, tray and event commands: TEST UNIT READY, REQUEST SENSE, START STOP UNIT,
 // PREVENT ALLOW MEDIUM REMOVAL and GET EVENT STATUS NOTIFICATION.
+#include "common/byte_order.h"
 #include "mmc/answers.h"
-#include "mmc/byte_order.h"
 #include "mmc/command_record.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"

@@ -1,7 +1,7 @@
 // READ DISC STRUCTURE: the physical format information of layer 0 and the copy protection
 // information.
+#include "common/byte_order.h"
 #include "mmc/answers.h"
-#include "mmc/byte_order.h"
 #include "mmc/command_record.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"

@@ -80,8 +80,13 @@ class HostFile {
     virtual uint32_t read(void* buffer, uint32_t count) = 0;
     // Bytes written; less than count on failure.
     virtual uint32_t write(const void* data, uint32_t count) = 0;
+    // Bytes in the file. A file opened for reading may answer the size it had when it was
+    // opened (the POSIX host measures it once, at the opening).
     virtual uint64_t size() = 0;
     virtual bool seek(uint64_t offset) = 0;
+    // Asks the system to start reading the first `length` bytes into its cache, without
+    // waiting, because they will be read soon. A hint only: it may do nothing.
+    virtual void willNeed(uint64_t length) { (void)length; }
 };
 
 class Host {
@@ -106,6 +111,9 @@ class Host {
     uint32_t tickCount(); // milliseconds, wraps like the system tick counter
     void sleep(uint32_t milliseconds);
     virtual uint64_t currentFileTime() = 0; // UTC now
+    // Reads the system's time-zone setting again. A host may keep what it read until then, so
+    // that time conversions need no look at the system each; a burn calls this once, first.
+    virtual void refreshTimeZone() {}
     // The file time in local time under the zone's current rules (daylight saving included).
     virtual bool fileTimeToLocal(uint64_t fileTime, CalendarTime& local) = 0;
 

@@ -1,8 +1,8 @@
 #include "reader/disc_entry.h"
 
+#include "common/byte_order.h"
 #include "image/udf_dchars.h"
 #include "image/udf_tag.h"
-#include "mmc/byte_order.h"
 #include "platform/host.h"
 #include "reader/disc_file.h"
 #include "reader/udf_reader.h"

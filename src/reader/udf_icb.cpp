@@ -1,5 +1,5 @@
+#include "common/byte_order.h"
 #include "image/udf_tag.h"
-#include "mmc/byte_order.h"
 #include "mmc/commands.h"
 #include "reader/udf_reader.h"
 

@@ -1,7 +1,7 @@
 #include "reader/udf_reader.h"
 
+#include "common/byte_order.h"
 #include "image/udf_tag.h"
-#include "mmc/byte_order.h"
 #include "mmc/commands.h"
 
 #include <vector>

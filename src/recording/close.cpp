@@ -1,6 +1,6 @@
 // After the last chunk: cache flush, closing the track and session, and the waits for the drive
 // while it does so on its own. Each wait polls once a second and ejects when the host stops it.
-#include "mmc/byte_order.h"
+#include "common/byte_order.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"
 #include "mmc/locations.h"

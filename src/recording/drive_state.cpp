@@ -1,5 +1,5 @@
 // What the engine reads from the drive's last answer, and the eject of a stopped wait.
-#include "mmc/byte_order.h"
+#include "common/byte_order.h"
 #include "mmc/commands.h"
 #include "recording/engine_internal.h"
 #include "transport/transport.h"

@@ -106,7 +106,7 @@ void IsoListing(const FileNode* dir, const std::string& path, std::set<std::stri
             out.insert("D " + child);
             IsoListing(n, child, out);
         } else {
-            out.insert(FileLine(child, n->sourcePath));
+            out.insert(FileLine(child, Plan_SourcePath(n)));
         }
     }
 }

@@ -1,9 +1,9 @@
+#include "common/byte_order.h"
 #include "image/iso9660.h"
 #include "image/plan.h"
 #include "image/udf_file_entry.h"
 #include "image/udf_tag.h"
 #include "memory_sink.h"
-#include "mmc/byte_order.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

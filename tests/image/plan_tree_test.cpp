@@ -352,7 +352,7 @@ TEST_F(PlanTree, FolderScans) {
     ASSERT_NE(hidden, nullptr);
     EXPECT_TRUE(hidden->attributes & kNodeHidden);
     EXPECT_EQ(Iso(Plan_FindNode(data, ".hiddendir")), "HIDDENDI");
-    EXPECT_EQ(Plan_FindNode(data, "sub/deep/file.bin")->sourcePath,
+    EXPECT_EQ(Plan_SourcePath(Plan_FindNode(data, "sub/deep/file.bin")),
               std::filesystem::canonical(tmp.file("data/sub/deep/file.bin")).string());
 
     // Two host names that differ only in case.

@@ -1,3 +1,4 @@
+#include "common/byte_order.h"
 #include "image/plan.h"
 #include "image/udf_dchars.h"
 #include "image/udf_file_entry.h"
@@ -5,7 +6,6 @@
 #include "image/udf_tag.h"
 #include "image/udf_timestamp.h"
 #include "image/udf_volume_descriptors.h"
-#include "mmc/byte_order.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

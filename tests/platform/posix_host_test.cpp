@@ -148,6 +148,16 @@ TEST(PosixHostTest, FilesOpenReadWriteAndRefuseFolders) {
     EXPECT_STREQ(buf, "abcdef");
     EXPECT_EQ(host.openFile(dir.path(), FileAccess::Read), nullptr);
     EXPECT_EQ(host.openFile(dir.file("missing"), FileAccess::Read), nullptr);
+
+    // A file read for a burn answers the size it had when opened, so that growing meanwhile
+    // never shifts what follows it; one being written follows its writes.
+    in = host.openFile(dir.file("a.bin"), FileAccess::Read);
+    in->willNeed(6);
+    out = host.openFile(dir.file("a.bin"), FileAccess::ReadWrite);
+    ASSERT_TRUE(out && out->seek(6));
+    EXPECT_EQ(out->write("gh", 2), 2u);
+    EXPECT_EQ(out->size(), 8u);
+    EXPECT_EQ(in->size(), 6u);
 }
 
 TEST(PosixHostTest, JobLocksAreExclusiveNamedAfterWhatADeviceReaches) {

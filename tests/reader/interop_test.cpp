@@ -1,9 +1,9 @@
 // Discs recorded by other systems (genisoimage, mkudffs) and read back through the virtual
 // recorder, as a pressed DVD-ROM and as a recorded DVD+RW: every file equals its source.
+#include "common/byte_order.h"
 #include "image/image_file_sink.h"
 #include "image/plan.h"
 #include "image/udf_tag.h"
-#include "mmc/byte_order.h"
 #include "support/direct_transport.h"
 #include "support/temp_dir.h"
 #include "test_udf_image.h"

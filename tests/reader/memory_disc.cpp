@@ -1,6 +1,6 @@
 #include "memory_disc.h"
 
-#include "mmc/byte_order.h"
+#include "common/byte_order.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,9 +1,9 @@
 #include "test_udf_image.h"
 
+#include "common/byte_order.h"
 #include "image/udf_dchars.h"
 #include "image/udf_regid.h"
 #include "image/udf_tag.h"
-#include "mmc/byte_order.h"
 
 #include <cstring>
 #include <stdexcept>

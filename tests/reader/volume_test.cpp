@@ -1,9 +1,9 @@
 // Finding and walking the volume: anchors, descriptor sequences, and discs that lie.
 #include "reader_fixture.h"
 
+#include "common/byte_order.h"
 #include "image/udf_dchars.h"
 #include "image/udf_tag.h"
-#include "mmc/byte_order.h"
 #include "reader/disc_file.h"
 #include "reader/udf_reader.h"
 

@@ -23,7 +23,9 @@ constexpr int64_t kEpochDifference = 11644473600LL;
 
 class PosixFile final : public HostFile {
   public:
-    explicit PosixFile(int fd) : fd_(fd) {}
+    // readSize: the size a file opened for reading had at its opening (its one fstat), or
+    // negative for a file that is written, whose size is asked each time.
+    PosixFile(int fd, int64_t readSize) : fd_(fd), readSize_(readSize) {}
     ~PosixFile() override { ::close(fd_); }
 
     uint32_t read(void* buffer, uint32_t count) override {
@@ -51,6 +53,7 @@ class PosixFile final : public HostFile {
     }
 
     uint64_t size() override {
+        if (readSize_ >= 0) return static_cast<uint64_t>(readSize_);
         struct stat st {};
         if (::fstat(fd_, &st) != 0) return 0;
         return static_cast<uint64_t>(st.st_size);
@@ -60,20 +63,26 @@ class PosixFile final : public HostFile {
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
     }
 
+    void willNeed(uint64_t length) override {
+        if (length > 0) ::posix_fadvise(fd_, 0, static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+    }
+
   private:
     int fd_;
+    int64_t readSize_;
 };
 
 enum class Probe { Found, Skipped, Gone, Failed };
 
-// What find-first makes of one path: a file or folder, an object it skips, nothing (the entry
-// vanished), or a failure that errno describes.
-Probe probe(const std::string& path, const std::string& name, FindResult& r) {
+// What find-first makes of one path (relative to the open folder, or AT_FDCWD): a file or
+// folder, an object it skips, nothing (the entry vanished), or a failure that errno describes.
+Probe probe(int folder, const char* path, const std::string& name, FindResult& r) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (::fstatat(folder, path, &st, 0) != 0) {
         int error = errno;
         struct stat link {};
-        if ((error == ENOENT || error == ELOOP) && ::lstat(path.c_str(), &link) == 0)
+        if ((error == ENOENT || error == ELOOP) &&
+            ::fstatat(folder, path, &link, AT_SYMLINK_NOFOLLOW) == 0)
             return Probe::Skipped; // a link that leads nowhere
         errno = error;
         return error == ENOENT ? Probe::Gone : Probe::Failed;
@@ -136,7 +145,8 @@ uint32_t PosixHost::lastError() {
 
 std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAccess access) {
     // Non-blocking, so that a pipe or device never holds the open; then checked and switched
-    // back to blocking for the reads and writes.
+    // back to blocking for the reads and writes (a regular file ignores the flag, so it costs
+    // no more calls).
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     switch (access) {
     case FileAccess::Read:
@@ -167,7 +177,8 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
         refused = EISDIR;
     } else if (access == FileAccess::Read && !S_ISREG(st.st_mode)) {
         refused = EINVAL; // a source must be a file: a pipe or device has no fixed size
-    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    } else if (!S_ISREG(st.st_mode) &&
+               ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         refused = errno;
     }
     if (refused != 0) {
@@ -180,7 +191,8 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<PosixFile>(fd);
+    int64_t readSize = access == FileAccess::Read ? static_cast<int64_t>(st.st_size) : -1;
+    return std::make_unique<PosixFile>(fd, readSize);
 }
 
 bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& results,
@@ -188,7 +200,7 @@ bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& res
     std::string folder;
     if (!isListQuery(query, folder)) {
         FindResult r;
-        switch (probe(query, lastComponent(query), r)) {
+        switch (probe(AT_FDCWD, query.c_str(), lastComponent(query), r)) {
         case Probe::Found:
             results.push_back(std::move(r));
             return true;
@@ -202,9 +214,13 @@ bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& res
             return false;
         }
     }
-    DIR* dir = ::opendir(folder.c_str());
+    // Entries are looked at relative to the open folder: the kernel resolves the folder's path
+    // once, not once per entry.
+    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = folderFd >= 0 ? ::fdopendir(folderFd) : nullptr;
     if (!dir) {
         setLastError(static_cast<uint32_t>(errno));
+        if (folderFd >= 0) ::close(folderFd);
         return false;
     }
     std::string prefix = folder;
@@ -220,12 +236,11 @@ bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& res
         }
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
         FindResult r;
-        std::string path = prefix + e->d_name;
-        Probe found = probe(path, e->d_name, r);
+        Probe found = probe(::dirfd(dir), e->d_name, e->d_name, r);
         if (found == Probe::Found) {
             results.push_back(std::move(r));
         } else if (found == Probe::Skipped) {
-            skipped.push_back(std::move(path));
+            skipped.push_back(prefix + e->d_name);
         } else if (found == Probe::Failed) {
             error = errno;
             break;
@@ -282,8 +297,13 @@ uint64_t PosixHost::currentFileTime() {
     return FileTimeFromUnix(ts.tv_sec, ts.tv_nsec);
 }
 
+void PosixHost::refreshTimeZone() {
+    ::tzset();
+    zoneRead_.store(true);
+}
+
 bool PosixHost::fileTimeToLocal(uint64_t fileTime, CalendarTime& local) {
-    ::tzset(); // localtime_r need not notice a changed zone by itself
+    if (!zoneRead_.load()) refreshTimeZone(); // localtime_r need not read the zone itself
     time_t t = static_cast<time_t>(UnixSecondsFromFileTime(fileTime));
     struct tm tm {};
     if (!::localtime_r(&t, &tm)) return false;

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/host.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace tvx {
@@ -18,6 +19,7 @@ class PosixHost : public Host {
 
     Clock& clock() override { return clock_; }
     uint64_t currentFileTime() override;
+    void refreshTimeZone() override;
     bool fileTimeToLocal(uint64_t fileTime, CalendarTime& local) override;
 
     std::string tempDirectory() override;
@@ -75,6 +77,8 @@ class PosixHost : public Host {
     std::string mutexDirectory();
 
     SystemClock clock_;
+    // The zone as last read: tzset looks at the zone file every time it is called.
+    std::atomic<bool> zoneRead_{false};
     std::mutex mutexDirectoryLock_;
     std::string mutexDirectory_;
 };

@@ -1,5 +1,5 @@
-// Byte-order routines: MMC fields are big-endian, UDF fields little-endian, and ISO 9660
-// both-byte-order fields carry both.
+// Byte-order routines shared by every layer: MMC fields are big-endian, UDF fields
+// little-endian, and ISO 9660 both-byte-order fields carry both.
 #pragma once
 
 #include <cstdint>
