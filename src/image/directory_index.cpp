@@ -109,6 +109,9 @@ bool Dir_IsoNameUsed(const FileNode* dir, std::string_view isoName) {
 }
 
 bool Dir_UdfNameUsed(const FileNode* dir, std::string_view udfName) {
+    // An empty form is a plain ASCII name: only the same host name records like it, and that is
+    // found by name. Every other form holds a byte no plain name has.
+    if (udfName.empty()) return false;
     if (dir->index) return dir->index->udfNames.count(udfName) > 0;
     for (const FileNode* c = dir->firstChild; c; c = c->nextSibling) {
         if (c->udfName == udfName) return true;

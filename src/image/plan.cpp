@@ -6,6 +6,7 @@
 #include "image/plan_nodes.h"
 #include "image/udf_dchars.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -37,10 +38,19 @@ std::unique_ptr<FileNode> Node_New(std::string_view name) {
     auto node = std::make_unique<FileNode>();
     node->name.assign(name);
     node->udfNameLength = static_cast<uint32_t>(length);
+    // Only ASCII counts as plain: a Latin-1 byte records as itself too, but its form must stay
+    // comparable with the UTF-8 spelling of the same character.
     bool plain = recorded[0] == kCompression8 && length == 1 + name.size() &&
-                 std::memcmp(recorded + 1, name.data(), name.size()) == 0;
+                 std::memcmp(recorded + 1, name.data(), name.size()) == 0 &&
+                 std::all_of(name.begin(), name.end(),
+                             [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
     if (!plain) node->udfName.assign(reinterpret_cast<const char*>(recorded), length);
     return node;
+}
+
+std::string Node_UdfName(const FileNode* node) {
+    if (!node->udfName.empty()) return node->udfName;
+    return static_cast<char>(kCompression8) + node->name;
 }
 
 std::string Plan_SourcePath(const FileNode* node) {

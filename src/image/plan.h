@@ -121,6 +121,8 @@ int Plan_RemoveNode(VolumePlan* plan, FileNode* start, const char* path, bool re
 
 // Where the node's bytes are read from on the host (empty for directories made from nothing).
 std::string Plan_SourcePath(const FileNode* node);
+// The recorded d-characters of an entry's name, compression byte first.
+std::string Node_UdfName(const FileNode* node);
 
 // Entry order and counting
 void Plan_SortTree(VolumePlan* plan);

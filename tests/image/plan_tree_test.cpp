@@ -169,7 +169,7 @@ TEST_F(PlanTree, NameCases) {
         }
         ASSERT_TRUE(added) << c.leaf;
         const FileNode* n = plan->root.firstChild; // the newest entry
-        EXPECT_EQ(n->udfName, c.udf) << c.leaf;
+        EXPECT_EQ(Node_UdfName(n), c.udf) << c.leaf;
         EXPECT_EQ(Iso(n), c.iso) << c.leaf;
     }
 }
