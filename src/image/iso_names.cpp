@@ -127,7 +127,7 @@ bool Iso_MakeName(FileNode* dir, FileNode* node, bool directoryForm) {
     }
     std::memset(node->isoName, 0, sizeof node->isoName);
     std::memcpy(node->isoName, name.data(), name.size());
-    node->isoNameLength = static_cast<uint32_t>(name.size());
+    node->isoNameLength = static_cast<uint8_t>(name.size());
     return true;
 }
 

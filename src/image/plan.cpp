@@ -31,30 +31,39 @@ void FileNode::setSize(uint64_t bytes) {
 
 std::unique_ptr<FileNode> Node_New(std::string_view name) {
     if (name.empty()) return nullptr;
+    // Only ASCII (without a zero, which ends the recorded text) counts as plain: a Latin-1 byte
+    // records as itself too, but its form must stay comparable with the UTF-8 spelling of the
+    // same character. A plain name records as compression 8 and its own bytes, so it needs no
+    // conversion.
+    bool plain = std::all_of(name.begin(), name.end(), [](char ch) {
+        return ch != 0 && static_cast<unsigned char>(ch) < 0x80;
+    });
+    if (plain) {
+        if (1 + name.size() > kMaxFileIdentifierBytes) return nullptr;
+        auto node = std::make_unique<FileNode>();
+        node->name.assign(name);
+        node->udfNameLength = static_cast<uint16_t>(1 + name.size());
+        return node;
+    }
     // One conversion, with room for any name, tells both whether it fits and its recorded form.
     uint8_t recorded[1 + 2 * kDCharsMaxUnits];
     size_t length = UDF_EncodeDChars(name.data(), name.size(), recorded, sizeof recorded);
     if (length > kMaxFileIdentifierBytes) return nullptr;
     auto node = std::make_unique<FileNode>();
     node->name.assign(name);
-    node->udfNameLength = static_cast<uint32_t>(length);
-    // Only ASCII counts as plain: a Latin-1 byte records as itself too, but its form must stay
-    // comparable with the UTF-8 spelling of the same character.
-    bool plain = recorded[0] == kCompression8 && length == 1 + name.size() &&
-                 std::memcmp(recorded + 1, name.data(), name.size()) == 0 &&
-                 std::all_of(name.begin(), name.end(),
-                             [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
-    if (!plain) node->udfName.assign(reinterpret_cast<const char*>(recorded), length);
+    node->udfNameLength = static_cast<uint16_t>(length);
+    node->udfName.assign(reinterpret_cast<const char*>(recorded), length);
     return node;
 }
 
 std::string Node_UdfName(const FileNode* node) {
-    if (!node->udfName.empty()) return node->udfName;
+    if (!node->udfName.empty()) return std::string(std::string_view(node->udfName));
     return static_cast<char>(kCompression8) + node->name;
 }
 
 std::string Plan_SourcePath(const FileNode* node) {
-    if (!node->sourceInParent || !node->parent) return node->sourcePath;
+    if (!node->sourceInParent || !node->parent)
+        return std::string(std::string_view(node->sourcePath));
     std::string path = Plan_SourcePath(node->parent);
     if (path.empty() || path.back() != '/') path += '/';
     return path += node->name;

@@ -7,6 +7,7 @@
 // Operations answer nonzero (or a pointer) on success and 0 (or null) on failure.
 #pragma once
 
+#include "image/packed_text.h"
 #include "image/write_list.h"
 
 #include <cstdint>
@@ -32,9 +33,11 @@ struct FileNode {
     FileNode(const FileNode&) = delete;
     FileNode& operator=(const FileNode&) = delete;
 
+    // Fields are ordered so that the node packs without holes: a plan holds one per entry.
     uint32_t attributes = 0; // host attribute bits: 0x10 directory, 0x02 hidden
     uint32_t sizeLow = 0;    // bytes; for a directory the length of its UDF directory data
     uint32_t sizeHigh = 0;
+    uint32_t entryBlock = 0; // partition-relative block of the UDF File Entry
     uint64_t accessTime = 0; // file times, 100 ns since 1601-01-01 UTC
     uint64_t writeTime = 0;
     uint64_t creationTime = 0;
@@ -42,23 +45,22 @@ struct FileNode {
     FileNode* parent = nullptr;
     FileNode* firstChild = nullptr;  // owned
     FileNode* nextSibling = nullptr; // owned by the parent
-    uint32_t entryBlock = 0;         // partition-relative block of the UDF File Entry
     uint32_t dataBlock = 0;          // partition-relative first block of the data
     uint32_t sectorCount = 0;        // data length in sectors
-    uint32_t udfNameLength = 0;
     // Compressed d-characters, at most 255 bytes. Left empty when they are compression 8
     // followed by the name's own bytes (a plain ASCII name), which UDF_BuildFileIdent then
     // writes from `name`: most names cost their bytes once.
-    std::string udfName;
-    uint32_t isoNameLength = 0;
+    PackedText udfName;
+    // Host path of the bytes; empty for directories made from nothing.
+    PackedText sourcePath;
+    // Name lookups and ISO name uniqueness within a directory; made with its first entry.
+    std::unique_ptr<DirectoryIndex> index;
     char isoName[kIsoNameMax + 1] = {};
+    uint16_t udfNameLength = 0;
+    uint8_t isoNameLength = 0;
     // Set for entries found by a folder scan below its top: the host path is the parent's, a
     // '/' and the name, and sourcePath stays empty (see Plan_SourcePath).
     bool sourceInParent = false;
-    // Host path of the bytes; empty for directories made from nothing.
-    std::string sourcePath;
-    // Name lookups and ISO name uniqueness within a directory; made with its first entry.
-    std::unique_ptr<DirectoryIndex> index;
 
     bool isDirectory() const { return (attributes & kNodeDirectory) != 0; }
     uint64_t size() const { return static_cast<uint64_t>(sizeHigh) << 32 | sizeLow; }
