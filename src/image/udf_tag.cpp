@@ -11,28 +11,43 @@ namespace {
 constexpr uint16_t kDescriptorVersion = 2;
 constexpr uint16_t kCrcPolynomial = 0x1021;
 
-// The register after shifting one byte through it bit by bit, for every byte value: a table
-// gives the same CRC as the bitwise loop, eight times faster.
-constexpr std::array<uint16_t, 256> makeCrcTable() {
-    std::array<uint16_t, 256> table{};
+// Slicing by eight: table k gives the register after one byte followed by k zero bytes, so eight
+// bytes fold in with eight independent lookups instead of a chain of eight dependent steps.
+using CrcTables = std::array<std::array<uint16_t, 256>, 8>;
+
+constexpr CrcTables makeCrcTables() {
+    CrcTables tables{};
     for (unsigned byte = 0; byte < 256; ++byte) {
         uint16_t crc = static_cast<uint16_t>(byte << 8);
         for (int bit = 0; bit < 8; ++bit) {
             crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ kCrcPolynomial)
                                  : static_cast<uint16_t>(crc << 1);
         }
-        table[byte] = crc;
+        tables[0][byte] = crc;
     }
-    return table;
+    for (size_t k = 1; k < tables.size(); ++k) {
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            uint16_t prev = tables[k - 1][byte];
+            tables[k][byte] = static_cast<uint16_t>((prev << 8) ^ tables[0][prev >> 8]);
+        }
+    }
+    return tables;
 }
-constexpr std::array<uint16_t, 256> kCrcTable = makeCrcTable();
+constexpr CrcTables kCrc = makeCrcTables();
 } // namespace
 
 uint16_t UDF_Crc16(const uint8_t* data, size_t count) {
     uint16_t crc = 0;
-    for (size_t i = 0; i < count; ++i) {
-        crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const uint8_t* d = data + i;
+        // The register's two bytes combine with the first two of the eight.
+        crc = static_cast<uint16_t>(kCrc[7][(crc >> 8) ^ d[0]] ^ kCrc[6][(crc & 0xFF) ^ d[1]] ^
+                                    kCrc[5][d[2]] ^ kCrc[4][d[3]] ^ kCrc[3][d[4]] ^ kCrc[2][d[5]] ^
+                                    kCrc[1][d[6]] ^ kCrc[0][d[7]]);
     }
+    for (; i < count; ++i)
+        crc = static_cast<uint16_t>((crc << 8) ^ kCrc[0][((crc >> 8) ^ data[i]) & 0xFF]);
     return crc;
 }
 
