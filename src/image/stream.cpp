@@ -2,6 +2,7 @@
 // order, zeros for gaps, host files read only while they are written.
 #include "image/plan.h"
 #include "image/sector_sink.h"
+#include "platform/host.h"
 
 #include <algorithm>
 #include <deque>
@@ -36,6 +37,12 @@ bool writeZeros(SectorSink& sink, uint64_t sectors) {
 class ReadAhead {
   public:
     explicit ReadAhead(const std::vector<WriteRun>& list) : list_(list) {}
+    ~ReadAhead() {
+        ahead_.clear();
+        if (folder_) host().closeFolder(folder_);
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
 
     // The opened file of list_[index] (a host file run), or null when it cannot be opened.
     std::unique_ptr<HostFile> take(size_t index) {
@@ -62,7 +69,7 @@ class ReadAhead {
         while (scan_ < list_.size() && ahead_.size() < kAheadFiles && bytes_ < kAheadBytes) {
             const WriteRun& run = list_[scan_];
             if (run.kind == RunKind::File && run.plannedSize() > 0) {
-                Opened o{scan_, host().openFile(run.hostPath(), FileAccess::Read), 0};
+                Opened o{scan_, open(run), 0};
                 if (o.file) {
                     o.asked = std::min(run.plannedSize(), kAheadBytes - bytes_);
                     o.file->willNeed(o.asked);
@@ -74,8 +81,25 @@ class ReadAhead {
         }
     }
 
+    // A file found by a folder scan below its top is opened by its name in its folder, which
+    // stays open while its files follow one another in the list; any other by its full path.
+    std::unique_ptr<HostFile> open(const WriteRun& run) {
+        const FileNode* node = run.node;
+        if (node && node->sourceInParent && node->parent) {
+            if (node->parent != folderNode_) {
+                if (folder_) host().closeFolder(folder_);
+                folderNode_ = node->parent;
+                folder_ = host().openFolder(Plan_SourcePath(folderNode_));
+            }
+            if (folder_) return host().openFileIn(folder_, node->name);
+        }
+        return host().openFile(run.hostPath(), FileAccess::Read);
+    }
+
     const std::vector<WriteRun>& list_;
     std::deque<Opened> ahead_;
+    const FileNode* folderNode_ = nullptr;
+    HostHandle folder_ = nullptr;
     size_t scan_ = 0; // the next run to consider
     uint64_t bytes_ = 0;
 };

@@ -29,13 +29,31 @@ Host& host() {
     return h ? *h : nativeHost();
 }
 
-void setHost(Host* replacement) { installedHost.store(replacement); }
+void setHost(Host* replacement) {
+    installedHost.store(replacement);
+}
 
-uint32_t Host::tickCount() { return static_cast<uint32_t>(clock().nowMs()); }
-void Host::sleep(uint32_t milliseconds) { clock().sleepMs(milliseconds); }
+uint32_t Host::tickCount() {
+    return static_cast<uint32_t>(clock().nowMs());
+}
+void Host::sleep(uint32_t milliseconds) {
+    clock().sleepMs(milliseconds);
+}
 
-HostHandle Host::openMutex(const std::string&) { return nullptr; }
-HostHandle Host::createMutex(const std::string&) { return nullptr; }
+HostHandle Host::openFolder(const std::string&) {
+    return nullptr;
+}
+std::unique_ptr<HostFile> Host::openFileIn(HostHandle, const std::string&) {
+    return nullptr;
+}
+void Host::closeFolder(HostHandle) {}
+
+HostHandle Host::openMutex(const std::string&) {
+    return nullptr;
+}
+HostHandle Host::createMutex(const std::string&) {
+    return nullptr;
+}
 void Host::waitMutex(HostHandle) {}
 void Host::releaseMutex(HostHandle) {}
 void Host::closeMutex(HostHandle) {}
@@ -46,14 +64,22 @@ LockAttempt Host::tryJobLock(const std::string&, HostHandle& lock) {
 }
 void Host::releaseJobLock(HostHandle) {}
 
-HostHandle Host::createEvent(bool, bool) { return nullptr; }
+HostHandle Host::createEvent(bool, bool) {
+    return nullptr;
+}
 void Host::setEvent(HostHandle) {}
 void Host::resetEvent(HostHandle) {}
-bool Host::waitEvent(HostHandle, uint32_t) { return false; }
+bool Host::waitEvent(HostHandle, uint32_t) {
+    return false;
+}
 void Host::closeEvent(HostHandle) {}
 
-uint32_t Host::logicalDrives() { return 0; }
-uint32_t Host::driveType(const std::string&) { return 1; } // DRIVE_NO_ROOT_DIR
+uint32_t Host::logicalDrives() {
+    return 0;
+}
+uint32_t Host::driveType(const std::string&) {
+    return 1;
+} // DRIVE_NO_ROOT_DIR
 HostHandle Host::createDeviceFile(const std::string&, uint32_t, uint32_t, uint32_t) {
     return nullptr;
 }
@@ -61,14 +87,26 @@ bool Host::deviceIoControl(HostHandle, uint32_t, void*, uint32_t, void*, uint32_
     return false;
 }
 void Host::closeDevice(HostHandle) {}
-std::string Host::deviceIdentity(HostHandle) { return {}; }
+std::string Host::deviceIdentity(HostHandle) {
+    return {};
+}
 
-HostHandle Host::regOpenKey(const std::string&) { return nullptr; }
-bool Host::regQueryValue(HostHandle, const std::string&, void*, uint32_t&) { return false; }
+HostHandle Host::regOpenKey(const std::string&) {
+    return nullptr;
+}
+bool Host::regQueryValue(HostHandle, const std::string&, void*, uint32_t&) {
+    return false;
+}
 void Host::regCloseKey(HostHandle) {}
 
-HostHandle Host::loadModule(const std::string&) { return nullptr; }
-void* Host::moduleSymbol(HostHandle, const char*) { return nullptr; }
-bool Host::freeModule(HostHandle) { return false; }
+HostHandle Host::loadModule(const std::string&) {
+    return nullptr;
+}
+void* Host::moduleSymbol(HostHandle, const char*) {
+    return nullptr;
+}
+bool Host::freeModule(HostHandle) {
+    return false;
+}
 
 } // namespace tvx

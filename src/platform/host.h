@@ -96,6 +96,13 @@ class Host {
     // Files
     // Reading opens regular files only, and no open waits for a peer (a pipe, a device).
     virtual std::unique_ptr<HostFile> openFile(const std::string& path, FileAccess access) = 0;
+    // Opening many files of one folder: the folder is opened once, and each file by its name in
+    // it, so the system need not resolve the whole path for every file. openFileIn reads exactly
+    // as openFile(folder + '/' + name, FileAccess::Read) would. The default implementations open
+    // no folder (null), and callers then open files by their full path.
+    virtual HostHandle openFolder(const std::string& path);
+    virtual std::unique_ptr<HostFile> openFileIn(HostHandle folder, const std::string& name);
+    virtual void closeFolder(HostHandle folder);
     // A path, or a folder followed by '/' and the pattern "*.*" to list the folder. Appends
     // every file and folder found (without "." and ".."). Objects of other kinds (pipes,
     // sockets, devices, links that lead nowhere) are not reported; their paths go to skipped.

@@ -18,6 +18,10 @@ namespace {
 
 thread_local uint32_t threadLastError = 0;
 
+void setError(uint32_t code) {
+    threadLastError = code;
+}
+
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr int64_t kEpochDifference = 11644473600LL;
 
@@ -143,7 +147,41 @@ uint32_t PosixHost::lastError() {
     return threadLastError;
 }
 
+namespace {
+// Opens path relative to the folder descriptor (or AT_FDCWD) as openFile describes.
+std::unique_ptr<HostFile> openAt(int folder, const char* path, FileAccess access);
+} // namespace
+
 std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAccess access) {
+    return openAt(AT_FDCWD, path.c_str(), access);
+}
+
+// A folder handle carries its descriptor plus one, so that descriptor 0 is no null handle.
+HostHandle PosixHost::openFolder(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        setLastError(static_cast<uint32_t>(errno));
+        return nullptr;
+    }
+    return reinterpret_cast<HostHandle>(static_cast<intptr_t>(fd) + 1);
+}
+
+std::unique_ptr<HostFile> PosixHost::openFileIn(HostHandle folder, const std::string& name) {
+    if (!folder || name.empty() || name.find('/') != std::string::npos) {
+        setLastError(EINVAL);
+        return nullptr;
+    }
+    int fd = static_cast<int>(reinterpret_cast<intptr_t>(folder) - 1);
+    return openAt(fd, name.c_str(), FileAccess::Read);
+}
+
+void PosixHost::closeFolder(HostHandle folder) {
+    if (folder) ::close(static_cast<int>(reinterpret_cast<intptr_t>(folder) - 1));
+}
+
+namespace {
+
+std::unique_ptr<HostFile> openAt(int folder, const char* path, FileAccess access) {
     // Non-blocking, so that a pipe or device never holds the open; then checked and switched
     // back to blocking for the reads and writes (a regular file ignores the flag, so it costs
     // no more calls).
@@ -164,9 +202,9 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
         flags |= O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
         break;
     }
-    int fd = ::open(path.c_str(), flags, access == FileAccess::Append ? 0600 : 0666);
+    int fd = ::openat(folder, path, flags, access == FileAccess::Append ? 0600 : 0666);
     if (fd < 0) {
-        setLastError(static_cast<uint32_t>(errno));
+        setError(static_cast<uint32_t>(errno));
         return nullptr;
     }
     struct stat st {};
@@ -182,18 +220,20 @@ std::unique_ptr<HostFile> PosixHost::openFile(const std::string& path, FileAcces
         refused = errno;
     }
     if (refused != 0) {
-        setLastError(static_cast<uint32_t>(refused));
+        setError(static_cast<uint32_t>(refused));
         ::close(fd);
         return nullptr;
     }
     if (access == FileAccess::Append && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
-        setLastError(EPERM);
+        setError(EPERM);
         ::close(fd);
         return nullptr;
     }
     int64_t readSize = access == FileAccess::Read ? static_cast<int64_t>(st.st_size) : -1;
     return std::make_unique<PosixFile>(fd, readSize);
 }
+
+} // namespace
 
 bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& results,
                           std::vector<std::string>& skipped) {

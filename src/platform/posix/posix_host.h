@@ -13,6 +13,10 @@ namespace tvx {
 class PosixHost : public Host {
   public:
     std::unique_ptr<HostFile> openFile(const std::string& path, FileAccess access) override;
+    // A folder is an open descriptor of it; files in it are opened with openat.
+    HostHandle openFolder(const std::string& path) override;
+    std::unique_ptr<HostFile> openFileIn(HostHandle folder, const std::string& name) override;
+    void closeFolder(HostHandle folder) override;
     bool findFiles(const std::string& query, std::vector<FindResult>& results,
                    std::vector<std::string>& skipped) override;
     bool fullPath(const std::string& path, std::string& absolute) override;
