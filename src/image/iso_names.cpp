@@ -4,6 +4,7 @@
 #include "image/plan.h"
 #include "platform/host.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tvx {
@@ -99,21 +100,26 @@ std::string Iso_NameCandidate(std::string_view name, bool directoryForm, uint32_
 
 bool Iso_MakeName(FileNode* dir, FileNode* node, bool directoryForm) {
     NameParts parts = split(node->name, directoryForm);
-    std::string name = Iso_NameCandidate(node->name, directoryForm, 0);
+    std::string name = join(candidateParts(parts, directoryForm, 0), 0);
     if (Dir_IsoNameUsed(dir, name)) {
         // Suffixes of the same number of digits give the same prefix and extension, so every
         // name with that prefix, extension and form shares those candidates: the search in a
-        // band resumes where the last search there found all candidates taken.
+        // band resumes where the last search there found all candidates taken. Names whose
+        // first candidate is the same share all their candidates, so their search also skips
+        // every suffix below the one given last among them.
         if (!dir->index) dir->index = std::make_unique<DirectoryIndex>();
         auto& next = dir->index->isoNextCandidate;
+        uint32_t& lowest = dir->index->isoFirstFree[name + (directoryForm ? 'D' : 'F')];
         bool found = false;
+        uint32_t index = 0;
         for (uint32_t bandStart = 1; bandStart < kMaxCandidates && !found; bandStart *= 10) {
             uint32_t bandEnd = bandStart * 10 - 1;
+            if (lowest > bandEnd) continue;
             Candidate c = candidateParts(parts, directoryForm, bandStart);
             std::string key = c.prefix + '\0' + c.extension + (directoryForm ? 'D' : 'F') +
                               std::to_string(bandStart);
             uint32_t& first = next[key];
-            uint32_t index = first > bandStart ? first : bandStart;
+            index = std::max({first, bandStart, lowest});
             for (; index <= bandEnd; ++index) {
                 name = join(c, index);
                 if (!Dir_IsoNameUsed(dir, name)) {
@@ -124,6 +130,7 @@ bool Iso_MakeName(FileNode* dir, FileNode* node, bool directoryForm) {
             first = index + (found ? 1 : 0);
         }
         if (!found) return false;
+        lowest = index + 1;
     }
     std::memset(node->isoName, 0, sizeof node->isoName);
     std::memcpy(node->isoName, name.data(), name.size());
