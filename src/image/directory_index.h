@@ -4,11 +4,12 @@
 // without an index (none made yet, or dropped once the plan is laid out) is walked instead.
 #pragma once
 
+#include "image/node_table.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace tvx {
@@ -23,13 +24,17 @@ struct NoCaseEqual {
 };
 
 struct DirectoryIndex {
-    // Keys are views of the entries' own `name` and `isoName`, which never change once linked.
-    std::unordered_multimap<std::string_view, FileNode*, NoCaseHash, NoCaseEqual> byName;
-    std::unordered_set<std::string_view> isoNames;
-    std::unordered_set<std::string_view> udfNames;
+    DirectoryIndex();
+    // Entries by their own `name`, `isoName` and `udfName`, which never change once linked.
+    NodeTable byName; // ASCII letters in either case
+    NodeTable isoNames;
+    NodeTable udfNames; // only the entries that have a recorded form of their own
     // For a band of ISO name candidates (same prefix, extension, form and suffix digits), every
     // index below the stored one is known to be taken.
     std::unordered_map<std::string, uint32_t> isoNextCandidate;
+    // For names of the same first candidate (and form), every suffix below the stored one is
+    // known to be taken.
+    std::unordered_map<std::string, uint32_t> isoFirstFree;
 };
 
 // ASCII upper-casing of one byte; other bytes stay.

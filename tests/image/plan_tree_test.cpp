@@ -277,6 +277,7 @@ TEST_F(PlanTree, IsoNameIndexMatchesLinearRule) {
     const char* exts[] = {".txt", ".TXT", "", ".verylongext", ".t"};
     std::vector<std::string> isoSoFar;
     std::set<std::string> names; // upper-cased: lookups ignore case
+    std::vector<std::string> removed;
     auto upper = [](std::string s) {
         for (char& ch : s)
             ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -312,7 +313,16 @@ TEST_F(PlanTree, IsoNameIndexMatchesLinearRule) {
             std::string victimIso = Iso(plan->root.firstChild->nextSibling);
             ASSERT_TRUE(Plan_RemoveNode(plan.get(), &plan->root, victim.c_str(), true));
             names.erase(upper(victim));
+            removed.push_back(victim);
             isoSoFar.erase(std::find(isoSoFar.begin(), isoSoFar.end(), victimIso));
+        }
+    }
+    // Past growths and removals, the index finds every entry (in either case) and no removed one.
+    for (FileNode* c = plan->root.firstChild; c; c = c->nextSibling)
+        EXPECT_EQ(Plan_FindNode(&plan->root, upper(c->name).c_str()), c) << c->name;
+    for (const std::string& gone : removed) {
+        if (!names.count(upper(gone))) {
+            EXPECT_EQ(Plan_FindNode(&plan->root, gone.c_str()), nullptr) << gone;
         }
     }
 }
