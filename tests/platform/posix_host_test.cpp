@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -158,6 +158,29 @@ TEST(PosixHostTest, FilesOpenReadWriteAndRefuseFolders) {
     EXPECT_EQ(out->write("gh", 2), 2u);
     EXPECT_EQ(out->size(), 8u);
     EXPECT_EQ(in->size(), 6u);
+}
+
+TEST(PosixHostTest, FilesOpenByNameInAnOpenFolderAsByPath) {
+    test::TempDir dir;
+    dir.write("d/a.bin", "abc");
+    dir.mkdir("d/sub");
+    ASSERT_EQ(::mkfifo(dir.file("d/pipe").c_str(), 0600), 0);
+    PosixHost host;
+    EXPECT_EQ(host.openFolder(dir.file("missing")), nullptr);
+    EXPECT_EQ(host.openFolder(dir.file("d/a.bin")), nullptr);
+    HostHandle folder = host.openFolder(dir.file("d"));
+    ASSERT_NE(folder, nullptr);
+    auto in = host.openFileIn(folder, "a.bin");
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->size(), 3u);
+    char buf[4] = {};
+    EXPECT_EQ(in->read(buf, 4), 3u);
+    EXPECT_STREQ(buf, "abc");
+    // What openFile refuses for reading, and no path beyond the folder.
+    for (const char* name : {"sub", "pipe", "missing", "", "sub/../a.bin"})
+        EXPECT_EQ(host.openFileIn(folder, name), nullptr) << name;
+    EXPECT_EQ(host.openFileIn(nullptr, "a.bin"), nullptr);
+    host.closeFolder(folder);
 }
 
 TEST(PosixHostTest, JobLocksAreExclusiveNamedAfterWhatADeviceReaches) {
