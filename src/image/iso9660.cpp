@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 
 namespace tvx {
 
@@ -202,49 +201,81 @@ void Iso_BuildPathTable(uint8_t* buffer, const VolumePlan* plan, bool littleEndi
     }
 }
 
-void Iso_BuildDirectories(uint8_t* buffer, const VolumePlan* plan) {
-    const std::vector<IsoDirectory>& table = plan->isoDirectories;
-    std::unordered_map<const FileNode*, size_t> recordOf;
-    recordOf.reserve(table.size());
-    for (size_t i = 0; i < table.size(); ++i)
-        recordOf.emplace(table[i].node, i);
-    uint32_t partitionStart = Plan_PartitionStart(plan);
-    const uint8_t dot = 0, dotDot = 1;
+namespace {
 
-    for (const IsoDirectory& d : table) {
-        RecordDate date = dateNow();
-        uint8_t* base = buffer + static_cast<size_t>(d.location - plan->isoDirectoryStart) * 2048;
-        const IsoDirectory& parent = table[d.parentNumber - 1];
-        uint32_t pos = 0;
-        pos += putRecord(base + pos, d.location, d.size * 2048, date, kFlagDirectory, &dot, 1);
-        pos += putRecord(base + pos, parent.location, parent.size * 2048, date, kFlagDirectory,
-                         &dotDot, 1);
-        for (const FileNode* n = d.node->firstChild; n; n = n->nextSibling) {
-            const uint8_t* id = reinterpret_cast<const uint8_t*>(n->isoName);
-            uint32_t length = Iso_RecordLength(n->isoNameLength);
-            uint8_t flags = (n->attributes & kNodeHidden) ? kFlagHidden : 0;
-            if (n->isDirectory()) {
-                const IsoDirectory& own = table[recordOf.at(n)];
-                pos = placeRecord(pos, length);
-                pos += putRecord(base + pos, own.location, own.size * 2048, date,
-                                 flags | kFlagDirectory, id, n->isoNameLength);
-                continue;
-            }
-            // A file's records name its true length; from 4 GiB on, one extent per record.
-            uint64_t remaining = n->size();
-            uint32_t location = partitionStart + n->dataBlock;
-            uint32_t records = Iso_RecordCount(*n);
-            for (uint32_t i = 0; i < records; ++i) {
-                bool last = i + 1 == records;
-                uint64_t extent = last ? remaining : kIsoMaxExtentBytes;
-                pos = placeRecord(pos, length);
-                pos += putRecord(base + pos, location, static_cast<uint32_t>(extent), date,
-                                 last ? flags : flags | kFlagMultiExtent, id, n->isoNameLength);
-                location += static_cast<uint32_t>(extent / 2048);
-                remaining -= extent;
-            }
+// Packed placement: partition start, date (7 bytes and a spare), then location and size in
+// sectors of the directory, of its parent and of each subdirectory.
+constexpr size_t kPlacementDate = 4;
+constexpr size_t kPlacementSelf = 12;
+constexpr size_t kPlacementParent = 20;
+constexpr size_t kPlacementSubdirectories = 28;
+
+void putExtent(std::vector<uint8_t>& out, size_t at, const IsoDirectory& d) {
+    PutLe32(out.data() + at, d.location);
+    PutLe32(out.data() + at + 4, d.size);
+}
+
+} // namespace
+
+std::vector<uint8_t> Iso_DirectoryPlacement(const VolumePlan* plan, size_t index,
+                                            size_t firstSubdirectory) {
+    const std::vector<IsoDirectory>& table = plan->isoDirectories;
+    const IsoDirectory& d = table[index];
+    size_t subdirectories = 0;
+    for (const FileNode* n = d.node->firstChild; n; n = n->nextSibling)
+        subdirectories += n->isDirectory() ? 1 : 0;
+    std::vector<uint8_t> out(kPlacementSubdirectories + 8 * subdirectories);
+    PutLe32(out.data(), Plan_PartitionStart(plan));
+    RecordDate date = dateNow();
+    std::memcpy(out.data() + kPlacementDate, date.bytes, sizeof date.bytes);
+    putExtent(out, kPlacementSelf, d);
+    putExtent(out, kPlacementParent, table[d.parentNumber - 1]);
+    for (size_t k = 0; k < subdirectories; ++k)
+        putExtent(out, kPlacementSubdirectories + 8 * k, table[firstSubdirectory + k]);
+    return out;
+}
+
+uint32_t Iso_BuildDirectory(uint8_t* base, const FileNode* dir, const uint8_t* placement) {
+    uint32_t partitionStart = GetLe32(placement);
+    RecordDate date;
+    std::memcpy(date.bytes, placement + kPlacementDate, sizeof date.bytes);
+    const uint8_t* subdirectory = placement + kPlacementSubdirectories;
+    const uint8_t dot = 0, dotDot = 1;
+    uint32_t pos = 0;
+    pos += putRecord(base + pos, GetLe32(placement + kPlacementSelf),
+                     GetLe32(placement + kPlacementSelf + 4) * 2048, date, kFlagDirectory, &dot, 1);
+    pos += putRecord(base + pos, GetLe32(placement + kPlacementParent),
+                     GetLe32(placement + kPlacementParent + 4) * 2048, date, kFlagDirectory,
+                     &dotDot, 1);
+    for (const FileNode* n = dir->firstChild; n; n = n->nextSibling) {
+        const uint8_t* id = reinterpret_cast<const uint8_t*>(n->isoName);
+        uint32_t length = Iso_RecordLength(n->isoNameLength);
+        uint8_t flags = (n->attributes & kNodeHidden) ? kFlagHidden : 0;
+        if (n->isDirectory()) {
+            pos = placeRecord(pos, length);
+            pos += putRecord(base + pos, GetLe32(subdirectory), GetLe32(subdirectory + 4) * 2048,
+                             date, flags | kFlagDirectory, id, n->isoNameLength);
+            subdirectory += 8;
+            continue;
+        }
+        // A file's records name its true length; from 4 GiB on, one extent per record.
+        uint64_t remaining = n->size();
+        uint32_t location = partitionStart + n->dataBlock;
+        uint32_t records = Iso_RecordCount(*n);
+        for (uint32_t i = 0; i < records; ++i) {
+            bool last = i + 1 == records;
+            uint64_t extent = last ? remaining : kIsoMaxExtentBytes;
+            pos = placeRecord(pos, length);
+            pos += putRecord(base + pos, location, static_cast<uint32_t>(extent), date,
+                             last ? flags : flags | kFlagMultiExtent, id, n->isoNameLength);
+            location += static_cast<uint32_t>(extent / 2048);
+            remaining -= extent;
         }
     }
+    uint32_t end = pos; // the rest of the buffer is zero
+    while (end > 0 && base[end - 1] == 0)
+        --end;
+    return end;
 }
 
 } // namespace tvx

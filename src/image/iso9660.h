@@ -2,7 +2,9 @@
 // Volume Descriptor and the terminator. Placement comes from the layout planner.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace tvx {
 
@@ -28,6 +30,15 @@ uint32_t Iso_RecordLength(uint32_t identifierLength);
 void Iso_BuildPrimaryVolume(uint8_t* sector, const VolumePlan* plan, const char* volumeSetId);
 void Iso_BuildTerminator(uint8_t* sector);
 void Iso_BuildPathTable(uint8_t* buffer, const VolumePlan* plan, bool littleEndian);
-void Iso_BuildDirectories(uint8_t* buffer, const VolumePlan* plan);
+// Where the records of the ISO directory at plan->isoDirectories[index] point besides its
+// entries' own data: the directory itself, its parent, each of its subdirectories in entry
+// order, the partition; and the records' date (now). Packed as bytes, so that a write-list run
+// can hold it and make the records when they are streamed. firstSubdirectory: the table index
+// of the directory's first subdirectory (the subdirectories are numbered one after another).
+std::vector<uint8_t> Iso_DirectoryPlacement(const VolumePlan* plan, size_t index,
+                                            size_t firstSubdirectory);
+// The records of directory dir from its placement, into out (zeroed, the directory's size in
+// sectors). Returns the length up to the last nonzero byte.
+uint32_t Iso_BuildDirectory(uint8_t* out, const FileNode* dir, const uint8_t* placement);
 
 } // namespace tvx

@@ -79,6 +79,10 @@ class Queue {
     void bytes(uint32_t sector, const uint8_t* data, uint32_t length, uint32_t sectors = 0) {
         ok_ = ok_ && QueueBytes(plan_, sector, data, length, sectors);
     }
+    void isoDirectory(uint32_t sector, const FileNode* dir, const std::vector<uint8_t>& placement,
+                      uint32_t length, uint32_t sectors) {
+        ok_ = ok_ && QueueIsoDirectory(plan_, sector, dir, placement, length, sectors);
+    }
     void directoryData(uint32_t sector, const FileNode* dir) {
         ok_ = ok_ && QueueDirectoryData(plan_, sector, dir);
     }
@@ -148,16 +152,20 @@ void queueIso(VolumePlan* plan, Queue& q) {
     Iso_BuildPathTable(table.data(), plan, false);
     q.bytes(plan->pathTableLocation + tableSectors, table.data(), plan->pathTableSize);
 
-    // One run per directory, holding its bytes up to the last record, so memory follows the
-    // records rather than the sectors.
-    std::vector<uint8_t> all(static_cast<size_t>(plan->isoDirectorySectors) * kSectorSize);
-    Iso_BuildDirectories(all.data(), plan);
-    for (const IsoDirectory& d : plan->isoDirectories) {
-        size_t begin = static_cast<size_t>(d.location - plan->isoDirectoryStart) * kSectorSize;
-        size_t end = begin + static_cast<size_t>(d.size) * kSectorSize;
-        while (end > begin && all[end - 1] == 0)
-            --end;
-        q.bytes(d.location, all.data() + begin, static_cast<uint32_t>(end - begin), d.size);
+    // One run per directory, made from its entries when streamed: memory follows the
+    // directories rather than their records. Its length (up to the last nonzero byte) comes from
+    // making it once here.
+    const std::vector<IsoDirectory>& directories = plan->isoDirectories;
+    std::vector<size_t> firstSubdirectory(directories.size(), 0);
+    for (size_t i = directories.size(); i-- > 1;)
+        firstSubdirectory[directories[i].parentNumber - 1] = i;
+    std::vector<uint8_t> records;
+    for (size_t i = 0; i < directories.size(); ++i) {
+        const IsoDirectory& d = directories[i];
+        std::vector<uint8_t> placement = Iso_DirectoryPlacement(plan, i, firstSubdirectory[i]);
+        records.assign(static_cast<size_t>(d.size) * kSectorSize, 0);
+        uint32_t length = Iso_BuildDirectory(records.data(), d.node, placement.data());
+        q.isoDirectory(d.location, d.node, placement, length, d.size);
     }
 }
 

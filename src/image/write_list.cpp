@@ -1,6 +1,7 @@
 #include "image/write_list.h"
 
 #include "common/byte_order.h"
+#include "image/iso9660.h"
 #include "image/plan.h"
 #include "image/udf_file_entry.h"
 
@@ -101,6 +102,21 @@ int QueueFile(VolumePlan* plan, uint32_t sector, const FileNode* node) {
     return append(plan, std::move(run));
 }
 
+int QueueIsoDirectory(VolumePlan* plan, uint32_t sector, const FileNode* dir,
+                      const std::vector<uint8_t>& placement, uint32_t length, uint32_t sectors) {
+    WriteRun run;
+    run.kind = RunKind::Bytes;
+    run.source = RunSource::IsoDirectory;
+    run.start = sector;
+    run.byteLength = length;
+    run.sectorCount = std::max(sectorsFor(length), sectors);
+    run.node = dir;
+    run.content.reset(new (std::nothrow) uint8_t[placement.size()]);
+    if (!run.content) return 0;
+    std::memcpy(run.content.get(), placement.data(), placement.size());
+    return append(plan, std::move(run));
+}
+
 uint32_t Plan_BuildDirectoryData(const FileNode* dir, uint8_t* out) {
     // The parent entry points at the parent's File Entry (the root's own for the root).
     FileNode parentEntry;
@@ -127,6 +143,9 @@ uint32_t Plan_RunBytes(const WriteRun& run, uint8_t* buffer) {
         return UDF_BuildFileEntry(buffer, run.node->entryBlock, *run.node, run.uniqueId);
     case RunSource::DirectoryData:
         return Plan_BuildDirectoryData(run.node, buffer);
+    case RunSource::IsoDirectory:
+        Iso_BuildDirectory(buffer, run.node, run.content.get());
+        return run.byteLength;
     case RunSource::Held:
         break;
     }

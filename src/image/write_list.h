@@ -28,6 +28,7 @@ enum class RunSource : uint8_t {
     FileEntry,     // the File Entry of node, with uniqueId
     DirectoryData, // the File Identifiers of directory node
     HostFile,      // kind 2: the host file of node
+    IsoDirectory,  // the ISO 9660 records of directory node, placed as content says
 };
 
 struct WriteRun {
@@ -36,7 +37,9 @@ struct WriteRun {
     uint32_t start = 0;       // first sector
     uint32_t sectorCount = 0; // sectors of the run (for a file: its planned size in sectors)
     uint32_t byteLength = 0;  // meaningful bytes (kinds 0 and 1); zeros pad the last sector
-    std::unique_ptr<uint8_t[]> content; // Held: the byteLength meaningful bytes
+    // Held: the byteLength meaningful bytes; IsoDirectory: the placement of the records (see
+    // Iso_DirectoryPlacement).
+    std::unique_ptr<uint8_t[]> content;
     const FileNode* node = nullptr;
     uint64_t uniqueId = 0;
 
@@ -54,6 +57,9 @@ int QueueFileEntry(VolumePlan* plan, uint32_t sector, const FileNode* node, uint
 // A directory's data: its parent entry and one File Identifier per entry of its chain.
 int QueueDirectoryData(VolumePlan* plan, uint32_t sector, const FileNode* dir);
 int QueueFile(VolumePlan* plan, uint32_t sector, const FileNode* node);
+// An ISO 9660 directory of length meaningful bytes in sectors sectors, made when streamed.
+int QueueIsoDirectory(VolumePlan* plan, uint32_t sector, const FileNode* dir,
+                      const std::vector<uint8_t>& placement, uint32_t length, uint32_t sectors);
 
 // The meaningful bytes of a kind 0 or 1 run, into buffer (at least sectorCount * 2048 bytes,
 // which this zeroes first). Returns byteLength.
