@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tvx {
@@ -128,6 +129,8 @@ std::string Node_UdfName(const FileNode* node);
 
 // Entry order and counting
 void Plan_SortTree(VolumePlan* plan);
+// Indexes of names in the order Plan_SortTree gives entries of those names.
+void Plan_EntryOrder(const std::vector<std::string_view>& names, std::vector<size_t>& order);
 uint32_t Plan_CountEntries(const FileNode* first);
 uint32_t Plan_CountDirectories(const FileNode* first);
 

@@ -32,8 +32,14 @@ class FolderScan {
     // Adds one found host object (and everything below it) to dir.
     bool addEntry(FileNode* dir, const std::string& path, std::string_view name,
                   const FindResult& found) {
+        return linkEntry(dir, path, makeNode(dir, path, name, found), found);
+    }
+
+    // The node of a found host object for dir; null when its name cannot be recorded.
+    std::unique_ptr<FileNode> makeNode(FileNode* dir, std::string_view path, std::string_view name,
+                                       const FindResult& found) {
         std::unique_ptr<FileNode> node = Node_New(name);
-        if (!node) return false;
+        if (!node) return nullptr;
         Node_FillFromHost(node.get(), found);
         // Below a scanned folder the path follows from the parent's; only the top keeps it.
         if (dir != &plan_->root) {
@@ -41,6 +47,13 @@ class FolderScan {
         } else {
             node->sourcePath = path;
         }
+        return node;
+    }
+
+    // Links a made node (null: refused) into dir and scans below it.
+    bool linkEntry(FileNode* dir, const std::string& path, std::unique_ptr<FileNode> node,
+                   const FindResult& found) {
+        if (!node) return false;
         FileNode* added = node.get();
         if (!Node_Link(dir, std::move(node))) return false;
         ++count_;
@@ -67,11 +80,29 @@ class FolderScan {
         std::vector<FindResult> results;
         // A folder that cannot be read is refused, never recorded as an empty one.
         bool ok = Node_FindOnHost(prefix + kListPattern, results);
+        // Nodes are made in entry order, so that the walks of the sorted tree follow memory,
+        // and linked in listing order, which decides the ISO names.
+        std::vector<std::unique_ptr<FileNode>> nodes(ok ? results.size() : 0);
+        if (ok) {
+            std::vector<std::string_view> names;
+            names.reserve(results.size());
+            for (const FindResult& r : results)
+                names.push_back(r.name);
+            std::vector<size_t> order;
+            Plan_EntryOrder(names, order);
+            for (size_t i : order) {
+                const FindResult& r = results[i];
+                if (r.name == "." || r.name == "..") continue;
+                nodes[i] =
+                    makeNode(dir, dir == &plan_->root ? prefix + r.name : std::string(), r.name, r);
+            }
+        }
         for (size_t i = 0; ok && i < results.size(); ++i) {
             const FindResult& r = results[i];
             if (r.name == "." || r.name == "..") continue;
             std::string childPath = prefix + r.name;
-            if (childPath.size() >= kMaxHostPath || !addEntry(dir, childPath, r.name, r)) {
+            if (childPath.size() >= kMaxHostPath ||
+                !linkEntry(dir, childPath, std::move(nodes[i]), r)) {
                 ok = false;
                 break;
             }
