@@ -514,7 +514,8 @@ TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_B
  * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
  * bits wide (pass an index into the host's own table, not a pointer).
  *
- * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `entries` is NULL; TVX_ERR_SOURCE when
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `entries` is NULL, or an entry has no
+ *         `sourcePath`, no name in `volumePath`, or a "." or ".." component; TVX_ERR_SOURCE when
  *         `count` is 0 or less or an entry fails (a missing host file, a path through a file);
  *         otherwise the codes of TVX_BurnVideoTsFolder.
  */
@@ -534,8 +535,8 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
  * bits wide (pass an index into the host's own table, not a pointer).
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `imagePath` is NULL; TVX_ERR_SOURCE
- *         when the image cannot be opened;
- *         otherwise the codes of TVX_BurnVideoTsFolder.
+ *         when the image cannot be opened as a regular file (checked before the drive is
+ *         asked anything); otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
                                                 const TVX_BurnOptions* options,
