@@ -65,7 +65,7 @@ std::string Plan_SourcePath(const FileNode* node) {
     if (!node->sourceInParent || !node->parent)
         return std::string(std::string_view(node->sourcePath));
     std::string path = Plan_SourcePath(node->parent);
-    if (path.empty() || path.back() != '/') path += '/';
+    if (path.empty() || !Path_IsSeparator(path.back())) path += kHostSeparator;
     return path += node->name;
 }
 
