@@ -6,6 +6,7 @@
 // asks for administrator rights), so TVX_Initialize would keep the pass-through transport and
 // find no CD/DVD drive; this test therefore chooses the ASPI transport itself, as
 // TVX_Initialize does when the pass-through probe fails.
+#include "platform/aspi_request.h"
 #include "torvexin.h"
 #include "transport/backends.h"
 #include "transport/drive_table.h"
@@ -31,6 +32,33 @@ std::string TempFolder() {
 
 void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// An INQUIRY of target 0 that signals `event` when the layer completes it later.
+void PrepareInquiry(tvx::SRB_ExecSCSICmd& srb, uint8_t (&data)[36], HANDLE event) {
+    srb = {};
+    srb.SRB_Cmd = tvx::SC_EXEC_SCSI_CMD;
+    srb.SRB_Flags = tvx::SRB_DIR_IN | tvx::SRB_EVENT_NOTIFY;
+    srb.SRB_BufLen = sizeof data;
+    srb.SRB_BufPointer = data;
+    srb.SRB_SenseLen = tvx::kAspiSenseLength;
+    srb.SRB_CDBLen = 6;
+    srb.SRB_PostProc = event;
+    srb.CDBByte[0] = 0x12;
+    srb.CDBByte[4] = sizeof data;
+}
+
+// Loads WNASPI32.dll as a host of its own would, with the drive and completion mode given.
+HMODULE LoadLayer(const std::string& image, const char* completion) {
+    if (_putenv_s("TVX_VIRTUAL_DRIVES", (image + ":dvd-r:2000").c_str()) != 0 ||
+        _putenv_s("TVX_VIRTUAL_COMPLETION", completion) != 0)
+        return nullptr;
+    return LoadLibraryA("WNASPI32.dll");
+}
+
+tvx::AspiSendCommandFunction SendCommandOf(HMODULE layer) {
+    return reinterpret_cast<tvx::AspiSendCommandFunction>(
+        reinterpret_cast<void*>(GetProcAddress(layer, tvx::kAspiSendCommandSymbol)));
 }
 
 TEST(Win32Aspi, BurnAndReadBackThroughTheLayerModule) {
@@ -92,6 +120,64 @@ TEST(Win32Aspi, BurnAndReadBackThroughTheLayerModule) {
 
     std::ifstream saved(image, std::ios::binary | std::ios::ate);
     EXPECT_GT(static_cast<long long>(saved.tellg()), 300000) << "the disc is in its image file";
+}
+
+// Requests still queued when the host lets go of the module are completed, and the module goes
+// once they are: its unloading never waits for the worker under the loader lock.
+TEST(Win32Aspi, TheLayerUnloadsInBothCompletionModes) {
+    const std::string dir = TempFolder();
+    for (const char* completion : {"sync", "pending"}) {
+        SCOPED_TRACE(completion);
+        const std::string image = dir + "unload-" + completion + ".img";
+        DeleteFileA(image.c_str());
+        DeleteFileA((image + ".state").c_str());
+        HMODULE layer = LoadLayer(image, completion);
+        ASSERT_NE(layer, nullptr);
+        auto send = SendCommandOf(layer);
+        ASSERT_NE(send, nullptr);
+
+        constexpr int kRequests = 4;
+        tvx::SRB_ExecSCSICmd srbs[kRequests];
+        uint8_t data[kRequests][36];
+        HANDLE events[kRequests];
+        uint32_t answers[kRequests];
+        for (int i = 0; i < kRequests; ++i) {
+            events[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            PrepareInquiry(srbs[i], data[i], events[i]);
+            answers[i] = send(&srbs[i]);
+        }
+        EXPECT_TRUE(FreeLibrary(layer));
+        const bool pending = std::string(completion) == "pending";
+        for (int i = 0; i < kRequests; ++i) {
+            EXPECT_EQ(answers[i], pending ? tvx::SS_PENDING : tvx::SS_COMP);
+            if (answers[i] == tvx::SS_PENDING) WaitForSingleObject(events[i], INFINITE);
+            EXPECT_EQ(srbs[i].SRB_Status, tvx::SS_COMP);
+            EXPECT_EQ(data[i][0] & 0x1F, 5) << "a CD/DVD device";
+            CloseHandle(events[i]);
+        }
+        // The last worker unloads the module as it ends; the layer saves the disc then.
+        while (GetModuleHandleA("WNASPI32.dll"))
+            Sleep(1);
+        EXPECT_NE(GetFileAttributesA((image + ".state").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    _putenv_s("TVX_VIRTUAL_COMPLETION", "");
+}
+
+// Run alone (see CMakeLists.txt): the process ends while a worker still holds the module and
+// requests are queued; ctest's timeout catches an exit that hangs.
+TEST(Win32Aspi, DISABLED_TheProcessEndsWithRequestsQueued) {
+    static tvx::SRB_ExecSCSICmd srbs[16];
+    static uint8_t data[16][36];
+    HMODULE layer = LoadLayer(TempFolder() + "exit.img", "pending");
+    ASSERT_NE(layer, nullptr);
+    auto send = SendCommandOf(layer);
+    ASSERT_NE(send, nullptr);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (int i = 0; i < 16; ++i) {
+        PrepareInquiry(srbs[i], data[i], event);
+        EXPECT_EQ(send(&srbs[i]), tvx::SS_PENDING);
+    }
+    EXPECT_TRUE(FreeLibrary(layer));
 }
 
 } // namespace
