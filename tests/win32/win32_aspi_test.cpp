@@ -122,6 +122,67 @@ TEST(Win32Aspi, BurnAndReadBackThroughTheLayerModule) {
     EXPECT_GT(static_cast<long long>(saved.tellg()), 300000) << "the disc is in its image file";
 }
 
+// The same image attached twice is one drive: while one handle burns, a burn and an erase
+// through the other are refused at once.
+struct NestedJobs {
+    TVX_RecHandle other = nullptr;
+    const char* source = nullptr;
+    TVX_Result burn = TVX_OK, erase = TVX_OK;
+    std::string text;
+    bool tried = false;
+};
+NestedJobs* Nested = nullptr;
+
+int32_t TVX_CALL TryTheOtherHandle(int32_t type, uint32_t*, int32_t) {
+    if (type != TVX_EVENT_WRITE || Nested->tried) return 1;
+    Nested->tried = true;
+    TVX_BurnOptions options{TVX_MODE_WRITE, -1};
+    Nested->burn =
+        TVX_BurnVolumeData(Nested->other, &options, Nested->source, "SECOND", nullptr, 0);
+    Nested->erase = TVX_EraseDisc(Nested->other, 1, nullptr, 0);
+    TVX_LastError error{};
+    TVX_GetLastError(Nested->other, &error);
+    Nested->text = error.description ? error.description : "";
+    return 1;
+}
+
+TEST(Win32Aspi, OneWritingJobPerDriveAcrossHandlesOfOneImage) {
+    const std::string dir = TempFolder();
+    const std::string image = dir + "shared.img";
+    DeleteFileA(image.c_str());
+    DeleteFileA((image + ".state").c_str());
+    ASSERT_EQ(_putenv_s("TVX_VIRTUAL_DRIVES", (image + ":dvd+rw:4000;" + image).c_str()), 0);
+    ASSERT_EQ(_putenv_s("TVX_VIRTUAL_TIMING", "fast"), 0);
+    const std::string source = dir + "jobs\\";
+    CreateDirectoryA(source.c_str(), nullptr);
+    WriteFile(source + "DATA.BIN", std::string(200000, 'j'));
+
+    ASSERT_EQ(tvx::ProbeAspi(), 1);
+    tvx::ActiveTransport = &tvx::AspiTransport;
+    ASSERT_EQ(TVX_GetDriveCount(), 2);
+    TVX_RecHandle first = TVX_OpenRecHandle(0);
+    NestedJobs nested;
+    nested.other = TVX_OpenRecHandle(1);
+    nested.source = source.c_str();
+    ASSERT_TRUE(first && nested.other);
+    Nested = &nested;
+    TVX_BurnOptions options{TVX_MODE_WRITE, -1};
+    EXPECT_EQ(TVX_BurnVolumeData(first, &options, source.c_str(), "FIRST", TryTheOtherHandle, 0),
+              TVX_OK);
+    Nested = nullptr;
+    EXPECT_TRUE(nested.tried);
+    EXPECT_EQ(nested.burn, TVX_ERR_NOT_READY);
+    EXPECT_EQ(nested.erase, TVX_ERR_NOT_READY);
+    EXPECT_EQ(nested.text, "DRIVE IN USE BY ANOTHER WRITING JOB");
+    // Once the first job has ended, the other handle may write.
+    TVX_LoadMedia(nested.other);
+    EXPECT_EQ(TVX_BurnVolumeData(nested.other, &options, source.c_str(), "AFTER", nullptr, 0),
+              TVX_OK);
+    TVX_CloseRecHandle(nested.other);
+    TVX_CloseRecHandle(first);
+    TVX_Terminate();
+}
+
 // Requests still queued when the host lets go of the module are completed, and the module goes
 // once they are: its unloading never waits for the worker under the loader lock.
 TEST(Win32Aspi, TheLayerUnloadsInBothCompletionModes) {
