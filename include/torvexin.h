@@ -514,7 +514,8 @@ TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_B
  * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
  * bits wide (pass an index into the host's own table, not a pointer).
  *
- * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `entries` is NULL; TVX_ERR_SOURCE when
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `entries` is NULL, or an entry has no
+ *         `sourcePath`, no name in `volumePath`, or a "." or ".." component; TVX_ERR_SOURCE when
  *         `count` is 0 or less or an entry fails (a missing host file, a path through a file);
  *         otherwise the codes of TVX_BurnVideoTsFolder.
  */
@@ -534,8 +535,8 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
  * bits wide (pass an index into the host's own table, not a pointer).
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `imagePath` is NULL; TVX_ERR_SOURCE
- *         when the image cannot be opened;
- *         otherwise the codes of TVX_BurnVideoTsFolder.
+ *         when the image cannot be opened as a regular file (checked before the drive is
+ *         asked anything); otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
                                                 const TVX_BurnOptions* options,
@@ -568,11 +569,12 @@ TVX_API TVX_Result TVX_CALL TVX_CheckVideoTsFolderSize(TVX_RecHandle handle, con
  * 0x10000 and TVX_EVENT_FINISHED on this thread; `userData` is handed back unchanged and is 32
  * bits wide (pass an index, not a pointer). The disc stays in the drive.
  *
- * \return TVX_OK once the erase was started, even if the drive then failed it, did not finish
- *         in time or the callback returned 0 (which stops the wait, not the drive): call
- *         TVX_GetDiscInfo to see the outcome. TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading
- *         the disc; TVX_ERR_DISC_KIND when the disc is no DVD-RW or DVD+RW or holds nothing to
- *         erase; TVX_ERR_COMMAND when the drive cannot be prepared.
+ * \return TVX_OK once the drive reports the erase finished. TVX_ERR_CANCELLED when the callback
+ *         returned 0: that stops the wait, not the drive, which may still finish or leave the
+ *         disc partly erased (call TVX_GetDiscInfo to see). TVX_ERR_COMMAND when the drive
+ *         refused the erase or was not ready again in time (LastError says why), or cannot be
+ *         prepared. TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc;
+ *         TVX_ERR_DISC_KIND when the disc is no DVD-RW or DVD+RW or holds nothing to erase.
  *
  * Blocks until the drive is ready again: at most 3 minutes for a quick erase, 35 for a full
  * one; a DVD+RW first waits up to 5 minutes for its close.

@@ -56,7 +56,7 @@ std::string Node_UdfName(const FileNode* node) {
 std::string Plan_SourcePath(const FileNode* node) {
     if (!node->sourceInParent || !node->parent) return node->sourcePath;
     std::string path = Plan_SourcePath(node->parent);
-    if (path.empty() || path.back() != '/') path += '/';
+    if (path.empty() || !Path_IsSeparator(path.back())) path += kHostSeparator;
     return path += node->name;
 }
 

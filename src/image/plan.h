@@ -113,6 +113,9 @@ int Plan_AddDvdVideoFolder(VolumePlan* plan, const char* folder);
 FileNode* Plan_AddDirectory(VolumePlan* plan, FileNode* parent, const char* name);
 // One file of a file set: volumePath ('\' or '/' separators) gets the bytes of sourcePath.
 int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* sourcePath);
+// Whether volumePath can name a file of a file set at all: it has a leaf, and no component is
+// "." or "..", which every reader takes for the folder itself or its parent.
+bool Plan_IsFileSetPath(const char* volumePath);
 
 // Lookups and removal. Path components are names, cleaned as file-set names are ('*' and '?'
 // are no wildcards) and compared with ASCII letters in either case.

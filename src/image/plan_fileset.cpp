@@ -4,6 +4,7 @@
 #include "image/plan.h"
 #include "image/plan_nodes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -134,6 +135,14 @@ int Plan_RemoveNode(VolumePlan* plan, FileNode* start, const char* path, bool re
     plan->fileCount -= files;
     delete node;
     return 1;
+}
+
+bool Plan_IsFileSetPath(const char* volumePath) {
+    if (!volumePath) return false;
+    std::vector<std::string_view> parts = splitComponents(volumePath);
+    return !parts.empty() && std::none_of(parts.begin(), parts.end(), [](std::string_view part) {
+        return part == "." || part == "..";
+    });
 }
 
 int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* sourcePath) {

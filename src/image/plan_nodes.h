@@ -31,5 +31,11 @@ std::string_view Path_LastComponent(std::string_view path);
 inline bool Path_IsSeparator(char c) {
     return c == '/' || c == '\\';
 }
+// What joins host path components, so that messages show paths the way the host writes them.
+#if defined(_WIN32)
+constexpr char kHostSeparator = '\\';
+#else
+constexpr char kHostSeparator = '/';
+#endif
 
 } // namespace tvx

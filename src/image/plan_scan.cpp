@@ -63,7 +63,7 @@ class FolderScan {
             ancestors_.push_back(id);
         }
         std::string prefix = path;
-        if (prefix.empty() || prefix.back() != '/') prefix += '/';
+        if (prefix.empty() || !Path_IsSeparator(prefix.back())) prefix += kHostSeparator;
         std::vector<FindResult> results;
         // A folder that cannot be read is refused, never recorded as an empty one.
         bool ok = Node_FindOnHost(prefix + kListPattern, results);

@@ -143,6 +143,10 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
                                             const char* label, TVX_ProgressCallback callback,
                                             int32_t userData) {
     if (!options || !entries) return TVX_ERR_INVALID_ARG;
+    // A name no reader could tell from a folder's own entries is bad input, not a bad source.
+    for (int32_t i = 0; i < count; ++i)
+        if (!entries[i].sourcePath || !Plan_IsFileSetPath(entries[i].volumePath))
+            return TVX_ERR_INVALID_ARG;
     return BurnVolume(
         handle, options, label, callback, userData,
         [entries, count](VolumePlan* plan, const char** failed) {

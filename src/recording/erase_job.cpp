@@ -28,8 +28,12 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32
         handle->rec.cancelled = 0;
         return TVX_ERR_COMMAND;
     }
-    Rec_Blank(handle);
+    // An erase that the drive refused, that never finished in time or whose wait was stopped
+    // is no erased disc: the host must not be told it is.
+    const bool blanked = Rec_Blank(handle) != 0;
+    const bool stopped = handle->rec.cancelled != 0;
     Rec_Finish(handle);
     handle->rec.cancelled = 0;
-    return TVX_OK;
+    if (blanked) return TVX_OK;
+    return stopped ? TVX_ERR_CANCELLED : TVX_ERR_COMMAND;
 }

@@ -18,7 +18,12 @@ class LogTest : public ::testing::Test {
     test::TempDir dir;
     test::ScopedSimHost sim;
     void SetUp() override { sim->setTempDirectory(dir.path() + "/"); }
-    std::string log() { return test::ReadWholeFile(dir.file("Torvexin.log")); }
+    // Line ends as written on POSIX; Windows writes the log in text mode (CR LF).
+    std::string log() {
+        std::string text = test::ReadWholeFile(dir.file("Torvexin.log"));
+        std::erase(text, '\r');
+        return text;
+    }
 };
 
 TEST_F(LogTest, LinesAppendAndAreNeverTruncated) {

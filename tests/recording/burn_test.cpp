@@ -219,7 +219,7 @@ TEST_F(PipeSourceTest, PipesNeverHoldABurn) {
     EXPECT_EQ(TVX_BurnFileSet(handle, &options, entries, 1, nullptr, nullptr, 0), TVX_ERR_SOURCE);
     EXPECT_TRUE(drive->trace().empty()) << drive->formatTrace();
     EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, pipe.c_str(), nullptr, 0), TVX_ERR_SOURCE);
-    EXPECT_EQ(countToken("WRITE"), 0u);
+    EXPECT_TRUE(drive->trace().empty()) << drive->formatTrace();
     EXPECT_EQ(TVX_BurnVolumeData(handle, &options, dir.file("data").c_str(), "DATA", nullptr, 0),
               TVX_OK);
 }

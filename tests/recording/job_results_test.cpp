@@ -68,11 +68,20 @@ TEST_F(JobResultTest, BadInputIsRefusedBeforeTheDiscIsRead) {
     TVX_FileSetEntry entries[2] = {{"a.bin", one.c_str()}, {"b.bin", missing.c_str()}};
     EXPECT_EQ(TVX_BurnFileSet(handle, &options, entries, 0, nullptr, nullptr, 0), TVX_ERR_SOURCE);
     EXPECT_EQ(TVX_BurnFileSet(handle, &options, entries, 2, nullptr, nullptr, 0), TVX_ERR_SOURCE);
-    EXPECT_TRUE(drive->trace().empty()) << drive->formatTrace();
-    // The image is opened after the media checks.
+    // Names that no reader could tell from a folder's own entries; a missing source.
+    for (const char* name :
+         std::initializer_list<const char*>{".", "..", "sub/.", "../a.bin", "", "/", nullptr}) {
+        TVX_FileSetEntry bad[2] = {{"a.bin", one.c_str()}, {name, one.c_str()}};
+        EXPECT_EQ(TVX_BurnFileSet(handle, &options, bad, 2, nullptr, nullptr, 0),
+                  TVX_ERR_INVALID_ARG)
+            << (name ? name : "(null)");
+    }
+    TVX_FileSetEntry noSource[1] = {{"a.bin", nullptr}};
+    EXPECT_EQ(TVX_BurnFileSet(handle, &options, noSource, 1, nullptr, nullptr, 0),
+              TVX_ERR_INVALID_ARG);
     EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, dir.file("missing.iso").c_str(), nullptr, 0),
               TVX_ERR_SOURCE);
-    EXPECT_EQ(countToken("WRITE"), 0u);
+    EXPECT_TRUE(drive->trace().empty()) << drive->formatTrace();
 }
 
 TEST_F(JobResultTest, MediaChecks) {
@@ -163,13 +172,18 @@ TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
         Plan_AddFolderContents(plan, data.c_str());
         Plan_Layout(plan);
         for (const WriteRun& run : plan->writeList)
-            if (run.kind == RunKind::File && run.hostPath() == victim) victimStart = run.start;
+            if (run.kind == RunKind::File && std::filesystem::path(run.hostPath()) == victim)
+                victimStart = run.start;
         Plan_Free(plan);
     }
     ASSERT_GT(victimStart, 400u);
     for (MediumKind kind : {MediumKind::DvdPlusRw, MediumKind::DvdRwRestricted, MediumKind::DvdRam,
                             MediumKind::DvdR, MediumKind::DvdRwSequential, MediumKind::DvdPlusR}) {
         for (Fault fault : {Fault::Stop, Fault::FileShrinks, Fault::FileVanishes}) {
+#if defined(_WIN32)
+            // Windows refuses to change the size of a file that the burn has open for reading.
+            if (fault == Fault::FileShrinks) continue;
+#endif
             SCOPED_TRACE(std::string(vdrive::MediumName(kind)) + " fault " +
                          std::to_string(static_cast<int>(fault)));
             makeFile("data/zz_last.bin", 600000);
@@ -200,7 +214,7 @@ TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
             EXPECT_EQ(result, fault == Fault::Stop ? TVX_ERR_CANCELLED : TVX_ERR_SOURCE)
                 << drive->formatTrace();
             if (fault != Fault::Stop) {
-                EXPECT_STREQ(handle->lastError.description, victim.c_str());
+                EXPECT_EQ(std::filesystem::path(handle->lastError.description), victim);
                 EXPECT_STREQ(handle->lastError.category, "Source");
                 EXPECT_EQ(handle->lastError.location, 1020);
             }
@@ -250,7 +264,7 @@ TEST_F(JobResultTest, VerificationOfAVanishedFileIsASourceFailure) {
             std::filesystem::remove(victim);
     };
     EXPECT_EQ(burnData(TVX_MODE_WRITE_VERIFY), TVX_ERR_SOURCE) << drive->formatTrace();
-    EXPECT_STREQ(handle->lastError.description, victim.c_str());
+    EXPECT_EQ(std::filesystem::path(handle->lastError.description), victim);
     EXPECT_STREQ(handle->lastError.category, "Source");
     // The recording itself completed: the disc is closed as usual.
     EXPECT_EQ(drive->disc().status, vdrive::DiscStatus::Finalised);

@@ -214,7 +214,8 @@ int Erase(const Options& options) {
     StartProgress(options);
     InstallStopHandlers();
     TVX_Result r = TVX_EraseDisc(session.handle(), options.full ? 0 : 1, ProgressCallback, 0);
-    // The library ends an erase with success however its wait ended; a stop is the tool's.
+    // A stop asked for is told as one even when the drive had already finished: the person
+    // who stopped it then erases again rather than trusting a disc they gave up on.
     if (r == TVX_OK && StopRequested()) r = TVX_ERR_CANCELLED;
     EndProgress(r == TVX_OK);
     if (r == TVX_OK) {
