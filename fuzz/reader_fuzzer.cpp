@@ -3,9 +3,9 @@
 // shares no code with it, delivers for the same path: a difference aborts, so wrong data is as
 // visible as a crash. The image is served by an in-memory drive; its last sector is the last
 // recorded address, so a compact volume needs no anchor at sector 256.
+#include "common/byte_order.h"
 #include "image/udf_tag.h"
 #include "memory_disc.h"
-#include "mmc/byte_order.h"
 #include "reader/disc_file.h"
 #include "reader/udf_reader.h"
 #include "second_reader.h"

@@ -4,6 +4,7 @@
 #include "reader/udf_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace tvx {
@@ -19,6 +20,32 @@ struct ShortAd {
 };
 
 enum class Listing { Read, Damaged, Failed };
+
+bool inAhead(const UdfWalk& walk, uint32_t block, uint32_t count) {
+    return block >= walk.aheadBlock &&
+           static_cast<uint64_t>(block) + count <= uint64_t{walk.aheadBlock} + walk.aheadCount;
+}
+
+// Reads the partition block of a File Entry into out, from the run read ahead when it holds it;
+// otherwise a new run starts at the block. A run that cannot be read (it may reach sectors the
+// walk never needs) is not held against the walk: the block alone is read instead.
+bool readEntryBlock(UdfWalk& walk, uint32_t block, uint8_t* out) {
+    if (!inAhead(walk, block, 1)) {
+        walk.aheadCount = 0;
+        const uint32_t n = static_cast<uint32_t>(
+            std::min<uint64_t>(kDirectoryReadSectors, uint64_t{walk.partitionLength} - block));
+        walk.ahead.resize(static_cast<size_t>(n) * kSectorSize);
+        if (n < 2 || !Mmc_Read10(walk.handle, walk.ahead.data(), n * kSectorSize,
+                                 walk.partitionStart + block, static_cast<uint16_t>(n))) {
+            return Mmc_Read10(walk.handle, out, kSectorSize, walk.partitionStart + block, 1) != 0;
+        }
+        walk.aheadBlock = block;
+        walk.aheadCount = n;
+    }
+    std::memcpy(out, walk.ahead.data() + static_cast<size_t>(block - walk.aheadBlock) * kSectorSize,
+                kSectorSize);
+    return true;
+}
 
 // Reads the directory's extents (short_ad or long_ad, of adSize bytes; a long_ad's partition is
 // the one partition) into bytes. Memory grows only as sectors arrive, and never beyond the
@@ -47,8 +74,14 @@ Listing readDirectoryExtents(UdfWalk& walk, const uint8_t* ads, uint32_t adLengt
         for (uint32_t done = 0; done < sectors;) {
             const uint32_t n = std::min(kDirectoryReadSectors, sectors - done);
             bytes.resize(at + static_cast<size_t>(n) * kSectorSize);
-            if (!Mmc_Read10(walk.handle, bytes.data() + at, n * kSectorSize,
-                            walk.partitionStart + ad.block + done, static_cast<uint16_t>(n))) {
+            const uint32_t block = ad.block + done;
+            if (inAhead(walk, block, n)) {
+                std::memcpy(bytes.data() + at,
+                            walk.ahead.data() +
+                                static_cast<size_t>(block - walk.aheadBlock) * kSectorSize,
+                            static_cast<size_t>(n) * kSectorSize);
+            } else if (!Mmc_Read10(walk.handle, bytes.data() + at, n * kSectorSize,
+                                   walk.partitionStart + block, static_cast<uint16_t>(n))) {
                 return Listing::Failed;
             }
             at += static_cast<size_t>(n) * kSectorSize;
@@ -115,7 +148,7 @@ int UdfReader_VisitIcb(UdfWalk& walk, uint32_t block) {
         return 1;
     }
     uint8_t entry[kSectorSize];
-    if (!Mmc_Read10(walk.handle, entry, kSectorSize, walk.partitionStart + block, 1)) return 0;
+    if (!readEntryBlock(walk, block, entry)) return 0;
     IcbLayout layout;
     if (!UdfReader_IcbLayout(entry, sizeof entry, layout) ||
         !UdfReader_TagIntact(entry, sizeof entry) || GetLe32(entry + kTagLocationOffset) != block) {

@@ -4,6 +4,8 @@
 #include "image/udf_tag.h"
 #include "mmc/commands.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace tvx {
@@ -88,10 +90,21 @@ int UdfReader_ReadVolumeSequence(RecHandle* handle, const UdfExtent& sequence, U
     if (sequence.length == 0) return 0;
     const uint32_t count = (sequence.length - 1) / kSectorSize + 1;
     if (static_cast<uint64_t>(sequence.location) + count > kSectorAddresses) return 0;
+    // The sequence is short: its first sectors come in one command where they can, and sector
+    // by sector where that fails (a run may reach sectors the sequence never uses).
+    const uint32_t runCount = std::min(count, kDirectoryReadSectors);
+    std::vector<uint8_t> run(static_cast<size_t>(runCount) * kSectorSize);
+    const bool haveRun =
+        runCount > 1 && Mmc_Read10(handle, run.data(), runCount * kSectorSize, sequence.location,
+                                   static_cast<uint16_t>(runCount));
     uint8_t buffer[kSectorSize];
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t sector = sequence.location + i;
-        if (!readSector(handle, buffer, sector)) return 0;
+        if (haveRun && i < runCount) {
+            std::memcpy(buffer, run.data() + static_cast<size_t>(i) * kSectorSize, kSectorSize);
+        } else if (!readSector(handle, buffer, sector)) {
+            return 0;
+        }
         // A damaged descriptor ends this copy of the sequence; the caller tries the other.
         if (!UdfReader_TagIntact(buffer, sizeof buffer) ||
             GetLe32(buffer + kTagLocationOffset) != sector) {

@@ -1,6 +1,7 @@
 // Walks the UDF file system on the disc of a drive: anchor, volume descriptor sequence,
 // integrity sequence, file set, then every directory and File Entry of the tree, depth first.
-// Every descriptor read is handed to a visitor; the reader keeps nothing between walks.
+// Every descriptor read is handed to a visitor; the reader keeps nothing between walks. File
+// Entries and listings are read ahead in runs of sectors, so a walk takes few commands.
 //
 // A disc is untrusted input. Every length read from it is checked against the bytes actually
 // read before it is used, directories are bounded by the partition, a directory met twice
@@ -18,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <unordered_set>
+#include <vector>
 
 namespace tvx {
 
@@ -29,7 +31,8 @@ inline constexpr size_t kTagLocationOffset = 12;
 inline constexpr uint32_t kDefaultAnchorSector = 256;
 inline constexpr int kAnchorProbeTries = 32;
 inline constexpr uint32_t kMaxDirectoryDepth = 128;
-// Directory extents are read in commands of at most this many sectors (64 KiB).
+// Directory extents are read in commands of at most this many sectors (64 KiB); File Entries
+// are read ahead in runs of the same size.
 inline constexpr uint32_t kDirectoryReadSectors = 32;
 
 // File Entry (261) and Extended File Entry (266) layouts.
@@ -104,6 +107,11 @@ struct UdfWalk {
     uint32_t depth = 0;
     uint64_t directoryBytes = 0;              // all directories read so far
     std::unordered_set<uint32_t> directories; // File Entry blocks of directories walked
+    // The last run of partition blocks read ahead. A directory's File Entries and listings
+    // mostly lie one after the other in walk order, so one command serves many of them.
+    std::vector<uint8_t> ahead;
+    uint32_t aheadBlock = 0;
+    uint32_t aheadCount = 0; // blocks held in ahead; 0 when none
 };
 
 // Walks the whole volume. damaged (may be null) hears of damage below the file set; partition

@@ -12,13 +12,16 @@ trap cleanup EXIT
 mkdir -p "$work/folder"
 head -c 600000 /dev/urandom > "$work/folder/data.bin"
 export TVX_VIRTUAL_DRIVES="$work/disc.img:dvd+rw:4000" TVX_VIRTUAL_TIMING=fast TMPDIR=$work
-mkfifo "$work/in" "$work/out"
 
-# Starts a holder and waits until it is writing.
+# Starts a holder and waits until it is writing. Each holder talks through pipes of its own: a
+# pipe that is still open keeps the unread lines of an earlier holder for the next reader.
+holds=0
 hold() {
-    "$probe" hold "$work/folder" < "$work/in" > "$work/out" &
+    holds=$((holds + 1))
+    mkfifo "$work/in$holds" "$work/out$holds"
+    "$probe" hold "$work/folder" < "$work/in$holds" > "$work/out$holds" &
     holder=$!
-    exec 3> "$work/in" 4< "$work/out"
+    exec 3> "$work/in$holds" 4< "$work/out$holds"
     read -r line <&4
     [ "$line" = writing ] || { echo "holder said: $line"; exit 1; }
 }
@@ -27,16 +30,19 @@ hold
 status=0
 TVX_VIRTUAL_TRACE="$work/second.trace" "$probe" burn "$work/folder" > "$work/second.txt" || status=$?
 [ "$status" = 3 ] || { echo "second burn ended with $status"; cat "$work/second.txt"; exit 1; }
-grep -q "^result 0xE0000001 DRIVE IN USE BY ANOTHER WRITING JOB" "$work/second.txt"
+grep -q "^result 0xE0000001 DRIVE IN USE BY ANOTHER WRITING JOB" "$work/second.txt" ||
+    { echo "second burn said:"; cat "$work/second.txt"; exit 1; }
 # The refused process asked only who the drive is and what it handles.
 if grep -v '^target' "$work/second.trace" | grep -v -e 'INQUIRY' -e 'GET CONFIGURATION' | grep -q .; then
     echo "the refused process sent:"; cat "$work/second.trace"; exit 1
 fi
 echo go >&3
 exec 3>&-
-cat <&4 > /dev/null &
-wait "$holder"
+read -r line <&4 || line="(nothing)"
+[ "$line" = "result 0x00000000" ] || { echo "holder ended with: $line"; exit 1; }
+wait "$holder" || { echo "holder exited with $?"; exit 1; }
 holder=
+exec 4<&-
 
 # A killed holder releases the drive.
 hold

@@ -55,7 +55,9 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 # shellcheck disable=SC2046,SC2086 # pkg-config's answer and the flags are lists of words
 "$cc" $flags -std=c99 -Wall -Werror "$example" $(pkg-config --cflags --libs torvexin) \
   -Wl,-rpath,"$libdir" -o "$work/by-pkg-config"
-ldd "$work/by-pkg-config" | grep -q "libtorvexin.so.1 => $libdir/" || fail "linked elsewhere"
+# (ldd's answer is kept before it is searched: grep -q leaving early would fail the pipe.)
+linked=$(ldd "$work/by-pkg-config")
+grep -q "libtorvexin.so.1 => $libdir/" <<< "$linked" || fail "linked elsewhere: $linked"
 burn_and_read pkg-config "$work/by-pkg-config"
 
 # find_package: the shared library for a C program, and the static one; a request for another
@@ -83,10 +85,11 @@ cmake -S "$work/consumer" -B "$work/consumer/build" -G "$generator" -DCMAKE_PREF
   { cat "$work/consumer.log" >&2; fail "find_package"; }
 cmake --build "$work/consumer/build" >> "$work/consumer.log" ||
   { cat "$work/consumer.log" >&2; fail "building against the CMake package"; }
-ldd "$work/consumer/build/by_find_package" | grep -q "libtorvexin.so.1 => $libdir/" ||
-  fail "linked elsewhere"
+linked=$(ldd "$work/consumer/build/by_find_package")
+grep -q "libtorvexin.so.1 => $libdir/" <<< "$linked" || fail "linked elsewhere: $linked"
 burn_and_read find-package "$work/consumer/build/by_find_package"
-! ldd "$work/consumer/build/by_find_package_static" | grep -q libtorvexin || fail "not static"
+linked=$(ldd "$work/consumer/build/by_find_package_static")
+! grep -q libtorvexin <<< "$linked" || fail "not static: $linked"
 # A program with the library inside finds the layer module on the library path.
 LD_LIBRARY_PATH=$libdir burn_and_read find-package-static \
   "$work/consumer/build/by_find_package_static"

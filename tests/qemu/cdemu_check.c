@@ -5,7 +5,6 @@
  * Usage: cdemu_check burn-video <folder> <label>   blank DVD+R: queries, then a verified
  *                                                   DVD-Video burn of the folder
  *        cdemu_check burn-data <folder> <label>    the same with the folder's contents as data
- *                                                   (not verified: read back afterwards)
  *        cdemu_check read <file list> <folder> <blocks>
  *            the written disc (CDEmu reloads an image smaller than a CD as a CD-ROM): its size in
  *            blocks, and every listed disc path read back and compared with <folder><path>
@@ -97,10 +96,8 @@ static int burn(const char* kind, const char* folder, const char* label) {
     printf("\n");
     check(r == TVX_OK && speeds[0] > 0, "write-speeds", "no write speed listed");
 
-    /* The DVD-Video burn is verified by the library; the data disc (over 100 MB, slow under
-       TCG) is read back by our reader, the kernel and the host's readers instead. */
     const int video = strcmp(kind, "video") == 0;
-    TVX_BurnOptions options = {video ? TVX_MODE_WRITE_VERIFY : TVX_MODE_WRITE, -1};
+    TVX_BurnOptions options = {TVX_MODE_WRITE_VERIFY, -1};
     char name[64];
     snprintf(name, sizeof name, "burn-%s", kind);
     r = video ? TVX_BurnDVDVIDEO(h, &options, folder, label, progress, 0)

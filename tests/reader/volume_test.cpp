@@ -83,6 +83,36 @@ TEST_F(ReaderTest, BlankAndForeignDiscsDoNotOpen) {
     TVX_CloseFile(f);
 }
 
+// An open walks the whole tree, but reads its File Entries and listings in runs: far fewer
+// commands than entries. A run that meets an unreadable sector the walk does not need costs
+// the walk nothing; an unreadable File Entry still fails it.
+TEST_F(ReaderTest, WalkReadsEntriesInRuns) {
+    std::vector<TestNode> dirs;
+    for (int d = 0; d < 4; ++d) {
+        std::vector<TestNode> files;
+        for (int f = 0; f < 50; ++f)
+            files.push_back(TestNode::File("F" + std::to_string(f), std::to_string(d * 100 + f)));
+        dirs.push_back(TestNode::Dir("D" + std::to_string(d), files));
+    }
+    TestVolume volume = serveVolume(TestNode::Dir("", dirs));
+    TVX_DiscFile f = open("/D3/F49");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(readAll(f), "349");
+    TVX_CloseFile(f);
+    EXPECT_LT(disc_->count(0x28), 205u / 5); // 205 File Entries
+
+    const uint32_t data = volume.partitionStart + volume.dataBlock["/D0/F0"];
+    for (uint32_t bad : {data, volume.partitionStart + volume.entryBlock["/D0/F1"]}) {
+        SCOPED_TRACE(bad);
+        serve(volume.image);
+        disc_->unreadable.insert(bad);
+        f = open("/D3/F49");
+        EXPECT_EQ(f != nullptr, bad == data);
+        if (f) TVX_CloseFile(f);
+    }
+    EXPECT_EQ(LastLocation(), kNoVolume);
+}
+
 // A damaged copy of the volume descriptor sequence gives way to the reserve copy; what the
 // volume cannot do without fails the open.
 TEST_F(ReaderTest, DamagedVolumeStructures) {

@@ -36,7 +36,7 @@ expect 1 "bad disc kind" --virtual x.img:floppy drives
 expect 0 "burn VIDEO_TS with verify" --virtual v.img:dvd-r burn-video-ts --verify -l MOVIE "$sample/VIDEO_TS"
 expect 0 "info after burning" --virtual v.img info
 contains "disc reported recorded" "disc: DVD-R$"
-if lsdvd v.img 2>/dev/null | grep -q "Title: 01"; then ok "lsdvd reads the burned disc"; else bad "lsdvd"; fi
+if lsdvd v.img 2>/dev/null | grep -c "Title: 01" >/dev/null; then ok "lsdvd reads the burned disc"; else bad "lsdvd"; fi
 expect 0 "cat a file" --virtual v.img cat /VIDEO_TS/VIDEO_TS.IFO
 if cmp -s out.txt "$sample/VIDEO_TS/VIDEO_TS.IFO"; then ok "cat bytes"; else bad "cat bytes"; fi
 expect 0 "get a file" --virtual v.img get /VIDEO_TS/VTS_01_1.VOB vob.out
@@ -209,18 +209,18 @@ sectors=$(( $(stat -c %s dvd.iso) / 2048 ))
 "$tvx" --virtual mp.img info --json > out.txt 2>/dev/null
 check_json json_doc "d['disc']['usedBlocks'] == $sectors"
 python3 "$src/tests/tools/compare_volumes.py" dvd.iso mp.img "$sectors" && ok "image equals the burned volume" || bad "image differs from the burned volume"
-lsdvd dvd.iso 2>/dev/null | grep -q "Title: 01" && ok "lsdvd reads the image" || bad "lsdvd on the image"
+lsdvd dvd.iso 2>/dev/null | grep -c "Title: 01" >/dev/null && ok "lsdvd reads the image" || bad "lsdvd on the image"
 expect 0 "make-image of a data folder" make-image --data data -o data.iso -l DATA
 expect 0 "make-image of a VIDEO_TS folder" make-image --video-ts "$sample/VIDEO_TS" -o vts.iso
 expect 0 "make-image of a file set" make-image --files "/a/b/c.txt=$work/data/hello.txt" --list set.txt -o files.iso
 for img in dvd.iso data.iso vts.iso files.iso; do
-    isoinfo -d -i $img 2>/dev/null | grep -q "Volume size is" && ok "isoinfo $img" || bad "isoinfo $img"
+    isoinfo -d -i $img 2>/dev/null | grep -c "Volume size is" >/dev/null && ok "isoinfo $img" || bad "isoinfo $img"
     udfinfo $img > /dev/null 2>&1 && ok "udfinfo $img" || bad "udfinfo $img"
     7z l $img > /dev/null 2>&1 && ok "7z $img" || bad "7z $img"
 done
-bsdtar -tf data.iso | grep -qi "^hello.txt$" && ok "bsdtar lists the data image" || bad "bsdtar on the data image"
+bsdtar -tf data.iso | grep -ci "^hello.txt$" >/dev/null && ok "bsdtar lists the data image" || bad "bsdtar on the data image"
 7z x -so data.iso docs/blob.bin 2>/dev/null | cmp -s - data/docs/blob.bin && ok "7z reads a file of the image" || bad "7z file bytes"
-bsdtar -tf dvd.iso | grep -qi "VIDEO_TS.IFO" && ok "bsdtar lists the DVD-Video image" || bad "bsdtar on the DVD-Video image"
+bsdtar -tf dvd.iso | grep -ci "VIDEO_TS.IFO" >/dev/null && ok "bsdtar lists the DVD-Video image" || bad "bsdtar on the DVD-Video image"
 echo old > old.iso
 expect 3 "make-image of a missing folder" make-image --data "$work/missing" -o old.iso
 [ "$(cat old.iso)" = old ] && ok "failed make-image leaves the output" || bad "output changed"

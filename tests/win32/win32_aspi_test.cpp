@@ -6,6 +6,7 @@
 // asks for administrator rights), so TVX_Initialize would keep the pass-through transport and
 // find no CD/DVD drive; this test therefore chooses the ASPI transport itself, as
 // TVX_Initialize does when the pass-through probe fails.
+#include "platform/aspi_request.h"
 #include "torvexin.h"
 #include "transport/backends.h"
 #include "transport/drive_table.h"
@@ -31,6 +32,33 @@ std::string TempFolder() {
 
 void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// An INQUIRY of target 0 that signals `event` when the layer completes it later.
+void PrepareInquiry(tvx::SRB_ExecSCSICmd& srb, uint8_t (&data)[36], HANDLE event) {
+    srb = {};
+    srb.SRB_Cmd = tvx::SC_EXEC_SCSI_CMD;
+    srb.SRB_Flags = tvx::SRB_DIR_IN | tvx::SRB_EVENT_NOTIFY;
+    srb.SRB_BufLen = sizeof data;
+    srb.SRB_BufPointer = data;
+    srb.SRB_SenseLen = tvx::kAspiSenseLength;
+    srb.SRB_CDBLen = 6;
+    srb.SRB_PostProc = event;
+    srb.CDBByte[0] = 0x12;
+    srb.CDBByte[4] = sizeof data;
+}
+
+// Loads WNASPI32.dll as a host of its own would, with the drive and completion mode given.
+HMODULE LoadLayer(const std::string& image, const char* completion) {
+    if (_putenv_s("TVX_VIRTUAL_DRIVES", (image + ":dvd-r:2000").c_str()) != 0 ||
+        _putenv_s("TVX_VIRTUAL_COMPLETION", completion) != 0)
+        return nullptr;
+    return LoadLibraryA("WNASPI32.dll");
+}
+
+tvx::AspiSendCommandFunction SendCommandOf(HMODULE layer) {
+    return reinterpret_cast<tvx::AspiSendCommandFunction>(
+        reinterpret_cast<void*>(GetProcAddress(layer, tvx::kAspiSendCommandSymbol)));
 }
 
 TEST(Win32Aspi, BurnAndReadBackThroughTheLayerModule) {
@@ -92,6 +120,125 @@ TEST(Win32Aspi, BurnAndReadBackThroughTheLayerModule) {
 
     std::ifstream saved(image, std::ios::binary | std::ios::ate);
     EXPECT_GT(static_cast<long long>(saved.tellg()), 300000) << "the disc is in its image file";
+}
+
+// The same image attached twice is one drive: while one handle burns, a burn and an erase
+// through the other are refused at once.
+struct NestedJobs {
+    TVX_RecHandle other = nullptr;
+    const char* source = nullptr;
+    TVX_Result burn = TVX_OK, erase = TVX_OK;
+    std::string text;
+    bool tried = false;
+};
+NestedJobs* Nested = nullptr;
+
+int32_t TVX_CALL TryTheOtherHandle(int32_t type, uint32_t*, int32_t) {
+    if (type != TVX_EVENT_WRITE || Nested->tried) return 1;
+    Nested->tried = true;
+    TVX_BurnOptions options{TVX_MODE_WRITE, -1};
+    Nested->burn =
+        TVX_BurnVolumeData(Nested->other, &options, Nested->source, "SECOND", nullptr, 0);
+    Nested->erase = TVX_EraseDisc(Nested->other, 1, nullptr, 0);
+    TVX_LastError error{};
+    TVX_GetLastError(Nested->other, &error);
+    Nested->text = error.description ? error.description : "";
+    return 1;
+}
+
+TEST(Win32Aspi, OneWritingJobPerDriveAcrossHandlesOfOneImage) {
+    const std::string dir = TempFolder();
+    const std::string image = dir + "shared.img";
+    DeleteFileA(image.c_str());
+    DeleteFileA((image + ".state").c_str());
+    ASSERT_EQ(_putenv_s("TVX_VIRTUAL_DRIVES", (image + ":dvd+rw:4000;" + image).c_str()), 0);
+    ASSERT_EQ(_putenv_s("TVX_VIRTUAL_TIMING", "fast"), 0);
+    const std::string source = dir + "jobs\\";
+    CreateDirectoryA(source.c_str(), nullptr);
+    WriteFile(source + "DATA.BIN", std::string(200000, 'j'));
+
+    ASSERT_EQ(tvx::ProbeAspi(), 1);
+    tvx::ActiveTransport = &tvx::AspiTransport;
+    ASSERT_EQ(TVX_GetDriveCount(), 2);
+    TVX_RecHandle first = TVX_OpenRecHandle(0);
+    NestedJobs nested;
+    nested.other = TVX_OpenRecHandle(1);
+    nested.source = source.c_str();
+    ASSERT_TRUE(first && nested.other);
+    Nested = &nested;
+    TVX_BurnOptions options{TVX_MODE_WRITE, -1};
+    EXPECT_EQ(TVX_BurnVolumeData(first, &options, source.c_str(), "FIRST", TryTheOtherHandle, 0),
+              TVX_OK);
+    Nested = nullptr;
+    EXPECT_TRUE(nested.tried);
+    EXPECT_EQ(nested.burn, TVX_ERR_NOT_READY);
+    EXPECT_EQ(nested.erase, TVX_ERR_NOT_READY);
+    EXPECT_EQ(nested.text, "DRIVE IN USE BY ANOTHER WRITING JOB");
+    // Once the first job has ended, the other handle may write.
+    TVX_LoadMedia(nested.other);
+    EXPECT_EQ(TVX_BurnVolumeData(nested.other, &options, source.c_str(), "AFTER", nullptr, 0),
+              TVX_OK);
+    TVX_CloseRecHandle(nested.other);
+    TVX_CloseRecHandle(first);
+    TVX_Terminate();
+}
+
+// Requests still queued when the host lets go of the module are completed, and the module goes
+// once they are: its unloading never waits for the worker under the loader lock.
+TEST(Win32Aspi, TheLayerUnloadsInBothCompletionModes) {
+    const std::string dir = TempFolder();
+    for (const char* completion : {"sync", "pending"}) {
+        SCOPED_TRACE(completion);
+        const std::string image = dir + "unload-" + completion + ".img";
+        DeleteFileA(image.c_str());
+        DeleteFileA((image + ".state").c_str());
+        HMODULE layer = LoadLayer(image, completion);
+        ASSERT_NE(layer, nullptr);
+        auto send = SendCommandOf(layer);
+        ASSERT_NE(send, nullptr);
+
+        constexpr int kRequests = 4;
+        tvx::SRB_ExecSCSICmd srbs[kRequests];
+        uint8_t data[kRequests][36];
+        HANDLE events[kRequests];
+        uint32_t answers[kRequests];
+        for (int i = 0; i < kRequests; ++i) {
+            events[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            PrepareInquiry(srbs[i], data[i], events[i]);
+            answers[i] = send(&srbs[i]);
+        }
+        EXPECT_TRUE(FreeLibrary(layer));
+        const bool pending = std::string(completion) == "pending";
+        for (int i = 0; i < kRequests; ++i) {
+            EXPECT_EQ(answers[i], pending ? tvx::SS_PENDING : tvx::SS_COMP);
+            if (answers[i] == tvx::SS_PENDING) WaitForSingleObject(events[i], INFINITE);
+            EXPECT_EQ(srbs[i].SRB_Status, tvx::SS_COMP);
+            EXPECT_EQ(data[i][0] & 0x1F, 5) << "a CD/DVD device";
+            CloseHandle(events[i]);
+        }
+        // The last worker unloads the module as it ends; the layer saves the disc then.
+        while (GetModuleHandleA("WNASPI32.dll"))
+            Sleep(1);
+        EXPECT_NE(GetFileAttributesA((image + ".state").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    _putenv_s("TVX_VIRTUAL_COMPLETION", "");
+}
+
+// Run alone (see CMakeLists.txt): the process ends while a worker still holds the module and
+// requests are queued; ctest's timeout catches an exit that hangs.
+TEST(Win32Aspi, DISABLED_TheProcessEndsWithRequestsQueued) {
+    static tvx::SRB_ExecSCSICmd srbs[16];
+    static uint8_t data[16][36];
+    HMODULE layer = LoadLayer(TempFolder() + "exit.img", "pending");
+    ASSERT_NE(layer, nullptr);
+    auto send = SendCommandOf(layer);
+    ASSERT_NE(send, nullptr);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (int i = 0; i < 16; ++i) {
+        PrepareInquiry(srbs[i], data[i], event);
+        EXPECT_EQ(send(&srbs[i]), tvx::SS_PENDING);
+    }
+    EXPECT_TRUE(FreeLibrary(layer));
 }
 
 } // namespace

@@ -254,10 +254,21 @@ int MutexChild(const std::string& name, bool keep) {
     return r == WAIT_ABANDONED ? kChildAbandoned : kChildTook;
 }
 
-DWORD RunChild(const std::string& name, bool keep) {
+// The child of the job lock test: tries the parent's job lock.
+int JobLockChild(const std::string& name, bool keep) {
+    tvx::HostHandle lock = nullptr;
+    tvx::LockAttempt attempt = host().tryJobLock(name, lock);
+    if (attempt == tvx::LockAttempt::Busy) return kChildBusy;
+    if (attempt != tvx::LockAttempt::Acquired) return kChildNoMutex;
+    if (keep) ExitProcess(kChildTook); // dies holding it
+    host().releaseJobLock(lock);
+    return kChildTook;
+}
+
+DWORD RunChild(const std::string& name, bool keep, const char* role = "--mutex-child") {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string cmd = std::string("\"") + self + "\" --mutex-child " + name + (keep ? " keep" : "");
+    std::string cmd = std::string("\"") + self + "\" " + role + " " + name + (keep ? " keep" : "");
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -288,6 +299,23 @@ TEST(Win32Mutex, NamedMutexIsSharedByTwoProcesses) {
     host().closeMutex(m);
 }
 
+TEST(Win32Mutex, JobLocksAreExclusiveInAndAcrossProcesses) {
+    const std::string name = "drive-" + std::to_string(GetCurrentProcessId());
+    tvx::HostHandle first = nullptr, second = nullptr;
+    ASSERT_EQ(host().tryJobLock(name, first), tvx::LockAttempt::Acquired);
+    // The system's mutex lets its owner in twice; the lock does not.
+    EXPECT_EQ(host().tryJobLock(name, second), tvx::LockAttempt::Busy);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(RunChild(name, false, "--job-lock-child"), DWORD(kChildBusy));
+    EXPECT_EQ(host().tryJobLock(name + "-other", second), tvx::LockAttempt::Acquired);
+    host().releaseJobLock(second);
+    host().releaseJobLock(first);
+    // A holder that dies releases it.
+    EXPECT_EQ(RunChild(name, true, "--job-lock-child"), DWORD(kChildTook));
+    ASSERT_EQ(host().tryJobLock(name, first), tvx::LockAttempt::Acquired);
+    host().releaseJobLock(first);
+}
+
 TEST(Win32Events, ManualAndAutomaticReset) {
     tvx::HostHandle manual = host().createEvent(true, false);
     tvx::HostHandle automatic = host().createEvent(false, true);
@@ -308,6 +336,8 @@ TEST(Win32Events, ManualAndAutomaticReset) {
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--mutex-child") == 0)
         return MutexChild(argv[2], argc >= 4 && std::strcmp(argv[3], "keep") == 0);
+    if (argc >= 3 && std::strcmp(argv[1], "--job-lock-child") == 0)
+        return JobLockChild(argv[2], argc >= 4 && std::strcmp(argv[3], "keep") == 0);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

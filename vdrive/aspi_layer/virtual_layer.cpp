@@ -1,10 +1,14 @@
 #include "vdrive/aspi_layer/virtual_layer.h"
 
 #include "platform/host.h"
+#if defined(_WIN32)
+#include "vdrive/aspi_layer/module_thread.h"
+#endif
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +25,11 @@ constexpr uint8_t kAdapterCount = 1;
 constexpr uint8_t kHostScsiId = 7;
 constexpr size_t kMaxTargets = 255; // HA_Unique[3] is one byte
 constexpr uint32_t kMaxTransferBytes = 0x100000;
+#if defined(_WIN32)
+// A host sends its next request as soon as one completes: a worker waits this long for it
+// before it ends, rather than a thread being started for every request.
+constexpr std::chrono::milliseconds kWorkerIdle{50};
+#endif
 
 MediumKind KindFromName(const std::string& name) {
     static const std::map<std::string, MediumKind> table = {
@@ -119,18 +128,41 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             recorder->addFault(RuleOf(fault));
         drives_.push_back(std::move(recorder));
     }
+#if !defined(_WIN32)
     if (pending_) worker_ = std::thread([this] { work(); });
+#endif
 }
 
 VirtualAspiLayer::~VirtualAspiLayer() {
+#if !defined(_WIN32)
     {
         std::lock_guard<std::mutex> guard(lock_);
         stopping_ = true;
     }
     queued_.notify_all();
     if (worker_.joinable()) worker_.join();
-    for (auto& drive : drives_)
-        drive->flush();
+#endif
+    save(kNoTarget);
+}
+
+void VirtualAspiLayer::saveAtProcessEnd() {
+    // Nothing here waits: a thread stopped in a command keeps lock_ for ever, and its drive is
+    // left as it is. The lock stays taken, so that a worker not yet stopped starts nothing.
+    std::unique_lock<std::mutex> guard(lock_, std::try_to_lock);
+    save(guard.owns_lock() ? kNoTarget : running_.load());
+    guard.release();
+}
+
+void VirtualAspiLayer::save(size_t skipped) {
+    for (size_t i = 0; i < drives_.size(); ++i) {
+        if (i != skipped)
+            drives_[i]->flush();
+        else
+            std::fprintf(stderr,
+                         "virtual ASPI layer: target %zu was stopped in a command and its disc "
+                         "was not saved\n",
+                         i);
+    }
     if (!tracePath_.empty()) {
         if (std::FILE* file = std::fopen(tracePath_.c_str(), "a")) {
             for (size_t i = 0; i < drives_.size(); ++i)
@@ -188,7 +220,8 @@ uint8_t VirtualAspiLayer::execute(SRB_ExecSCSICmd& srb) {
         return SS_NO_DEVICE;
     }
     std::unique_lock<std::mutex> guard(lock_);
-    if (pending_) {
+    // Without a worker the request completes inside the call, as in the other mode.
+    if (pending_ && workerReady()) {
         StoreStatus(srb.SRB_Status, SS_PENDING);
         queue_.push_back(&srb);
         guard.unlock();
@@ -235,7 +268,9 @@ void VirtualAspiLayer::run(SRB_ExecSCSICmd& srb) {
         request.direction = DataDirection::None;
     if (request.byteCount == 0) request.direction = DataDirection::None;
 
+    running_ = srb.SRB_Target;
     ScsiResult result = drives_[srb.SRB_Target]->execute(request);
+    running_ = kNoTarget;
     srb.SRB_HaStat = HASTAT_OK;
     srb.SRB_TargStat = 0;
     switch (result.outcome) {
@@ -271,13 +306,33 @@ void VirtualAspiLayer::finish(SRB_ExecSCSICmd& srb, uint8_t status) {
 #endif
 }
 
+bool VirtualAspiLayer::workerReady() {
+#if defined(_WIN32)
+    if (!working_) {
+        working_ = StartModuleThread(
+            [](void* layer) { static_cast<VirtualAspiLayer*>(layer)->work(); }, this);
+    }
+    return working_;
+#else
+    return worker_.joinable();
+#endif
+}
+
 void VirtualAspiLayer::work() {
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
+#if defined(_WIN32)
+        if (!queued_.wait_for(guard, kWorkerIdle, [this] { return !queue_.empty(); })) {
+            working_ = false; // the next request starts another worker
+            return;
+        }
+#else
         queued_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) return; // stopping with nothing left
+#endif
         SRB_ExecSCSICmd* srb = queue_.front();
         queue_.pop_front();
+#if !defined(_WIN32)
         if (stopping_) {
             // Unloading: what is still queued never reaches a drive.
             guard.unlock();
@@ -285,6 +340,7 @@ void VirtualAspiLayer::work() {
             guard.lock();
             continue;
         }
+#endif
         run(*srb);
         uint8_t status = srb->SRB_TargStat == 0 && srb->SRB_HaStat == HASTAT_OK ? SS_COMP : SS_ERR;
         guard.unlock();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #if defined(_WIN32)
+#include <windows.h>
 #define TVX_LAYER_EXPORT __declspec(dllexport)
 #else
 #define TVX_LAYER_EXPORT __attribute__((visibility("default")))
@@ -28,8 +29,18 @@ tvx::vdrive::LayerConfig ReadConfig() {
     return config;
 }
 
+#if defined(_WIN32)
+// Taken down by DllMain rather than by the runtime's exit handlers, which cannot tell the end of
+// the process (its other threads stopped anywhere) from FreeLibrary.
+tvx::vdrive::VirtualAspiLayer* TheLayer = nullptr;
+
+tvx::vdrive::VirtualAspiLayer& Layer() {
+    static tvx::vdrive::VirtualAspiLayer& layer =
+        *(TheLayer = new tvx::vdrive::VirtualAspiLayer(ReadConfig()));
+#else
 tvx::vdrive::VirtualAspiLayer& Layer() {
     static tvx::vdrive::VirtualAspiLayer layer(ReadConfig());
+#endif
     static const bool reported = [] {
         for (const std::string& problem : layer.problems())
             std::fprintf(stderr, "virtual ASPI layer: %s\n", problem.c_str());
@@ -42,6 +53,20 @@ tvx::vdrive::VirtualAspiLayer& Layer() {
 } // namespace
 
 extern "C" {
+
+#if defined(_WIN32)
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && TheLayer) {
+        // FreeLibrary (reserved null): no worker is left, each holds the module while it runs.
+        if (reserved)
+            TheLayer->saveAtProcessEnd();
+        else
+            delete TheLayer;
+        TheLayer = nullptr;
+    }
+    return TRUE;
+}
+#endif
 
 TVX_LAYER_EXPORT uint32_t TVX_ASPI_CALL GetASPI32SupportInfo() {
     return Layer().supportInfo();

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/host.h"
 
+#include <map>
 #include <mutex>
 
 namespace tvx {
@@ -92,6 +93,10 @@ class Win32Host : public Host {
     Win32Clock clock_;
     std::mutex mutexPrefixLock_;
     std::string mutexPrefix_;
+    // Job locks held in this process, by object name: the system's mutex would let its owning
+    // thread in twice.
+    std::mutex jobLocksLock_;
+    std::map<HostHandle, std::string> jobLocks_;
 };
 
 } // namespace tvx

@@ -35,13 +35,17 @@ LockAttempt Win32Host::tryJobLock(const std::string& name, HostHandle& lock) {
     for (char& c : objectName) {
         if (c == '\\') c = '_';
     }
+    std::lock_guard<std::mutex> guard(jobLocksLock_);
+    for (const auto& held : jobLocks_) {
+        if (held.second == objectName) return LockAttempt::Busy;
+    }
     HANDLE mutex = ::CreateMutexA(nullptr, FALSE, objectName.c_str());
     if (!mutex) return LockAttempt::Unavailable;
-    // An abandoned mutex (its holder died) now belongs to this caller. A mutex is recursive for
-    // its owning thread; the callers refuse a second lock in this process themselves.
+    // An abandoned mutex (its holder died) now belongs to this caller.
     DWORD wait = ::WaitForSingleObject(mutex, 0);
     if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
         lock = mutex;
+        jobLocks_[lock] = objectName;
         return LockAttempt::Acquired;
     }
     ::CloseHandle(mutex);
@@ -50,6 +54,10 @@ LockAttempt Win32Host::tryJobLock(const std::string& name, HostHandle& lock) {
 
 void Win32Host::releaseJobLock(HostHandle lock) {
     if (!lock) return;
+    {
+        std::lock_guard<std::mutex> guard(jobLocksLock_);
+        jobLocks_.erase(lock);
+    }
     ::ReleaseMutex(lock);
     ::CloseHandle(lock);
 }
