@@ -200,7 +200,11 @@ TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
                     return;
                 }
                 if (e.type != 4) return;
-                if (e.value < (fault == Fault::FileShrinks ? victimStart + 32 : 300)) return;
+                // Media written in place take the volume out of order: the block being written
+                // tells where the burn is.
+                if (handle->rec.nextAddress <
+                    (fault == Fault::FileShrinks ? victimStart + 32 : 300))
+                    return;
                 if (fault == Fault::Stop) {
                     log.stopAtType = 4;
                 } else if (fault == Fault::FileShrinks) {
@@ -324,7 +328,9 @@ TEST_F(JobResultTest, EmptyImageFitsAndVerifiesAtOnce) {
     TVX_BurnOptions options = {TVX_MODE_WRITE_VERIFY, -1};
     EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, image.c_str(), callback(), logData()), TVX_OK)
         << drive->formatTrace();
-    EXPECT_EQ(countToken("WRITE"), 0u);
+    // Nothing to write but the old volume's structures, now zeros: the disc holds what the image
+    // holds, no volume.
+    EXPECT_EQ(countToken("WRITE"), 8u);
     std::string engine = traceText().substr(traceText().find("PREVENT1"));
     EXPECT_EQ(engine.find("READ"), std::string::npos) << engine;
     EXPECT_EQ(log.count(8), 0);
