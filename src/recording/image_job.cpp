@@ -30,6 +30,8 @@ JobOutcome RecordImage(RecHandle* handle, HostFile& image, const char* imagePath
     if (!Rec_FlushAndSync(handle)) return JobOutcome::Failed;
     if (handle->rec.commitOrder) handle->rec.volumeCommitted = 1;
     if (!Rec_CloseTrack(handle, 1) || !Rec_CloseSession(handle, 1)) return JobOutcome::Failed;
+    // A stop during the close ends its wait, not the volume.
+    if (handle->rec.cancelled && handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
     return JobOutcome::Done;
 }
 

@@ -129,15 +129,19 @@ void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode) {
     rec.packetBlocks = inPlace && handle->discInfo.mediaType == MediaDvdRw ? kRestrictedPacket : 0;
 }
 
+void Job_NoteVolumeWhole(RecHandle* handle) {
+    TVX_LastError& record = handle->lastError;
+    record.description = kVolumeWholeText;
+    record.category = kFinishingCategory;
+    record.location = location::kVolumeWholeFinishFailed;
+}
+
 void Job_LeaveIncomplete(RecHandle* handle) {
     RecordingState& rec = handle->rec;
     if (rec.testWrite || !rec.writeBegan) return;
     if (rec.volumeCommitted) {
         // Everything was written and flushed: the volume stays, only finishing the disc failed.
-        TVX_LastError& record = handle->lastError;
-        record.description = kVolumeWholeText;
-        record.category = kFinishingCategory;
-        record.location = location::kVolumeWholeFinishFailed;
+        Job_NoteVolumeWhole(handle);
         return;
     }
     // Nothing more of the volume goes to the disc, and the host's stop ended the recording, not

@@ -81,6 +81,10 @@ void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode);
 inline constexpr const char* kVolumeWholeText =
     "THE VOLUME IS WHOLE ON THE DISC; ONLY FINISHING IT FAILED";
 
+// Records that the volume is whole on the disc while finishing it failed or was stopped: the
+// drive's answer stays in the record, description kVolumeWholeText, location 1040.
+void Job_NoteVolumeWhole(RecHandle* handle);
+
 // The end of a recording that did not complete, before Rec_Finish. Once writing began (and not
 // in a test write), a rewritable disc gets its volume structures overwritten so that no volume
 // remains readable; a write-once disc is left with its track and session open. A volume that
