@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct TvxRecHandle;
+
 // The state of a running burn or erase, kept in the RecHandle by the recording engine.
 struct RecordingState {
     int32_t testWrite = 0;
@@ -31,6 +33,9 @@ struct RecordingState {
     uint32_t bufferFill = 0;
     int32_t writeBegan = 0;  // a WRITE of this recording was sent to the drive
     int32_t writeFailed = 0; // the engine could not take or write a chunk (a stop included)
+    // Called about once a second while the command layer waits out a busy drive; 0 ends the
+    // wait (the host stopped). Set by the engine around the commands it waits for.
+    int (*busyWait)(TvxRecHandle* handle) = nullptr;
 };
 
 // Room for the path named by a source failure (longer paths are cut).
