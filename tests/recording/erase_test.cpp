@@ -90,7 +90,7 @@ TEST_F(EraseTest, FormattedPlusRwIsZeroedAndClosed) {
         engine,
         std::regex(
             "TUR PREVENT1 START STREAM PERF PERF MSENSE (SELECT (MSENSE )?)?RDI "
-            "(WRITE ){8}SYNCI CLOSE0/0 (SYNCI CLOSE0/0 )?(RCAP SENSE )*RCAP (TUR )+PREVENT0 ")))
+            "(WRITE ){8}SYNCI (CLOSE0/0 )+(SYNCI (CLOSE0/0 )+)?(RCAP SENSE )*RCAP (TUR )+PREVENT0 ")))
         << engine;
     std::vector<uint8_t> blocks(256 * 2048);
     ASSERT_TRUE(drive->readBlocks(16, 256, blocks.data()));

@@ -61,7 +61,7 @@ bool Rewritable(MediumKind kind) {
            kind == MediumKind::DvdRwRestricted;
 }
 
-class RealDriveTest : public RecordingTest {
+class RealDriveBurnTest : public RecordingTest {
   protected:
     void SetUp() override {
         makeFile("data/big.bin", 1000000);
@@ -100,7 +100,7 @@ class RealDriveTest : public RecordingTest {
     std::vector<uint8_t> expected;
 };
 
-TEST_F(RealDriveTest, EveryBehaviourOnEveryKindItAppliesTo) {
+TEST_F(RealDriveBurnTest, EveryBehaviourOnEveryKindItAppliesTo) {
     for (const Row& row : kRows) {
         for (MediumKind kind : row.kinds) {
             std::string name;
@@ -150,7 +150,7 @@ TEST_F(RealDriveTest, EveryBehaviourOnEveryKindItAppliesTo) {
 }
 
 // A stop by the host while the drive is busy takes effect during the wait, not after it.
-TEST_F(RealDriveTest, StopDuringABusyWriteEndsTheBurnAtOnce) {
+TEST_F(RealDriveBurnTest, StopDuringABusyWriteEndsTheBurnAtOnce) {
     useDrive({{"write-busy=600,02/04/08"}, {}}, MediumKind::DvdR);
     log.stopAtType = TVX_EVENT_WAIT;
     log.stopAtNth = 3;
