@@ -142,7 +142,7 @@ constexpr Behaviour kBehaviours[] = {
      "unit attention (default 06/29/00) instead of the N-th (default first) such command, once",
      &Attention},
     {"recovered", "N",
-     "every N-th (default 3rd) command that succeeds reports recovered error 01/17/01", &Recovered},
+     "every N-th (default 3rd) medium command that succeeds reports recovered error 01/17/01", &Recovered},
     {"descriptor-sense", "",
      "all sense data in descriptor format (72h), progress in a sense-key-specific descriptor",
      &DescriptorSense},

@@ -236,8 +236,8 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
         for (uint32_t i = 0; i < moved; ++i)
             c.data[i] = static_cast<uint8_t>(~c.data[i]);
     result.transferred = c.direction == DataDirection::ToDevice ? c.outBytes() : moved;
-    if (habitRecovered(c)) {
-        // The command did its work; the drive only tells that it needed retries for it.
+    if (!AnswersAlways(c.op()) && habitRecovered(c)) {
+        // The medium command did its work; the drive only tells that it needed retries for it.
         ScsiResult recovered = check(sense::RecoveredWithRetries());
         recovered.transferred = result.transferred;
         return recovered;

@@ -81,7 +81,8 @@ struct Habits {
     uint32_t attentionOccurrence = 1;
     uint8_t attentionAsc = 0x29;
     uint8_t attentionAscq = 0x00;
-    // Every n-th command that succeeds reports a recovered error (01/17/01) with its result.
+    // Every n-th medium command that succeeds reports a recovered error (01/17/01) with its
+    // result.
     uint32_t recoveredEvery = 0;
     // All sense data in descriptor format (72h), with the status and from REQUEST SENSE.
     bool descriptorSense = false;

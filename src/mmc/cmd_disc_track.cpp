@@ -109,8 +109,8 @@ int Mmc_CloseTrackSession(RecHandle* h, int function, uint16_t track) {
 }
 
 int Mmc_Blank(RecHandle* h, int type, int immediate) {
-    CommandRecord command =
-        NewCommand(kOpBlank, 12, kDirectionNone, immediate ? kTimeoutImmediate : kTimeoutBlankFormat);
+    CommandRecord command = NewCommand(kOpBlank, 12, kDirectionNone,
+                                       immediate ? kTimeoutImmediate : kTimeoutBlankFormat);
     command.cdb[1] = static_cast<uint8_t>((immediate & 1) << 4 | (type & 7));
     return Mmc_Execute(h, &command, nullptr, 0);
 }
@@ -128,7 +128,7 @@ int Mmc_FormatUnit(RecHandle* h, const uint8_t* list, uint16_t length) {
 void BuildFormatList(uint8_t* list, uint32_t blocks, uint8_t formatType, uint32_t parameter) {
     std::fill(list, list + kFormatListBytes, uint8_t{0});
     list[1] = kFormatListImmed; // the drive formats in the background
-    PutBe16(list + 2, 0x0008); // one format descriptor
+    PutBe16(list + 2, 0x0008);  // one format descriptor
     PutBe32(list + 4, blocks);
     list[8] = static_cast<uint8_t>(formatType << 2); // format subtype 0
     PutBe24(list + 9, parameter);

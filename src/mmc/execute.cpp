@@ -17,7 +17,6 @@ namespace tvx {
 namespace {
 constexpr uint32_t kMaxCdbBytes = 16;
 constexpr uint32_t kMaxSenseBytes = 32;
-constexpr uint8_t kStatusCheckCondition = 0x02;
 
 constexpr uint8_t kAscNotReady = 0x04;
 constexpr uint8_t kAscMediumMayHaveChanged = 0x28;
@@ -94,8 +93,10 @@ int Mmc_Execute(RecHandle* handle, const CommandRecord* command, void* buffer, u
     for (;;) {
         // The front takes the drive's mutex for exactly this one command.
         if (Front_Execute(handle->device, command, buffer, length)) return 1;
-        if (Front_GetStatus(handle->device) != kStatusCheckCondition) return 0;
+        // Every backend clears the sense field before a command: sense data in it came from
+        // the drive with this answer (the status byte means different things per backend).
         const SenseFields sense = Mmc_LastSense(handle);
+        if (!sense.valid) return 0;
         if (sense.key == kSenseKeyRecovered) return 1;
         if (sense.key == kSenseKeyUnitAttention) {
             if (MediumChangedWhileWriting(handle, sense) ||

@@ -8,6 +8,7 @@ namespace tvx {
 namespace {
 
 constexpr uint8_t kResponseCodeMask = 0x7F;
+constexpr uint8_t kFixedCurrent = 0x70;
 constexpr uint8_t kDescriptorCurrent = 0x72;
 constexpr uint8_t kDescriptorDeferred = 0x73;
 constexpr uint8_t kKeyMask = 0x0F;
@@ -53,6 +54,7 @@ SenseFields Mmc_DecodeSense(const uint8_t* sense, uint32_t length) {
     SenseFields out;
     if (!sense || length == 0) return out;
     const uint8_t code = sense[0] & kResponseCodeMask;
+    out.valid = code >= kFixedCurrent && code <= kDescriptorDeferred;
     if (code == kDescriptorCurrent || code == kDescriptorDeferred) {
         out.key = At(sense, length, kDescKey) & kKeyMask;
         out.asc = At(sense, length, kDescAsc);

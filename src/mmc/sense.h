@@ -15,6 +15,7 @@ inline constexpr uint8_t kSenseKeyIllegalRequest = 0x05;
 inline constexpr uint8_t kSenseKeyUnitAttention = 0x06;
 
 struct SenseFields {
+    bool valid = false; // a response code of sense data: the drive did send some
     uint8_t key = 0;
     uint8_t asc = 0;
     uint8_t ascq = 0;

@@ -133,33 +133,36 @@ TEST(MmcSenseTest, FixedAndDescriptorFormatsDecodeAlike) {
     deferredNoSksv[0] = 0x71;
     deferredNoSksv[16] = 0x12; // no SKSV: not a progress indication
     // Descriptor format: an information descriptor, then the sense-key-specific one.
-    const std::vector<uint8_t> descriptor = {0x72, 0x02, 0x04, 0x08, 0, 0, 0, 20,
-                                             0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34,
-                                             0x02, 0x06, 0, 0, 0x80, 0x40, 0x00, 0};
+    const std::vector<uint8_t> descriptor = {
+        0x72, 0x02, 0x04, 0x08, 0,    0,    0,    20,   0x00, 0x0A, 0x80, 0,    0,    0,
+        0,    0,    0,    0,    0x12, 0x34, 0x02, 0x06, 0,    0,    0x80, 0x40, 0x00, 0};
     std::vector<uint8_t> deferredCut = descriptor;
     deferredCut[0] = 0x73;
     deferredCut[7] = 16; // the additional length ends inside the second descriptor
     // clang-format off
     const Case cases[] = {
-        {"fixed with progress", fixed, 0, {0x02, 0x04, 0x07, true, 0x8000}},
-        {"fixed deferred", deferredNoSksv, 0, {0x03, 0x0C, 0x00, false, 0}},
-        {"fixed cut before ASC", FixedSense(0x06, 0x28, 0x00), 12, {0x06, 0, 0, false, 0}},
-        {"descriptor", descriptor, 0, {0x02, 0x04, 0x08, true, 0x4000}},
-        {"descriptor cut by its length", deferredCut, 0, {0x02, 0x04, 0x08, false, 0}},
-        {"descriptor cut by the buffer", descriptor, 26, {0x02, 0x04, 0x08, false, 0}},
-        {"descriptor, 4 bytes", descriptor, 4, {0x02, 0x04, 0x08, false, 0}},
+        {"fixed with progress", fixed, 0, {true, 0x02, 0x04, 0x07, true, 0x8000}},
+        {"fixed deferred", deferredNoSksv, 0, {true, 0x03, 0x0C, 0x00, false, 0}},
+        {"fixed cut before ASC", FixedSense(0x06, 0x28, 0x00), 12, {true, 0x06, 0, 0, false, 0}},
+        {"descriptor", descriptor, 0, {true, 0x02, 0x04, 0x08, true, 0x4000}},
+        {"descriptor cut by its length", deferredCut, 0, {true, 0x02, 0x04, 0x08, false, 0}},
+        {"descriptor cut by the buffer", descriptor, 26, {true, 0x02, 0x04, 0x08, false, 0}},
+        {"descriptor, 4 bytes", descriptor, 4, {true, 0x02, 0x04, 0x08, false, 0}},
     };
     // clang-format on
     for (const Case& c : cases) {
         const uint32_t length = c.length ? c.length : static_cast<uint32_t>(c.bytes.size());
         const SenseFields got = Mmc_DecodeSense(c.bytes.data(), length);
+        EXPECT_TRUE(got.valid) << c.what;
         EXPECT_EQ(got.key, c.expected.key) << c.what;
         EXPECT_EQ(got.asc, c.expected.asc) << c.what;
         EXPECT_EQ(got.ascq, c.expected.ascq) << c.what;
         EXPECT_EQ(got.progressValid, c.expected.progressValid) << c.what;
         EXPECT_EQ(got.progress, c.expected.progress) << c.what;
     }
-    EXPECT_EQ(Mmc_DecodeSense(nullptr, 32).key, 0);
+    EXPECT_FALSE(Mmc_DecodeSense(nullptr, 32).valid);
+    const uint8_t none[32] = {};
+    EXPECT_FALSE(Mmc_DecodeSense(none, sizeof none).valid);
 }
 
 // A drive that answers with the given senses in turn (an empty one: good status), then good.

@@ -25,8 +25,8 @@ struct Row {
     std::vector<const char*> behaviours;
     std::vector<MediumKind> kinds;
     Outcome outcome = Outcome::Whole;
-    bool waits = false;         // the host must hear wait events meanwhile
-    bool reloadFirst = false;   // the tray is opened and the disc loaded through the interface
+    bool waits = false;       // the host must hear wait events meanwhile
+    bool reloadFirst = false; // the tray is opened and the disc loaded through the interface
 };
 
 const std::vector<MediumKind> kAllKinds = {MediumKind::DvdR, MediumKind::DvdPlusR,
@@ -69,7 +69,9 @@ class RealDriveBurnTest : public RecordingTest {
         image = dir.file("volume.iso");
         volumeBlocks = StreamPlanToFile(
             "DATA",
-            [&](VolumePlan* plan) { return Plan_AddFolderContents(plan, dir.file("data").c_str()) != 0; },
+            [&](VolumePlan* plan) {
+                return Plan_AddFolderContents(plan, dir.file("data").c_str()) != 0;
+            },
             image);
         ASSERT_GT(volumeBlocks, 12u * 32u); // the 12th WRITE carries the volume's data
         std::ifstream in(image, std::ios::binary);

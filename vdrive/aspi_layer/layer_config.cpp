@@ -97,7 +97,8 @@ bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::strin
         return false;
     }
     if (!IsLayerDriveKind(request.kind)) {
-        error = "unknown disc kind '" + request.kind + "' (use " + LayerDriveKinds() + ")";
+        error = "unknown disc kind '" + request.kind + "' in '" + text + "' (use " +
+                LayerDriveKinds() + ")";
         return false;
     }
     DriveModel scratch;

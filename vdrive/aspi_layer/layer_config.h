@@ -34,8 +34,8 @@ inline constexpr char kListSeparator = ';';
 
 struct LayerDriveSpec {
     std::string image;
-    std::string kind = "dvd-r"; // one of LayerDriveKinds()
-    uint32_t capacity = 0;      // blocks for a new disc; 0 = a real disc's capacity
+    std::string kind = "dvd-r";          // one of LayerDriveKinds()
+    uint32_t capacity = 0;               // blocks for a new disc; 0 = a real disc's capacity
     std::vector<std::string> behaviours; // "name[=args]", checked by ParseDriveSpec
 };
 
