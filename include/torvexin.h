@@ -466,7 +466,7 @@ TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
  *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead.
  *
  * Blocks for the whole recording: writing at the drive's speed, then waiting for the drive to
- * flush and close (each wait at most 30 minutes), the read-back when verifying, and the eject
+ * flush and close (each wait at most an hour), the read-back when verifying, and the eject
  * (at most 60 s). Nothing is written when a check fails before the recording.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnVideoTsFolder(TVX_RecHandle handle,
