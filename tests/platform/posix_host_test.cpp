@@ -203,8 +203,9 @@ TEST(PosixHostTest, DeviceLocksBelongToTheOpenDeviceFile) {
     EXPECT_EQ(host.lockDevice(second, kDeviceLockCommand, false), LockAttempt::Acquired);
     host.unlockDevice(second, kDeviceLockCommand);
     // Another process that locks the byte (a classic record lock) holds the drive as well.
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
     host.unlockDevice(first, kDeviceLockJob);
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -216,21 +217,20 @@ TEST(PosixHostTest, DeviceLocksBelongToTheOpenDeviceFile) {
         range.l_start = static_cast<off_t>(kDeviceLockJob);
         range.l_len = 1;
         char ready = ::fcntl(fd, F_SETLK, &range) == 0 ? 'y' : 'n';
-        if (::write(pipeFds[1], &ready, 1) != 1) _exit(1);
         char go;
-        if (::read(pipeFds[0], &go, 1) != 1) _exit(1); // the parent's answer, or its end
+        if (::write(fromChild[1], &ready, 1) != 1 || ::read(toChild[0], &go, 1) != 1) _exit(1);
         _exit(0);
     }
     char ready = 0;
-    ASSERT_EQ(::read(pipeFds[0], &ready, 1), 1);
+    ASSERT_EQ(::read(fromChild[0], &ready, 1), 1);
     EXPECT_EQ(ready, 'y');
     EXPECT_EQ(host.lockDevice(first, kDeviceLockJob, false), LockAttempt::Busy);
     char go = 'g';
-    ASSERT_EQ(::write(pipeFds[1], &go, 1), 1);
+    ASSERT_EQ(::write(toChild[1], &go, 1), 1);
     int status = 0;
     ::waitpid(child, &status, 0);
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+        ::close(fd);
     EXPECT_EQ(host.lockDevice(first, kDeviceLockJob, true), LockAttempt::Acquired);
     host.closeDevice(first); // its locks end with it
     EXPECT_EQ(host.lockDevice(second, kDeviceLockJob, false), LockAttempt::Acquired);
