@@ -23,7 +23,9 @@
  *   second one on the same drive, from any process or recorder handle, fails at once (burns and
  *   erases with TVX_ERR_NOT_READY, TVX_SyncMMap with 0) without touching the disc; its
  *   TVX_LastError then has description "DRIVE IN USE BY ANOTHER WRITING JOB", location 1010 and
- *   no sense data. A holder that dies releases the drive.
+ *   no sense data. A holder that dies releases the drive. A job whose drive cannot be locked
+ *   at all is refused the same way, with description "THE DRIVE COULD NOT BE LOCKED" and
+ *   location 1011.
  * - A source that cannot be read (TVX_ERR_SOURCE: a folder, a file-set entry, the image, or a
  *   host file that vanished or changed size while it was burned or verified) is named in the
  *   TVX_LastError: category "Source", location 1020, description the host path. That text stays
