@@ -67,7 +67,8 @@ int Rec_FlushAndSync(RecHandle* handle);
 int Rec_CloseTrack(RecHandle* handle, int ignored);
 int Rec_CloseSession(RecHandle* handle, int ignored);
 int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function);
-// DVD+RW close with the given function, then waits until the drive is ready.
+// DVD+RW close with the given function, then waits until the drive is ready. A stop of the
+// background format (kCloseStopFormat) is sent the way the drive's DVD+RW feature allows.
 int Rec_CloseAndWait(RecHandle* handle, int function);
 // Allows removal and ejects (not after a successful test write, nor for an erase).
 int Rec_Finish(RecHandle* handle);

@@ -76,6 +76,7 @@ int _SetupDeviceInfo(SptiDevice* device) {
         StorageAdapterDescriptor adapter;
         std::memcpy(&adapter, answer.data(), sizeof adapter);
         header.busKind = BusKindFromStorageBus(adapter.busType);
+        header.maxTransferBytes = adapter.maximumTransferLength;
     }
     return 1;
 }

@@ -102,7 +102,7 @@ TEST_F(CommandsTest, SingleCommandsReachTheDriveAsBuilt) {
     Mmc_ModeSelect10(h, buf, 60);
     ExpectCommand(last(), {"55 10 00 00 00 00 00 00 3C 00", Out, 60, 20});
     Mmc_ModeSense10(h, buf, 60, 0x05, 2);
-    ExpectCommand(last(), {"5A 00 85 00 00 00 00 00 3C 00", In, 60, 20});
+    ExpectCommand(last(), {"5A 08 85 00 00 00 00 00 3C 00", In, 60, 20});
     Mmc_CloseTrackSession(h, 2, 1);
     ExpectCommand(last(), {"5B 01 02 00 00 01 00 00 00 00", None, 0, 20});
     Mmc_Blank(h, 1, 1);
