@@ -60,7 +60,9 @@ bool ConfigureVirtualDrives(const std::vector<VirtualDriveSpec>& drives,
             error = "cannot attach " + request.image;
             return false;
         }
-        entries.push_back(image + ":" + request.kind + ":" + std::to_string(request.capacity));
+        std::string entry = image + ":" + request.kind + ":" + std::to_string(request.capacity);
+        if (!request.behaviours.empty()) entry += ":" + request.behaviours;
+        entries.push_back(entry);
     }
     for (const auto& fault : faultTexts) {
         if (!Settable(fault)) {

@@ -51,7 +51,8 @@ bool IsLayerDriveKind(const std::string& kind) {
 }
 
 bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::string& error) {
-    request = LayerDriveSpec{text};
+    request = LayerDriveSpec{};
+    request.image = text;
     size_t from = 0;
 #if defined(_WIN32)
     // A drive letter's colon belongs to the image path.
@@ -65,9 +66,18 @@ bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::strin
         std::string rest = text.substr(colon + 1);
         size_t second = rest.find(':');
         request.kind = rest.substr(0, second);
-        if (second != std::string::npos && !ParseBlocks(rest.substr(second + 1), request.capacity)) {
-            error = "bad block count in '" + text + "'";
-            return false;
+        if (second != std::string::npos) {
+            std::string blocks = rest.substr(second + 1);
+            const size_t third = blocks.find(':');
+            if (third != std::string::npos) {
+                request.behaviours = blocks.substr(third + 1);
+                blocks.resize(third);
+            }
+            const bool defaultSize = third != std::string::npos && blocks.empty();
+            if (!defaultSize && !ParseBlocks(blocks, request.capacity)) {
+                error = "bad block count in '" + text + "'";
+                return false;
+            }
         }
     }
     if (request.image.empty()) {

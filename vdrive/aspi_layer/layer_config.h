@@ -2,8 +2,10 @@
 // process that loads it. Any host program of the shared library then sees virtual drives; the
 // library itself reads no configuration.
 //
-//   TVX_VIRTUAL_DRIVES      IMAGE[:KIND[:BLOCKS]] entries separated by ';': one virtual recorder
-//                           per entry, on adapter 0, targets 0, 1, ... (LUN 0)
+//   TVX_VIRTUAL_DRIVES      IMAGE[:KIND[:BLOCKS[:BEHAVIOURS]]] entries separated by ';': one
+//                           virtual recorder per entry, on adapter 0, targets 0, 1, ... (LUN 0);
+//                           BEHAVIOURS names habits of real drives separated by ',' (see
+//                           vdrive/behaviours.h), BLOCKS may then be empty
 //   TVX_VIRTUAL_FAULTS      OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed entries separated
 //                           by ';', injected into every drive
 //   TVX_VIRTUAL_TIMING      "real" (default: the drive's slow work takes its model time on the
@@ -35,6 +37,7 @@ struct LayerDriveSpec {
     std::string image;
     std::string kind = "dvd-r"; // one of LayerDriveKinds()
     uint32_t capacity = 0;      // blocks for a new disc; 0 = a real disc's capacity
+    std::string behaviours;     // "name[=value],...": checked when the drive is made
 };
 
 struct LayerFaultSpec {

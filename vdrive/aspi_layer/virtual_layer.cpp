@@ -1,6 +1,7 @@
 #include "vdrive/aspi_layer/virtual_layer.h"
 
 #include "platform/host.h"
+#include "vdrive/behaviours.h"
 #if defined(_WIN32)
 #include "vdrive/aspi_layer/module_thread.h"
 #endif
@@ -117,8 +118,14 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             problems_.push_back("too many virtual drives");
             break;
         }
-        auto recorder = std::make_unique<VirtualRecorder>(clock_, model);
-        std::string problem = "cannot attach " + request.image;
+        DriveModel drive = model;
+        std::string problem;
+        if (!ApplyBehaviours(request.behaviours, drive, problem)) {
+            problems_.push_back(request.image + ": " + problem);
+            continue;
+        }
+        auto recorder = std::make_unique<VirtualRecorder>(clock_, drive);
+        problem = "cannot attach " + request.image;
         if (!Attach(*recorder, request, problem)) {
             problems_.push_back(problem);
             continue;
@@ -204,8 +211,13 @@ uint8_t VirtualAspiLayer::inquiry(SRB_HAInquiry& srb) {
     CopyText(srb.HA_Identifier, sizeof srb.HA_Identifier, "VIRTUAL ADAPTER");
     std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
     srb.HA_Unique[kHaUniqueMaxTargets] = static_cast<uint8_t>(drives_.size());
+    // The adapter's limit is the smallest any of its drives takes.
+    uint32_t maxTransfer = kMaxTransferBytes;
+    for (const auto& drive : drives_)
+        if (drive->maxTransferBytes() != 0)
+            maxTransfer = std::min(maxTransfer, drive->maxTransferBytes());
     for (int i = 0; i < 4; ++i)
-        srb.HA_Unique[4 + i] = static_cast<uint8_t>(kMaxTransferBytes >> (8 * i));
+        srb.HA_Unique[kHaUniqueMaxTransfer + i] = static_cast<uint8_t>(maxTransfer >> (8 * i));
     StoreStatus(srb.SRB_Status, SS_COMP);
     return SS_COMP;
 }
