@@ -26,10 +26,11 @@ const char* kFooter = R"(Exit codes:
 Drives: -d takes the index or the device that `tvx drives` shows (/dev/sr0 for D:,
 virtual:IMAGE for a virtual recorder).
 
-Virtual drives: --virtual IMAGE[:KIND[:BLOCKS]] attaches a virtual recorder whose disc lives in
-IMAGE (and IMAGE.state); a missing IMAGE becomes a blank disc of KIND (default dvd-r) with BLOCKS
-blocks (default: a real disc's capacity; the file is sparse). An existing image file without
-state loads as :dvd-rom or :dvd+rw. The virtual recorders are an ASPI layer (libwnaspi32.so
+Virtual drives: --virtual IMAGE[:KIND[:BLOCKS[:BEHAVIOURS]]] attaches a virtual recorder whose
+disc lives in IMAGE (and IMAGE.state); a missing IMAGE becomes a blank disc of KIND (default
+dvd-r) with BLOCKS blocks (default, or empty: a real disc's capacity; the file is sparse). An
+existing image file without state loads as :dvd-rom or :dvd+rw. BEHAVIOURS names habits of real
+drives, separated by commas: close-only, page05-descriptor, max-transfer[=BYTES]. The virtual recorders are an ASPI layer (libwnaspi32.so
 beside the library) that the library uses only when no pass-through drive answers: on a machine
 with a real CD/DVD drive the real drives are listed and virtual drives are not seen.
 Kinds: )";
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> virtualSpecs;
     app.add_option("-d,--drive", options.drive,
                    "Drive: index or device as `tvx drives` shows it (default 0)");
-    app.add_option("--virtual", virtualSpecs, "Attach a virtual recorder IMAGE[:KIND[:BLOCKS]]");
+    app.add_option("--virtual", virtualSpecs,
+                   "Attach a virtual recorder IMAGE[:KIND[:BLOCKS[:BEHAVIOURS]]]");
     std::vector<std::string> faultSpecs;
     app.add_option("--virtual-fault", faultSpecs,
                    "Make the virtual recorders fail a command (for testing): "
