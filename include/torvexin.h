@@ -39,8 +39,9 @@
  *     finds a volume that is not whole, whatever ends the burn (a stop, a failure, a crash of
  *     the host, kill -9, a power cut) and whoever reads meanwhile: the first writes overwrite
  *     sectors 16 to 271 (every anchor and volume descriptor) with zeros and are flushed; then
- *     the volume from sector 272 on is written and flushed; then its sectors 0 to 271, the
- *     anchor at 256 and the first descriptor at 16 last, and flushed again. Until that flush
+ *     the volume from sector 272 on (but the 16 sectors that hold its last one) is written and
+ *     flushed; then the rest, the volume descriptor sequences (sectors 32 to 63) and the first
+ *     descriptor (sector 16) last, and flushed again. Until that flush
  *     the disc holds no readable volume (or the old one, before the first write took effect)
  *     and can be burned again at once; after it, the whole new volume. A burn that ends before
  *     then zeroes sectors 16 to 271 again; should that fail, the TVX_LastError location is 1030.

@@ -131,6 +131,31 @@ bool SlowLoad(DriveModel& m, const Args& args, std::string& error) {
     return Seconds(args, 0, 120, m.timing.spinUpMs, error);
 }
 
+// Behind many USB bridges a command moves at most 32 KiB.
+constexpr uint32_t kBridgeTransferBytes = 32 * 1024;
+constexpr uint32_t kSmallestTransfer = 2048;
+
+bool CloseOnly(DriveModel& m, const Args& args, std::string& error) {
+    m.closeOnly = true;
+    return NoArgs(args, error);
+}
+
+bool WriteParamsWithDescriptor(DriveModel& m, const Args& args, std::string& error) {
+    m.modeBlockDescriptor = true;
+    m.writeParamsPageLength = 0x36;
+    m.bufferUnderrunFreeFixed = true;
+    return NoArgs(args, error);
+}
+
+bool MaxTransfer(DriveModel& m, const Args& args, std::string& error) {
+    if (!Number(args, 0, kBridgeTransferBytes, m.maxTransferBytes, error)) return false;
+    if (m.maxTransferBytes < kSmallestTransfer) {
+        error = "a transfer limit below one block";
+        return false;
+    }
+    return true;
+}
+
 // clang-format off
 constexpr Behaviour kBehaviours[] = {
     {"write-busy", "SECONDS[,KK/AA/QQ]",
@@ -156,6 +181,17 @@ constexpr Behaviour kBehaviours[] = {
     {"slow-load", "SECONDS",
      "a loaded disc takes SECONDS (default 120) to spin up; a command without Immed whose work "
      "outlasts its time limit times out", &SlowLoad},
+    {"close-only", "",
+     "the DVD+RW feature says CloseOnly: a background format stops only the compatible way "
+     "(CLOSE function 2); the quick stop (function 0) is refused with 05/24/00", &CloseOnly},
+    {"page05-descriptor", "",
+     "MODE SENSE puts an 8-byte block descriptor before the write parameters page even with "
+     "DBD, the page is 36h bytes long (a MODE SELECT with another length is refused), and its "
+     "BUF bit is not changeable", &WriteParamsWithDescriptor},
+    {"max-transfer", "BYTES",
+     "the path to the drive moves at most BYTES (default 32768) per command, as behind a USB "
+     "bridge: the adapter reports the limit and a larger command fails in the transport",
+     &MaxTransfer},
 };
 // clang-format on
 

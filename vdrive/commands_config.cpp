@@ -82,8 +82,11 @@ Reply Drive::getConfiguration(const Command& c) {
     if (Has(model, MK::DvdRam)) features.push_back({0x0024, 0, false, is({MK::DvdRam}), {}});
     if (HasAny(model, MK::DvdRwRestricted, MK::DvdRwSequential))
         features.push_back({0x0026, 0, false, is({MK::DvdRwRestricted}), {}});
-    if (Has(model, MK::DvdPlusRw))
-        features.push_back({0x002A, 1, false, is({MK::DvdPlusRw}), {0x01, 0x01, 0, 0}});
+    if (Has(model, MK::DvdPlusRw)) {
+        // Write; Quick Start (bit 1) and CloseOnly (bit 0).
+        const uint8_t stops = static_cast<uint8_t>(0x02 | (model.closeOnly ? 0x01 : 0));
+        features.push_back({0x002A, 1, false, is({MK::DvdPlusRw}), {0x01, stops, 0, 0}});
+    }
     if (Has(model, MK::DvdPlusR))
         features.push_back(
             {0x002B, 0, false, is({MK::DvdPlusR, MK::DvdPlusRDualLayer}), {0x01, 0, 0, 0}});

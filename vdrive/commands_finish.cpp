@@ -153,6 +153,9 @@ Reply Drive::closeTrackSession(const Command& c) {
     if (ClassOf(m.kind) == MediumClass::Pressed)
         return Reply::Fail(sense::CannotWriteIncompatible());
     if (!CloseAllowed(m.kind, function)) return Reply::Fail(sense::InvalidField());
+    // A CloseOnly drive knows only the compatible stop of a background format.
+    if (model.closeOnly && m.kind == MediumKind::DvdPlusRw && function == kStopFormat)
+        return Reply::Fail(sense::InvalidField());
     const Timing& tm = model.timing;
 
     if (m.kind == MediumKind::DvdPlusRw) {

@@ -86,13 +86,10 @@ Reply Drive::readDiscInformation(const Command& c) {
         status = 2;
         sessionState = 3;
         break;
-    case MediumClass::RandomWritable: {
-        bool holds =
-            m.kind == MediumKind::DvdPlusRw ? m.format != BackgroundFormat::None : m.everWritten;
-        status = holds ? 2 : 0;
-        sessionState = holds ? 3 : 0;
+    case MediumClass::RandomWritable:
+        status = static_cast<uint8_t>(m.randomWritableStatus());
+        sessionState = status == 0 ? 0 : 3;
         break;
-    }
     case MediumClass::Sequential:
         status = static_cast<uint8_t>(m.layout.status);
         sessionState = m.lastSessionState();

@@ -11,12 +11,16 @@ constexpr uint8_t kPageWriteParameters = 0x05;
 constexpr uint8_t kAllPages = 0x3F;
 constexpr uint32_t kHeaderBytes = 8;
 
+constexpr uint32_t kBlockDescriptorBytes = 8;
+constexpr uint8_t kBufferUnderrunFreeBit = 0x40;
+
 // Bits the host may change in each page byte.
-void ChangeableMask(uint8_t* page) {
-    std::memset(page, 0, kWriteParamsPageLength);
+void ChangeableMask(uint8_t* page, uint32_t pageBytes, bool bufferUnderrunFreeFixed) {
+    std::memset(page, 0, pageBytes);
     page[0] = kPageWriteParameters;
-    page[1] = kWriteParamsPageLength - 2;
-    page[2] = 0x5F;                  // BUFE, test write, write type
+    page[1] = static_cast<uint8_t>(pageBytes - 2);
+    page[2] = 0x5F; // BUFE, test write, write type
+    if (bufferUnderrunFreeFixed) page[2] &= ~kBufferUnderrunFreeBit;
     page[3] = 0xEF;                  // multi-session, FP, copy, track mode
     page[4] = 0x0F;                  // data block type
     page[5] = 0xFF;                  // link size
@@ -53,14 +57,19 @@ Reply Drive::modeSense(const Command& c) {
     if (page != kPageWriteParameters && page != kAllPages)
         return Reply::Fail(sense::InvalidField());
     if (control == 3) return Reply::Fail(Sense::Of(0x05, 0x39, 0x00)); // saving not supported
-    std::vector<uint8_t> d(kHeaderBytes + kWriteParamsPageLength, 0);
-    uint8_t* p = d.data() + kHeaderBytes;
+    const uint32_t pageBytes = page05Bytes();
+    // Some drives send a block descriptor even when asked not to (DBD).
+    const uint32_t descriptors = model.modeBlockDescriptor ? kBlockDescriptorBytes : 0;
+    std::vector<uint8_t> d(kHeaderBytes + descriptors + pageBytes, 0);
+    Put16(&d[6], descriptors);
+    if (descriptors) Put24(&d[kHeaderBytes + 5], kBlockSize); // block length
+    uint8_t* p = d.data() + kHeaderBytes + descriptors;
     if (control == 0) {
-        std::memcpy(p, page05_, kWriteParamsPageLength);
+        std::memcpy(p, page05_, pageBytes);
     } else if (control == 1) {
-        ChangeableMask(p);
+        ChangeableMask(p, pageBytes, model.bufferUnderrunFreeFixed);
     } else {
-        std::memcpy(p, defaultPage05_, kWriteParamsPageLength);
+        std::memcpy(p, defaultPage05_, pageBytes);
     }
     Put16(&d[0], static_cast<uint32_t>(d.size() - 2));
     return Reply::Data(std::move(d), Get16(c.cdb + 7));
@@ -74,14 +83,16 @@ Reply Drive::modeSelect(const Command& c) {
     if (length < kHeaderBytes) return Reply::Fail(sense::ParameterListLength());
     const uint8_t* data = c.data;
     uint32_t at = kHeaderBytes + Get16(data + 6); // past the block descriptors
-    uint8_t page[kWriteParamsPageLength];
+    const uint32_t pageBytes = page05Bytes();
+    uint8_t page[kWriteParamsPageRoom];
     std::memcpy(page, page05_, sizeof page);
     bool seen = false;
     while (at + 2 <= length) {
         uint8_t code = data[at] & 0x3F;
         uint32_t pageLength = data[at + 1] + 2u;
         if (at + pageLength > length) return Reply::Fail(sense::ParameterListLength());
-        if (code != kPageWriteParameters || pageLength != kWriteParamsPageLength)
+        // The page goes back with the length the drive reported, or it is refused.
+        if (code != kPageWriteParameters || pageLength != pageBytes)
             return Reply::Fail(sense::InvalidParameterField());
         std::memcpy(page, data + at, pageLength);
         seen = true;
@@ -98,8 +109,12 @@ Reply Drive::modeSelect(const Command& c) {
     }
     if ((page[4] & 0x0F) != 0x08) return Reply::Fail(sense::InvalidParameterField()); // mode 1
     if (multiSession == 1 || multiSession == 2) return Reply::Fail(sense::InvalidParameterField());
-    if ((page[2] & 0x40) && !model.bufferUnderrunFree)
+    if (model.bufferUnderrunFreeFixed) {
+        // Taken without complaint, but the drive keeps its own setting.
+        page[2] &= ~kBufferUnderrunFreeBit;
+    } else if ((page[2] & kBufferUnderrunFreeBit) && !model.bufferUnderrunFree) {
         return Reply::Fail(sense::InvalidParameterField());
+    }
     page[0] = kPageWriteParameters; // the PS bit is the drive's
     bool wasSimulating = simulating();
     std::memcpy(page05_, page, sizeof page);

@@ -27,13 +27,13 @@ bool Drive::saveState() {
 void Drive::resetForMedium() {
     std::memset(page05_, 0, sizeof page05_);
     page05_[0] = 0x05;
-    page05_[1] = kWriteParamsPageLength - 2;
+    page05_[1] = model.writeParamsPageLength;
     page05_[2] = 0x00; // incremental, no test write
     page05_[3] = 0x05; // track mode 5
     page05_[4] = 0x08; // mode 1, 2048-byte blocks
     page05_[5] = 0x10; // link size 16 (DVD)
     page05_[15] = 150; // audio pause length
-    if (model.bufferUnderrunFree) page05_[2] |= 0x40;
+    if (model.bufferUnderrunFree && !model.bufferUnderrunFreeFixed) page05_[2] |= 0x40;
     std::memcpy(defaultPage05_, page05_, sizeof page05_);
     std::vector<uint32_t> speeds = offeredWriteSpeeds();
     writeSpeed_ = speeds.empty() ? 0 : speeds.front();
@@ -175,6 +175,12 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
     };
 
     if (!request.cdb || cdbLength < 6) {
+        result.outcome = ScsiOutcome::TransportFailed;
+        return finish(result);
+    }
+    // Behind a bridge with a small transfer limit a larger command never reaches the drive.
+    if (model.maxTransferBytes != 0 && request.direction != DataDirection::None &&
+        request.byteCount > model.maxTransferBytes) {
         result.outcome = ScsiOutcome::TransportFailed;
         return finish(result);
     }

@@ -50,8 +50,9 @@ struct Reply {
     }
 };
 
-// The write parameters page 05h as the drive keeps it (52 bytes from the page code).
-inline constexpr uint32_t kWriteParamsPageLength = 52;
+// The write parameters page 05h as the drive keeps it: room for the longest page (36h bytes
+// after the page header); DriveModel::writeParamsPageLength says how much of it the drive has.
+inline constexpr uint32_t kWriteParamsPageRoom = 0x36 + 2;
 
 class Drive {
   public:
@@ -143,8 +144,12 @@ class Drive {
     uint8_t mediaEvent_ = 0; // GET EVENT STATUS media event waiting to be reported
     bool operationalEvent_ = false;
     bool mediumChanged_ = false; // unit attention 06/28/00 waiting
-    uint8_t page05_[kWriteParamsPageLength] = {};
-    uint8_t defaultPage05_[kWriteParamsPageLength] = {};
+    uint8_t page05_[kWriteParamsPageRoom] = {};
+    uint8_t defaultPage05_[kWriteParamsPageRoom] = {};
+    uint32_t page05Bytes() const {
+        const uint32_t bytes = model.writeParamsPageLength + 2u;
+        return bytes < kWriteParamsPageRoom ? bytes : kWriteParamsPageRoom;
+    }
     uint32_t writeSpeed_ = 0; // kB/s
     uint32_t readSpeed_ = 0;
     bool dirty_ = false; // written since the last cache flush

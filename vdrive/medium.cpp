@@ -72,6 +72,12 @@ uint32_t Medium::readableEnd() const {
     return end;
 }
 
+DiscStatus Medium::randomWritableStatus() const {
+    if (kind == MediumKind::DvdPlusRw)
+        return format != BackgroundFormat::None ? DiscStatus::Finalised : DiscStatus::Empty;
+    return kind == MediumKind::DvdRam ? DiscStatus::Other : DiscStatus::Finalised;
+}
+
 uint8_t Medium::lastSessionState() const {
     if (layout.status == DiscStatus::Finalised) return 3;
     for (const Track& t : layout.tracks)

@@ -65,6 +65,9 @@ class Medium {
     uint32_t readableEnd() const;
     // What READ DISC INFORMATION says of the last session: 0 empty, 1 incomplete, 3 complete.
     uint8_t lastSessionState() const;
+    // The disc status of random-writable media as drives report it: never blank once formatted
+    // (a DVD+RW once its format began; DVD-RAM "others"), whatever the disc holds.
+    DiscStatus randomWritableStatus() const;
 
     // Persistence: the state file beside the image.
     static std::string StatePath(const std::string& backingFile);

@@ -135,14 +135,11 @@ DiscView VirtualRecorder::disc() const {
         v.lastSessionState = 3;
         v.sessions = 1;
         break;
-    case MediumClass::RandomWritable: {
-        bool holds =
-            m->kind == MediumKind::DvdPlusRw ? m->format != BackgroundFormat::None : m->everWritten;
-        v.status = holds ? DiscStatus::Finalised : DiscStatus::Empty;
-        v.lastSessionState = holds ? 3 : 0;
+    case MediumClass::RandomWritable:
+        v.status = m->randomWritableStatus();
+        v.lastSessionState = v.status == DiscStatus::Empty ? 0 : 3;
         v.sessions = 1;
         break;
-    }
     case MediumClass::Sequential:
         v.status = m->layout.status;
         v.lastSessionState = m->lastSessionState();
@@ -209,6 +206,10 @@ std::string VirtualRecorder::formatTrace() const {
 
 ScsiResult VirtualRecorder::execute(const ScsiRequest& request) {
     return drive_->execute(request);
+}
+
+uint32_t VirtualRecorder::maxTransferBytes() const {
+    return drive_->model.maxTransferBytes;
 }
 
 } // namespace tvx::vdrive

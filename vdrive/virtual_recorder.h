@@ -119,6 +119,20 @@ struct DriveModel {
     // default: the library's command layer sends each command once and would fail on it.
     bool unitAttentionOnMediumChange = false;
     Habits habits;
+    // Habits of real drives, off by default; the named behaviours switch them on.
+    // DVD+RW feature: CloseOnly, the drive stops a background format only the compatible way
+    // (CLOSE function 2); it refuses the quick stop (function 0).
+    bool closeOnly = false;
+    // MODE SENSE answers put an 8-byte block descriptor before the page, DBD or not.
+    bool modeBlockDescriptor = false;
+    // The length byte of the write parameters page: 32h or 36h.
+    uint8_t writeParamsPageLength = 0x32;
+    // The BUF bit of the write parameters page is fixed (off): not changeable, and a MODE
+    // SELECT that sets it is taken without changing it.
+    bool bufferUnderrunFreeFixed = false;
+    // The largest transfer the path to the drive takes, in bytes; a command that moves more
+    // fails in the transport, as behind a USB bridge. 0 = no limit.
+    uint32_t maxTransferBytes = 0;
 
     static DriveModel Default();          // every medium kind, test write, BUF
     static DriveModel WithoutTestWrite(); // a drive whose DVD-R/-RW Write feature lacks Test Write
@@ -259,6 +273,7 @@ class VirtualRecorder final : public ScsiTarget {
     std::string formatTrace() const;
 
     ScsiResult execute(const ScsiRequest& request) override;
+    uint32_t maxTransferBytes() const override;
 
   private:
     std::unique_ptr<Drive> drive_;

@@ -47,10 +47,26 @@ void BuildFormatList(uint8_t* list12, uint32_t blocks, uint8_t formatType, uint3
 // The 28-byte SET STREAMING performance descriptor for the whole disc.
 void BuildStreamingDescriptor(uint8_t* descriptor28, uint32_t readSpeed, uint32_t writeSpeed);
 
-// Write parameters mode page, 8-byte header plus page: the modified page to send, and whether
-// the page the drive reports afterwards took the write type, test write and BUF bits.
-inline constexpr std::size_t kWriteParametersPageBytes = 60;
-void PrepareWriteParametersPage(uint8_t* page60, const WriteParameters* params);
-bool WriteParametersTaken(const uint8_t* sent60, const uint8_t* readBack60);
+// MODE SENSE(10) answers: where a page starts (past the header and the block descriptors the
+// header announces) and its length with its 2-byte header. False when the answer does not hold
+// that page whole.
+struct ModePageSpan {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+};
+bool FindModePage(Answer answer, uint8_t pageCode, ModePageSpan* out);
+
+// Room for a MODE SENSE(10) answer of one page: header, block descriptors and the largest page.
+inline constexpr std::size_t kModeSenseBytes = 8 + 64 + 2 + 255;
+
+// The MODE SELECT(10) list for the write parameters page: an 8-byte header without block
+// descriptors, then the drive's page (its own length) with write type, test write, BUF,
+// multi-session, track mode and data block type set. Returns the list's length.
+std::size_t BuildWriteParametersSelect(const uint8_t* drivePage, std::size_t pageBytes,
+                                       const WriteParameters* params, uint8_t* out);
+// Whether the page read back took the write type, test write and BUF bits that were sent;
+// with a changeable mask, bits the drive does not let the host change are not compared.
+bool WriteParametersTaken(const uint8_t* sentPage, const uint8_t* readBackPage,
+                          const uint8_t* changeablePage);
 
 } // namespace tvx

@@ -1,5 +1,5 @@
-// GET CONFIGURATION for one feature: the profile list (0000h) and the DVD-R/-RW Write feature
-// (002Fh).
+// GET CONFIGURATION for one feature: the profile list (0000h), the DVD+RW feature (002Ah) and
+// the DVD-R/-RW Write feature (002Fh).
 #include "common/byte_order.h"
 #include "mmc/answers.h"
 #include "mmc/command_record.h"
@@ -16,6 +16,7 @@ constexpr uint16_t kConfigurationBytes = 128;
 constexpr uint8_t kRequestOneFeature = 0x02;
 constexpr uint16_t kFeatureProfileList = 0x0000;
 constexpr uint16_t kFeatureDashWrite = 0x002F;
+constexpr uint16_t kFeatureDvdPlusRw = 0x002A;
 constexpr std::size_t kHeaderBytes = 8;
 constexpr std::size_t kProfileDescriptorBytes = 4;
 constexpr std::size_t kMaxProfiles = 16;
@@ -42,6 +43,10 @@ bool ParseFeature(Answer answer, uint16_t feature, FeatureInfo* out) {
         for (std::size_t i = 0; i < count; ++i) {
             out->profiles[i] = GetBe16(answer.data() + descriptorEnd + i * kProfileDescriptorBytes);
         }
+    } else if (feature == kFeatureDvdPlusRw && answer.size() > descriptorEnd + 1) {
+        const uint8_t flags = d[5];
+        out->closeOnly = flags & 1;
+        out->quickStart = (flags >> 1) & 1;
     } else if (feature == kFeatureDashWrite && answer.size() > descriptorEnd) {
         const uint8_t flags = d[4];
         out->bufferUnderrunFree = (flags >> 6) & 1;

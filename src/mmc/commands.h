@@ -22,6 +22,10 @@ struct FeatureInfo {
     int32_t bufferUnderrunFree = 0;
     int32_t testWrite = 0;
     int32_t rewritable = 0;
+    // Feature 002Ah (DVD+RW): the drive stops a background format only the compatible way
+    // (CloseOnly), and it starts writing before the format is done (Quick Start).
+    int32_t closeOnly = 0;
+    int32_t quickStart = 0;
 };
 
 struct DiscInformation {
@@ -110,6 +114,10 @@ int Mmc_PreventRemoval(RecHandle* h, int prevent);
 int Mmc_ReadFormatCapacities(RecHandle* h, FormatCapacity* entries, uint32_t maxEntries);
 int Mmc_GetFormatCapacity(RecHandle* h, uint32_t* current, uint32_t* formattable);
 int Mmc_ReadCapacity(RecHandle* h, uint32_t* lastLba);
+// The most bytes one READ or WRITE may carry on the path to the drive: the transport's limit cut
+// to whole 16-block ECC blocks (to whole blocks below one ECC block); UINT32_MAX when unknown.
+// READ(10), READ(12) and WRITE(10) larger than this go as several commands.
+uint32_t Mmc_TransferLimit(const RecHandle* h);
 int Mmc_Read10(RecHandle* h, void* buffer, uint32_t bytes, uint32_t lba, uint16_t blocks);
 int Mmc_Write10(RecHandle* h, const void* buffer, uint32_t bytes, uint32_t lba, uint16_t blocks);
 int Mmc_SyncCache(RecHandle* h, int immediate);

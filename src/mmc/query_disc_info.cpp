@@ -17,7 +17,8 @@ constexpr uint32_t kBlockBytes = 2048;
 constexpr uint8_t kDiscStatusEmpty = 0;
 constexpr uint8_t kDiscStatusFinalised = 2;
 constexpr uint8_t kSessionReserved = 2;
-// A file system on a DVD+RW leaves its descriptors in blocks 16 to 31.
+constexpr uint16_t kProfileDvdRwRestricted = 0x0013;
+// A file system on a disc written in place leaves its descriptors in blocks 16 to 31.
 constexpr uint32_t kContentFirstBlock = 16;
 constexpr uint32_t kContentLastBlock = 31;
 
@@ -55,7 +56,7 @@ void FillFromTrack(RecHandle* handle, const DiscInformation& disc, TVX_DiscInfo&
 
 // True when any of the blocks holds a nonzero byte; a block that cannot be read ends the check
 // with what was seen so far.
-bool DvdPlusRwHasContent(RecHandle* handle) {
+bool HoldsVolume(RecHandle* handle) {
     uint8_t block[kBlockBytes];
     for (uint32_t lba = kContentFirstBlock; lba <= kContentLastBlock; ++lba) {
         std::memset(block, 0, sizeof block);
@@ -67,11 +68,12 @@ bool DvdPlusRwHasContent(RecHandle* handle) {
     return false;
 }
 
-// A DVD+RW reports itself as complete once formatted, whatever it holds, so its content decides.
-void ApplyDvdPlusRwContent(RecHandle* handle, TVX_DiscInfo& info) {
+// Media written in place (DVD+RW, DVD-RAM, DVD-RW in restricted overwrite) report themselves as
+// complete (or "others") once formatted, whatever they hold, so their content decides.
+void ApplyInPlaceContent(RecHandle* handle, TVX_DiscInfo& info) {
     uint32_t current = 0, formattable = 0;
     if (!Mmc_GetFormatCapacity(handle, &current, &formattable)) current = formattable = 0;
-    if (DvdPlusRwHasContent(handle)) {
+    if (HoldsVolume(handle)) {
         info.blank = 0;
         info.canErase = 1;
         info.freeBlocks = 0;
@@ -117,6 +119,7 @@ TVX_API TVX_Result TVX_CALL TVX_GetDiscInfo(TVX_RecHandle handle, TVX_DiscInfo* 
         return TVX_ERR_COMMAND;
     }
     info.mediaType = Media_FromProfile(features.currentProfile);
+    handle->discProfile = features.currentProfile;
 
     DiscInformation disc;
     if (!Mmc_ReadDiscInfo(handle, &disc)) {
@@ -130,7 +133,9 @@ TVX_API TVX_Result TVX_CALL TVX_GetDiscInfo(TVX_RecHandle handle, TVX_DiscInfo* 
         disc.discStatus != kDiscStatusFinalised && disc.lastSessionState != kSessionReserved;
 
     FillFromTrack(handle, disc, info);
-    if (info.mediaType == MediaDvdPlusRw) ApplyDvdPlusRwContent(handle, info);
+    const bool inPlace = info.mediaType == MediaDvdPlusRw || info.mediaType == MediaDvdRam ||
+                         features.currentProfile == kProfileDvdRwRestricted;
+    if (inPlace) ApplyInPlaceContent(handle, info);
 
     info.capacityBlocks = Clamp32(uint64_t{info.freeBlocks} + info.usedBlocks);
     info.blockSize = kBlockBytes;

@@ -91,6 +91,8 @@ struct SRB_HAInquiry {
 
 // The byte of HA_Unique that gives the adapter's number of targets.
 inline constexpr size_t kHaUniqueMaxTargets = 3;
+// The first of the four bytes of HA_Unique that give the adapter's largest transfer.
+inline constexpr size_t kHaUniqueMaxTransfer = 4;
 
 // SC_EXEC_SCSI_CMD, with room for 32 sense bytes: 112 bytes on 32-bit targets.
 struct SRB_ExecSCSICmd {

@@ -16,7 +16,7 @@ struct ScsiRequest {
     const uint8_t* cdb = nullptr;
     uint8_t cdbLength = 0;
     DataDirection direction = DataDirection::None;
-    void* data = nullptr;     // caller's buffer, byteCount bytes
+    void* data = nullptr; // caller's buffer, byteCount bytes
     uint32_t byteCount = 0;
     uint32_t timeoutSeconds = 0;
 };
@@ -39,9 +39,11 @@ struct ScsiResult {
 };
 
 class ScsiTarget {
-public:
+  public:
     virtual ~ScsiTarget() = default;
     virtual ScsiResult execute(const ScsiRequest& request) = 0;
+    // The largest transfer the path to the target takes, in bytes; 0 when it is not known.
+    virtual uint32_t maxTransferBytes() const { return 0; }
 };
 
 } // namespace tvx

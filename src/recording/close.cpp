@@ -12,10 +12,41 @@
 
 namespace tvx {
 
+namespace {
+
+inline constexpr uint32_t kPacketBytes = 16 * kBlockSize;
+
+// A DVD-RW in restricted overwrite is written in whole 16-block packets: a shorter last WRITE
+// makes the drive read, merge and rewrite the packet, and some drives refuse it outright. The
+// partial buffer is padded with zeros to the packet's end (the buffer holds whole packets).
+void PadToPacket(RecHandle* handle) {
+    RecordingState& rec = handle->rec;
+    if (handle->discInfo.mediaType != MediaDvdRw || handle->discProfile != kProfileDvdRwRestricted)
+        return;
+    const uint32_t padded = (rec.bufferFill + kPacketBytes - 1) / kPacketBytes * kPacketBytes;
+    if (padded > rec.bufferCapacity) return;
+    std::fill(rec.buffer + rec.bufferFill, rec.buffer + padded, uint8_t{0});
+    rec.bufferFill = padded;
+}
+
+inline constexpr uint16_t kFeatureDvdPlusRw = 0x002A;
+
+// How this drive stops a DVD+RW's background format: quickly (function 0), or, when its DVD+RW
+// feature says CloseOnly, only the compatible way (function 2, which also writes a temporary
+// lead-out); such a drive refuses the quick stop.
+int PlusRwStopFunction(RecHandle* handle) {
+    FeatureInfo feature;
+    const bool closeOnly = Mmc_GetFeature(handle, kFeatureDvdPlusRw, &feature) && feature.closeOnly;
+    return closeOnly ? kCloseCompact : kCloseStopFormat;
+}
+
+} // namespace
+
 int Rec_FlushAndSync(RecHandle* handle) {
     RecordingState& rec = handle->rec;
     int flushed = 1;
     if (rec.bufferFill > 0) {
+        PadToPacket(handle);
         if (Rec_WriteChunk(handle, rec.buffer, rec.bufferFill))
             rec.bufferFill = 0;
         else
@@ -113,11 +144,12 @@ int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function) {
 int Rec_CloseAndWait(RecHandle* handle, int function) {
     RecordingState& rec = handle->rec;
     BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
+    if (function == kCloseStopFormat) function = PlusRwStopFunction(handle);
     if (!Mmc_CloseTrackSession(handle, function, 0)) {
         host().sleep(kPollIntervalMs);
         Mmc_SyncCache(handle, 1);
         host().sleep(kPollIntervalMs);
-        if (!Mmc_CloseTrackSession(handle, kCloseStopFormat, 0))
+        if (!Mmc_CloseTrackSession(handle, PlusRwStopFunction(handle), 0))
             Mmc_RecordError(handle, location::kCloseWaitFallback);
     }
     // Without a job's total, the drive's own progress indication (out of 65536) is shown.

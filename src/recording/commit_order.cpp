@@ -14,13 +14,19 @@ namespace tvx {
 
 namespace {
 
-// Sectors 0 to 271 as they are written last: each piece a whole number of 16-block packets,
-// the anchor's piece and then the first volume descriptor's piece at the end.
+// Sectors 0 to 271 as they are written last, in whole 16-block packets. Everything that a
+// volume descriptor leads to goes first (the integrity sequence; the anchor, path tables and
+// the partition's start); the volume descriptor sequences at 32 and 48, which every anchor of
+// this or an earlier volume points to, make the UDF volume appear, and the ISO 9660 descriptor
+// at 16 with the UDF recognition sequence makes both appear.
 struct Piece {
     uint32_t first;
     uint32_t end;
 };
-constexpr Piece kStructurePieces[] = {{0, 16}, {32, 256}, {256, 272}, {16, 32}};
+constexpr Piece kLeadPieces[] = {{0, 16}, {64, 256}, {256, 272}};
+constexpr Piece kCommitPieces[] = {{32, 64}, {16, 32}};
+// The anchor in the volume's last block goes with the structures: its packet is held back.
+constexpr uint32_t kPacketBlocks = 16;
 
 } // namespace
 
@@ -84,21 +90,31 @@ int Rec_WriteVolume(RecHandle* handle, uint32_t size, const VolumeRange& range) 
         rec.writeFailed = 1;
         return 0;
     }
-    // 2. Everything the structures point to.
+    // 2. Everything the structures point to, but the packet of the volume's last block.
     const uint32_t head = std::min(size, structuresEnd);
+    const uint32_t tail =
+        size > head ? std::max(head, (size - 1) / kPacketBlocks * kPacketBlocks) : head;
     rec.nextAddress = start + head;
-    if (!range(head, size) || !Rec_DrainBuffer(handle)) return 0;
+    if (!range(head, tail) || !Rec_DrainBuffer(handle)) return 0;
     if (!Rec_SyncCache(handle)) {
         rec.writeFailed = 1;
         return 0;
     }
     // 3. The structures; the job's final flush commits them.
-    for (const Piece& piece : kStructurePieces) {
-        const uint32_t end = std::min(piece.end, head);
-        if (piece.first >= end) continue;
-        rec.nextAddress = start + piece.first;
-        if (!range(piece.first, end) || !Rec_DrainBuffer(handle)) return 0;
+    auto write = [&](uint32_t first, uint32_t end) -> bool {
+        end = std::min(end, head);
+        if (first >= end) return true;
+        rec.nextAddress = start + first;
+        return range(first, end) && Rec_DrainBuffer(handle);
+    };
+    for (const Piece& piece : kLeadPieces)
+        if (!write(piece.first, piece.end)) return 0;
+    if (tail < size) {
+        rec.nextAddress = start + tail;
+        if (!range(tail, size) || !Rec_DrainBuffer(handle)) return 0;
     }
+    for (const Piece& piece : kCommitPieces)
+        if (!write(piece.first, piece.end)) return 0;
     return 1;
 }
 

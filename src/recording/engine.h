@@ -69,11 +69,13 @@ int Rec_WriteChunk(RecHandle* handle, const uint8_t* data, uint32_t bytes);
 // Rec_WriteFile...). Nonzero on success.
 using VolumeRange = std::function<int(uint32_t first, uint32_t end)>;
 // Writes a volume of `size` sectors from the track's start. With rec.commitOrder (media written
-// over in place) the old volume's structures are first overwritten with zeros and flushed, then
-// everything from sector 272 on is written and flushed, and only then sectors 0 to 271, the
-// anchor at 256 and the first volume descriptor at 16 last: whenever the process or the power
-// stops, the disc holds no volume or the whole new one once the job's final flush is done.
-// Otherwise the sectors go in order. The caller flushes (Rec_FlushAndSync) afterwards.
+// over in place) the old volume's structures (sectors 16 to 271) are first overwritten with zeros
+// and flushed, then the volume from sector 272 on, but the packet of its last block, is written
+// and flushed, and only then the rest: what the volume descriptors lead to first, the volume
+// descriptor sequences (32-63) and the first descriptor (16-31) last. Whenever the process or
+// the power stops, a reader finds the old volume, no volume, or the whole new one once the
+// job's final flush is done. Otherwise the sectors go in order. The caller then flushes
+// (Rec_FlushAndSync).
 int Rec_WriteVolume(RecHandle* handle, uint32_t size, const VolumeRange& range);
 // Writes what the buffer holds (padded to the drive's packet on restricted overwrite).
 int Rec_DrainBuffer(RecHandle* handle);
@@ -86,7 +88,8 @@ int Rec_FlushAndSync(RecHandle* handle);
 int Rec_CloseTrack(RecHandle* handle, int ignored);
 int Rec_CloseSession(RecHandle* handle, int ignored);
 int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function);
-// DVD+RW close with the given function, then waits until the drive is ready.
+// DVD+RW close with the given function, then waits until the drive is ready. A stop of the
+// background format (kCloseStopFormat) is sent the way the drive's DVD+RW feature allows.
 int Rec_CloseAndWait(RecHandle* handle, int function);
 // Allows removal and ejects (not after a successful test write, nor for an erase).
 int Rec_Finish(RecHandle* handle);

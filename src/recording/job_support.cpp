@@ -6,6 +6,7 @@
 #include "recording/engine.h"
 #include "recording/media.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -15,7 +16,6 @@ namespace {
 
 inline constexpr uint16_t kFeatureDashWrite = 0x002F;
 inline constexpr uint16_t kFeatureProfileList = 0x0000;
-inline constexpr uint16_t kProfileDvdRwRestricted = 0x0013;
 inline constexpr const char* kSourceCategory = "Source";
 inline constexpr const char* kFinishingCategory = "Finishing";
 inline constexpr uint32_t kRestrictedPacket = 16;
@@ -29,7 +29,8 @@ TransferBuffer::TransferBuffer(RecHandle* handle)
     uintptr_t address = reinterpret_cast<uintptr_t>(allocation_);
     rec.bufferAllocation = allocation_;
     rec.buffer = allocation_ + ((16 - address % 16) % 16);
-    rec.bufferCapacity = 0x10000;
+    // Each full buffer goes to the drive as one WRITE: no larger than the path takes.
+    rec.bufferCapacity = std::min<uint32_t>(0x10000, Mmc_TransferLimit(handle_));
     rec.bufferFill = 0;
     rec.writeBegan = 0;
     rec.writeFailed = 0;
@@ -77,16 +78,19 @@ TVX_Result Job_CheckMedia(RecHandle* handle, int32_t mode) {
             return TVX_ERR_MODE;
     }
     if (IsPlusMedia(media) && mode == TVX_MODE_TEST_WRITE) return TVX_ERR_MODE;
-    if (!IsPlusRw(media) && !disc.blank) return TVX_ERR_DISC_NOT_WRITABLE;
+    // Drives report media written in place as complete (or "others") once formatted.
+    if (!disc.blank && !IsWrittenInPlace(media, handle->discProfile))
+        return TVX_ERR_DISC_NOT_WRITABLE;
     return TVX_OK;
 }
 
-uint32_t Job_DiscSpace(const TVX_DiscInfo& disc) {
-    return IsPlusRw(disc.mediaType) ? disc.capacityBlocks : disc.freeBlocks;
+uint32_t Job_DiscSpace(const TVX_DiscInfo& disc, uint16_t profile) {
+    return IsWrittenInPlace(disc.mediaType, profile) ? disc.capacityBlocks : disc.freeBlocks;
 }
 
 TVX_Result Job_CheckSpace(const RecHandle* handle, uint64_t sectors) {
-    return sectors > Job_DiscSpace(handle->discInfo) ? TVX_ERR_NO_SPACE : TVX_OK;
+    return sectors > Job_DiscSpace(handle->discInfo, handle->discProfile) ? TVX_ERR_NO_SPACE
+                                                                          : TVX_OK;
 }
 
 TVX_Result Job_RecordingResult(RecHandle* handle, JobOutcome outcome, int32_t mode) {

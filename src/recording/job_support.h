@@ -51,8 +51,9 @@ using PlanPtr = std::unique_ptr<VolumePlan, PlanDeleter>;
 // Reads the disc, copies its DiscInfo into the handle and checks kind, test-write ability and
 // blankness for a burn in the given mode. TVX_OK or the job's result code.
 TVX_Result Job_CheckMedia(RecHandle* handle, int32_t mode);
-// The space a volume of `sectors` may take on the disc in the handle's DiscInfo.
-uint32_t Job_DiscSpace(const TVX_DiscInfo& disc);
+// The space a volume may take on the disc: the whole capacity of media written in place, else
+// the free blocks. `profile` is the drive's current profile (RecHandle::discProfile).
+uint32_t Job_DiscSpace(const TVX_DiscInfo& disc, uint16_t profile);
 TVX_Result Job_CheckSpace(const RecHandle* handle, uint64_t sectors);
 // How a recording that the engine ran ended.
 enum class JobOutcome {

@@ -23,6 +23,15 @@ inline bool IsDashMedia(uint32_t media) {
     return media == MediaDvdR || media == MediaDvdRw || media == MediaDvdRDualLayer;
 }
 
+inline constexpr uint16_t kProfileDvdRwRestricted = 0x0013;
+
+// Media overwritten in place, whatever the drive reports as their disc status: DVD+RW, DVD-RAM
+// and a DVD-RW in restricted overwrite (the profile tells the DVD-RW modes apart).
+inline bool IsWrittenInPlace(uint32_t media, uint16_t profile) {
+    return media == MediaDvdPlusRw || media == MediaDvdRam ||
+           (media == MediaDvdRw && profile == kProfileDvdRwRestricted);
+}
+
 // Every kind of DVD a burn accepts.
 inline constexpr uint32_t kWritableDvdMask = MediaDvdR | MediaDvdRw | MediaDvdRam | MediaDvdPlusR |
                                              MediaDvdPlusRw | MediaDvdPlusRDualLayer |

@@ -21,5 +21,5 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_CheckVideoTsFolderSize(TVX_RecHandle 
     TVX_Result result = TVX_GetDiscInfo(handle, &disc);
     if (result != TVX_OK) return result;
     if (freeSectors) *freeSectors = disc.freeBlocks;
-    return size > Job_DiscSpace(disc) ? TVX_ERR_NO_SPACE : TVX_OK;
+    return size > Job_DiscSpace(disc, handle->discProfile) ? TVX_ERR_NO_SPACE : TVX_OK;
 }

@@ -56,6 +56,14 @@ Device* OpenByAddress(uint8_t hostAdapter, uint8_t target, uint8_t lun) {
         CloseDevice(&aspi->device);
         return nullptr;
     }
+    // The adapter's largest transfer (HA_Unique bytes 4-7, little-endian).
+    SRB_HAInquiry inquiry;
+    if (Aspi_HostAdapterInquiry(hostAdapter, inquiry)) {
+        uint32_t limit = 0;
+        for (int i = 0; i < 4; ++i)
+            limit |= uint32_t{inquiry.HA_Unique[kHaUniqueMaxTransfer + i]} << (8 * i);
+        header.maxTransferBytes = limit;
+    }
     return &aspi->device;
 }
 

@@ -57,6 +57,9 @@ struct TvxRecHandle {
     TVX_DriveInfo driveInfo = {};
     TVX_LastError lastError = {};
     TVX_DiscInfo discInfo = {}; // the copy a burn or erase job works from
+    // The drive's current profile when the disc was last queried: it tells a DVD-RW in
+    // restricted overwrite from a sequential one without asking again.
+    uint16_t discProfile = 0;
     RecordingState rec;
     // The path of the source that failed last; the LastError description points here.
     char sourceText[kSourceTextCapacity] = {};

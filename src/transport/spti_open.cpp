@@ -31,6 +31,19 @@ int32_t BusKindFromStorageBus(uint8_t busType) {
     }
 }
 
+constexpr uint32_t kPageBytes = 4096;
+
+// The largest transfer the adapter takes: its own limit, and no more pages than it can map (a
+// buffer that does not start on a page boundary touches one page more than its length fills).
+uint32_t MaxTransferOf(const StorageAdapterDescriptor& adapter) {
+    uint32_t limit = adapter.maximumTransferLength;
+    if (adapter.maximumPhysicalPages > 1) {
+        const uint64_t pages = (uint64_t{adapter.maximumPhysicalPages} - 1) * kPageBytes;
+        if (limit == 0 || pages < limit) limit = static_cast<uint32_t>(pages);
+    }
+    return limit;
+}
+
 HostHandle OpenReadWrite(const char* path) {
     return host().createDeviceFile(path, GENERIC_READ | GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
@@ -76,6 +89,7 @@ int _SetupDeviceInfo(SptiDevice* device) {
         StorageAdapterDescriptor adapter;
         std::memcpy(&adapter, answer.data(), sizeof adapter);
         header.busKind = BusKindFromStorageBus(adapter.busType);
+        header.maxTransferBytes = MaxTransferOf(adapter);
     }
     return 1;
 }

@@ -65,6 +65,9 @@ struct DeviceHeader {
     // What names the drive to every process, for the job lock: set by the
     // backend when it knows it, else asked of the drive on the first job. Empty: not known yet.
     char identity[96] = {};
+    // The largest data transfer one command may carry on the path to the drive (the adapter's
+    // limit), in bytes; 0 when the backend does not know it.
+    uint32_t maxTransferBytes = 0;
 };
 
 // Every backend's Device begins with the header.

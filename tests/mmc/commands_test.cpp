@@ -102,7 +102,7 @@ TEST_F(CommandsTest, SingleCommandsReachTheDriveAsBuilt) {
     Mmc_ModeSelect10(h, buf, 60);
     ExpectCommand(last(), {"55 10 00 00 00 00 00 00 3C 00", Out, 60, 20});
     Mmc_ModeSense10(h, buf, 60, 0x05, 2);
-    ExpectCommand(last(), {"5A 00 85 00 00 00 00 00 3C 00", In, 60, 20});
+    ExpectCommand(last(), {"5A 08 85 00 00 00 00 00 3C 00", In, 60, 20});
     Mmc_CloseTrackSession(h, 2, 1);
     ExpectCommand(last(), {"5B 01 02 00 00 01 00 00 00 00", None, 0, 200});
     Mmc_Blank(h, 1, 1);
@@ -459,6 +459,106 @@ TEST(Media, ProfilesMapToTheirBits) {
     for (uint32_t p = 0; p <= 0xFFFF; ++p)
         all |= Media_FromProfile(static_cast<uint16_t>(p));
     EXPECT_EQ(all, 0x7FF7u); // every bit but 0008h
+}
+
+// Page 05h as drives return it: with or without a block descriptor, 32h or 36h long, and a mode
+// data length that promises less than the page (some drives do).
+TEST(WriteParametersPage, IsFoundWhereverTheDrivePutsItAndGoesBackWithItsOwnLength) {
+    struct Case {
+        const char* name;
+        uint16_t descriptorBytes;
+        uint8_t pageLength;
+        uint16_t modeDataLength; // 0: the true one
+        bool found;
+    };
+    const Case cases[] = {
+        {"plain 32h", 0, 0x32, 0, true},
+        {"descriptor, 36h", 8, 0x36, 0, true},
+        {"short mode data length", 8, 0x36, 6, true},
+        {"descriptor past the answer", 400, 0x32, 0, false},
+        {"page shorter than the library's fields", 0, 2, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> a(8 + c.descriptorBytes % 256 + 2 + c.pageLength);
+        Be16(a, 6, c.descriptorBytes);
+        const std::size_t at = 8 + c.descriptorBytes % 256;
+        Be16(a, 0, c.modeDataLength ? c.modeDataLength : static_cast<uint16_t>(a.size() - 2));
+        a[at] = 0x85; // PS set
+        a[at + 1] = c.pageLength;
+        if (c.pageLength >= 3) {
+            a[at + 2] = 0x21; // link size valid, incremental
+            a[at + 3] = 0x35; // FP, copy, track mode 5
+            a[at + 4] = 0xFA; // reserved bits and data block type 10
+            a[at + 5] = 0x10; // link size, kept
+        }
+        ModePageSpan span;
+        ASSERT_EQ(FindModePage(a, 0x05, &span), c.found);
+        if (!c.found) continue;
+        EXPECT_EQ(span.offset, at);
+        EXPECT_EQ(span.length, c.pageLength + 2u);
+        uint8_t list[kModeSenseBytes] = {};
+        WriteParameters p{2, 1, 1, 0};
+        const std::size_t length = BuildWriteParametersSelect(a.data() + at, span.length, &p, list);
+        EXPECT_EQ(length, 8u + c.pageLength + 2u);
+        EXPECT_EQ(Hex({list, list + 14}),
+                  "00 00 00 00 00 00 00 00 05 " + Hex({c.pageLength}) + " 72 04 F8 10");
+    }
+}
+
+TEST(WriteParametersPage, ReadBackIgnoresBitsTheDriveKeeps) {
+    const uint8_t sent[3] = {0x05, 0x32, 0x52};      // BUF, test write, session-at-once
+    const uint8_t keptBuf[3] = {0x05, 0x32, 0x12};   // the drive kept BUF off
+    const uint8_t maskNoBuf[3] = {0x05, 0x32, 0x1F}; // and says BUF is not changeable
+    const uint8_t maskAll[3] = {0x05, 0x32, 0x5F};
+    EXPECT_FALSE(WriteParametersTaken(sent, keptBuf, nullptr));
+    EXPECT_FALSE(WriteParametersTaken(sent, keptBuf, maskAll));
+    EXPECT_TRUE(WriteParametersTaken(sent, keptBuf, maskNoBuf));
+}
+
+// Transfers larger than the path takes go as pieces of whole ECC blocks, in order; the first
+// piece that fails ends the transfer.
+TEST_F(CommandsTest, TransfersAreSplitToThePathsLimit) {
+    std::vector<uint8_t> buf(40 * 2048);
+    EXPECT_EQ(Mmc_TransferLimit(h), UINT32_MAX);
+    h->device->header.maxTransferBytes = 40000; // not a whole ECC block: cut to 32 KiB
+    EXPECT_EQ(Mmc_TransferLimit(h), 32768u);
+    drive.good(0x28);
+    drive.good(0x2A);
+    drive.good(0xA8);
+    ASSERT_TRUE(Mmc_Read10(h, buf.data(), 40 * 2048, 100, 40));
+    ASSERT_TRUE(Mmc_Write10(h, buf.data(), 40 * 2048, 100, 40));
+    ASSERT_TRUE(Mmc_Read12(h, buf.data(), 16 * 2048, 100, 16)); // fits: one command
+    std::vector<std::string> cdbs;
+    for (const auto& c : drive.received)
+        cdbs.push_back(Hex({c.cdb.begin(), c.cdb.begin() + 9}) + " " + std::to_string(c.byteCount));
+    EXPECT_EQ(cdbs, (std::vector<std::string>{
+                        "28 00 00 00 00 64 00 00 10 32768", "28 00 00 00 00 74 00 00 10 32768",
+                        "28 00 00 00 00 84 00 00 08 16384", "2A 00 00 00 00 64 00 00 10 32768",
+                        "2A 00 00 00 00 74 00 00 10 32768", "2A 00 00 00 00 84 00 00 08 16384",
+                        "A8 00 00 00 00 64 00 00 00 32768"}));
+    drive.received.clear();
+    drive.fail(0x28, 0x03, 0x11, 0x00);
+    EXPECT_FALSE(Mmc_Read10(h, buf.data(), 40 * 2048, 100, 40));
+    EXPECT_EQ(drive.received.size(), 1u);
+    // Below one ECC block the pieces are whole blocks.
+    h->device->header.maxTransferBytes = 5000;
+    EXPECT_EQ(Mmc_TransferLimit(h), 4096u);
+}
+
+TEST(FeatureParsing, DvdPlusRwStops) {
+    std::vector<uint8_t> a(16);
+    Be16(a, 6, 0x001A);
+    Be16(a, 8, 0x002A);
+    a[11] = 4;
+    a[12] = 0x01;
+    for (uint8_t flags : {0x00, 0x01, 0x02, 0x03}) {
+        a[13] = flags;
+        FeatureInfo f;
+        ASSERT_TRUE(ParseFeature(a, 0x002A, &f));
+        EXPECT_EQ(f.closeOnly, flags & 1);
+        EXPECT_EQ(f.quickStart, (flags >> 1) & 1);
+    }
 }
 
 } // namespace

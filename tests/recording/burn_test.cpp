@@ -29,8 +29,9 @@ bool InPlace(MediumKind k) {
 }
 
 // The blocks of the WRITEs in order: on media written in place, zeros over the old structures,
-// then the volume from block 272 to its end, then its first 272 blocks with the anchor's and the
-// first descriptor's packets last; elsewhere the volume in order.
+// then the volume from block 272 to the packet of its last block, then its first 272 blocks and
+// that packet, the volume descriptor sequences and the first descriptor last; elsewhere the
+// volume in order.
 void ExpectWriteOrder(MediumKind kind, const std::vector<vdrive::TraceEntry>& trace,
                       uint32_t volumeSize) {
     std::vector<uint32_t> lbas;
@@ -39,14 +40,17 @@ void ExpectWriteOrder(MediumKind kind, const std::vector<vdrive::TraceEntry>& tr
             lbas.push_back(uint32_t{e.cdb[2]} << 24 | e.cdb[3] << 16 | e.cdb[4] << 8 | e.cdb[5]);
     std::vector<uint32_t> expected;
     if (InPlace(kind)) {
+        const uint32_t tail = (volumeSize - 1) / 16 * 16;
         for (uint32_t lba = 16; lba < 272; lba += 32)
             expected.push_back(lba);
-        for (uint32_t lba = 272; lba < volumeSize; lba += 32)
+        for (uint32_t lba = 272; lba < tail; lba += 32)
             expected.push_back(lba);
         expected.push_back(0);
-        for (uint32_t lba = 32; lba < 256; lba += 32)
+        for (uint32_t lba = 64; lba < 256; lba += 32)
             expected.push_back(lba);
         expected.push_back(256);
+        expected.push_back(tail);
+        expected.push_back(32);
         expected.push_back(16);
     } else {
         for (uint32_t lba = 0; lba < volumeSize; lba += 32)
@@ -71,7 +75,7 @@ std::string EngineSequence(MediumKind kind, bool verify) {
         s += "RTI RESERVE RTI ";
     // Written in place: the old structures are zeroed and flushed, then the data and flushed,
     // then the structures.
-    if (InPlace(kind)) s += "(WRITE ){8}SYNCI (TUR )+(WRITE )+SYNCI (TUR )+(WRITE ){10}";
+    if (InPlace(kind)) s += "(WRITE ){8}SYNCI (TUR )+(WRITE )+SYNCI (TUR )+(WRITE ){11}";
     s += "(WRITE )*SYNCI (TUR |TUR RCAP )*TUR RCAP ";
     if (IsPlusR(kind)) s += "CLOSE1/1 (RCAP )+CLOSE5/0 (RCAP )+";
     if (kind == MediumKind::DvdPlusRw) s += "CLOSE3/0 (RCAP SENSE )*RCAP ";

@@ -108,6 +108,8 @@ RecHandle* DirectTransport::open(ScsiTarget& target) {
     dev->target = &target;
     auto handle = std::make_unique<RecHandle>();
     handle->device = &dev->base;
+    // What the adapter would report of the path to the target.
+    dev->base.header.maxTransferBytes = target.maxTransferBytes();
     // One target is one drive for the job lock, in this process only.
     std::snprintf(dev->base.header.identity, sizeof dev->base.header.identity, "direct-%d-%p",
                   static_cast<int>(getpid()), static_cast<void*>(&target));

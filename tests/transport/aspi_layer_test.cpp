@@ -75,13 +75,16 @@ LayerConfig Config(const TempDir& dir, const std::string& drives, bool pending =
 TEST(AspiLayerConfig, ReadsDrivesFaultsAndModesAndRefusesBadText) {
     LayerConfig config;
     std::string error;
-    ASSERT_TRUE(vdrive::ParseLayerConfig("a.img;;b.img:dvd+rw:100",
+    ASSERT_TRUE(vdrive::ParseLayerConfig("a.img;;b.img:dvd+rw:100;c.img:dvd-ram+close-only",
                                          "2a@1:sense:03/0C/00;a8:malformed", "fast", "pending",
                                          config, error));
-    ASSERT_EQ(config.drives.size(), 2u);
+    ASSERT_EQ(config.drives.size(), 3u);
     EXPECT_EQ(config.drives[0].kind, "dvd-r");
     EXPECT_EQ(config.drives[1].kind, "dvd+rw");
     EXPECT_EQ(config.drives[1].capacity, 100u);
+    EXPECT_TRUE(config.drives[1].behaviours.empty());
+    EXPECT_EQ(config.drives[2].capacity, 0u);
+    EXPECT_EQ(config.drives[2].behaviours, std::vector<std::string>{"close-only"});
     ASSERT_EQ(config.faults.size(), 2u);
     EXPECT_EQ(config.faults[0].opcode, 0x2A);
     EXPECT_EQ(config.faults[0].occurrence, 1u);
@@ -128,14 +131,18 @@ TEST(AspiLayer, AnswersTheAdapterAndItsTargetsAndRefusesOtherAddresses) {
         EXPECT_EQ(empty.sendCommand(&inquiry), SS_INVALID_HA);
     }
     dir.write("taken.img", "not a disc");
-    VirtualAspiLayer layer(Config(dir, "@one.img;@taken.img;@two.img:dvd+rw:1000"));
+    VirtualAspiLayer layer(Config(dir, "@one.img;@taken.img;@two.img:dvd+rw:1000+max-transfer"));
     EXPECT_EQ(layer.driveCount(), 2u);
-    ASSERT_EQ(layer.problems().size(), 1u); // an existing file without disc state
+    // An existing file without disc state.
+    ASSERT_EQ(layer.problems().size(), 1u);
     EXPECT_EQ(layer.supportInfo(), (static_cast<uint32_t>(SS_COMP) << 8) | 1);
 
     SRB_HAInquiry inquiry{};
     EXPECT_EQ(layer.sendCommand(&inquiry), SS_COMP);
     EXPECT_EQ(inquiry.HA_Unique[kHaUniqueMaxTargets], 2);
+    // The adapter's largest transfer is that of its most limited drive.
+    EXPECT_EQ(inquiry.HA_Unique[kHaUniqueMaxTransfer + 1], 0x80);
+    EXPECT_EQ(inquiry.HA_Unique[kHaUniqueMaxTransfer + 2], 0);
     inquiry = {};
     inquiry.SRB_HaId = 1;
     EXPECT_EQ(layer.sendCommand(&inquiry), SS_INVALID_HA);

@@ -30,8 +30,9 @@ Virtual drives: --virtual IMAGE[:KIND[:BLOCKS]] attaches a virtual recorder whos
 IMAGE (and IMAGE.state); a missing IMAGE becomes a blank disc of KIND (default dvd-r) with BLOCKS
 blocks (default: a real disc's capacity; the file is sparse). An existing image file without
 state loads as :dvd-rom or :dvd+rw. +BEHAVIOUR[=ARGS] after the kind (and size) gives the drive
-a real drive's habit (write-busy, attention, recovered, descriptor-sense, slow-close, ...: see
-README). The virtual recorders are an ASPI layer (libwnaspi32.so
+a real drive's habit (write-busy, attention, recovered, descriptor-sense, slow-close,
+close-only, page05-descriptor, max-transfer, ...: see README). The virtual recorders are an
+ASPI layer (libwnaspi32.so
 beside the library) that the library uses only when no pass-through drive answers: on a machine
 with a real CD/DVD drive the real drives are listed and virtual drives are not seen.
 Kinds: )";

@@ -214,8 +214,13 @@ uint8_t VirtualAspiLayer::inquiry(SRB_HAInquiry& srb) {
     CopyText(srb.HA_Identifier, sizeof srb.HA_Identifier, "VIRTUAL ADAPTER");
     std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
     srb.HA_Unique[kHaUniqueMaxTargets] = static_cast<uint8_t>(drives_.size());
+    // The adapter's limit is the smallest any of its drives takes.
+    uint32_t maxTransfer = kMaxTransferBytes;
+    for (const auto& drive : drives_)
+        if (drive->maxTransferBytes() != 0)
+            maxTransfer = std::min(maxTransfer, drive->maxTransferBytes());
     for (int i = 0; i < 4; ++i)
-        srb.HA_Unique[4 + i] = static_cast<uint8_t>(kMaxTransferBytes >> (8 * i));
+        srb.HA_Unique[kHaUniqueMaxTransfer + i] = static_cast<uint8_t>(maxTransfer >> (8 * i));
     StoreStatus(srb.SRB_Status, SS_COMP);
     return SS_COMP;
 }

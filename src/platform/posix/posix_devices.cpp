@@ -25,6 +25,24 @@ namespace tvx {
 
 namespace {
 
+// The largest transfer the block queue of an sr device takes, in bytes: the smaller of the
+// queue's current and hardware limits (a USB bridge often allows only 32 KiB); 0 when unknown.
+uint32_t QueueTransferLimit(const std::string& blockName) {
+    uint32_t limit = 0;
+    for (const char* name : {"max_sectors_kb", "max_hw_sectors_kb"}) {
+        std::string path = "/sys/class/block/" + blockName + "/queue/" + name;
+        FILE* file = std::fopen(path.c_str(), "re");
+        if (!file) continue;
+        unsigned long kib = 0;
+        if (std::fscanf(file, "%lu", &kib) == 1 && kib > 0 && kib < UINT32_MAX / 1024) {
+            const uint32_t bytes = static_cast<uint32_t>(kib * 1024);
+            limit = limit == 0 ? bytes : std::min(limit, bytes);
+        }
+        std::fclose(file);
+    }
+    return limit;
+}
+
 constexpr char kFirstCdLetter = 'D';
 constexpr char kLastLetter = 'Z';
 
@@ -277,6 +295,7 @@ bool PosixHost::deviceIoControl(HostHandle handle, uint32_t code, void* in, uint
         adapter.version = sizeof adapter;
         adapter.size = sizeof adapter;
         adapter.busType = StorageBusFromSysfsPath(resolved);
+        adapter.maximumTransferLength = QueueTransferLimit(device->blockName);
         std::memcpy(out, &adapter, sizeof adapter);
         if (returned) *returned = sizeof adapter;
         return true;

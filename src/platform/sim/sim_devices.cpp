@@ -282,6 +282,7 @@ bool SimHost::driveControl(DeviceHandle* handle, char letter, uint32_t code, voi
         adapter.version = sizeof adapter;
         adapter.size = sizeof adapter;
         adapter.busType = *d.storageBus;
+        adapter.maximumTransferLength = d.target ? d.target->maxTransferBytes() : 0;
         std::memcpy(out, &adapter, sizeof adapter);
         if (returned) *returned = sizeof adapter;
         return true;
