@@ -17,8 +17,10 @@ namespace {
 using vdrive::MediumKind;
 
 enum class Outcome {
-    Whole,         // the burn succeeds and the disc holds the volume
-    MediumChanged, // the burn ends with the drive's 06/28/00 and no volume that looks whole
+    Whole,              // the burn succeeds and the disc holds the volume
+    MediumChanged,      // the burn ends with the drive's 06/28/00 and no volume that looks whole
+    BurnsAgain,         // a second volume burns over the first and the disc holds it
+    StopLeavesNoVolume, // the host stops the burn: cancelled, no volume structures remain
 };
 
 struct Row {
@@ -29,9 +31,11 @@ struct Row {
     bool reloadFirst = false; // the tray is opened and the disc loaded through the interface
 };
 
-const std::vector<MediumKind> kAllKinds = {MediumKind::DvdR, MediumKind::DvdPlusR,
-                                           MediumKind::DvdPlusRw, MediumKind::DvdRwSequential,
-                                           MediumKind::DvdRam};
+const std::vector<MediumKind> kAllKinds = {
+    MediumKind::DvdR,   MediumKind::DvdPlusR,        MediumKind::DvdPlusRw,
+    MediumKind::DvdRam, MediumKind::DvdRwSequential, MediumKind::DvdRwRestricted};
+const std::vector<MediumKind> kInPlace = {MediumKind::DvdRam, MediumKind::DvdRwRestricted,
+                                          MediumKind::DvdPlusRw};
 
 // clang-format off
 const Row kRows[] = {
@@ -53,6 +57,14 @@ const Row kRows[] = {
     {{"slow-close"}, {MediumKind::DvdR, MediumKind::DvdPlusR, MediumKind::DvdRwSequential},
      Outcome::Whole, true},
     {{"slow-load"}, kAllKinds, Outcome::Whole, false, true},
+    // Formatted media written in place report themselves as not blank, as drives do.
+    {{}, kInPlace, Outcome::BurnsAgain},
+    {{"close-only"}, {MediumKind::DvdPlusRw}, Outcome::Whole},
+    {{"close-only"}, {MediumKind::DvdPlusRw}, Outcome::StopLeavesNoVolume},
+    {{"page05-descriptor"}, {MediumKind::DvdR, MediumKind::DvdRwSequential,
+      MediumKind::DvdRDualLayer, MediumKind::DvdRwRestricted, MediumKind::DvdPlusR}},
+    {{"max-transfer"}, kAllKinds},
+    {{"max-transfer=4096"}, {MediumKind::DvdR, MediumKind::DvdPlusRw}},
 };
 // clang-format on
 
@@ -76,6 +88,33 @@ class RealDriveBurnTest : public RecordingTest {
         ASSERT_GT(volumeBlocks, 12u * 32u); // the 12th WRITE carries the volume's data
         std::ifstream in(image, std::ios::binary);
         expected.assign(std::istreambuf_iterator<char>(in), {});
+        makeFile("again/other.bin", 300001);
+        secondImage = dir.file("again.iso");
+        secondBlocks = StreamPlanToFile(
+            "AGAIN",
+            [&](VolumePlan* plan) {
+                return Plan_AddFolderContents(plan, dir.file("again").c_str()) != 0;
+            },
+            secondImage);
+        std::ifstream again(secondImage, std::ios::binary);
+        secondExpected.assign(std::istreambuf_iterator<char>(again), {});
+    }
+
+    TVX_Result burn(const std::string& path, int32_t mode) {
+        TVX_BurnOptions options = {mode, -1};
+        return TVX_BurnVolumeImage(handle, &options, path.c_str(), callback(), logData());
+    }
+
+    // Every WRITE on restricted overwrite is a whole number of packets at a packet's start.
+    void expectWholePackets(MediumKind kind) {
+        if (kind != MediumKind::DvdRwRestricted) return;
+        for (const auto& e : drive->trace()) {
+            if (e.opcode() != 0x2A) continue;
+            const uint32_t lba =
+                static_cast<uint32_t>(e.cdb[2] << 24 | e.cdb[3] << 16 | e.cdb[4] << 8 | e.cdb[5]);
+            EXPECT_EQ(lba % 16, 0u);
+            EXPECT_EQ((e.cdb[7] << 8 | e.cdb[8]) % 16, 0) << "at " << lba;
+        }
     }
 
     // A fresh drive of the given habits with a blank disc of the kind.
@@ -97,9 +136,9 @@ class RealDriveBurnTest : public RecordingTest {
         return blocks;
     }
 
-    std::string image;
-    uint32_t volumeBlocks = 0;
-    std::vector<uint8_t> expected;
+    std::string image, secondImage;
+    uint32_t volumeBlocks = 0, secondBlocks = 0;
+    std::vector<uint8_t> expected, secondExpected;
 };
 
 TEST_F(RealDriveBurnTest, EveryBehaviourOnEveryKindItAppliesTo) {
@@ -114,15 +153,40 @@ TEST_F(RealDriveBurnTest, EveryBehaviourOnEveryKindItAppliesTo) {
                 drive->openTray();
                 ASSERT_EQ(TVX_LoadMedia(handle), TVX_OK) << drive->formatTrace();
             }
-            TVX_BurnOptions options = {TVX_MODE_WRITE_VERIFY, -1};
-            const TVX_Result result =
-                TVX_BurnVolumeImage(handle, &options, image.c_str(), callback(), logData());
+            if (row.outcome == Outcome::BurnsAgain) {
+                ASSERT_EQ(burn(image, TVX_MODE_WRITE), TVX_OK) << drive->formatTrace();
+                drive->closeTray();
+                sim->virtualClock().advance(drive->model().timing.spinUpMs + 1000);
+                drive->clearTrace();
+                ASSERT_EQ(burn(secondImage, TVX_MODE_WRITE_VERIFY), TVX_OK) << drive->formatTrace();
+                EXPECT_EQ(discBlocks(0, secondBlocks), secondExpected);
+                expectWholePackets(kind);
+                continue;
+            }
+            if (row.outcome == Outcome::StopLeavesNoVolume) {
+                log.stopAtType = TVX_EVENT_WRITE; // the second chunk
+                log.stopAtNth = 2;
+                ASSERT_EQ(burn(image, TVX_MODE_WRITE), TVX_ERR_CANCELLED) << drive->formatTrace();
+                const std::vector<uint8_t> structures = discBlocks(16, 256);
+                EXPECT_TRUE(std::all_of(structures.begin(), structures.end(),
+                                        [](uint8_t b) { return b == 0; }));
+                // The format was stopped the one way the drive knows, and nothing was refused.
+                for (const auto& e : drive->trace()) {
+                    if (e.opcode() == 0x5B) {
+                        EXPECT_EQ(e.status, 0) << TokenOf(e);
+                    }
+                }
+                EXPECT_GT(countToken("CLOSE2/0"), 0u) << traceText();
+                continue;
+            }
+            const TVX_Result result = burn(image, TVX_MODE_WRITE_VERIFY);
             const vdrive::DiscView disc = drive->disc();
             EXPECT_TRUE(removalAllowedAtEnd());
 
             if (row.outcome == Outcome::Whole) {
                 ASSERT_EQ(result, TVX_OK) << drive->formatTrace();
                 EXPECT_EQ(discBlocks(0, volumeBlocks), std::vector<uint8_t>(expected));
+                expectWholePackets(kind);
                 if (!Rewritable(kind)) {
                     ASSERT_FALSE(disc.tracks.empty());
                     EXPECT_TRUE(disc.tracks.front().closed);
@@ -181,6 +245,17 @@ TEST(BehaviourTableTest, NamesAndArgumentsAreChecked) {
     EXPECT_EQ(model.habits.writeBusyMs, 7000u);
     EXPECT_EQ(model.habits.writeBusyKey, 0x05);
     EXPECT_EQ(model.habits.writeBusyAsc, 0x2C);
+}
+
+TEST(DriveBehaviours, MediaBehavioursAreCheckedByName) {
+    vdrive::DriveModel model;
+    std::string error;
+    EXPECT_TRUE(vdrive::ApplyBehaviour(model, "close-only", error));
+    EXPECT_TRUE(vdrive::ApplyBehaviour(model, "max-transfer=65536", error));
+    EXPECT_TRUE(model.closeOnly);
+    EXPECT_EQ(model.maxTransferBytes, 65536u);
+    for (const char* bad : {"no-such", "max-transfer=12x", "max-transfer=100", "close-only=1"})
+        EXPECT_FALSE(vdrive::ApplyBehaviour(model, bad, error)) << bad;
 }
 
 } // namespace
