@@ -193,7 +193,8 @@ rc=$?
 contains "erase stop named" "stopped by SIGHUP"
 expect 3 "erase of a blank DVD-RW" --virtual blank.img:dvd-rw erase
 contains "blank DVD-RW named" "blank DVD-RW: there is nothing to erase"
-expect 3 "an erase the drive refuses at once" --virtual-fault 55:sense:05/24/00 --virtual er.img erase
+expect 0 "another DVD-RW to erase" --virtual er2.img:dvd-rw burn-data -q data
+expect 3 "an erase the drive refuses at once" --virtual-fault 55:sense:05/24/00 --virtual er2.img erase
 contains "refused erase changed nothing" "disc: nothing was erased, the disc is unchanged"
 expect 3 "a failed burn says what is on the disc" --virtual-fault 2a@3:sense:03/0C/00 --virtual wf.img:dvd-r burn-data data
 contains "write-once state" "disc: the burn did not complete: the DVD-R"
