@@ -3,8 +3,8 @@
 #include "mmc/commands.h"
 #include "reader/disc_file.h"
 #include "reader/open_failure.h"
-#include "recording/engine.h"
 #include "reader/udf_reader.h"
+#include "recording/engine.h"
 #include "transport/job_lock.h"
 
 #include <algorithm>

@@ -11,11 +11,11 @@
 namespace tvx {
 
 enum class OpenFailure {
-    NoVolume,        // no readable UDF file system
-    NotFound,        // no file or directory has the path
-    BelowDamage,     // the path lies below a damaged File Entry or directory
-    DamagedEntry,    // the File Entry of the path is damaged
-    TooManyExtents,  // the file has more extents than the reader keeps
+    NoVolume,         // no readable UDF file system
+    NotFound,         // no file or directory has the path
+    BelowDamage,      // the path lies below a damaged File Entry or directory
+    DamagedEntry,     // the File Entry of the path is damaged
+    TooManyExtents,   // the file has more extents than the reader keeps
     OutsidePartition, // an extent of the file leaves the partition
     WindowNotRead     // a mapped window is not written back: part of it could not be read
 };

@@ -184,7 +184,8 @@ TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
     ASSERT_GT(victimStart, 400u);
     for (MediumKind kind : {MediumKind::DvdPlusRw, MediumKind::DvdRwRestricted, MediumKind::DvdRam,
                             MediumKind::DvdR, MediumKind::DvdRwSequential, MediumKind::DvdPlusR}) {
-        for (Fault fault : {Fault::Stop, Fault::FileShrinks, Fault::FileVanishes, Fault::FileGrows}) {
+        for (Fault fault :
+             {Fault::Stop, Fault::FileShrinks, Fault::FileVanishes, Fault::FileGrows}) {
 #if defined(_WIN32)
             // Windows refuses to change the size of a file that the burn has open for reading.
             if (fault == Fault::FileShrinks || fault == Fault::FileGrows) continue;

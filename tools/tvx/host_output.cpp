@@ -20,10 +20,9 @@ namespace {
 char pendingTemporary[4096];
 
 // Signals whose default action ends the process.
-constexpr int kEndingSignals[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
-                                  SIGALRM,   SIGVTALRM, SIGPROF, SIGXCPU, SIGIO, SIGPWR,
-                                  SIGSYS,    SIGABRT, SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,
-                                  SIGTRAP};
+constexpr int kEndingSignals[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                  SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,   SIGPWR,  SIGSYS,  SIGABRT,
+                                  SIGSEGV,   SIGBUS,  SIGFPE,  SIGILL,  SIGTRAP};
 
 // Handles the signal unless someone else does (the stop handlers) or it is ignored.
 void cleanUpOn(int signal, const struct sigaction& action) {
