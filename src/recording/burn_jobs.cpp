@@ -9,7 +9,6 @@
 
 #include <functional>
 #include <memory>
-#include <string>
 
 namespace tvx {
 

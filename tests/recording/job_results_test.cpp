@@ -271,6 +271,10 @@ TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
 TEST_F(JobResultTest, VerificationOfAChangedFileIsASourceFailure) {
     const std::string victim = dir.file("data/one.bin");
     for (bool grows : {false, true}) {
+#if defined(_WIN32)
+        // Windows refuses to change the size of a file that the burn has open for reading.
+        if (grows) continue;
+#endif
         SCOPED_TRACE(grows ? "grows" : "vanishes");
         makeFile("data/one.bin", 70000);
         insertBlank(MediumKind::DvdPlusR);
