@@ -16,4 +16,13 @@ int EngineSink::writeFile(HostFile& file, uint64_t expectedSize) {
     return file.currentSize() == expectedSize ? 1 : 0;
 }
 
+int EngineSink::writeFilePart(HostFile& file, uint64_t expectedSize, uint64_t offset,
+                              uint64_t length) {
+    if (file.size() != expectedSize || offset + length > expectedSize || !file.seek(offset))
+        return 0;
+    if (!Rec_WriteFileBytes(handle_, file, length)) return 0;
+    // The part that ends the file is checked as a whole file is.
+    return offset + length < expectedSize || file.currentSize() == expectedSize ? 1 : 0;
+}
+
 } // namespace tvx
