@@ -1,5 +1,7 @@
 #include "vdrive/aspi_layer/virtual_layer.h"
 
+#include "vdrive/behaviours.h"
+
 #include "platform/host.h"
 #if defined(_WIN32)
 #include "vdrive/aspi_layer/module_thread.h"
@@ -117,8 +119,16 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             problems_.push_back("too many virtual drives");
             break;
         }
-        auto recorder = std::make_unique<VirtualRecorder>(clock_, model);
+        DriveModel drive = model;
         std::string problem = "cannot attach " + request.image;
+        bool applied = true;
+        for (const std::string& behaviour : request.behaviours)
+            applied = applied && ApplyBehaviour(drive, behaviour, problem);
+        if (!applied) {
+            problems_.push_back(problem);
+            continue;
+        }
+        auto recorder = std::make_unique<VirtualRecorder>(clock_, drive);
         if (!Attach(*recorder, request, problem)) {
             problems_.push_back(problem);
             continue;
