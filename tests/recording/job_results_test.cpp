@@ -303,7 +303,6 @@ TEST_F(JobResultTest, AWholeVolumeIsKeptWhenOnlyFinishingFails) {
     }
 }
 
-
 // A source that cannot be read back, or grows while it is compared, is the source's failure,
 // named, not a difference on disc.
 TEST_F(JobResultTest, VerificationOfAChangedFileIsASourceFailure) {
