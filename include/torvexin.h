@@ -459,7 +459,8 @@ TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
  * its checks have passed (while preparing, writing or closing) ejects it too.
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `folder` is NULL; TVX_ERR_SOURCE when
- *         the folder cannot be found or read;
+ *         the folder cannot be found or read, or one of its files cannot be opened (every file
+ *         is opened once before the disc is asked anything; nothing is written);
  *         TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc; TVX_ERR_DISC_KIND (not a
  *         writable DVD); TVX_ERR_MODE (a test write asked on DVD+R/+RW; on DVD-R/-RW a drive
  *         that reports it cannot test write, whatever the mode); TVX_ERR_DISC_NOT_WRITABLE (not
@@ -532,7 +533,8 @@ TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_B
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `entries` is NULL, or an entry has no
  *         `sourcePath`, no name in `volumePath`, or a "." or ".." component; TVX_ERR_SOURCE when
- *         `count` is 0 or less or an entry fails (a missing host file, a path through a file);
+ *         `count` is 0 or less or an entry fails (a missing or unreadable host file, a path
+ *         through a file), before the disc is asked anything;
  *         otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_BurnOptions* options,
@@ -584,7 +586,8 @@ TVX_API TVX_Result TVX_CALL TVX_CheckVideoTsFolderSize(TVX_RecHandle handle, con
  *
  * The callback gets TVX_EVENT_PREPARE, TVX_EVENT_ERASE_BEGIN, TVX_EVENT_ERASE_PROGRESS out of
  * 0x10000 and TVX_EVENT_FINISHED on this thread; `userData` is handed back unchanged and is 32
- * bits wide (pass an index, not a pointer). The disc stays in the drive.
+ * bits wide (pass an index, not a pointer). The disc stays in the drive. Nothing on the disc
+ * changes before TVX_EVENT_ERASE_BEGIN: an erase that fails earlier leaves the disc as it was.
  *
  * \return TVX_OK once the drive reports the erase finished. TVX_ERR_CANCELLED when the callback
  *         returned 0: that stops the wait, not the drive, which may still finish or leave the
@@ -618,8 +621,10 @@ TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32_t quick,
  *         a directory on its path is damaged, its data lies outside the partition or has more
  *         extents than can be read, or memory runs out. Except for the last, the reason is
  *         recorded for TVX_GetLastError: a record without command or sense bytes whose
- *         `description` names it and whose `category` is "Disc file system". The recorder
- *         handle must stay open while the file is used.
+ *         `description` names it and whose `category` is "Disc file system". While another
+ *         writing job holds the drive (see the conventions), a failed opening records that
+ *         instead ("DRIVE IN USE BY ANOTHER WRITING JOB"): what was read may be half changed.
+ *         The recorder handle must stay open while the file is used.
  *
  * Blocks while the whole directory tree is read: about one read per directory and file, each at
  * most 20 s.
@@ -678,7 +683,8 @@ TVX_API void TVX_CALL TVX_CloseFile(TVX_DiscFile file);
  * `mode` TVX_MMAP_ABSOLUTE: `first` is a sector of the disc; TVX_MMAP_PARTITION: a sector
  * counted from the start of the UDF partition; TVX_MMAP_FILE: a 2048-byte block of the opened
  * file (the file's read position moves to the window's start, and bytes past the end of the
- * file read as zeros). When a drive read fails part way, the sectors not read show zeros.
+ * file read as zeros). When a drive read fails part way, the sectors not read show zeros and
+ * TVX_SyncMMap refuses to write the window back.
  *
  * \return the window's data (count x 2048 bytes), owned by the disc file: freed by
  *         TVX_CloseMMap or TVX_CloseFile, never by the host. NULL for a count or mode out of
@@ -698,7 +704,9 @@ TVX_API void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t 
  * \return 1 when the whole window was written, 0 otherwise (an unknown address, a failed disc
  *         query, after which nothing is written, or a write that failed or could not cover the
  *         whole window): a yes/no, not a result code. The flush and close run after every write
- *         attempt, failed ones included.
+ *         attempt, failed ones included. A window part of which could not be read when it was
+ *         opened is never written back: the result is 0 without any drive command, and the
+ *         LastError (location 1107, category "Disc file system") says so.
  *
  * Blocks for the writes (at most 180 s each), then waits for the drive to flush (at most 30
  * minutes) and to close (at most 5 minutes).

@@ -90,6 +90,8 @@ class HostFile {
     // Bytes in the file. A file opened for reading may answer the size it had when it was
     // opened (the POSIX host measures it once, at the opening).
     virtual uint64_t size() = 0;
+    // Bytes in the file now, asked of the system again (a file that changed since size()).
+    virtual uint64_t currentSize() { return size(); }
     virtual bool seek(uint64_t offset) = 0;
     // Asks the system to start reading the first `length` bytes into its cache, without
     // waiting, because they will be read soon. A hint only: it may do nothing.

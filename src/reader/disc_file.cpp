@@ -3,6 +3,7 @@
 #include "mmc/commands.h"
 #include "reader/open_failure.h"
 #include "reader/udf_reader.h"
+#include "transport/job_lock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -168,7 +169,10 @@ TVX_DiscFile TVX_CALL TVX_OpenFile(TVX_RecHandle handle, const char* path) {
         failure = tvx::OpenFailure::OutsidePartition;
     }
     if (failure) {
-        tvx::OpenFailure_Record(handle, *failure);
+        // While another job writes to the disc (a window written back, a burn) its reads see a
+        // volume in the middle of a change: that, not the disc, is the reason to report.
+        tvx::JobLock probe(handle);
+        if (probe.held()) tvx::OpenFailure_Record(handle, *failure);
         return nullptr;
     }
     file->openEntry = entry;

@@ -2,8 +2,9 @@
 
 #include "mmc/commands.h"
 #include "reader/disc_file.h"
-#include "recording/engine.h"
+#include "reader/open_failure.h"
 #include "reader/udf_reader.h"
+#include "recording/engine.h"
 #include "transport/job_lock.h"
 
 #include <algorithm>
@@ -113,19 +114,24 @@ void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t count, u
     MapWindow* window = tvx::MapWindow_Create(file->windows, start, count, mode);
     if (!window) return nullptr;
 
-    bool ok = false;
+    uint64_t got = 0;
+    uint64_t wanted = window->length;
     if (mode == tvx::kWindowFile) {
         TVX_SeekFile(file, static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32),
                      TVX_SEEK_SET);
-        uint32_t got = 0;
-        // A window none of whose bytes could be read would only show zeros.
-        ok = TVX_ReadFile(file, window->data(), window->length, &got) != 0 && got > 0;
+        uint32_t read = 0;
+        if (!TVX_ReadFile(file, window->data(), window->length, &read)) read = 0;
+        got = read;
+        wanted = std::min<uint64_t>(window->length, file->openEntry->size - start);
         TVX_SeekFile(file, static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32),
                      TVX_SEEK_SET);
     } else {
-        ok = tvx::DiscFile_ReadSectors(file->recHandle, window->data(),
-                                       static_cast<uint32_t>(start), window->length) != 0;
+        got = tvx::DiscFile_ReadSectors(file->recHandle, window->data(),
+                                        static_cast<uint32_t>(start), window->length);
     }
+    window->wholeRead = got == wanted;
+    // A window none of whose bytes could be read would only show zeros.
+    const bool ok = got > 0;
     // A window that failed to open is freed at once: the host has no address for it.
     if (!ok) {
         tvx::MapWindow_Unlink(window);
@@ -139,6 +145,12 @@ int32_t TVX_CALL TVX_SyncMMap(void* data) {
     if (!window) return 0;
     TvxDiscFile* file = tvx::MapWindow_Owner(data);
     tvx::RecHandle* handle = file->recHandle;
+    // The zeros of a hole would replace whatever the disc holds there: nothing is written and
+    // the drive is not touched.
+    if (!window->wholeRead) {
+        tvx::OpenFailure_Record(handle, tvx::OpenFailure::WindowNotRead);
+        return 0;
+    }
     // Writing back is a job of its own: not while another one has the drive.
     tvx::JobLock lock(handle);
     if (!lock.held()) return 0;

@@ -31,6 +31,9 @@ struct MapWindow {
     uint64_t start = 0; // modes 0, 1: first sector; mode 2: byte offset in the file
     uint32_t length = 0; // bytes
     uint32_t mode = 0;
+    // Every byte of the window that lies on the disc (or in the file) was read. A window with
+    // holes shows zeros there, which writing back would put on the disc as data.
+    bool wholeRead = false;
     uint8_t* data() { return reinterpret_cast<uint8_t*>(this) + kDataOffset; }
     static constexpr uintptr_t kDataOffset = 64; // data follows the header, 64-byte aligned
 };

@@ -17,6 +17,7 @@ constexpr FailureText kFailures[] = {
     {1104, "The file's File Entry is damaged"},
     {1105, "The file has more extents than can be read"},
     {1106, "The file's data lies outside the partition"},
+    {1107, "Part of the window could not be read from the disc; nothing was written back"},
 };
 
 } // namespace

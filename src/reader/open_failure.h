@@ -1,6 +1,7 @@
-// Why TVX_OpenFile found nothing to open, recorded in the RecHandle's LastError: the reader
-// sends no failing command of its own to report, so the record carries no command or sense
-// data, only a text that names what failed and a location number of the reader's own.
+// Why TVX_OpenFile found nothing to open, or why a mapped window was not written back, recorded
+// in the RecHandle's LastError: the reader sends no failing command of its own to report, so the
+// record carries no command or sense data, only a text that names what failed and a location
+// number of the reader's own.
 #pragma once
 
 #include "transport/rec_handle.h"
@@ -10,12 +11,13 @@
 namespace tvx {
 
 enum class OpenFailure {
-    NoVolume,        // no readable UDF file system
-    NotFound,        // no file or directory has the path
-    BelowDamage,     // the path lies below a damaged File Entry or directory
-    DamagedEntry,    // the File Entry of the path is damaged
-    TooManyExtents,  // the file has more extents than the reader keeps
-    OutsidePartition // an extent of the file leaves the partition
+    NoVolume,         // no readable UDF file system
+    NotFound,         // no file or directory has the path
+    BelowDamage,      // the path lies below a damaged File Entry or directory
+    DamagedEntry,     // the File Entry of the path is damaged
+    TooManyExtents,   // the file has more extents than the reader keeps
+    OutsidePartition, // an extent of the file leaves the partition
+    WindowNotRead     // a mapped window is not written back: part of it could not be read
 };
 
 inline constexpr const char* kOpenFailureCategory = "Disc file system";

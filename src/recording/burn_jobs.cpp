@@ -1,5 +1,6 @@
 // The four volume burns: a plan from the host's source, the media checks, and the engine from
 // preparation to the last close, with the optional verification.
+#include "image/source_check.h"
 #include "recording/engine.h"
 #include "recording/engine_sink.h"
 #include "recording/job_support.h"
@@ -84,6 +85,12 @@ TVX_Result BurnVolume(RecHandle* handle, const TVX_BurnOptions* options, const c
     const char* failed = nullptr;
     if (!fill(plan.get(), &failed)) {
         Job_RecordSource(handle, failed);
+        return TVX_ERR_SOURCE;
+    }
+    // A source that cannot be read is refused now, not part way through a write-once disc.
+    std::string unreadable;
+    if (!Plan_CheckSources(plan.get(), &unreadable)) {
+        Job_RecordSource(handle, unreadable.c_str());
         return TVX_ERR_SOURCE;
     }
 

@@ -10,14 +10,19 @@ int EngineSink::writeBytes(const void* data, uint32_t count) {
 
 int EngineSink::writeFile(HostFile& file, uint64_t expectedSize) {
     if (file.size() != expectedSize) return 0;
-    return Rec_WriteFile(handle_, file);
+    if (!Rec_WriteFile(handle_, file)) return 0;
+    // The engine took the planned bytes only; a file that grew or shrank meanwhile is not the
+    // source that was planned, and the volume would hold a copy of it that never existed.
+    return file.currentSize() == expectedSize ? 1 : 0;
 }
 
 int EngineSink::writeFilePart(HostFile& file, uint64_t expectedSize, uint64_t offset,
                               uint64_t length) {
     if (file.size() != expectedSize || offset + length > expectedSize || !file.seek(offset))
         return 0;
-    return Rec_WriteFileBytes(handle_, file, length);
+    if (!Rec_WriteFileBytes(handle_, file, length)) return 0;
+    // The part that ends the file is checked as a whole file is.
+    return offset + length < expectedSize || file.currentSize() == expectedSize ? 1 : 0;
 }
 
 } // namespace tvx

@@ -10,7 +10,8 @@ class EngineSink final : public SectorSink {
   public:
     explicit EngineSink(RecHandle* handle) : handle_(handle) {}
     int writeBytes(const void* data, uint32_t count) override;
-    // Refuses a file whose size is no longer the planned one: the sectors after it would move.
+    // Refuses a file whose size is no longer the planned one, before its bytes (the sectors
+    // after it would move) or after them (what was read is no longer the file).
     int writeFile(HostFile& file, uint64_t expectedSize) override;
     int writeFilePart(HostFile& file, uint64_t expectedSize, uint64_t offset,
                       uint64_t length) override;

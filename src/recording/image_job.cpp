@@ -10,18 +10,20 @@ namespace tvx {
 
 namespace {
 
+// imageBytes: the image's size when it was opened, which the volume's sector count came from.
 JobOutcome RecordImage(RecHandle* handle, HostFile& image, const char* imagePath,
-                       const TVX_BurnOptions* options, uint32_t sectors) {
+                       const TVX_BurnOptions* options, uint64_t imageBytes) {
+    const uint32_t sectors = static_cast<uint32_t>((imageBytes + kBlockSize - 1) / kBlockSize);
     Job_ChooseWriteOrder(handle, options->mode);
     if (!Rec_Prepare(handle, options) || !Rec_BeginTrack(handle, 1, sectors, kBlockSize))
         return JobOutcome::Failed;
-    const uint64_t imageBytes = image.size();
     const int written = Rec_WriteVolume(handle, sectors, [&](uint32_t first, uint32_t end) {
         const uint64_t from = uint64_t{first} * kBlockSize;
         const uint64_t to = std::min<uint64_t>(imageBytes, uint64_t{end} * kBlockSize);
         return to <= from || (image.seek(from) && Rec_WriteFileBytes(handle, image, to - from));
     });
-    if (!written) {
+    // An image that changed size while it was read is not the one that was measured.
+    if (!written || image.currentSize() != imageBytes) {
         if (handle->rec.writeFailed) return JobOutcome::Failed;
         // The engine took every sector it was given: the image itself could not be read.
         Job_RecordSource(handle, imagePath);
@@ -35,9 +37,12 @@ JobOutcome RecordImage(RecHandle* handle, HostFile& image, const char* imagePath
     return JobOutcome::Done;
 }
 
-JobOutcome VerifyImage(RecHandle* handle, HostFile& image, const char* imagePath) {
+JobOutcome VerifyImage(RecHandle* handle, HostFile& image, const char* imagePath,
+                       uint64_t imageBytes) {
     VerifyResult verified =
         image.seek(0) ? Verify_Region(handle, 0, image) : VerifyResult::SourceFailed;
+    if (verified == VerifyResult::Equal && image.currentSize() != imageBytes)
+        verified = VerifyResult::SourceFailed;
     if (verified == VerifyResult::SourceFailed) {
         Job_RecordSource(handle, imagePath);
         return JobOutcome::SourceFailed;
@@ -70,20 +75,20 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
     if (result != TVX_OK) return result;
     JobScope job(handle, callback, userData);
 
-    const uint64_t sectors = (image->size() + kBlockSize - 1) / kBlockSize;
+    const uint64_t imageBytes = image->size();
+    const uint64_t sectors = (imageBytes + kBlockSize - 1) / kBlockSize;
     result = Job_CheckSpace(handle, sectors);
     if (result != TVX_OK) return result;
 
     TransferBuffer buffer(handle);
     if (!buffer.attached()) return TVX_ERR_COMMAND;
     handle->rec.cancelled = 0;
-    JobOutcome outcome =
-        RecordImage(handle, *image, imagePath, options, static_cast<uint32_t>(sectors));
+    JobOutcome outcome = RecordImage(handle, *image, imagePath, options, imageBytes);
     // The image is a volume too: one that did not complete must not look like one.
     if (outcome != JobOutcome::Done)
         Job_LeaveIncomplete(handle);
     else if (options->mode == TVX_MODE_WRITE_VERIFY)
-        outcome = VerifyImage(handle, *image, imagePath);
+        outcome = VerifyImage(handle, *image, imagePath, imageBytes);
     Rec_Finish(handle);
     return Job_RecordingResult(handle, outcome, options->mode);
 }

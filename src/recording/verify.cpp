@@ -65,6 +65,9 @@ VerifyResult Verify_Volume(RecHandle* handle, const VolumePlan* plan) {
         VerifyResult result = file && file->size() == run.plannedSize()
                                   ? Verify_Region(handle, run.start, *file)
                                   : VerifyResult::SourceFailed;
+        // Compared bytes of a file that grew meanwhile prove nothing about the file as it is.
+        if (result == VerifyResult::Equal && file->currentSize() != run.plannedSize())
+            result = VerifyResult::SourceFailed;
         if (result == VerifyResult::SourceFailed) Job_RecordSource(handle, run.hostPath().c_str());
         if (result != VerifyResult::Equal) return result;
     }

@@ -3,6 +3,7 @@
 #include "support/temp_dir.h"
 #include "test_udf_image.h"
 #include "torvexin.h"
+#include "transport/job_lock.h"
 #include "vdrive/virtual_recorder.h"
 
 #include <gtest/gtest.h>
@@ -97,6 +98,58 @@ TEST_F(MapSyncTest, FailedWriteStillFlushesAndCloses) {
     drive_.clearTrace();
     EXPECT_EQ(TVX_SyncMMap(data), 0);
     EXPECT_TRUE(closedAfterFlush());
+}
+
+// A window with a hole the drive could not read is never written back: its zeros are not data.
+TEST_F(MapSyncTest, WindowWithAnUnreadSectorIsNotWrittenBack) {
+    struct Case {
+        uint32_t first, count, mode;
+        uint32_t badSector; // absolute
+    };
+    const uint32_t block = volume_.dataBlock["/F.BIN"];
+    // File blocks 0-5 across three extents, the third unreadable; and an absolute window whose
+    // second read command fails.
+    for (const Case& c : {Case{0, 6, 2, dataSector_ + 4}, Case{block, 3, 1, dataSector_ + 1},
+                          Case{dataSector_ - 30, 34, 0, dataSector_ + 3}}) {
+        SCOPED_TRACE(c.mode);
+        vdrive::FaultRule bad = vdrive::FaultRule::SenseOn(0x28, 3, 0x11, 0x00);
+        bad.useLbaRange = true;
+        bad.lbaFirst = bad.lbaLast = c.badSector;
+        drive_.addFault(bad);
+        const uint32_t absolute = c.mode == 2 ? dataSector_ : c.mode == 1 ? dataSector_ : c.first;
+        const std::string before = sectors(absolute, c.count);
+        auto* data = static_cast<char*>(TVX_OpenMMap(file_, c.first, c.count, c.mode));
+        drive_.clearFaults();
+        if (data) {
+            std::memset(data, 'X', 2048);
+            drive_.clearTrace();
+            EXPECT_EQ(TVX_SyncMMap(data), 0);
+            EXPECT_TRUE(drive_.trace().empty()) << drive_.formatTrace();
+            TVX_LastError error{};
+            TVX_GetLastError(handle_, &error);
+            EXPECT_EQ(error.location, 1107);
+            EXPECT_EQ(TVX_CloseMMap(data), 1);
+        }
+        EXPECT_TRUE(sectors(absolute, c.count) == before);
+    }
+}
+
+// Reads that fail while another job writes the disc are reported as the drive being busy.
+TEST_F(MapSyncTest, OpeningWhileAnotherJobWritesSaysTheDriveIsBusy) {
+    RecHandle* other = transport_.open(drive_);
+    drive_.addFault(vdrive::FaultRule::SenseOn(0x28, 2, 0x04, 0x08)); // long write in progress
+    {
+        JobLock writing(handle_);
+        ASSERT_TRUE(writing.held());
+        EXPECT_EQ(TVX_OpenFile(other, "/F.BIN"), nullptr);
+        TVX_LastError error{};
+        TVX_GetLastError(other, &error);
+        EXPECT_STREQ(error.description, kDriveInUseText);
+    }
+    EXPECT_EQ(TVX_OpenFile(other, "/F.BIN"), nullptr);
+    TVX_LastError error{};
+    TVX_GetLastError(other, &error);
+    EXPECT_EQ(error.location, 1101); // no volume readable, and nobody writing
 }
 
 } // namespace

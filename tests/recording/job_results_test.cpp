@@ -6,6 +6,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#if defined(__linux__)
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace tvx::test {
 namespace {
@@ -162,7 +167,7 @@ TEST_F(JobResultTest, VolumeExactlyAsLargeAsTheFreeSpaceFitsOneSectorMoreDoesNot
 // What a burn that stops or fails once writing began leaves: a rewritable disc without a
 // readable volume (its anchor, at 256, had been written), a write-once disc never closed.
 TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
-    enum class Fault { Stop, FileShrinks, FileVanishes };
+    enum class Fault { Stop, FileShrinks, FileVanishes, FileGrows };
     const std::string victim = makeFile("data/zz_last.bin", 600000);
     makeFile("data/aa_first.bin", 600000);
     // Where the victim lies: it shrinks while it is read.
@@ -179,10 +184,11 @@ TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
     ASSERT_GT(victimStart, 400u);
     for (MediumKind kind : {MediumKind::DvdPlusRw, MediumKind::DvdRwRestricted, MediumKind::DvdRam,
                             MediumKind::DvdR, MediumKind::DvdRwSequential, MediumKind::DvdPlusR}) {
-        for (Fault fault : {Fault::Stop, Fault::FileShrinks, Fault::FileVanishes}) {
+        for (Fault fault :
+             {Fault::Stop, Fault::FileShrinks, Fault::FileVanishes, Fault::FileGrows}) {
 #if defined(_WIN32)
             // Windows refuses to change the size of a file that the burn has open for reading.
-            if (fault == Fault::FileShrinks) continue;
+            if (fault == Fault::FileShrinks || fault == Fault::FileGrows) continue;
 #endif
             SCOPED_TRACE(std::string(vdrive::MediumName(kind)) + " fault " +
                          std::to_string(static_cast<int>(fault)));
@@ -203,12 +209,15 @@ TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
                 // Media written in place take the volume out of order: the block being written
                 // tells where the burn is.
                 if (handle->rec.nextAddress <
-                    (fault == Fault::FileShrinks ? victimStart + 32 : 300))
+                    (fault == Fault::FileShrinks || fault == Fault::FileGrows ? victimStart + 32
+                                                                              : 300))
                     return;
                 if (fault == Fault::Stop) {
                     log.stopAtType = 4;
                 } else if (fault == Fault::FileShrinks) {
                     std::filesystem::resize_file(victim, 1000);
+                } else if (fault == Fault::FileGrows) {
+                    std::filesystem::resize_file(victim, 700000);
                 } else {
                     std::filesystem::remove(victim);
                 }
@@ -294,19 +303,61 @@ TEST_F(JobResultTest, AWholeVolumeIsKeptWhenOnlyFinishingFails) {
     }
 }
 
-// A source that cannot be read back is the source's failure, named, not a difference on disc.
-TEST_F(JobResultTest, VerificationOfAVanishedFileIsASourceFailure) {
+// A source that cannot be read back, or grows while it is compared, is the source's failure,
+// named, not a difference on disc.
+TEST_F(JobResultTest, VerificationOfAChangedFileIsASourceFailure) {
     const std::string victim = dir.file("data/one.bin");
+    for (bool grows : {false, true}) {
+#if defined(_WIN32)
+        // Windows refuses to change the size of a file that the burn has open for reading.
+        if (grows) continue;
+#endif
+        SCOPED_TRACE(grows ? "grows" : "vanishes");
+        makeFile("data/one.bin", 70000);
+        insertBlank(MediumKind::DvdPlusR);
+        log = EventLog();
+        log.onEvent = [&](const ProgressEvent& e) {
+            if (grows) {
+                // At the first comparison of its bytes: it is open and partly read.
+                if (e.type == TVX_EVENT_VERIFY && std::filesystem::file_size(victim) == 70000)
+                    std::filesystem::resize_file(victim, 80000);
+            } else if (e.type == 1 || (e.type == 5 && std::filesystem::exists(victim))) {
+                std::filesystem::remove(victim);
+            }
+        };
+        EXPECT_EQ(burnData(TVX_MODE_WRITE_VERIFY), TVX_ERR_SOURCE) << drive->formatTrace();
+        EXPECT_EQ(std::filesystem::path(handle->lastError.description), victim);
+        EXPECT_STREQ(handle->lastError.category, "Source");
+        // The recording itself completed: the disc is closed as usual.
+        EXPECT_EQ(drive->disc().status, vdrive::DiscStatus::Finalised);
+        drive->removeDisc();
+    }
+}
+
+// Every source is opened before the disc is asked anything: an unreadable one costs no write.
+TEST_F(JobResultTest, UnreadableSourceIsRefusedBeforeTheDiscIsTouched) {
+#if !defined(__linux__)
+    GTEST_SKIP() << "needs the permission bits and file-system identity of Linux";
+#else
+    const std::string one = dir.file("data/one.bin");
+    const std::string locked = makeFile("data/sub/locked.bin", 5000);
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    // Root reads anything; with another file-system identity it obeys the permission bits.
+    const bool root = ::geteuid() == 0;
+    if (root) ::setfsuid(65534);
     insertBlank(MediumKind::DvdPlusR);
-    log.onEvent = [&](const ProgressEvent& e) {
-        if (e.type == 1 || (e.type == 5 && std::filesystem::exists(victim)))
-            std::filesystem::remove(victim);
-    };
-    EXPECT_EQ(burnData(TVX_MODE_WRITE_VERIFY), TVX_ERR_SOURCE) << drive->formatTrace();
-    EXPECT_EQ(std::filesystem::path(handle->lastError.description), victim);
-    EXPECT_STREQ(handle->lastError.category, "Source");
-    // The recording itself completed: the disc is closed as usual.
-    EXPECT_EQ(drive->disc().status, vdrive::DiscStatus::Finalised);
+    drive->clearTrace();
+    TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
+    TVX_FileSetEntry entries[2] = {{"a.bin", one.c_str()}, {"b.bin", locked.c_str()}};
+    const TVX_Result folder = burnData(TVX_MODE_WRITE);
+    const TVX_Result fileSet = TVX_BurnFileSet(handle, &options, entries, 2, nullptr, nullptr, 0);
+    if (root) ::setfsuid(0);
+    EXPECT_EQ(folder, TVX_ERR_SOURCE);
+    EXPECT_EQ(fileSet, TVX_ERR_SOURCE);
+    EXPECT_EQ(std::filesystem::path(handle->lastError.description), locked);
+    EXPECT_TRUE(drive->trace().empty()) << drive->formatTrace();
+#endif
 }
 
 // One writing job per drive: a second handle on the same drive is refused at once, without a

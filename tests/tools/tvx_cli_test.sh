@@ -163,6 +163,21 @@ rc=$?
 contains "write failure named" "writing /VIDEO_TS/VTS_01_1.VOB to standard output failed"
 grep -q "reading" out.txt && bad "reported as a read failure" || ok "not a read failure"
 
+for link in dangling loop; do
+    [ $link = dangling ] && ln -s nowhere/at/all $link.txt || ln -s $link.txt $link.txt
+    expect 3 "get onto a $link symbolic link" --virtual v.img get /VIDEO_TS/VIDEO_TS.IFO $link.txt
+    [ -L $link.txt ] && [ ! -e nowhere ] && ok "the $link link stays as it was" || bad "$link link replaced or followed"
+done
+TVX_TEST_INTERRUPT_AFTER=1 TVX_TEST_INTERRUPT_SIGNAL=USR1 "$tvx" --virtual v.img get /VIDEO_TS/VTS_01_1.VOB usr1.out > out.txt 2>&1
+rc=$?
+[ $rc -eq 138 ] && ok "SIGUSR1 ends get" || bad "SIGUSR1 get (exit $rc)"
+(ulimit -f 1; "$tvx" --virtual v.img get /VIDEO_TS/VTS_01_1.VOB xfsz.out > out.txt 2>&1)
+rc=$?
+[ $rc -eq 3 ] && ok "get beyond the file size limit fails" || bad "get beyond the size limit (exit $rc)"
+contains "size limit named" "File too large"
+ls -a | grep -q 'tvx-' && bad "temporary file left by a signal" || ok "no temporary file left by a signal"
+[ ! -e usr1.out ] && [ ! -e xfsz.out ] && ok "no output made by an ended get" || bad "ended get made its output"
+
 # Signals: SIGTERM and SIGHUP stop burns and erases like Ctrl-C, and the disc's state is told.
 for sig in TERM HUP; do
     TVX_TEST_INTERRUPT_AFTER=2 TVX_TEST_INTERRUPT_SIGNAL=$sig "$tvx" --virtual sig$sig.img:dvd+rw burn-data data > out.txt 2>&1
@@ -178,10 +193,18 @@ rc=$?
 contains "erase stop named" "stopped by SIGHUP"
 expect 3 "erase of a blank DVD-RW" --virtual blank.img:dvd-rw erase
 contains "blank DVD-RW named" "blank DVD-RW: there is nothing to erase"
+expect 0 "another DVD-RW to erase" --virtual er2.img:dvd-rw burn-data -q data
+expect 3 "an erase the drive refuses at once" --virtual-fault 55:sense:05/24/00 --virtual er2.img erase
+contains "refused erase changed nothing" "disc: nothing was erased, the disc is unchanged"
 expect 3 "a failed burn says what is on the disc" --virtual-fault 2a@3:sense:03/0C/00 --virtual wf.img:dvd-r burn-data data
 contains "write-once state" "disc: the burn did not complete: the DVD-R"
 expect 3 "a missing source is named" --virtual s2.img:dvd-r burn-files "/x=$work/gone.txt"
 contains "source named" "source: file $work/gone.txt does not exist"
+mkdir -p odd/sub && echo x > odd/sub/file.txt && mkfifo odd/sub/pipe && ln -s gone odd/dangling
+expect 0 "a folder with a pipe and a dangling link burns" --virtual odd.img:dvd+r burn-data odd
+contains "pipe named" "left out: odd/sub/pipe (a named pipe)"
+contains "dangling link named" "left out: odd/dangling (a symbolic link that leads nowhere)"
+grep -n "left out" out.txt | head -1 | grep -q "^1:" && ok "named before the burn" || bad "named late"
 
 # Machine-readable output.
 json_doc() { python3 -c 'import json,sys; d=json.load(open("out.txt")); sys.exit(0 if eval(sys.argv[1]) else 1)' "$1"; }

@@ -3,6 +3,7 @@
 #include "burn_run.h"
 #include "commands.h"
 #include "json.h"
+#include "left_out.h"
 #include "progress.h"
 #include "results.h"
 #include "signals.h"
@@ -88,6 +89,7 @@ TVX_Result RunBurn(const Options& options, TVX_RecHandle handle, const BurnReque
                    const TVX_BurnOptions& burn) {
     const char* label = options.label.empty() ? nullptr : options.label.c_str();
     const char* path = request.path.c_str();
+    NameLeftOut(request);
     StartProgress(options);
     InstallStopHandlers();
     switch (request.source) {
@@ -236,6 +238,9 @@ int Erase(const Options& options) {
         std::fprintf(stderr, "  stopped by %s\n", StopSignalName());
         state = "the erase was stopped: the drive may finish blanking on its own, or leave the "
                 "disc partly erased; erase it again before burning";
+    } else if (!Facts().erasing) {
+        // Refused before the drive was asked to erase: the disc holds what it held.
+        state = "nothing was erased, the disc is unchanged";
     } else {
         state = "the erase failed: the disc may be partly erased; erase it again before burning";
     }

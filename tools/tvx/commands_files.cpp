@@ -18,6 +18,9 @@ namespace tvxcli {
 
 namespace {
 
+// The LastError location of a window that TVX_SyncMMap refused to write back.
+constexpr int32_t kWindowNotRead = 1107;
+
 enum class CopyFailure { None, Read, Write, Stopped };
 
 // Copies the whole file to out, naming what failed.
@@ -35,6 +38,7 @@ CopyFailure copyOut(TVX_DiscFile file, FILE* out, int& writeErrno) {
             writeErrno = errno;
             return CopyFailure::Write;
         }
+        SimulateSignalForTests(TVX_EVENT_WRITE);
         total += got;
     }
     if (std::fflush(out) != 0) {
@@ -176,6 +180,11 @@ int Patch(const Options& options, const PatchRequest& request) {
     TVX_CloseMMap(window);
     TVX_CloseFile(file);
     if (!synced) {
+        TVX_LastError e{};
+        // A window with sectors the drive could not read is refused before anything is sent.
+        if (TVX_GetLastError(session.handle(), &e) == TVX_OK && e.location == kWindowNotRead)
+            return Fail(kExitFailed, "part of the window could not be read from the disc; "
+                                     "nothing was written, the disc is unchanged");
         std::fprintf(stderr, "error: writing the window back failed\n");
         PrintLastError(stderr, session.handle(), options.verbose);
         return kExitFailed;

@@ -1,6 +1,7 @@
 #include "host_output.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -12,17 +13,73 @@ namespace tvxcli {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The temporary file being written, for the handler of a signal that ends the process: its
+// destructor never runs then. One output is written at a time.
+char pendingTemporary[4096];
+
+// Signals whose default action ends the process.
+constexpr int kEndingSignals[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                  SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,   SIGPWR,  SIGSYS,  SIGABRT,
+                                  SIGSEGV,   SIGBUS,  SIGFPE,  SIGILL,  SIGTRAP};
+
+// Handles the signal unless someone else does (the stop handlers) or it is ignored.
+void cleanUpOn(int signal, const struct sigaction& action) {
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler != SIG_DFL) return;
+    sigaction(signal, &action, nullptr);
+}
+
+void removePendingAndEnd(int signal) {
+    if (pendingTemporary[0]) ::unlink(pendingTemporary);
+    // The handler was reset on entry: raised again, the signal ends the process as it would
+    // have, once this handler returns.
+    ::raise(signal);
+}
+
+void cleanUpOnEndingSignals() {
+    struct sigaction action {};
+    action.sa_handler = removePendingAndEnd;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kEndingSignals)
+        cleanUpOn(signal, action);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        cleanUpOn(signal, action);
+    // Beyond the size limit a write fails (and says so) instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Why a symbolic link cannot be written through, or "" when it leads to something.
+std::string danglingLink(const std::string& path) {
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0) return "";
+    if (errno == ELOOP) return path + " is a symbolic link in a loop; nothing was written";
+    return path + " is a symbolic link that leads nowhere; nothing was written";
+}
+
+} // namespace
+
 SafeOutput::~SafeOutput() {
     if (file_) std::fclose(file_);
     if (!committed_ && !direct_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+    pendingTemporary[0] = '\0';
 }
 
 bool SafeOutput::open(std::string& error) {
-    // Through a symbolic link the file it points to is replaced, not the link.
+    // Through a symbolic link the file it points to is replaced, not the link; a link to
+    // nothing is refused rather than replaced by a file or followed to make one.
     std::error_code ec;
     if (fs::is_symlink(destination_, ec)) {
+        error = danglingLink(destination_);
+        if (!error.empty()) return false;
         fs::path target = fs::weakly_canonical(destination_, ec);
-        if (!ec) destination_ = target.string();
+        if (ec) {
+            error = "cannot resolve " + destination_ + ": " + ec.message();
+            return false;
+        }
+        destination_ = target.string();
     }
     struct stat existing {};
     bool exists = ::stat(destination_.c_str(), &existing) == 0;
@@ -40,12 +97,21 @@ bool SafeOutput::open(std::string& error) {
     fs::path target(destination_);
     fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string pattern = (folder / ("." + target.filename().string() + ".tvx-XXXXXX")).string();
-    int fd = ::mkstemp(pattern.data());
+    if (pattern.size() >= sizeof pendingTemporary) {
+        error = "cannot write in " + folder.string() + ": the path is too long";
+        return false;
+    }
+    // The name is made in place where the signal handler finds it, so that no moment passes
+    // between creating the file and being able to remove it.
+    cleanUpOnEndingSignals();
+    std::memcpy(pendingTemporary, pattern.c_str(), pattern.size() + 1);
+    int fd = ::mkstemp(pendingTemporary);
     if (fd < 0) {
+        pendingTemporary[0] = '\0';
         error = "cannot write in " + folder.string() + ": " + std::strerror(errno);
         return false;
     }
-    temporary_ = pattern;
+    temporary_ = pendingTemporary;
     mode_t mode;
     if (exists) {
         mode = existing.st_mode & 07777;
@@ -78,6 +144,7 @@ bool SafeOutput::commit(std::string& error) {
         error = "cannot replace " + destination_ + ": " + std::strerror(errno);
         return false;
     }
+    pendingTemporary[0] = '\0';
     return committed_ = true;
 }
 

@@ -232,6 +232,7 @@ int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {
         facts.verifying = true;
         break;
     case TVX_EVENT_ERASE_BEGIN:
+        facts.erasing = true;
         Verbose("phase: erase begins\n", 0, 0);
         break;
     default:

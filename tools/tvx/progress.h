@@ -18,6 +18,7 @@ struct JobFacts {
     bool writing = false;     // sectors were handed to the drive
     bool writeDone = false;   // the last chunk was handed to the drive
     bool verifying = false;   // read back began
+    bool erasing = false;     // the erase began: before it, nothing on the disc has changed
     uint32_t trackBlocks = 0; // the volume's size in sectors
     uint32_t progressTotal = 0;
     uint32_t written = 0; // sectors written before the last chunk

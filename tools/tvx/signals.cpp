@@ -56,6 +56,7 @@ void SimulateSignalForTests(int eventType) {
     int signal = SIGINT;
     if (name && std::strcmp(name, "TERM") == 0) signal = SIGTERM;
     if (name && std::strcmp(name, "HUP") == 0) signal = SIGHUP;
+    if (name && std::strcmp(name, "USR1") == 0) signal = SIGUSR1;
     std::raise(signal);
 }
 

@@ -11,9 +11,9 @@ void InstallStopHandlers();
 bool StopRequested();
 // "Ctrl-C", "SIGTERM" or "SIGHUP": what asked to stop; "" when nothing did.
 const char* StopSignalName();
-// Tests of the tool set TVX_TEST_INTERRUPT_AFTER=N (and TVX_TEST_INTERRUPT_SIGNAL=INT, TERM or
-// HUP) to have the signal arrive at the N-th write or erase progress event, through the same
-// handler as a real one.
+// Tests of the tool set TVX_TEST_INTERRUPT_AFTER=N (and TVX_TEST_INTERRUPT_SIGNAL=INT, TERM,
+// HUP or USR1) to have the signal arrive at the N-th write or erase progress event (for cat and
+// get: the N-th piece written to the host), through the same handler as a real one.
 void SimulateSignalForTests(int eventType);
 
 } // namespace tvxcli

@@ -58,6 +58,10 @@ class PosixFile final : public HostFile {
 
     uint64_t size() override {
         if (readSize_ >= 0) return static_cast<uint64_t>(readSize_);
+        return currentSize();
+    }
+
+    uint64_t currentSize() override {
         struct stat st {};
         if (::fstat(fd_, &st) != 0) return 0;
         return static_cast<uint64_t>(st.st_size);
