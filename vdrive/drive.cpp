@@ -54,7 +54,7 @@ std::vector<uint32_t> Drive::offeredWriteSpeeds() const {
     return speeds;
 }
 
-void Drive::putDisc(std::unique_ptr<Medium> m) {
+void Drive::putDisc(std::shared_ptr<Medium> m) {
     takeDisc();
     medium = std::move(m);
     resetForMedium();
@@ -158,7 +158,12 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
             entry.asc = r.sense[12];
             entry.ascq = r.sense[13];
         }
-        if (traceEnabled) trace.push_back(entry);
+        if (traceEnabled) {
+            // Bounded: the oldest quarter goes at once, so that recording stays cheap.
+            if (trace.size() >= kTraceLimit)
+                trace.erase(trace.begin(), trace.begin() + kTraceLimit / 4);
+            trace.push_back(entry);
+        }
         return r;
     };
     auto check = [&](const Sense& s) {
