@@ -128,6 +128,7 @@ TEST(AspiLayer, AnswersTheAdapterAndItsTargetsAndRefusesOtherAddresses) {
     EXPECT_EQ(StatusOf(srb), SS_COMP);
     EXPECT_EQ(data[0] & 0x1F, 5);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(data + 8), 3), "TVX");
+    EXPECT_TRUE(layer.drive(1).trace().empty()) << "no trace was asked for";
     srb = Inquiry(2, data);
     EXPECT_EQ(layer.sendCommand(&srb), SS_NO_DEVICE);
     srb = Inquiry(0, data);
