@@ -114,7 +114,7 @@ TEST_F(Ownership, AnotherProcessIsRefusedWhileTheImageIsAttached) {
 }
 
 TEST_F(Ownership, PlantedNamesAreNeitherFollowedNorWaitedOn) {
-    std::string victim = dir.write("victim", "precious");
+    std::string victim = dir.file("victim");
     std::string state = image + ".state";
     struct Case {
         const char* what;
@@ -153,6 +153,7 @@ TEST_F(Ownership, PlantedNamesAreNeitherFollowedNorWaitedOn) {
         SCOPED_TRACE(c.what);
         for (const std::string& planted : {image, state, state + ".tmp"})
             std::remove(planted.c_str());
+        dir.write("victim", "precious");
         OtherProcess attempt(c.attempt);
         c.plant();
         EXPECT_TRUE(attempt.run());

@@ -180,9 +180,11 @@ void VirtualAspiLayer::saveAtProcessEnd() {
 
 void VirtualAspiLayer::save(size_t skipped) {
     for (size_t i = 0; i < drives_.size(); ++i) {
-        if (i != skipped)
+        // Targets of one image share a drive: the one stopped in a command is skipped under
+        // every target that names it.
+        if (skipped == kNoTarget || drives_[i] != drives_[skipped])
             drives_[i]->flush();
-        else
+        else if (i == skipped)
             std::fprintf(stderr,
                          "virtual ASPI layer: target %zu was stopped in a command and its disc "
                          "was not saved\n",
