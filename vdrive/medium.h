@@ -54,7 +54,7 @@ class Medium {
     uint32_t formattedBlocks = 0; // DVD+RW: how far the background format has come
     bool everWritten = false;     // random-writable media: anything written since blank/format
     std::unique_ptr<BlockStore> store;
-    std::string backingFile; // empty: in memory
+    std::string backingFile;   // empty: in memory
     uint32_t stateMode = 0600; // permission bits of the state file: the image's
     bool stateDirty = false;
     // Set once the disc is in the process's table of attached images (attachments.h).

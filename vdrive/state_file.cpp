@@ -30,8 +30,7 @@ std::string Failed(const char* what, const std::string& path) {
 std::string FreshName(const std::string& path) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     char tail[24];
-    std::snprintf(tail, sizeof tail, ".%016llx",
-                  static_cast<unsigned long long>(random()));
+    std::snprintf(tail, sizeof tail, ".%016llx", static_cast<unsigned long long>(random()));
     return path + tail;
 }
 

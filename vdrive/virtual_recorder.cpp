@@ -14,8 +14,7 @@ namespace {
 std::unique_ptr<ImageFile> OpenFor(Drive& drive, const std::string& path, ImageAccess access,
                                    std::string& problem) {
     auto image = ImageFile::Open(path, access, problem);
-    if (image && drive.medium && drive.medium->attached &&
-        drive.medium->imageKey == image->key())
+    if (image && drive.medium && drive.medium->attached && drive.medium->imageKey == image->key())
         drive.takeDisc();
     return image;
 }

@@ -60,8 +60,8 @@ bool Attach(VirtualRecorder& recorder, const LayerDriveSpec& request, std::strin
         }
         attached = recorder.loadImage(request.image, kind);
     } else {
-        attached = kind != MediumKind::None &&
-                   recorder.insertBlank(kind, request.capacity, request.image);
+        attached =
+            kind != MediumKind::None && recorder.insertBlank(kind, request.capacity, request.image);
     }
     if (!attached && !recorder.lastError().empty()) problem = recorder.lastError();
     return attached;
