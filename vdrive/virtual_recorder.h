@@ -6,6 +6,7 @@
 //   tvx::VirtualClock clock;
 //   tvx::vdrive::VirtualRecorder drive(clock);            // DriveModel::Default()
 //   drive.insertBlank(tvx::vdrive::MediumKind::DvdR, 4096); // 4096-block blank DVD-R, in memory
+//   drive.setTraceEnabled(true);                          // a trace only when asked for
 //   tvx::ScsiResult r = drive.execute(request);           // one command
 //   drive.formatTrace();                                  // what the drive received
 //
@@ -14,7 +15,8 @@
 // never sleeps. A disc inserted through the API is spun up and ready at once; closing the tray
 // (API or START STOP UNIT load) spins it up, which takes Timing::spinUpMs.
 //
-// Not thread-safe: one caller at a time (the library serialises commands per drive).
+// Not thread-safe: one caller at a time (the library serialises commands per drive). Drives that
+// attached one image share its disc and count as one drive here.
 #pragma once
 
 #include "platform/clock.h"
@@ -53,7 +55,7 @@ const char* MediumName(MediumKind kind);
 bool MediumFromName(const std::string& name, MediumKind& kind);
 
 inline constexpr uint32_t kBlockSize = 2048;
-// Commands a trace keeps at most (about 40 bytes each).
+// Commands a trace keeps at most (a few dozen bytes each).
 inline constexpr size_t kTraceLimit = 8192;
 inline constexpr uint32_t kDvdSpeed1x = 1385; // kB/s
 
