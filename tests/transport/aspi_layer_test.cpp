@@ -150,6 +150,14 @@ TEST(AspiLayer, AnswersTheAdapterAndItsTargetsAndRefusesOtherAddresses) {
     EXPECT_NE(read.SenseArea[2] & 0x0F, 0);
 }
 
+TEST(AspiLayer, TargetsNamingOneImageShareOneDrive) {
+    TempDir dir;
+    VirtualAspiLayer layer(Config(dir, "@a.img:dvd+r:1000;@./a.img;@b.img:dvd+r:1000"));
+    ASSERT_EQ(layer.driveCount(), 3u);
+    EXPECT_EQ(&layer.drive(0), &layer.drive(1));
+    EXPECT_NE(&layer.drive(0), &layer.drive(2));
+}
+
 TEST(AspiLayer, PendingRequestsAreSignalledOnceAndUnloadingAbortsTheRest) {
     TempDir dir;
     Signals signals;

@@ -192,8 +192,13 @@ void VirtualAspiLayer::save(size_t skipped) {
     }
     if (!tracePath_.empty()) {
         if (std::FILE* file = std::fopen(tracePath_.c_str(), "a")) {
-            for (size_t i = 0; i < drives_.size(); ++i)
+            for (size_t i = 0; i < drives_.size(); ++i) {
+                // A drive shared by several targets is written once, under the first.
+                if (std::find(drives_.begin(), drives_.begin() + i, drives_[i]) !=
+                    drives_.begin() + i)
+                    continue;
                 std::fprintf(file, "target %zu\n%s", i, drives_[i]->formatTrace().c_str());
+            }
             std::fclose(file);
         }
     }
