@@ -33,15 +33,26 @@
  *   - Before any sector was sent (no TVX_EVENT_WRITE, or the callback stopped the first one),
  *     the disc's content is unchanged; a DVD-R, DVD-R DL or sequential DVD-RW may hold a
  *     reserved, empty track once TVX_EVENT_TRACK_BEGIN was raised. A test write changes nothing.
- *   - Once sectors were sent and the recording did not complete, a DVD+RW, DVD-RAM or DVD-RW in
- *     restricted overwrite holds no readable volume: sectors 16 to 271 (every anchor and volume
- *     descriptor) are overwritten with zeros and the disc can be burned again at once. Should
- *     that fail, the TVX_LastError location is 1030 and part of the volume may remain.
+ *   - A DVD+RW, DVD-RAM or DVD-RW in restricted overwrite is written so that no reader ever
+ *     finds a volume that is not whole, whatever ends the burn (a stop, a failure, a crash of
+ *     the host, kill -9, a power cut) and whoever reads meanwhile: the first writes overwrite
+ *     sectors 16 to 271 (every anchor and volume descriptor) with zeros and are flushed; then
+ *     the volume from sector 272 on is written and flushed; then its sectors 0 to 271, the
+ *     anchor at 256 and the first descriptor at 16 last, and flushed again. Until that flush
+ *     the disc holds no readable volume (or the old one, before the first write took effect)
+ *     and can be burned again at once; after it, the whole new volume. A burn that ends before
+ *     then zeroes sectors 16 to 271 again; should that fail, the TVX_LastError location is 1030.
  *     Otherwise the record still describes the failure that ended the recording.
+ *   - Once the whole volume is on such a disc and flushed, a failure or a stop while the disc
+ *     is finished (a DVD+RW's close and background format) keeps it: the job returns the
+ *     failure's code (TVX_ERR_COMMAND, TVX_ERR_CANCELLED) and its TVX_LastError has description
+ *     "THE VOLUME IS WHOLE ON THE DISC; ONLY FINISHING IT FAILED", category "Finishing",
+ *     location 1040 and the drive's answer to the failed step, if any.
  *   - A DVD-R, DVD-R DL, sequential DVD-RW, DVD+R or DVD+R DL is then left as it was when writing
  *     ended: its track and session open, never closed or finalised, so that no drive presents
  *     it as a finished disc; the sectors not written cannot be read. Such a disc cannot be
- *     burned again (a DVD-RW can be erased).
+ *     burned again (a DVD-RW can be erased). Nothing written can be taken back, so a crash of
+ *     the host or a power cut leaves the same: a track written in part in an open session.
  *   - When the recording completed and only the verification failed (after TVX_EVENT_VERIFY
  *     events), the disc holds the whole volume, closed as its kind requires.
  */
@@ -111,7 +122,9 @@ enum TVX_MediaType {
 #define TVX_EVENT_FINISHED 1       /* the recording or erase has ended */
 #define TVX_EVENT_TRACK_BEGIN 2    /* the track is about to begin */
 #define TVX_EVENT_TRACK_SIZE 3     /* the track's size is known (total set) */
-#define TVX_EVENT_WRITE 4          /* a chunk is about to be written: sectors written before it */
+#define TVX_EVENT_WRITE 4          /* a chunk is about to be written: volume sectors written
+                                      before it (not its address: media written in place take
+                                      the volume's structures last) */
 #define TVX_EVENT_WAIT 5           /* waiting for the drive (flush, close): estimated position */
 #define TVX_EVENT_ERASE_BEGIN 6    /* an erase begins */
 #define TVX_EVENT_ERASE_PROGRESS 7 /* erase and format progress, out of 0x10000 */
@@ -527,8 +540,9 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
 /**
  * Burns a finished volume image file unchanged, from the disc's first block. The image is not
  * checked; its size is rounded up to whole 2048-byte blocks. TVX_MODE_WRITE_VERIFY compares
- * the whole image with the disc. Unlike the volume burns, a stopped image burn leaves the disc
- * unclosed.
+ * the whole image with the disc. The image is written as the volume burns write a volume: on a
+ * DVD+RW, DVD-RAM or DVD-RW in restricted overwrite its sectors 0 to 271 go last, and a burn that
+ * fails or is stopped leaves what the notes at the top of this header say.
  *
  * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
  * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32

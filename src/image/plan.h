@@ -149,5 +149,8 @@ uint32_t Plan_DirectoryDataSize(const FileNode* first);
 // Streams sectors 0 .. Plan_VolumeSize - 1 to the sink in order. Fails when the sink fails or
 // a host file cannot be opened, or no longer has the size that was planned.
 int Plan_Stream(VolumePlan* plan, SectorSink& sink);
+// Streams only sectors first .. end - 1 (end clipped to the volume's size), in order: the
+// sectors are exactly those Plan_Stream gives there. Host files wholly outside are not opened.
+int Plan_StreamRange(VolumePlan* plan, SectorSink& sink, uint32_t first, uint32_t end);
 
 } // namespace tvx

@@ -16,6 +16,11 @@ public:
     // Appends the whole file from its start, its last sector padded with zeros; expectedSize is
     // the size the plan recorded: a file that yields fewer or more bytes fails the write.
     virtual int writeFile(HostFile& file, uint64_t expectedSize) = 0;
+    // Appends `length` bytes of the file from byte `offset` (a sector boundary), padded with
+    // zeros to a whole sector; expectedSize as above. This default reads through a buffer of
+    // its own.
+    virtual int writeFilePart(HostFile& file, uint64_t expectedSize, uint64_t offset,
+                              uint64_t length);
 };
 
 } // namespace tvx

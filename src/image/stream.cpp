@@ -36,7 +36,8 @@ bool writeZeros(SectorSink& sink, uint64_t sectors) {
 // opened ahead is opened again at its turn, where its failure counts.
 class ReadAhead {
   public:
-    explicit ReadAhead(const std::vector<WriteRun>& list) : list_(list) {}
+    // Only runs that start before sector `end` are read ahead.
+    ReadAhead(const std::vector<WriteRun>& list, uint32_t end) : list_(list), end_(end) {}
     ~ReadAhead() {
         ahead_.clear();
         if (folder_) host().closeFolder(folder_);
@@ -66,7 +67,8 @@ class ReadAhead {
     };
 
     void fill() {
-        while (scan_ < list_.size() && ahead_.size() < kAheadFiles && bytes_ < kAheadBytes) {
+        while (scan_ < list_.size() && list_[scan_].start < end_ && ahead_.size() < kAheadFiles &&
+               bytes_ < kAheadBytes) {
             const WriteRun& run = list_[scan_];
             if (run.kind == RunKind::File && run.plannedSize() > 0) {
                 Opened o{scan_, open(run), 0};
@@ -97,6 +99,7 @@ class ReadAhead {
     }
 
     const std::vector<WriteRun>& list_;
+    uint32_t end_;
     std::deque<Opened> ahead_;
     const FileNode* folderNode_ = nullptr;
     HostHandle folder_ = nullptr;
@@ -105,29 +108,54 @@ class ReadAhead {
 };
 
 // A host file whose size is not the planned one would shift or corrupt the volume: the stream
-// fails before any of its bytes are written.
-bool writeFile(const WriteRun& run, std::unique_ptr<HostFile> file, SectorSink& sink) {
+// fails before any of its bytes are written. Only sectors skip .. skip + count - 1 of the run go
+// to the sink.
+bool writeFile(const WriteRun& run, std::unique_ptr<HostFile> file, SectorSink& sink, uint32_t skip,
+               uint32_t count) {
     if (!file) return false;
-    uint64_t planned = run.plannedSize();
+    const uint64_t planned = run.plannedSize();
     if (file->size() != planned) return false;
-    return sink.writeFile(*file, planned) != 0;
+    if (skip == 0 && count == run.sectorCount) return sink.writeFile(*file, planned) != 0;
+    const uint64_t offset = uint64_t{skip} * kSectorSize;
+    const uint64_t end = std::min<uint64_t>(planned, uint64_t{skip + count} * kSectorSize);
+    return sink.writeFilePart(*file, planned, offset, end - offset) != 0;
 }
 
 } // namespace
 
 int Plan_Stream(VolumePlan* plan, SectorSink& sink) {
     if (!plan || !plan->laidOut) return 0;
+    return Plan_StreamRange(plan, sink, 0, Plan_VolumeSize(plan));
+}
+
+int Plan_StreamRange(VolumePlan* plan, SectorSink& sink, uint32_t first, uint32_t end) {
+    if (!plan || !plan->laidOut) return 0;
+    end = std::min(end, Plan_VolumeSize(plan));
+    if (first >= end) return first == end ? 1 : 0;
     std::vector<uint8_t> buffer;
-    ReadAhead ahead(plan->writeList);
+    ReadAhead ahead(plan->writeList, end);
+    // Zero sectors of a gap, only where they fall inside the range.
+    auto gap = [&](uint64_t from, uint64_t to) {
+        from = std::max<uint64_t>(from, first);
+        to = std::min<uint64_t>(to, end);
+        return from >= to || writeZeros(sink, to - from);
+    };
     uint64_t next = 0;
-    for (size_t i = 0; i < plan->writeList.size(); ++i) {
+    for (size_t i = 0; i < plan->writeList.size() && next < end; ++i) {
         const WriteRun& run = plan->writeList[i];
         if (run.start < next) return 0; // never seeks backwards
-        if (!writeZeros(sink, run.start - next)) return 0;
-        next = run.start;
+        const uint64_t runEnd = uint64_t{run.start} + run.sectorCount;
+        if (!gap(next, run.start)) return 0;
+        next = runEnd;
+        // An empty file belongs to the range its position falls in.
+        const bool before = run.sectorCount ? runEnd <= first : run.start < first;
+        if (before || run.start >= end) continue;
+        // The run's sectors inside the range.
+        const uint32_t skip = first > run.start ? first - run.start : 0;
+        const uint32_t count =
+            static_cast<uint32_t>(std::min<uint64_t>(runEnd, end) - run.start) - skip;
         if (run.kind == RunKind::File) {
-            if (!writeFile(run, ahead.take(i), sink)) return 0;
-            next += run.sectorCount;
+            if (!writeFile(run, ahead.take(i), sink, skip, count)) return 0;
             continue;
         }
         const uint8_t* bytes = run.content.get();
@@ -137,12 +165,18 @@ int Plan_Stream(VolumePlan* plan, SectorSink& sink) {
             length = Plan_RunBytes(run, buffer.data());
             bytes = buffer.data();
         }
-        uint32_t written = (length + kSectorSize - 1) / kSectorSize;
-        if (length > 0 && !sink.writeBytes(bytes, length)) return 0;
-        if (!writeZeros(sink, run.sectorCount - written)) return 0;
-        next += run.sectorCount;
+        // Meaningful bytes of the part, then zeros to its end.
+        const uint64_t from = uint64_t{skip} * kSectorSize;
+        const uint64_t to = std::min<uint64_t>(length, uint64_t{skip + count} * kSectorSize);
+        uint32_t written = 0;
+        if (to > from) {
+            if (!sink.writeBytes(bytes + from, static_cast<uint32_t>(to - from))) return 0;
+            written = static_cast<uint32_t>((to - from + kSectorSize - 1) / kSectorSize);
+        }
+        if (!writeZeros(sink, count - written)) return 0;
     }
-    return next == Plan_VolumeSize(plan) ? 1 : 0;
+    // The list ends with the volume's last sector; a shorter one is a broken plan.
+    return next >= end ? 1 : 0;
 }
 
 } // namespace tvx

@@ -40,5 +40,6 @@ inline constexpr int32_t kBlankPoll = 962;
 inline constexpr int32_t kJobLockBusy = 1010;
 inline constexpr int32_t kSourceFile = 1020;
 inline constexpr int32_t kIncompleteWipe = 1030;
+inline constexpr int32_t kVolumeWholeFinishFailed = 1040;
 
 } // namespace tvx::location

@@ -40,20 +40,26 @@ const WriteRun* FailedFileRun(const RecHandle* handle, const VolumePlan* plan) {
 JobOutcome StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOptions* options,
                           uint32_t size) {
     JobOutcome failure = JobOutcome::Failed;
+    Job_ChooseWriteOrder(handle, options->mode);
     bool ok = Rec_Prepare(handle, options) && Rec_BeginTrack(handle, 1, size, kBlockSize);
     if (ok) {
         EngineSink sink(handle);
-        if (!Plan_Stream(plan, sink)) {
-            ok = false;
+        ok = Rec_WriteVolume(handle, size, [&](uint32_t first, uint32_t end) {
+            if (Plan_StreamRange(plan, sink, first, end)) return 1;
             // The engine took every sector it was given: a host file failed.
             if (!handle->rec.writeFailed) {
                 const WriteRun* run = FailedFileRun(handle, plan);
                 Job_RecordSource(handle, run ? run->hostPath().c_str() : "");
                 failure = JobOutcome::SourceFailed;
             }
-        }
+            return 0;
+        });
     }
-    ok = ok && Rec_FlushAndSync(handle) && Rec_CloseTrack(handle, 1) && Rec_CloseSession(handle, 1);
+    ok = ok && Rec_FlushAndSync(handle);
+    if (ok && handle->rec.commitOrder) handle->rec.volumeCommitted = 1;
+    ok = ok && Rec_CloseTrack(handle, 1) && Rec_CloseSession(handle, 1);
+    // A stop during the close ends its wait, not the volume.
+    if (ok && handle->rec.cancelled && handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
     if (ok) {
         // The volume is complete; what the verification finds does not change the disc.
         VerifyResult verified = options->mode == TVX_MODE_WRITE_VERIFY ? Verify_Volume(handle, plan)
@@ -62,7 +68,8 @@ JobOutcome StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOpt
         if (verified == VerifyResult::SourceFailed) return JobOutcome::SourceFailed;
         return verified == VerifyResult::Equal ? JobOutcome::Done : JobOutcome::Failed;
     }
-    // A volume that did not complete must not look like one (stopped burns included).
+    // A volume that did not complete must not look like one (stopped burns included); one that
+    // is whole on the disc stays, and only its finishing failed.
     Job_LeaveIncomplete(handle);
     Rec_Finish(handle);
     return failure;

@@ -13,6 +13,7 @@
 #include "transport/rec_handle.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace tvx {
 
@@ -57,10 +58,28 @@ int Rec_StartFormat(RecHandle* handle);
 int Rec_WriteBytes(RecHandle* handle, const void* data, uint32_t count);
 // Appends a whole host file from its current position, its last block padded with zeros.
 int Rec_WriteFile(RecHandle* handle, HostFile& file);
+// Appends `bytes` bytes of a host file from its current position, the last block padded.
+int Rec_WriteFileBytes(RecHandle* handle, HostFile& file, uint64_t bytes);
 // Accounts n bytes just placed at buffer + bufferFill; writes the buffer when full.
 int Rec_Commit(RecHandle* handle, uint32_t n);
 // One WRITE(10) at nextAddress, repeated while the drive reports it is busy writing.
 int Rec_WriteChunk(RecHandle* handle, const uint8_t* data, uint32_t bytes);
+
+// The volume's sectors first .. end - 1, handed to the engine in order (Rec_WriteBytes,
+// Rec_WriteFile...). Nonzero on success.
+using VolumeRange = std::function<int(uint32_t first, uint32_t end)>;
+// Writes a volume of `size` sectors from the track's start. With rec.commitOrder (media written
+// over in place) the old volume's structures are first overwritten with zeros and flushed, then
+// everything from sector 272 on is written and flushed, and only then sectors 0 to 271, the
+// anchor at 256 and the first volume descriptor at 16 last: whenever the process or the power
+// stops, the disc holds no volume or the whole new one once the job's final flush is done.
+// Otherwise the sectors go in order. The caller flushes (Rec_FlushAndSync) afterwards.
+int Rec_WriteVolume(RecHandle* handle, uint32_t size, const VolumeRange& range);
+// Writes what the buffer holds (padded to the drive's packet on restricted overwrite).
+int Rec_DrainBuffer(RecHandle* handle);
+// Flushes the drive's cache and waits until it is done, without ejecting on a stop: nonzero
+// once the drive confirmed it.
+int Rec_SyncCache(RecHandle* handle);
 
 // Writes the partial buffer, flushes the drive's cache and waits until it is done.
 int Rec_FlushAndSync(RecHandle* handle);
@@ -76,5 +95,7 @@ int Rec_Blank(RecHandle* handle);
 // Overwrites the volume structures of a rewritable disc with zeros, flushes and, on a DVD+RW,
 // closes: after a recording that did not complete, no reader finds a volume there.
 int Rec_WipeVolume(RecHandle* handle);
+// Writes `blocks` zero blocks from lba, repeating a write the drive answered busy.
+int Rec_WriteZeros(RecHandle* handle, uint32_t lba, uint32_t blocks);
 
 } // namespace tvx

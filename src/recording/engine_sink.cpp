@@ -13,4 +13,11 @@ int EngineSink::writeFile(HostFile& file, uint64_t expectedSize) {
     return Rec_WriteFile(handle_, file);
 }
 
+int EngineSink::writeFilePart(HostFile& file, uint64_t expectedSize, uint64_t offset,
+                              uint64_t length) {
+    if (file.size() != expectedSize || offset + length > expectedSize || !file.seek(offset))
+        return 0;
+    return Rec_WriteFileBytes(handle_, file, length);
+}
+
 } // namespace tvx

@@ -12,6 +12,8 @@ class EngineSink final : public SectorSink {
     int writeBytes(const void* data, uint32_t count) override;
     // Refuses a file whose size is no longer the planned one: the sectors after it would move.
     int writeFile(HostFile& file, uint64_t expectedSize) override;
+    int writeFilePart(HostFile& file, uint64_t expectedSize, uint64_t offset,
+                      uint64_t length) override;
 
   private:
     RecHandle* handle_;

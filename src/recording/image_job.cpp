@@ -4,22 +4,34 @@
 #include "recording/verify.h"
 #include "transport/job_lock.h"
 
+#include <algorithm>
+
 namespace tvx {
 
 namespace {
 
 JobOutcome RecordImage(RecHandle* handle, HostFile& image, const char* imagePath,
                        const TVX_BurnOptions* options, uint32_t sectors) {
+    Job_ChooseWriteOrder(handle, options->mode);
     if (!Rec_Prepare(handle, options) || !Rec_BeginTrack(handle, 1, sectors, kBlockSize))
         return JobOutcome::Failed;
-    if (!Rec_WriteFile(handle, image)) {
+    const uint64_t imageBytes = image.size();
+    const int written = Rec_WriteVolume(handle, sectors, [&](uint32_t first, uint32_t end) {
+        const uint64_t from = uint64_t{first} * kBlockSize;
+        const uint64_t to = std::min<uint64_t>(imageBytes, uint64_t{end} * kBlockSize);
+        return to <= from || (image.seek(from) && Rec_WriteFileBytes(handle, image, to - from));
+    });
+    if (!written) {
         if (handle->rec.writeFailed) return JobOutcome::Failed;
         // The engine took every sector it was given: the image itself could not be read.
         Job_RecordSource(handle, imagePath);
         return JobOutcome::SourceFailed;
     }
-    if (!Rec_FlushAndSync(handle) || !Rec_CloseTrack(handle, 1) || !Rec_CloseSession(handle, 1))
-        return JobOutcome::Failed;
+    if (!Rec_FlushAndSync(handle)) return JobOutcome::Failed;
+    if (handle->rec.commitOrder) handle->rec.volumeCommitted = 1;
+    if (!Rec_CloseTrack(handle, 1) || !Rec_CloseSession(handle, 1)) return JobOutcome::Failed;
+    // A stop during the close ends its wait, not the volume.
+    if (handle->rec.cancelled && handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
     return JobOutcome::Done;
 }
 

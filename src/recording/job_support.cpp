@@ -17,6 +17,8 @@ inline constexpr uint16_t kFeatureDashWrite = 0x002F;
 inline constexpr uint16_t kFeatureProfileList = 0x0000;
 inline constexpr uint16_t kProfileDvdRwRestricted = 0x0013;
 inline constexpr const char* kSourceCategory = "Source";
+inline constexpr const char* kFinishingCategory = "Finishing";
+inline constexpr uint32_t kRestrictedPacket = 16;
 
 } // namespace
 
@@ -31,6 +33,10 @@ TransferBuffer::TransferBuffer(RecHandle* handle)
     rec.bufferFill = 0;
     rec.writeBegan = 0;
     rec.writeFailed = 0;
+    rec.progressBlocks = 0;
+    rec.commitOrder = 0;
+    rec.packetBlocks = 0;
+    rec.volumeCommitted = 0;
 }
 
 TransferBuffer::~TransferBuffer() {
@@ -115,9 +121,29 @@ bool Job_RewritableDisc(RecHandle* handle) {
            profiles.currentProfile == kProfileDvdRwRestricted;
 }
 
+void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode) {
+    RecordingState& rec = handle->rec;
+    const bool inPlace = mode != TVX_MODE_TEST_WRITE && Job_RewritableDisc(handle);
+    rec.commitOrder = inPlace ? 1 : 0;
+    // Restricted overwrite takes whole packets only.
+    rec.packetBlocks = inPlace && handle->discInfo.mediaType == MediaDvdRw ? kRestrictedPacket : 0;
+}
+
+void Job_NoteVolumeWhole(RecHandle* handle) {
+    TVX_LastError& record = handle->lastError;
+    record.description = kVolumeWholeText;
+    record.category = kFinishingCategory;
+    record.location = location::kVolumeWholeFinishFailed;
+}
+
 void Job_LeaveIncomplete(RecHandle* handle) {
     RecordingState& rec = handle->rec;
     if (rec.testWrite || !rec.writeBegan) return;
+    if (rec.volumeCommitted) {
+        // Everything was written and flushed: the volume stays, only finishing the disc failed.
+        Job_NoteVolumeWhole(handle);
+        return;
+    }
     // Nothing more of the volume goes to the disc, and the host's stop ended the recording, not
     // this clean-up: no events, so that the waits below are not ended (and the disc ejected)
     // before the volume structures are gone.

@@ -72,9 +72,23 @@ void Job_RecordSource(RecHandle* handle, const char* path);
 // True for media written over in place: DVD+RW, DVD-RAM, DVD-RW in restricted overwrite.
 bool Job_RewritableDisc(RecHandle* handle);
 
+// Sets how the engine writes the volume (rec.commitOrder, rec.packetBlocks) for the disc in the
+// handle's DiscInfo: media written over in place get the volume's structures last.
+void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode);
+
+// The LastError description of a burn whose volume is whole on the disc while finishing it (the
+// close, the background format, the eject) failed or was stopped.
+inline constexpr const char* kVolumeWholeText =
+    "THE VOLUME IS WHOLE ON THE DISC; ONLY FINISHING IT FAILED";
+
+// Records that the volume is whole on the disc while finishing it failed or was stopped: the
+// drive's answer stays in the record, description kVolumeWholeText, location 1040.
+void Job_NoteVolumeWhole(RecHandle* handle);
+
 // The end of a recording that did not complete, before Rec_Finish. Once writing began (and not
 // in a test write), a rewritable disc gets its volume structures overwritten so that no volume
-// remains readable; a write-once disc is left with its track and session open.
+// remains readable; a write-once disc is left with its track and session open. A volume that
+// was committed (rec.volumeCommitted) is kept: the record then says so (location 1040).
 void Job_LeaveIncomplete(RecHandle* handle);
 
 } // namespace tvx

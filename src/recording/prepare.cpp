@@ -121,6 +121,7 @@ int Rec_BeginTrack(RecHandle* handle, uint32_t track, uint32_t blocks, uint32_t 
     if (!IsPlusRw(media) && !after.nextWritableValid) return 0;
     rec.trackStart = after.nextWritable == 0 ? 0 : before.nextWritable;
     rec.nextAddress = rec.trackStart;
+    rec.progressBlocks = 0;
 
     if (IsPlusRw(media)) {
         int status = Rec_FormatStatus(handle);

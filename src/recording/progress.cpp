@@ -37,10 +37,10 @@ int Rec_ReportWrite(RecHandle* handle, int type) {
     RecordingState& rec = handle->rec;
     if (!RecordingRunning(handle)) type = kEventEraseProgress;
     if (type == kEventWait) {
-        uint64_t candidate = uint64_t{rec.nextAddress} + rec.actualSpeed / 2;
-        if (candidate < rec.progressTotal) rec.nextAddress = static_cast<uint32_t>(candidate);
+        uint64_t candidate = uint64_t{rec.progressBlocks} + rec.actualSpeed / 2;
+        if (candidate < rec.progressTotal) rec.progressBlocks = static_cast<uint32_t>(candidate);
     }
-    return Rec_Progress(handle, type, rec.nextAddress - rec.trackStart);
+    return Rec_Progress(handle, type, rec.progressBlocks);
 }
 
 } // namespace tvx

@@ -4,26 +4,35 @@
 #include "recording/engine_internal.h"
 #include "recording/media.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
 namespace tvx {
 
-int Rec_WipeVolume(RecHandle* handle) {
+int Rec_WriteZeros(RecHandle* handle, uint32_t lba, uint32_t blocks) {
     const uint32_t bytes = kZeroChunkBlocks * kBlockSize;
     std::unique_ptr<uint8_t[]> zeros(new (std::nothrow) uint8_t[bytes]());
     if (!zeros) return 0;
-    for (uint32_t lba = kVolumeStructuresFirstBlock; lba <= kVolumeStructuresLastBlock;
-         lba += kZeroChunkBlocks) {
-        // Unlike the erase, every block must be gone: a busy drive gets the same write again.
+    while (blocks > 0) {
+        const uint16_t n = static_cast<uint16_t>(std::min<uint32_t>(blocks, kZeroChunkBlocks));
+        // Every block must be gone: a busy drive gets the same write again.
         Stopwatch busySince;
-        while (!Mmc_Write10(handle, zeros.get(), bytes, lba, kZeroChunkBlocks)) {
+        while (!Mmc_Write10(handle, zeros.get(), n * kBlockSize, lba, n)) {
             if (!Rec_SenseBusyWriting(handle) || busySince.elapsed() >= kBusyWriteLimitMs) return 0;
             host().sleep(kBusyWriteRetryMs);
         }
+        lba += n;
+        blocks -= n;
     }
-    zeros.reset();
+    return 1;
+}
+
+int Rec_WipeVolume(RecHandle* handle) {
     handle->rec.bufferFill = 0;
+    if (!Rec_WriteZeros(handle, handle->rec.trackStart + kVolumeStructuresFirstBlock,
+                        kVolumeStructuresLastBlock + 1 - kVolumeStructuresFirstBlock))
+        return 0;
     if (!Rec_FlushAndSync(handle)) return 0;
     if (IsPlusRw(handle->discInfo.mediaType) && !Rec_CloseAndWait(handle, kCloseStopFormat))
         return 0;

@@ -45,9 +45,12 @@ int Rec_WriteBytes(RecHandle* handle, const void* data, uint32_t count) {
 }
 
 int Rec_WriteFile(RecHandle* handle, HostFile& file) {
+    return Rec_WriteFileBytes(handle, file, file.size());
+}
+
+int Rec_WriteFileBytes(RecHandle* handle, HostFile& file, uint64_t size) {
     RecordingState& rec = handle->rec;
     if (rec.blockSize == 0) return 0;
-    const uint64_t size = file.size();
     const uint64_t needed = BlocksFor(size, rec.blockSize);
     if (needed == 0) return 1;
     uint64_t done = 0;
@@ -114,6 +117,7 @@ int Rec_WriteChunk(RecHandle* handle, const uint8_t* data, uint32_t bytes) {
         host().sleep(kBusyWriteRetryMs);
     }
     rec.nextAddress += blocks;
+    rec.progressBlocks += blocks;
     return 1;
 }
 

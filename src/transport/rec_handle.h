@@ -31,6 +31,16 @@ struct RecordingState {
     uint32_t bufferFill = 0;
     int32_t writeBegan = 0;  // a WRITE of this recording was sent to the drive
     int32_t writeFailed = 0; // the engine could not take or write a chunk (a stop included)
+    // Blocks of the volume written so far (or estimated while the drive works): the position
+    // progress events report, whatever order the blocks go in.
+    uint32_t progressBlocks = 0;
+    // The disc is written over in place: the volume's structures go last (Rec_WriteVolume).
+    int32_t commitOrder = 0;
+    // Writes on this medium are whole packets of this many blocks (0: any count).
+    uint32_t packetBlocks = 0;
+    // The whole volume, its structures included, is on the disc and flushed: from here on a
+    // failure leaves it whole and readable.
+    int32_t volumeCommitted = 0;
 };
 
 // Room for the path named by a source failure (longer paths are cut).

@@ -200,7 +200,11 @@ TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
                     return;
                 }
                 if (e.type != 4) return;
-                if (e.value < (fault == Fault::FileShrinks ? victimStart + 32 : 300)) return;
+                // Media written in place take the volume out of order: the block being written
+                // tells where the burn is.
+                if (handle->rec.nextAddress <
+                    (fault == Fault::FileShrinks ? victimStart + 32 : 300))
+                    return;
                 if (fault == Fault::Stop) {
                     log.stopAtType = 4;
                 } else if (fault == Fault::FileShrinks) {
@@ -253,6 +257,41 @@ TEST_F(JobResultTest, IncompleteBurnLeavesNoVolumeThatLooksWhole) {
     insertBlank(MediumKind::DvdPlusR);
     log = EventLog();
     EXPECT_EQ(burnData(TVX_MODE_WRITE), TVX_OK);
+}
+
+// Once every block of a volume written in place is flushed, what goes wrong while the disc is
+// finished (a close the drive never completes, a stop) keeps the volume: the failure says so.
+TEST_F(JobResultTest, AWholeVolumeIsKeptWhenOnlyFinishingFails) {
+    enum class Finish { NeverReady, Stopped };
+    for (Finish finish : {Finish::NeverReady, Finish::Stopped}) {
+        SCOPED_TRACE(static_cast<int>(finish));
+        insertBlank(MediumKind::DvdPlusRw);
+        log = EventLog();
+        bool armed = false;
+        log.onEvent = [&](const ProgressEvent& e) {
+            // The first wait for the close, once the volume is committed.
+            if (armed || e.type != 5 || !handle->rec.volumeCommitted) return;
+            armed = true;
+            if (finish == Finish::NeverReady)
+                drive->addFault(vdrive::FaultRule::SenseOn(0x25, 0x02, 0x04, 0x07));
+            else
+                log.stopAtType = 5;
+        };
+        EXPECT_EQ(burnData(TVX_MODE_WRITE),
+                  finish == Finish::Stopped ? TVX_ERR_CANCELLED : TVX_ERR_COMMAND)
+            << drive->formatTrace();
+        EXPECT_TRUE(armed);
+        EXPECT_EQ(handle->lastError.location, 1040);
+        EXPECT_STREQ(handle->lastError.category, "Finishing");
+        drive->clearFaults();
+        if (drive->trayOpen()) drive->closeTray();
+        while (drive->busy())
+            sim->virtualClock().advance(1000);
+        TVX_DiscFile file = TVX_OpenFile(handle, "/sub/two.bin");
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(TVX_GetFileSize(file), 4097u);
+        TVX_CloseFile(file);
+    }
 }
 
 // A source that cannot be read back is the source's failure, named, not a difference on disc.
@@ -324,7 +363,9 @@ TEST_F(JobResultTest, EmptyImageFitsAndVerifiesAtOnce) {
     TVX_BurnOptions options = {TVX_MODE_WRITE_VERIFY, -1};
     EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, image.c_str(), callback(), logData()), TVX_OK)
         << drive->formatTrace();
-    EXPECT_EQ(countToken("WRITE"), 0u);
+    // Nothing to write but the old volume's structures, now zeros: the disc holds what the image
+    // holds, no volume.
+    EXPECT_EQ(countToken("WRITE"), 8u);
     std::string engine = traceText().substr(traceText().find("PREVENT1"));
     EXPECT_EQ(engine.find("READ"), std::string::npos) << engine;
     EXPECT_EQ(log.count(8), 0);

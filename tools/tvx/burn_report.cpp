@@ -85,6 +85,12 @@ std::string DiscStateAfterBurn(TVX_Result result, uint32_t mediaType, const JobF
            "again";
 }
 
+std::string VolumeWholeState(uint32_t mediaType) {
+    return "the whole volume is on the " + MediaName(mediaType) +
+           " and its data are safe; only finishing the disc (closing it) did not complete: it "
+           "reads as it is, and tvx erase or a new burn can replace it";
+}
+
 std::string DiagnoseSource(const BurnRequest& request) {
     switch (request.source) {
     case BurnSource::Image: {

@@ -143,6 +143,9 @@ int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_
                                  "have changed during the burn)\n");
     }
     std::string state = DiscStateAfterBurn(result, mediaType, Facts(), options.testWrite);
+    TVX_LastError finish;
+    if (TVX_GetLastError(handle, &finish) == TVX_OK && finish.location == kVolumeWholeLocation)
+        state = VolumeWholeState(mediaType);
     if (!state.empty()) std::fprintf(stderr, "  disc: %s\n", state.c_str());
     PrintJsonResult(options, what, &result, rc, handle, state);
     return rc;

@@ -1,0 +1,233 @@
+#!/usr/bin/env python3
+"""kill -9 of tvx at many points of a burn onto media written in place, and readers in other
+processes during a burn: every look at the disc (tvx, 7z, bsdtar, isoinfo, udfinfo) finds the
+old volume whole, no volume, or the new volume whole, and all readers agree.
+
+Usage: crash_kill_test.py <tvx binary>
+"""
+import fcntl
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+TVX = os.path.abspath(sys.argv[1])
+KINDS = ["dvd+rw", "dvd-ram", "dvd-rw-ro"]
+BLOCKS = 60000
+failures = []
+
+
+def fail(what):
+    print("FAILED: " + what, flush=True)
+    failures.append(what)
+
+
+def make_files(folder, files):
+    os.makedirs(folder)
+    for name, size in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(os.urandom(size))
+
+
+OLD = {"old_a.bin": 3000000, "old_b.bin": 2000000}
+NEW = {"new_1.bin": 3000, "new_2.bin": 90000, "new_3.bin": 24000000, "new_4.bin": 250000}
+
+
+def run(*args, **kw):
+    return subprocess.run(args, capture_output=True, **kw)
+
+
+def extract_equal(image, files, folder, tool, work):
+    """True when tool extracts every file of `files` equal to its source."""
+    out = os.path.join(work, "x-" + tool)
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    if tool == "7z":
+        run("7z", "x", "-y", "-o" + out, image)
+    else:
+        run("bsdtar", "-xf", image, "-C", out)
+    for name in files:
+        found = [n for n in os.listdir(out) if n.lower() == name.lower()]
+        if not found:
+            return False
+        with open(os.path.join(out, found[0]), "rb") as a, open(os.path.join(folder, name), "rb") as b:
+            if a.read() != b.read():
+                return False
+    return True
+
+
+def what_reader_sees(tool, image, work, old_folder, new_folder):
+    """'old', 'new', 'none' or a text saying what is wrong."""
+    if tool in ("7z", "bsdtar"):
+        if tool == "7z":
+            listing = run("7z", "l", "-slt", image).stdout.decode(errors="replace")
+            names = {l[7:].strip().lower() for l in listing.splitlines() if l.startswith("Path = ")}
+        else:
+            listing = run("bsdtar", "-tf", image).stdout.decode(errors="replace")
+            names = {l.strip().lower() for l in listing.splitlines()}
+        has_new = any(n.lower() in names for n in NEW)
+        has_old = any(n.lower() in names for n in OLD)
+    elif tool == "isoinfo":
+        listing = run("isoinfo", "-i", image, "-f").stdout.decode(errors="replace").lower()
+        has_new = any("/" + n + ";1" in listing for n in NEW)
+        has_old = any("/" + n + ";1" in listing for n in OLD)
+        if has_new and has_old:
+            return "old and new files listed together"
+        if has_new:
+            return "new" if all("/" + n + ";1" in listing for n in NEW) else "part of the new files"
+        if has_old:
+            return "old" if all("/" + n + ";1" in listing for n in OLD) else "part of the old files"
+        return "none"
+    else:  # udfinfo: the label of the volume it finds
+        r = run("udfinfo", image)
+        text = r.stdout.decode(errors="replace")
+        if r.returncode != 0:
+            return "none"
+        return "new" if "label=NEWVOL" in text else "old" if "label=OLDVOL" in text else "label?"
+    if has_new and has_old:
+        return "old and new files listed together"
+    if has_new:
+        return "new" if extract_equal(image, NEW, new_folder, tool, work) else "new files differ"
+    if has_old:
+        return "old" if extract_equal(image, OLD, old_folder, tool, work) else "old files differ"
+    return "none"
+
+
+def tvx_sees(image, old_folder, new_folder, work):
+    """What tvx itself reads from the disc (attached after the burner died)."""
+    for name, folder, state in (("new_3.bin", new_folder, "new"), ("old_a.bin", old_folder, "old")):
+        out = os.path.join(work, "got")
+        r = run(TVX, "--virtual", image, "get", "/" + name, out)
+        if r.returncode == 0:
+            with open(out, "rb") as a, open(os.path.join(folder, name), "rb") as b:
+                return state if a.read() == b.read() else name + " reads wrong"
+    return "none"
+
+
+def check_disc(image, where, work, old_folder, new_folder):
+    """The state every reader finds on a disc nobody writes to; they must agree."""
+    seen = {}
+    for tool in ("7z", "bsdtar", "isoinfo", "udfinfo"):
+        seen[tool] = what_reader_sees(tool, image, work, old_folder, new_folder)
+    seen["tvx"] = tvx_sees(image, old_folder, new_folder, work)
+    states = set(seen.values())
+    if not states <= {"old", "new", "none"} or len(states) != 1:
+        fail("%s: readers disagree or see a broken volume: %s" % (where, seen))
+    return states.pop() if len(states) == 1 else "?"
+
+
+def look_during_burn(image, where, work, old_folder, new_folder):
+    """What each reader finds while the burn runs: each look by itself is no volume or the whole
+    new one (the readers run one after another, so they may see different moments)."""
+    states = set()
+    for tool in ("7z", "bsdtar", "isoinfo", "udfinfo"):
+        state = what_reader_sees(tool, image, work, old_folder, new_folder)
+        if state not in ("none", "new"):
+            fail("%s: %s finds %s" % (where, tool, state))
+        states.add(state)
+    return states
+
+
+def burn(image, kind, folder, label, kill_at=None, slow=0.0, writing=None):
+    """Burns with tvx --json; kills it with SIGKILL after `kill_at` progress lines. The pipe is
+    kept small so tvx cannot run far ahead of the lines read. Returns (lines, killed)."""
+    r, w = os.pipe()
+    fcntl.fcntl(r, fcntl.F_SETPIPE_SZ, 4096)
+    p = subprocess.Popen([TVX, "--virtual", "%s:%s:%d" % (image, kind, BLOCKS), "--json",
+                          "burn-data", "-l", label, folder], stdout=w, stderr=subprocess.DEVNULL)
+    os.close(w)
+    lines, killed, writes = 0, False, 0
+    with os.fdopen(r, "rb", buffering=0) as pipe:
+        line = b""
+        while True:
+            chunk = pipe.read(1)
+            if not chunk:
+                break
+            if chunk != b"\n":
+                line += chunk
+                continue
+            lines += 1
+            if b'"type":4' in line:
+                writes += 1
+                # The second write event comes once the old structures are gone.
+                if writes == 2 and writing:
+                    writing.set()
+            line = b""
+            if slow:
+                time.sleep(slow)
+            if kill_at is not None and lines >= kill_at:
+                p.send_signal(signal.SIGKILL)
+                killed = True
+                break
+    p.wait()
+    return lines, killed
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="tvx-crash-")
+    try:
+        os.chdir(work)
+        make_files("old", OLD)
+        make_files("new", NEW)
+        old_folder, new_folder = os.path.abspath("old"), os.path.abspath("new")
+        for kind in KINDS:
+            base = "base-%s.img" % kind.replace("+", "p")
+            lines, _ = burn(base, kind, old_folder, "OLDVOL")
+            if check_disc(base, kind + " old burn", work, old_folder, new_folder) != "old":
+                fail(kind + ": the old volume did not burn")
+                continue
+            # A whole burn, to learn how many lines it prints.
+            shutil.copy(base, "full.img")
+            shutil.copy(base + ".state", "full.img.state")
+            total, _ = burn("full.img", kind, new_folder, "NEWVOL")
+            if check_disc("full.img", kind + " whole burn", work, old_folder, new_folder) != "new":
+                fail(kind + ": the new volume did not burn")
+            seen = set()
+            # Early, through the data, and densely over the structures' writes and the close.
+            points = {3, 6} | {total * i // 10 for i in range(1, 10)}
+            points = sorted(p for p in points | set(range(total - 40, total, 4)) if 0 < p < total)
+            for point in points:
+                shutil.copy(base, "cut.img")
+                shutil.copy(base + ".state", "cut.img.state")
+                _, killed = burn("cut.img", kind, new_folder, "NEWVOL", kill_at=point)
+                state = check_disc("cut.img", "%s killed at line %d of %d" % (kind, point, total),
+                                   work, old_folder, new_folder)
+                seen.add(state)
+                print("%s: killed at line %d/%d: %s" % (kind, point, total, state), flush=True)
+            if not {"none", "new"} <= seen:
+                fail("%s: the kills did not reach every state (%s)" % (kind, seen))
+
+            # Readers in other processes throughout a burn that tvx is slowed down for.
+            shutil.copy(base, "live.img")
+            shutil.copy(base + ".state", "live.img.state")
+            looks = []
+            writing, done = threading.Event(), threading.Event()
+
+            def look():
+                writing.wait()
+                while not done.is_set():
+                    looks.extend(look_during_burn("live.img", kind + " during the burn", work,
+                                                  old_folder, new_folder))
+
+            reader = threading.Thread(target=look)
+            reader.start()
+            burn("live.img", kind, new_folder, "NEWVOL", slow=0.004, writing=writing)
+            writing.set()
+            done.set()
+            reader.join()
+            print("%s: %d looks during the burn: %s" % (kind, len(looks), sorted(set(looks))))
+            if len(looks) < 3:
+                fail(kind + ": too few looks during the burn")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if failures:
+        print("%d failures" % len(failures))
+        sys.exit(1)
+    print("all cuts and looks consistent")
+
+
+main()
