@@ -16,13 +16,20 @@ install(TARGETS torvexin torvexin_static EXPORT TorvexinTargets
     NAMELINK_COMPONENT Development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# The library loads the layer by name, through its own run path ($ORIGIN).
+# The library loads the layer by its absolute path beside itself.
 install(TARGETS wnaspi32 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime)
 
 if(TARGET tvx)
+  # The installed tvx: the same objects, linked with the installed tree's run path.
   file(RELATIVE_PATH tvx_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-  set_target_properties(tvx PROPERTIES INSTALL_RPATH "$ORIGIN/${tvx_bin_to_lib}")
-  install(TARGETS tvx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+  add_executable(tvx_installed $<TARGET_OBJECTS:tvx_objects>)
+  target_link_libraries(tvx_installed PRIVATE torvexin tvx_aspi_layer_config)
+  set_target_properties(tvx_installed PROPERTIES
+    OUTPUT_NAME tvx
+    RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/installed/bin
+    BUILD_WITH_INSTALL_RPATH ON
+    INSTALL_RPATH "$ORIGIN/${tvx_bin_to_lib}")
+  install(TARGETS tvx_installed RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
   # The manual page, looked for at install time rather than when the build is configured.
   install(FILES tools/tvx/tvx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime
     OPTIONAL)

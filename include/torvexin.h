@@ -23,7 +23,9 @@
  *   second one on the same drive, from any process or recorder handle, fails at once (burns and
  *   erases with TVX_ERR_NOT_READY, TVX_SyncMMap with 0) without touching the disc; its
  *   TVX_LastError then has description "DRIVE IN USE BY ANOTHER WRITING JOB", location 1010 and
- *   no sense data. A holder that dies releases the drive.
+ *   no sense data. A holder that dies releases the drive. A job whose drive cannot be locked
+ *   at all is refused the same way, with description "THE DRIVE COULD NOT BE LOCKED" and
+ *   location 1011.
  * - A source that cannot be read (TVX_ERR_SOURCE: a folder, a file-set entry, the image, or a
  *   host file that vanished or changed size while it was burned or verified) is named in the
  *   TVX_LastError: category "Source", location 1020, description the host path. That text stays
@@ -466,7 +468,7 @@ TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
  *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead.
  *
  * Blocks for the whole recording: writing at the drive's speed, then waiting for the drive to
- * flush and close (each wait at most 30 minutes), the read-back when verifying, and the eject
+ * flush and close (each wait at most an hour), the read-back when verifying, and the eject
  * (at most 60 s). Nothing is written when a check fails before the recording.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnVideoTsFolder(TVX_RecHandle handle,

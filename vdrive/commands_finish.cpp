@@ -79,6 +79,7 @@ void Drive::startWork(Work work, uint64_t durationMs, uint32_t param, uint32_t p
     op.durationMs = durationMs;
     op.param = param;
     op.param2 = param2;
+    if (!immediate) checkTimeLimit(durationMs);
     if (!immediate || durationMs == 0)
         finishWork(op);
     else
@@ -163,6 +164,8 @@ Reply Drive::closeTrackSession(const Command& c) {
             uint64_t left = m.capacity - std::min(m.formattedBlocks, m.capacity);
             duration = tm.closeTrackMs + left * tm.backgroundFormatMs / RealCapacity(m.kind);
         }
+        if (function == kFinishFormat && model.habits.plusRwFinishMs != 0)
+            duration = model.habits.plusRwFinishMs;
         startWork(Work::PlusRwClose, duration, function, 0, immediate);
         return {};
     }

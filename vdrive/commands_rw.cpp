@@ -206,6 +206,7 @@ Reply Drive::synchronizeCache(const Command& c) {
     op.startMs = clock.nowMs();
     op.durationMs = duration;
     // Work that takes no time (a drive model with instant timing) still has to be done.
+    if (!immediate) checkTimeLimit(duration);
     if (!immediate || duration == 0) {
         finishWork(op);
         return {};

@@ -44,7 +44,9 @@ Reply Drive::testUnitReady(const Command&) {
 }
 
 Reply Drive::requestSense(const Command& c) {
-    if (c.cdb[1] & 0x01) return Reply::Fail(sense::InvalidField()); // descriptor format
+    // Descriptor format only from a drive that uses it.
+    if ((c.cdb[1] & 0x01) && !model.habits.descriptorSense)
+        return Reply::Fail(sense::InvalidField());
     Sense s;
     if (busy.active())
         s = busy.sense(clock.nowMs());
@@ -53,7 +55,7 @@ Reply Drive::requestSense(const Command& c) {
     else if (!medium)
         s = sense::NoMediumTrayClosed();
     std::vector<uint8_t> d(kSenseBytes);
-    EncodeSense(s, d.data());
+    encodeSense(s, d.data());
     return Reply::Data(std::move(d), c.cdb[4]);
 }
 
@@ -71,7 +73,10 @@ Reply Drive::startStopUnit(const Command& c) {
     }
     if (loadEject && start) {
         closeTray();
-        if (!immediate) busy.clear(); // the command returns once the disc has spun up
+        if (!immediate) { // the command returns once the disc has spun up
+            if (busy.active()) checkTimeLimit(busy.op().durationMs);
+            busy.clear();
+        }
         return {};
     }
     if (start) {
@@ -79,7 +84,10 @@ Reply Drive::startStopUnit(const Command& c) {
         if (!medium) return Reply::Fail(sense::NoMediumTrayClosed());
         if (busy.active()) {
             if (busy.op().work != Work::SpinUp) return Reply::Fail(busy.sense(clock.nowMs()));
-            if (!immediate) busy.clear();
+            if (!immediate) {
+                checkTimeLimit(busy.op().startMs + busy.op().durationMs - clock.nowMs());
+                busy.clear();
+            }
         }
     }
     return {};

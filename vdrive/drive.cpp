@@ -42,6 +42,8 @@ void Drive::resetForMedium() {
     simulationSaved_.reset();
     bufferBytes_ = 0;
     bufferAtMs_ = clock.nowMs();
+    writeBusySinceMs_.reset();
+    settleBusySinceMs_.reset();
 }
 
 std::vector<uint32_t> Drive::offeredWriteSpeeds() const {
@@ -154,9 +156,10 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
         entry.outcome = r.outcome;
         entry.status = r.status;
         if (r.status == kScsiStatusCheckCondition) {
-            entry.senseKey = r.sense[2] & 0x0F;
-            entry.asc = r.sense[12];
-            entry.ascq = r.sense[13];
+            const bool descriptor = (r.sense[0] & 0x7F) == 0x72;
+            entry.senseKey = r.sense[descriptor ? 1 : 2] & 0x0F;
+            entry.asc = r.sense[descriptor ? 2 : 12];
+            entry.ascq = r.sense[descriptor ? 3 : 13];
         }
         if (traceEnabled) {
             // Bounded: the oldest quarter goes at once, so that recording stays cheap.
@@ -169,7 +172,7 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
     auto check = [&](const Sense& s) {
         ScsiResult r;
         r.status = kScsiStatusCheckCondition;
-        EncodeSense(s, r.sense);
+        encodeSense(s, r.sense);
         r.senseLength = kSenseBytes;
         // The sense goes out with the status (autosense); REQUEST SENSE then reports only the
         // drive's present condition, as behind any host adapter that fetches sense itself.
@@ -188,6 +191,9 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
     c.direction = request.direction;
     c.data = static_cast<uint8_t*>(request.data);
     c.byteCount = request.data ? request.byteCount : 0;
+    c.timeLimitMs = uint64_t{request.timeoutSeconds} * 1000;
+    commandLimitMs_ = c.timeLimitMs;
+    timedOut_ = false;
 
     std::optional<FaultRule> fault = faults.match(c.cdb, cdbLength);
     if (fault) {
@@ -217,7 +223,12 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
         c.byteCount = std::min(c.byteCount, fault->shortBytes);
 
     if (std::optional<Sense> refusal = mediumCheck(c)) return check(*refusal);
+    if (std::optional<Sense> refusal = habitRefusal(c)) return check(*refusal);
     Reply reply = dispatch(c);
+    if (timedOut_) {
+        result.outcome = ScsiOutcome::TimedOut;
+        return finish(result);
+    }
     if (!reply.sense.ok()) return check(reply.sense);
 
     uint32_t moved = reply.directIn;
@@ -230,6 +241,12 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
         for (uint32_t i = 0; i < moved; ++i)
             c.data[i] = static_cast<uint8_t>(~c.data[i]);
     result.transferred = c.direction == DataDirection::ToDevice ? c.outBytes() : moved;
+    if (!AnswersAlways(c.op()) && habitRecovered(c)) {
+        // The medium command did its work; the drive only tells that it needed retries for it.
+        ScsiResult recovered = check(sense::RecoveredWithRetries());
+        recovered.transferred = result.transferred;
+        return recovered;
+    }
     return finish(result);
 }
 

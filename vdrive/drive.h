@@ -21,6 +21,7 @@ struct Command {
     DataDirection direction = DataDirection::None;
     uint8_t* data = nullptr;
     uint32_t byteCount = 0;
+    uint64_t timeLimitMs = 0; // 0: none
     uint8_t op() const { return cdb[0]; }
     // The data the caller sends, limited to what it handed over.
     uint32_t outBytes() const {
@@ -88,6 +89,14 @@ class Drive {
     void startWork(Work work, uint64_t durationMs, uint32_t param, uint32_t param2, bool immediate);
     void advanceBackgroundFormat();
     void resetForMedium();
+    // Real drives' habits (habits.cpp): a refusal before the command runs, a recovered error
+    // after it ran, and work without Immed that outlasts the command's time limit.
+    std::optional<Sense> habitRefusal(const Command& c);
+    bool habitRecovered(const Command& c);
+    void checkTimeLimit(uint64_t workMs);
+    void encodeSense(const Sense& s, uint8_t* out) const {
+        EncodeSense(s, out, model.habits.descriptorSense);
+    }
 
     // Identify and status (commands_status.cpp).
     Reply inquiry(const Command& c);
@@ -144,6 +153,14 @@ class Drive {
     uint64_t bufferAtMs_ = 0;
     uint64_t formatSinceMs_ = 0;    // DVD+RW background format: running since
     uint32_t formatBaseBlocks_ = 0; // and formatted blocks at that time
+    // Habit state.
+    std::optional<uint64_t> writeBusySinceMs_;
+    std::optional<uint64_t> settleBusySinceMs_;
+    uint8_t settleBusyOpcode_ = 0;
+    uint32_t attentionMatches_ = 0;
+    uint32_t successes_ = 0;
+    uint64_t commandLimitMs_ = 0;
+    bool timedOut_ = false;
 };
 
 // The tracks READ TRACK INFORMATION shows: visible ones plus the invisible one while open.

@@ -23,7 +23,30 @@ struct Sense {
 
 inline constexpr uint32_t kSenseBytes = 32;
 
-inline void EncodeSense(const Sense& s, uint8_t* out /* kSenseBytes */) {
+// Descriptor format (72h): key, ASC, ASCQ in bytes 1-3, the progress indication in a
+// sense-key-specific descriptor (type 02h) from byte 8.
+inline void EncodeDescriptorSense(const Sense& s, uint8_t* out /* kSenseBytes */) {
+    for (uint32_t i = 0; i < kSenseBytes; ++i)
+        out[i] = 0;
+    out[0] = 0x72;
+    out[1] = s.key & 0x0F;
+    out[2] = s.asc;
+    out[3] = s.ascq;
+    if (s.progressValid) {
+        out[7] = 8;
+        out[8] = 0x02;
+        out[9] = 0x06;
+        out[12] = 0x80; // SKSV
+        out[13] = static_cast<uint8_t>(s.progress >> 8);
+        out[14] = static_cast<uint8_t>(s.progress);
+    }
+}
+
+inline void EncodeSense(const Sense& s, uint8_t* out /* kSenseBytes */, bool descriptor = false) {
+    if (descriptor) {
+        EncodeDescriptorSense(s, out);
+        return;
+    }
     for (uint32_t i = 0; i < kSenseBytes; ++i)
         out[i] = 0;
     out[0] = 0x70; // current error, fixed format
@@ -84,6 +107,9 @@ inline Sense DataPhaseError() {
 }
 inline Sense WriteProtected() {
     return Sense::Of(0x07, 0x27, 0x00);
+}
+inline Sense RecoveredWithRetries() {
+    return Sense::Of(0x01, 0x17, 0x01);
 }
 inline Sense ParameterListLength() {
     return Sense::Of(0x05, 0x1A, 0x00);

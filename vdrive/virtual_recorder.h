@@ -72,6 +72,37 @@ struct Timing {
     uint32_t fullBlankMs = 900000; // BLANK full (04/07)
 };
 
+// Habits of real drives that the model takes on when asked (vdrive/behaviours.h names them);
+// all off by default.
+struct Habits {
+    // WRITE(10) answered with this sense for writeBusyMs from the first WRITE on a disc.
+    uint32_t writeBusyMs = 0;
+    uint8_t writeBusyKey = 0x02;
+    uint8_t writeBusyAsc = 0x04;
+    uint8_t writeBusyAscq = 0x01;
+    // Unit attention 06/attentionAsc/attentionAscq instead of the attentionOccurrence-th command
+    // with operation code attentionOpcode (-1: none); once.
+    int attentionOpcode = -1;
+    uint32_t attentionOccurrence = 1;
+    uint8_t attentionAsc = 0x29;
+    uint8_t attentionAscq = 0x00;
+    // Every n-th medium command that succeeds reports a recovered error (01/17/01) with its
+    // result.
+    uint32_t recoveredEvery = 0;
+    // All sense data in descriptor format (72h), with the status and from REQUEST SENSE.
+    bool descriptorSense = false;
+    // Each SYNCHRONIZE CACHE and CLOSE TRACK/SESSION is answered 02/04/settleBusyAscq for its
+    // first settleBusyMs.
+    uint32_t settleBusyMs = 0;
+    uint8_t settleBusyAscq = 0x08;
+    // Finishing a DVD+RW's background format takes this long whatever the disc's size
+    // (0: in proportion to the part left).
+    uint32_t plusRwFinishMs = 0;
+    // A command without Immed whose work outlasts its time limit times out, as when a host
+    // adapter gives up on it; the drive still finishes the work.
+    bool enforceTimeouts = false;
+};
+
 // One drive's identity and abilities.
 struct DriveModel {
     std::string vendor = "TVX";             // INQUIRY bytes 8-15, space padded
@@ -92,6 +123,7 @@ struct DriveModel {
     // Unit attention 06/28/00 once after a disc was inserted or loaded, as many drives do. Off by
     // default: the library's command layer sends each command once and would fail on it.
     bool unitAttentionOnMediumChange = false;
+    Habits habits;
 
     static DriveModel Default();          // every medium kind, test write, BUF
     static DriveModel WithoutTestWrite(); // a drive whose DVD-R/-RW Write feature lacks Test Write

@@ -17,6 +17,7 @@ constexpr uint16_t kDiscInfoBytes = 32;
 constexpr uint16_t kTrackInfoBytes = 32;
 constexpr uint16_t kFormatCapacitiesBytes = 2052;
 constexpr uint16_t kFormatListBytes = 12;
+constexpr uint8_t kFormatListImmed = 0x02;
 constexpr uint16_t kReadCapacityBytes = 8;
 constexpr std::size_t kFormatCapacityEntryBytes = 8;
 constexpr std::size_t kFormatCapacityListStart = 4;
@@ -94,13 +95,13 @@ int Mmc_ReadTrackInfo(RecHandle* h, uint32_t track, TrackInformation* out) {
 }
 
 int Mmc_ReserveTrack(RecHandle* h, uint32_t blocks) {
-    CommandRecord command = NewCommand(kOpReserveTrack, 10, kDirectionNone);
+    CommandRecord command = NewCommand(kOpReserveTrack, 10, kDirectionNone, kTimeoutReserveTrack);
     PutBe32(command.cdb + 5, blocks);
     return Mmc_Execute(h, &command, nullptr, 0);
 }
 
 int Mmc_CloseTrackSession(RecHandle* h, int function, uint16_t track) {
-    CommandRecord command = NewCommand(kOpCloseTrackSession, 10, kDirectionNone);
+    CommandRecord command = NewCommand(kOpCloseTrackSession, 10, kDirectionNone, kTimeoutImmediate);
     command.cdb[1] = 0x01; // always immediate: the caller polls for the end
     command.cdb[2] = static_cast<uint8_t>(function & 7);
     PutBe16(command.cdb + 4, track);
@@ -108,13 +109,17 @@ int Mmc_CloseTrackSession(RecHandle* h, int function, uint16_t track) {
 }
 
 int Mmc_Blank(RecHandle* h, int type, int immediate) {
-    CommandRecord command = NewCommand(kOpBlank, 12, kDirectionNone);
+    CommandRecord command = NewCommand(kOpBlank, 12, kDirectionNone,
+                                       immediate ? kTimeoutImmediate : kTimeoutBlankFormat);
     command.cdb[1] = static_cast<uint8_t>((immediate & 1) << 4 | (type & 7));
     return Mmc_Execute(h, &command, nullptr, 0);
 }
 
 int Mmc_FormatUnit(RecHandle* h, const uint8_t* list, uint16_t length) {
-    CommandRecord command = NewCommand(kOpFormatUnit, 6, kDirectionOut);
+    // The Immed bit of the parameter list's header decides how long the command may run.
+    const bool immediate = list && length > 1 && (list[1] & kFormatListImmed);
+    CommandRecord command = NewCommand(kOpFormatUnit, 6, kDirectionOut,
+                                       immediate ? kTimeoutImmediate : kTimeoutBlankFormat);
     command.cdb[1] = 0x11; // FmtData, format code 001b
     // The transport only reads from an outgoing buffer.
     return Mmc_Execute(h, &command, const_cast<uint8_t*>(list), length);
@@ -122,8 +127,8 @@ int Mmc_FormatUnit(RecHandle* h, const uint8_t* list, uint16_t length) {
 
 void BuildFormatList(uint8_t* list, uint32_t blocks, uint8_t formatType, uint32_t parameter) {
     std::fill(list, list + kFormatListBytes, uint8_t{0});
-    list[1] = 0x02;            // Immed: the drive formats in the background
-    PutBe16(list + 2, 0x0008); // one format descriptor
+    list[1] = kFormatListImmed; // the drive formats in the background
+    PutBe16(list + 2, 0x0008);  // one format descriptor
     PutBe32(list + 4, blocks);
     list[8] = static_cast<uint8_t>(formatType << 2); // format subtype 0
     PutBe24(list + 9, parameter);

@@ -31,7 +31,8 @@ int Mmc_Read12(RecHandle* h, void* buffer, uint32_t bytes, uint32_t lba, uint32_
 }
 
 int Mmc_SyncCache(RecHandle* h, int immediate) {
-    CommandRecord command = NewCommand(kOpSyncCache, 10, kDirectionNone, kTimeoutLong);
+    CommandRecord command =
+        NewCommand(kOpSyncCache, 10, kDirectionNone, immediate ? kTimeoutLong : kTimeoutCloseSync);
     command.cdb[1] = static_cast<uint8_t>((immediate & 1) << 1);
     return Mmc_Execute(h, &command, nullptr, 0);
 }

@@ -35,7 +35,8 @@ int Mmc_RequestSense(RecHandle* h, uint8_t* buffer, uint8_t length) {
 }
 
 int Mmc_StartStop(RecHandle* h, int loadStart, int immediate) {
-    CommandRecord command = NewCommand(kOpStartStopUnit, 6, kDirectionNone);
+    CommandRecord command = NewCommand(kOpStartStopUnit, 6, kDirectionNone,
+                                       immediate ? kTimeoutDefault : kTimeoutLoadEject);
     command.cdb[1] = static_cast<uint8_t>(immediate & 1);
     command.cdb[4] = static_cast<uint8_t>(loadStart & 3); // never a power condition
     return Mmc_Execute(h, &command, nullptr, 0);

@@ -10,7 +10,14 @@ namespace tvx {
 
 inline constexpr uint16_t kTimeoutDefault = 20; // seconds
 inline constexpr uint16_t kTimeoutRequestSense = 3;
-inline constexpr uint16_t kTimeoutLong = 180; // WRITE(10), SYNCHRONIZE CACHE
+inline constexpr uint16_t kTimeoutLong = 180; // WRITE(10), SYNCHRONIZE CACHE with Immed
+// What real drives are known to need. On Linux a command that runs out of time makes the kernel
+// abort and reset the drive, which ruins a burn in progress: these err on the long side.
+inline constexpr uint16_t kTimeoutLoadEject = 300;     // START STOP UNIT without Immed
+inline constexpr uint16_t kTimeoutReserveTrack = 200;  // RESERVE TRACK
+inline constexpr uint16_t kTimeoutImmediate = 200;     // CLOSE, BLANK, FORMAT UNIT with Immed
+inline constexpr uint16_t kTimeoutCloseSync = 3600;    // CLOSE, SYNCHRONIZE CACHE without Immed
+inline constexpr uint16_t kTimeoutBlankFormat = 18000; // BLANK, FORMAT UNIT without Immed
 
 inline CommandRecord NewCommand(uint8_t opcode, uint8_t cdbLength, uint8_t direction,
                                 uint16_t timeout = kTimeoutDefault) {

@@ -38,6 +38,7 @@ inline constexpr int32_t kBlankCommand = 942;
 inline constexpr int32_t kBlankPoll = 962;
 // Failures the library finds itself, without a failed command.
 inline constexpr int32_t kJobLockBusy = 1010;
+inline constexpr int32_t kJobLockFailed = 1011;
 inline constexpr int32_t kSourceFile = 1020;
 inline constexpr int32_t kIncompleteWipe = 1030;
 inline constexpr int32_t kVolumeWholeFinishFailed = 1040;

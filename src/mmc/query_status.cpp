@@ -3,6 +3,7 @@
 
 #include "mmc/commands.h"
 #include "mmc/execute.h"
+#include "mmc/sense.h"
 #include "transport/transport.h"
 
 using namespace tvx;
@@ -15,12 +16,9 @@ constexpr uint32_t kDefinedBits =
 // asked for must not hold the caller forever.
 constexpr int kMaxPolls = 32;
 
-constexpr uint8_t kSenseKeyNotReady = 0x02;
-
 bool BecomingReady(RecHandle* handle) {
-    const uint8_t* sense = Front_GetSense(handle->device);
-    return sense && (sense[2] & 0x0F) == kSenseKeyNotReady && sense[12] == 0x04 &&
-           sense[13] == 0x01;
+    const SenseFields sense = Mmc_LastSense(handle);
+    return sense.key == kSenseKeyNotReady && sense.asc == 0x04 && sense.ascq == 0x01;
 }
 
 } // namespace

@@ -87,6 +87,10 @@ bool Host::deviceIoControl(HostHandle, uint32_t, void*, uint32_t, void*, uint32_
     return false;
 }
 void Host::closeDevice(HostHandle) {}
+LockAttempt Host::lockDevice(HostHandle, uint64_t, bool) {
+    return LockAttempt::Unavailable;
+}
+void Host::unlockDevice(HostHandle, uint64_t) {}
 std::string Host::deviceIdentity(HostHandle) {
     return {};
 }

@@ -64,7 +64,14 @@ enum class LockAttempt {
     Acquired,    // the lock is this caller's until released
     Busy,        // another holder (any process, or another handle here) has it
     Unavailable, // no lock can be made on this host; the caller goes on without one
+    Failed,      // the host makes such locks but this one could not be made (lastError says why)
 };
+
+// Single bytes of an open device file that carry the drive's locks (see Host::lockDevice). They
+// lie far beyond any data, so that a lock never covers what a reader of the file reads.
+inline constexpr uint64_t kDeviceLockImageOwner = 1ull << 62; // the virtual recorder's image
+inline constexpr uint64_t kDeviceLockJob = kDeviceLockImageOwner + 1;     // the writing job
+inline constexpr uint64_t kDeviceLockCommand = kDeviceLockImageOwner + 2; // one command
 
 enum class FileAccess {
     Read,      // shared reading, existing file
@@ -140,16 +147,18 @@ class Host {
     // name rules call a double-byte character: never split, never upper-cased.
     virtual size_t ansiCharLength(const char* text, size_t remaining) = 0;
 
-    // Named mutexes, shared between processes. The default implementations fail.
+    // Named mutexes, shared between processes, for hosts that cannot lock a device (lockDevice
+    // answers Unavailable). The default implementations fail.
     virtual HostHandle openMutex(const std::string& name);
     virtual HostHandle createMutex(const std::string& name);
     virtual void waitMutex(HostHandle mutex);
     virtual void releaseMutex(HostHandle mutex);
     virtual void closeMutex(HostHandle mutex);
 
-    // Job locks: exclusive, shared between processes, never waited for. The lock is released
-    // with releaseJobLock or when its holder dies. Two attempts in one process conflict too.
-    // The default implementations make no lock (Unavailable).
+    // Named job locks, for hosts that cannot lock a device: exclusive, shared between processes,
+    // never waited for. The lock is released with releaseJobLock or when its holder dies. Two
+    // attempts in one process conflict too. The default implementations make no lock
+    // (Unavailable).
     virtual LockAttempt tryJobLock(const std::string& name, HostHandle& lock);
     virtual void releaseJobLock(HostHandle lock);
 
@@ -168,6 +177,14 @@ class Host {
     virtual bool deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength,
                                  void* out, uint32_t outLength, uint32_t* returned);
     virtual void closeDevice(HostHandle device);
+    // Locks on the drive itself: an exclusive lock on one byte of an open device file. Every
+    // other open of the same device conflicts, in any process and in this one; the system drops
+    // the locks of a holder that dies, and of a device file that is closed. No name in a shared
+    // folder is involved, so nobody can plant or hold the lock without opening the device. With
+    // wait, blocks until the lock is free. The default implementations make no lock
+    // (Unavailable): such a host orders its drives with named mutexes instead.
+    virtual LockAttempt lockDevice(HostHandle device, uint64_t offset, bool wait);
+    virtual void unlockDevice(HostHandle device, uint64_t offset);
     // A name for what an open device file reaches that is the same for every opener in any
     // process (on Linux the device number); empty when unknown.
     virtual std::string deviceIdentity(HostHandle device);

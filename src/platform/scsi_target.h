@@ -33,7 +33,7 @@ inline constexpr uint8_t kScsiStatusCheckCondition = 0x02;
 struct ScsiResult {
     ScsiOutcome outcome = ScsiOutcome::Completed;
     uint8_t status = kScsiStatusGood;
-    uint8_t sense[32] = {};   // fixed-format sense data with CHECK CONDITION
+    uint8_t sense[32] = {};   // sense data (fixed or descriptor format) with CHECK CONDITION
     uint32_t senseLength = 0; // valid bytes in sense
     uint32_t transferred = 0; // data bytes actually moved
 };

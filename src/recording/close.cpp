@@ -1,9 +1,9 @@
 // After the last chunk: cache flush, closing the track and session, and the waits for the drive
 // while it does so on its own. Each wait polls once a second and ejects when the host stops it.
-#include "common/byte_order.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"
 #include "mmc/locations.h"
+#include "mmc/sense.h"
 #include "recording/engine.h"
 #include "recording/engine_internal.h"
 #include "recording/media.h"
@@ -21,6 +21,7 @@ int Rec_FlushAndSync(RecHandle* handle) {
         else
             flushed = 0;
     }
+    BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
     if (!Mmc_SyncCache(handle, 1)) {
         Mmc_RecordError(handle, location::kFlushSyncCache);
         return 0;
@@ -85,8 +86,10 @@ int Rec_CloseSession(RecHandle* handle, int) {
 }
 
 int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function) {
+    BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
     bool accepted = false;
-    for (uint32_t attempt = 0; attempt < kCloseAttempts && !accepted; ++attempt) {
+    for (uint32_t attempt = 0; attempt < kCloseAttempts && !accepted && !handle->rec.cancelled;
+         ++attempt) {
         accepted = Mmc_CloseTrackSession(handle, function, track) != 0;
         if (!accepted) host().sleep(kCloseRetryMs);
     }
@@ -109,6 +112,7 @@ int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function) {
 
 int Rec_CloseAndWait(RecHandle* handle, int function) {
     RecordingState& rec = handle->rec;
+    BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
     if (!Mmc_CloseTrackSession(handle, function, 0)) {
         host().sleep(kPollIntervalMs);
         Mmc_SyncCache(handle, 1);
@@ -129,7 +133,8 @@ int Rec_CloseAndWait(RecHandle* handle, int function) {
         Mmc_RecordError(handle, location::kCloseWaitPoll);
         uint8_t sense[kRequestSenseBytes] = {};
         Mmc_RequestSense(handle, sense, kRequestSenseBytes);
-        uint32_t drivePosition = GetBe16(sense + 16);
+        const SenseFields answer = Mmc_DecodeSense(sense, kRequestSenseBytes);
+        uint32_t drivePosition = answer.progressValid ? answer.progress : 0;
         int reported;
         if (ownProgress) {
             uint64_t estimate = uint64_t{since.elapsed() / 1000} * (rec.actualSpeed / 2);

@@ -46,6 +46,7 @@ int Rec_DrainBuffer(RecHandle* handle) {
 int Rec_SyncCache(RecHandle* handle) {
     RecordingState& rec = handle->rec;
     if (!Rec_DrainBuffer(handle)) return 0;
+    BusyWaitScope waiting(handle, &Rec_WriteBusyWait);
     if (!Mmc_SyncCache(handle, 1)) {
         Mmc_RecordError(handle, location::kFlushSyncCache);
         return 0;

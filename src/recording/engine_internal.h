@@ -12,15 +12,15 @@ namespace tvx {
 inline constexpr uint32_t kPollIntervalMs = 1000;
 inline constexpr uint32_t kFormatWaitMs = 300000;
 inline constexpr uint32_t kFormattedSettleMs = 3000;
-inline constexpr uint32_t kBusyWriteRetryMs = 50;
-// A drive that keeps answering "busy" to one WRITE(10) for this long is taken as failed.
-inline constexpr uint32_t kBusyWriteLimitMs = 1800000;
-inline constexpr uint32_t kFlushWaitMs = 1800000;
+// A DVD-R's flush also writes the lead-out of a full reservation: as long as a close.
+inline constexpr uint32_t kFlushWaitMs = 3600000;
 inline constexpr uint32_t kFlushEscalateMs = 15000;
 inline constexpr uint32_t kCloseAttempts = 5;
 inline constexpr uint32_t kCloseRetryMs = 3000;
-inline constexpr uint32_t kCloseWaitMs = 1800000;
-inline constexpr uint32_t kPlusRwCloseWaitMs = 300000;
+// Closing a DVD-R or finishing a DVD+RW's background format takes the slowest drives up to an
+// hour.
+inline constexpr uint32_t kCloseWaitMs = 3600000;
+inline constexpr uint32_t kPlusRwCloseWaitMs = 3600000;
 inline constexpr uint32_t kEjectWaitMs = 60000;
 inline constexpr uint32_t kQuickBlankWaitMs = 180000;
 inline constexpr uint32_t kFullBlankWaitMs = 2100000;
@@ -59,7 +59,28 @@ int Rec_FinishSteps(RecHandle* handle);
 // stops a wait.
 int Rec_CancelEject(RecHandle* handle);
 
-// Progress indication (bytes 16-17) of the sense data of the last failed command.
+// Installs a report for the command layer's busy waits for the life of the object.
+class BusyWaitScope {
+  public:
+    BusyWaitScope(RecHandle* handle, int (*report)(RecHandle*))
+        : handle_(handle), saved_(handle->rec.busyWait) {
+        handle->rec.busyWait = report;
+    }
+    ~BusyWaitScope() { handle_->rec.busyWait = saved_; }
+    BusyWaitScope(const BusyWaitScope&) = delete;
+    BusyWaitScope& operator=(const BusyWaitScope&) = delete;
+
+  private:
+    RecHandle* handle_;
+    int (*saved_)(RecHandle*);
+};
+
+// Busy-wait reports: a wait event at the position written so far (a WRITE is repeated at that
+// very address), or as the waits after writing show it. 0 when the host stops.
+int Rec_WriteBusyWait(RecHandle* handle);
+int Rec_SettleBusyWait(RecHandle* handle);
+
+// Progress indication of the sense data of the last failed command (0 when it has none).
 uint16_t Rec_SenseProgress(RecHandle* handle);
 // True when the last failed command reported a long write or a format in progress.
 bool Rec_SenseBusyWriting(RecHandle* handle);

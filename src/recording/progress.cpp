@@ -43,4 +43,13 @@ int Rec_ReportWrite(RecHandle* handle, int type) {
     return Rec_Progress(handle, type, rec.progressBlocks);
 }
 
+int Rec_WriteBusyWait(RecHandle* handle) {
+    RecordingState& rec = handle->rec;
+    return Rec_Progress(handle, kEventWait, rec.progressBlocks) && !rec.cancelled;
+}
+
+int Rec_SettleBusyWait(RecHandle* handle) {
+    return Rec_ReportWrite(handle, kEventWait) && !handle->rec.cancelled;
+}
+
 } // namespace tvx

@@ -16,12 +16,9 @@ int Rec_WriteZeros(RecHandle* handle, uint32_t lba, uint32_t blocks) {
     if (!zeros) return 0;
     while (blocks > 0) {
         const uint16_t n = static_cast<uint16_t>(std::min<uint32_t>(blocks, kZeroChunkBlocks));
-        // Every block must be gone: a busy drive gets the same write again.
-        Stopwatch busySince;
-        while (!Mmc_Write10(handle, zeros.get(), n * kBlockSize, lba, n)) {
-            if (!Rec_SenseBusyWriting(handle) || busySince.elapsed() >= kBusyWriteLimitMs) return 0;
-            host().sleep(kBusyWriteRetryMs);
-        }
+        // The command layer waits out a busy drive; the host hears of the wait and may stop it.
+        BusyWaitScope waiting(handle, &Rec_WriteBusyWait);
+        if (!Mmc_Write10(handle, zeros.get(), n * kBlockSize, lba, n)) return 0;
         lba += n;
         blocks -= n;
     }

@@ -106,15 +106,12 @@ int Rec_WriteChunk(RecHandle* handle, const uint8_t* data, uint32_t bytes) {
     }
     rec.writeBegan = 1;
     const uint16_t blocks = static_cast<uint16_t>(BlocksFor(bytes, rec.blockSize));
-    Stopwatch busySince;
-    while (!Mmc_Write10(handle, data, bytes, rec.nextAddress, blocks)) {
-        // The drive's buffer is full or it is still formatting: the same write goes again.
-        if (!Rec_SenseBusyWriting(handle) || busySince.elapsed() >= kBusyWriteLimitMs) {
-            Mmc_RecordError(handle, location::kWriteChunk);
-            rec.writeFailed = 1;
-            return 0;
-        }
-        host().sleep(kBusyWriteRetryMs);
+    // The command layer waits out a busy drive; the host hears of the wait and may stop it.
+    BusyWaitScope waiting(handle, &Rec_WriteBusyWait);
+    if (!Mmc_Write10(handle, data, bytes, rec.nextAddress, blocks)) {
+        if (!rec.cancelled) Mmc_RecordError(handle, location::kWriteChunk);
+        rec.writeFailed = 1;
+        return 0;
     }
     rec.nextAddress += blocks;
     rec.progressBlocks += blocks;

@@ -8,7 +8,9 @@ namespace tvx {
 
 const Transport* ActiveTransport = nullptr;
 
-int Front_Terminate() { return ActiveTransport ? ActiveTransport->Terminate() : 0; }
+int Front_Terminate() {
+    return ActiveTransport ? ActiveTransport->Terminate() : 0;
+}
 
 int Front_Enumerate(EnumerateCallback callback, void* context) {
     return ActiveTransport ? ActiveTransport->Enumerate(callback, context) : 0;
@@ -21,7 +23,7 @@ Device* Front_OpenByAddress(uint8_t hostAdapter, uint8_t target, uint8_t lun) {
 Device* Front_OpenByName(const char* name) {
     if (!ActiveTransport) return nullptr;
     Device* device = ActiveTransport->OpenByName(name);
-    if (device) device->header.deviceMutex = DeviceMutex_Open(name);
+    if (device) device->header.deviceMutex = DeviceMutex_Open(name, device->header.deviceFile);
     return device;
 }
 
@@ -36,10 +38,10 @@ void Front_Close(Device* device) {
 
 int Front_Execute(Device* device, const CommandRecord* command, void* data, uint32_t length) {
     if (!ActiveTransport || !device) return 0;
-    HostHandle mutex = device->header.deviceMutex;
-    if (mutex) host().waitMutex(mutex);
+    DeviceMutex* mutex = device->header.deviceMutex;
+    DeviceMutex_Wait(mutex);
     int result = ActiveTransport->Execute(device, command, data, length);
-    if (mutex) host().releaseMutex(mutex);
+    DeviceMutex_Release(mutex);
     return result;
 }
 

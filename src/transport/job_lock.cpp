@@ -1,5 +1,6 @@
 #include "transport/job_lock.h"
 
+#include "frame/log.h"
 #include "mmc/locations.h"
 #include "transport/identify.h"
 
@@ -31,12 +32,28 @@ std::set<std::string>& HeldKeys() {
     return keys;
 }
 
-void RecordDriveInUse(RecHandle* handle) {
+void RecordRefusal(RecHandle* handle, LockAttempt attempt) {
     TVX_LastError& record = handle->lastError;
     record = TVX_LastError{};
-    record.description = kDriveInUseText;
+    const bool busy = attempt == LockAttempt::Busy;
+    record.description = busy ? kDriveInUseText : kDriveLockFailedText;
     record.category = kDriveInUseCategory;
-    record.location = location::kJobLockBusy;
+    record.location = busy ? location::kJobLockBusy : location::kJobLockFailed;
+}
+
+// Takes the drive's lock shared with other processes: the device file's job byte, else the
+// host's named lock. Never both kinds for one drive on one host, so that no two holders can
+// each believe they have it.
+LockAttempt LockAcrossProcesses(Device* device, const std::string& key, HostHandle& deviceFile,
+                                HostHandle& named) {
+    HostHandle file = device->header.deviceFile;
+    LockAttempt attempt =
+        file ? host().lockDevice(file, kDeviceLockJob, false) : LockAttempt::Unavailable;
+    if (attempt == LockAttempt::Acquired) deviceFile = file;
+    if (attempt != LockAttempt::Unavailable) return attempt;
+    // Neither a device file nor a name beyond this process: the keys held here are the lock.
+    if (key.rfind(kLocalPrefix, 0) == 0) return LockAttempt::Unavailable;
+    return host().tryJobLock(key, named);
 }
 
 } // namespace
@@ -68,25 +85,31 @@ JobLock::JobLock(RecHandle* handle) {
     {
         std::lock_guard<std::mutex> guard(HeldKeysLock());
         if (!HeldKeys().insert(key).second) {
-            RecordDriveInUse(handle);
+            RecordRefusal(handle, LockAttempt::Busy);
             return;
         }
     }
     key_ = key;
-    if (key.rfind(kLocalPrefix, 0) != 0) {
-        // A host without such locks still runs the job: single commands stay ordered.
-        if (host().tryJobLock(key, lock_) == LockAttempt::Busy) {
-            std::lock_guard<std::mutex> guard(HeldKeysLock());
-            HeldKeys().erase(key_);
-            key_.clear();
-            RecordDriveInUse(handle);
-            return;
+    // Unavailable: a host without such locks still runs the job, and single commands stay
+    // ordered. A lock that failed refuses the job: it might run beside another.
+    LockAttempt attempt = LockAcrossProcesses(handle->device, key, deviceFile_, lock_);
+    if (attempt == LockAttempt::Busy || attempt == LockAttempt::Failed) {
+        if (attempt == LockAttempt::Failed) {
+            const uint32_t error = host().lastError();
+            LogWrite("Fail: the job lock of %s\n", key.c_str());
+            LogSystemError(error);
         }
+        std::lock_guard<std::mutex> guard(HeldKeysLock());
+        HeldKeys().erase(key_);
+        key_.clear();
+        RecordRefusal(handle, attempt);
+        return;
     }
     held_ = true;
 }
 
 JobLock::~JobLock() {
+    if (deviceFile_) host().unlockDevice(deviceFile_, kDeviceLockJob);
     if (lock_) host().releaseJobLock(lock_);
     if (!key_.empty()) {
         std::lock_guard<std::mutex> guard(HeldKeysLock());

@@ -1,7 +1,11 @@
 // The per-drive job lock: one writing job (a burn, an erase, the write-back of a mapped window)
 // at a time on a drive, whichever process or handle starts it. The DeviceMutex orders single
 // commands; this lock is held for a whole job. A job that finds it taken fails at once, before
-// it sends anything that could change the disc.
+// it sends anything that could change the disc. The lock is the drive's own: a lock on the job
+// byte of its open device file where the host has such locks (only openers of the device can
+// take it), the host's named job lock elsewhere (Windows), and always the keys held in this
+// process. A drive reached without a device file (an ASPI layer's virtual drive) is locked in
+// this process only: its layer lets one process at a time attach its disc image.
 #pragma once
 
 #include "platform/host.h"
@@ -14,6 +18,8 @@ namespace tvx {
 // The description and category of the LastError record of a refused job.
 inline constexpr const char* kDriveInUseText = "DRIVE IN USE BY ANOTHER WRITING JOB";
 inline constexpr const char* kDriveInUseCategory = "General";
+// The description of the LastError record of a job whose lock could not be made at all.
+inline constexpr const char* kDriveLockFailedText = "THE DRIVE COULD NOT BE LOCKED";
 
 class JobLock {
   public:
@@ -28,8 +34,9 @@ class JobLock {
     bool held() const { return held_; }
 
   private:
-    std::string key_;           // registered in this process while held
-    HostHandle lock_ = nullptr; // the lock shared with other processes, when there is one
+    std::string key_;                 // registered in this process while held
+    HostHandle deviceFile_ = nullptr; // set: its job byte is locked
+    HostHandle lock_ = nullptr;       // the host's named job lock, when there is one
     bool held_ = false;
 };
 

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct TvxRecHandle;
+
 // The state of a running burn or erase, kept in the RecHandle by the recording engine.
 struct RecordingState {
     int32_t testWrite = 0;
@@ -41,6 +43,9 @@ struct RecordingState {
     // The whole volume, its structures included, is on the disc and flushed: from here on a
     // failure leaves it whole and readable.
     int32_t volumeCommitted = 0;
+    // Called about once a second while the command layer waits out a busy drive; 0 ends the
+    // wait (the host stopped). Set by the engine around the commands it waits for.
+    int (*busyWait)(TvxRecHandle* handle) = nullptr;
 };
 
 // Room for the path named by a source failure (longer paths are cut).

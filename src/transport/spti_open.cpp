@@ -117,6 +117,7 @@ Device* OpenByDeviceFile(const char* name) {
     }
     device->device.header.privatePart = &device->driveHandle;
     device->driveHandle = driveHandle;
+    device->device.header.deviceFile = driveHandle; // the drive's locks; none through the proxy
     device->proxyHandle = proxyHandle;
     device->classDeviceNumber = classDeviceNumber;
     std::snprintf(device->name, sizeof device->name, "%s", name);

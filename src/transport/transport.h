@@ -13,6 +13,8 @@
 //   the last Execute on the same Device and stay valid until the next one.
 // - Execute and the getters on one Device must not run concurrently; the front's DeviceMutex
 //   serialises single commands across threads and processes. Different Devices are independent.
+// - A drive is locked through the thing itself (its open device file), never through a name in
+//   a shared folder that others could plant or hold.
 // - Enumerate, the opens and Close run while no other call uses the transport.
 #pragma once
 
@@ -43,6 +45,8 @@ struct CommandRecord {
 };
 static_assert(sizeof(CommandRecord) == 20, "CommandRecord is 20 bytes");
 
+struct DeviceMutex;
+
 struct DeviceHeader {
     int32_t busKind = kBusOther;
     char driveLetter = 0;
@@ -53,7 +57,11 @@ struct DeviceHeader {
     char product[17] = {};
     char revision[5] = {};
     void* privatePart = nullptr;
-    HostHandle deviceMutex = nullptr;
+    DeviceMutex* deviceMutex = nullptr;
+    // The open device file of the drive, which carries its locks (Host::lockDevice); set by the
+    // backend that holds one, null when the drive is reached otherwise (the proxy device, an
+    // ASPI layer). Owned by the backend's Device.
+    HostHandle deviceFile = nullptr;
     // What names the drive to every process, for the job lock: set by the
     // backend when it knows it, else asked of the drive on the first job. Empty: not known yet.
     char identity[96] = {};

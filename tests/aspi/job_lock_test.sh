@@ -1,7 +1,7 @@
 #!/bin/bash
-# One writing job per drive across processes: while one host of the shared library burns a
-# virtual DVD+RW image, another cannot even attach it and says so; a holder that is killed
-# releases the image.
+# One writing job per drive: two handles of one process on the same virtual DVD+RW image; while
+# one burns, the other is refused at once; a holder that is killed releases the drive. Another
+# process cannot even attach the image meanwhile, and says so.
 # Usage: job_lock_test.sh <job_lock_probe binary>
 set -euo pipefail
 probe=$1
@@ -26,6 +26,9 @@ hold() {
     [ "$line" = writing ] || { echo "holder said: $line"; exit 1; }
 }
 
+# A second process never reaches this drive's job lock: the layer lets one process at a time
+# attach a disc image (it sees no drive and the layer says why), and the job lock of a drive
+# without a device file is held in its process.
 hold
 # Another process cannot attach the image while the holder has it: it sees no drive, and the
 # layer says why.

@@ -25,9 +25,42 @@ libdir=$prefix/${so#./}
 [ -f "$libdir/libwnaspi32.so" ] || fail "no libwnaspi32.so beside the library"
 readelf -d "$libdir/libtorvexin.so.1" > "$work/dynamic.txt"
 grep -q 'SONAME.*\[libtorvexin\.so\.1\]' "$work/dynamic.txt" || fail "soname"
-grep -q 'R.*PATH.*\[\$ORIGIN\]' "$work/dynamic.txt" || fail "the library's run path is not \$ORIGIN"
+
+# Code loads only from where it should. A run path entry that is empty or relative is read from
+# the current directory, which may be anyone's: every entry is absolute or starts at $ORIGIN,
+# in the build tree as installed.
+check_run_path() { # file
+  local path
+  path=$(readelf -d "$1" | sed -n 's/.*(R[UN]*PATH)[^[]*\[\(.*\)\]$/\1/p')
+  [ -n "$path" ] || return 0
+  awk -F: '{ for (i = 1; i <= NF; i++) if ($i !~ /^(\/|\$ORIGIN|\$\{ORIGIN\})/) bad = 1 } END { exit bad }' \
+    <<< "$path" || fail "$1: run path [$path] has an empty or relative entry"
+}
+check_run_path "$libdir/libtorvexin.so.1"
+check_run_path "$libdir/libwnaspi32.so"
+check_run_path "$build/libtorvexin.so.$version"
 if [ -e "$build/tools/tvx/tvx" ]; then
   "$prefix/bin/tvx" --help > /dev/null || fail "the installed tvx does not run"
+  check_run_path "$build/tools/tvx/tvx"
+  check_run_path "$prefix/bin/tvx"
+  # Libraries planted in the current directory, or on the library path, never run: not the
+  # system's (libgcc_s.so.1, which tvx needs) and not the ASPI layer module, not even in a tree
+  # that lacks the real module beside the library.
+  planted=$work/planted onpath=$work/onpath
+  mkdir -p "$planted" "$onpath"
+  printf '#include <stdio.h>\n__attribute__((constructor)) static void planted(void) {\n  FILE* f = fopen("%s/ran", "a");\n  if (f) { fputs("planted code ran\\n", f); fclose(f); }\n}\n' \
+    "$work" > "$work/planted.c"
+  "$cc" -shared -fPIC -o "$planted/libwnaspi32.so" "$work/planted.c"
+  cp "$planted/libwnaspi32.so" "$planted/libgcc_s.so.1"
+  cp "$planted/libwnaspi32.so" "$onpath/libwnaspi32.so"
+  cp -a "$prefix" "$work/no-layer"
+  rm "$work/no-layer/${so#./}/libwnaspi32.so"
+  for tvx in "$build/tools/tvx/tvx" "$prefix/bin/tvx" "$work/no-layer/bin/tvx"; do
+    (cd "$planted" && "$tvx" --help > /dev/null) || fail "$tvx does not run beside planted libraries"
+    (cd "$planted" && TMPDIR=$work "$tvx" drives > /dev/null 2>&1) || true
+    (cd "$work" && LD_LIBRARY_PATH=$onpath TMPDIR=$work "$tvx" drives > /dev/null 2>&1) || true
+    [ ! -e "$work/ran" ] || fail "$tvx ran a planted library"
+  done
   if [ -f "$source/tools/tvx/tvx.1" ]; then
     cmp "$source/tools/tvx/tvx.1" "$prefix/share/man/man1/tvx.1" || fail "man page"
   fi
@@ -90,7 +123,12 @@ grep -q "libtorvexin.so.1 => $libdir/" <<< "$linked" || fail "linked elsewhere: 
 burn_and_read find-package "$work/consumer/build/by_find_package"
 linked=$(ldd "$work/consumer/build/by_find_package_static")
 ! grep -q libtorvexin <<< "$linked" || fail "not static: $linked"
-# A program with the library inside finds the layer module on the library path.
-LD_LIBRARY_PATH=$libdir burn_and_read find-package-static \
-  "$work/consumer/build/by_find_package_static"
+# A program with the library inside loads the layer module from its own folder only: the
+# library path does not lead to it.
+if (LD_LIBRARY_PATH=$libdir burn_and_read find-package-static-on-path \
+    "$work/consumer/build/by_find_package_static") 2> /dev/null; then
+  fail "the static program loaded the layer module from the library path"
+fi
+cp "$libdir/libwnaspi32.so" "$work/consumer/build/"
+burn_and_read find-package-static "$work/consumer/build/by_find_package_static"
 echo "install: files in place; built through pkg-config and find_package; burned and read back"

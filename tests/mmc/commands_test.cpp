@@ -72,7 +72,7 @@ TEST_F(CommandsTest, SingleCommandsReachTheDriveAsBuilt) {
     Mmc_StartStop(h, kStartStopEject, 1);
     ExpectCommand(last(), {"1B 01 00 00 02 00", None, 0, 20});
     Mmc_StartStop(h, kStartStopLoad, 0);
-    ExpectCommand(last(), {"1B 00 00 00 03 00", None, 0, 20});
+    ExpectCommand(last(), {"1B 00 00 00 03 00", None, 0, 300});
     Mmc_PreventRemoval(h, 1);
     ExpectCommand(last(), {"1E 00 00 00 01 00", None, 0, 20});
     FormatCapacity entries[4];
@@ -98,15 +98,15 @@ TEST_F(CommandsTest, SingleCommandsReachTheDriveAsBuilt) {
     Mmc_ReadTrackInfo(h, 5, nullptr);
     ExpectCommand(last(), {"52 01 00 00 00 05 00 00 20 00", In, 32, 20});
     Mmc_ReserveTrack(h, 0x00ABCDEF);
-    ExpectCommand(last(), {"53 00 00 00 00 00 AB CD EF 00", None, 0, 20});
+    ExpectCommand(last(), {"53 00 00 00 00 00 AB CD EF 00", None, 0, 200});
     Mmc_ModeSelect10(h, buf, 60);
     ExpectCommand(last(), {"55 10 00 00 00 00 00 00 3C 00", Out, 60, 20});
     Mmc_ModeSense10(h, buf, 60, 0x05, 2);
     ExpectCommand(last(), {"5A 00 85 00 00 00 00 00 3C 00", In, 60, 20});
     Mmc_CloseTrackSession(h, 2, 1);
-    ExpectCommand(last(), {"5B 01 02 00 00 01 00 00 00 00", None, 0, 20});
+    ExpectCommand(last(), {"5B 01 02 00 00 01 00 00 00 00", None, 0, 200});
     Mmc_Blank(h, 1, 1);
-    ExpectCommand(last(), {"A1 11 00 00 00 00 00 00 00 00 00 00", None, 0, 20});
+    ExpectCommand(last(), {"A1 11 00 00 00 00 00 00 00 00 00 00", None, 0, 200});
     Mmc_Read12(h, buf, 6144, 0x100, 3);
     ExpectCommand(last(), {"A8 00 00 00 01 00 00 00 00 03 80 00", In, 6144, 20});
 }
@@ -117,7 +117,7 @@ TEST_F(CommandsTest, ParameterListsGoOutAsBuilt) {
 
     Mmc_Format(h, 0x00123456, 0x26, 0x000800);
     auto c = last();
-    ExpectCommand(c, {"04 11 00 00 00 00", Out, 12, 20});
+    ExpectCommand(c, {"04 11 00 00 00 00", Out, 12, 200});
     EXPECT_EQ(Hex(c.dataOut), "00 02 00 08 00 12 34 56 98 00 08 00");
 
     Mmc_SetSpeed(h, 16 * 1385, kSpeedFastest);

@@ -1,6 +1,8 @@
 #include "mmc/execute.h"
 #include "mmc/locations.h"
+#include "mmc/sense.h"
 #include "support/direct_transport.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +116,115 @@ TEST(MmcExecuteTest, SenseKeyIgnoresTheFlagBitsAndUnknownTriplesGetTheCatchAllTe
     Mmc_RecordError(handle, location::kWriteChunk);
     EXPECT_STREQ(handle->lastError.description, "Unknown");
     EXPECT_STREQ(handle->lastError.category, "N/A");
+}
+
+// Sense data in both formats, as drives send it, cut short or not.
+TEST(MmcSenseTest, FixedAndDescriptorFormatsDecodeAlike) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        uint32_t length; // 0: all of bytes
+        SenseFields expected;
+    };
+    std::vector<uint8_t> fixed = FixedSense(0x02, 0x04, 0x07);
+    fixed[15] = 0x80;
+    fixed[16] = 0x80;
+    std::vector<uint8_t> deferredNoSksv = FixedSense(0x03, 0x0C, 0x00);
+    deferredNoSksv[0] = 0x71;
+    deferredNoSksv[16] = 0x12; // no SKSV: not a progress indication
+    // Descriptor format: an information descriptor, then the sense-key-specific one.
+    const std::vector<uint8_t> descriptor = {
+        0x72, 0x02, 0x04, 0x08, 0,    0,    0,    20,   0x00, 0x0A, 0x80, 0,    0,    0,
+        0,    0,    0,    0,    0x12, 0x34, 0x02, 0x06, 0,    0,    0x80, 0x40, 0x00, 0};
+    std::vector<uint8_t> deferredCut = descriptor;
+    deferredCut[0] = 0x73;
+    deferredCut[7] = 16; // the additional length ends inside the second descriptor
+    // clang-format off
+    const Case cases[] = {
+        {"fixed with progress", fixed, 0, {true, 0x02, 0x04, 0x07, true, 0x8000}},
+        {"fixed deferred", deferredNoSksv, 0, {true, 0x03, 0x0C, 0x00, false, 0}},
+        {"fixed cut before ASC", FixedSense(0x06, 0x28, 0x00), 12, {true, 0x06, 0, 0, false, 0}},
+        {"descriptor", descriptor, 0, {true, 0x02, 0x04, 0x08, true, 0x4000}},
+        {"descriptor cut by its length", deferredCut, 0, {true, 0x02, 0x04, 0x08, false, 0}},
+        {"descriptor cut by the buffer", descriptor, 26, {true, 0x02, 0x04, 0x08, false, 0}},
+        {"descriptor, 4 bytes", descriptor, 4, {true, 0x02, 0x04, 0x08, false, 0}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        const uint32_t length = c.length ? c.length : static_cast<uint32_t>(c.bytes.size());
+        const SenseFields got = Mmc_DecodeSense(c.bytes.data(), length);
+        EXPECT_TRUE(got.valid) << c.what;
+        EXPECT_EQ(got.key, c.expected.key) << c.what;
+        EXPECT_EQ(got.asc, c.expected.asc) << c.what;
+        EXPECT_EQ(got.ascq, c.expected.ascq) << c.what;
+        EXPECT_EQ(got.progressValid, c.expected.progressValid) << c.what;
+        EXPECT_EQ(got.progress, c.expected.progress) << c.what;
+    }
+    EXPECT_FALSE(Mmc_DecodeSense(nullptr, 32).valid);
+    const uint8_t none[32] = {};
+    EXPECT_FALSE(Mmc_DecodeSense(none, sizeof none).valid);
+}
+
+// A drive that answers with the given senses in turn (an empty one: good status), then good.
+struct ScriptTarget : ScsiTarget {
+    std::vector<std::vector<uint8_t>> answers;
+    std::vector<uint8_t> opcodes;
+    ScsiResult execute(const ScsiRequest& request) override {
+        opcodes.push_back(request.cdb[0]);
+        ScsiResult result;
+        if (answers.empty()) return result;
+        if (!answers.front().empty()) {
+            result.status = kScsiStatusCheckCondition;
+            std::memcpy(result.sense, answers.front().data(), answers.front().size());
+            result.senseLength = 32;
+        }
+        answers.erase(answers.begin());
+        return result;
+    }
+};
+
+TEST(MmcExecuteTest, AnswersThatAreNoFailureAreTakenCareOfHere) {
+    test::ScopedSimHost sim;
+    test::DirectTransport transport;
+    ScriptTarget target;
+    RecHandle* handle = transport.open(target);
+    CommandRecord write = Inquiry();
+    write.cdb[0] = 0x2A;
+
+    // A recovered error is success, sent once.
+    target.answers = {FixedSense(0x01, 0x17, 0x01)};
+    EXPECT_EQ(Mmc_Execute(handle, &write, nullptr, 0), 1);
+    EXPECT_EQ(target.opcodes, std::vector<uint8_t>{0x2A});
+
+    // A reset is cleared with TEST UNIT READY and the command repeated; a descriptor-format
+    // busy answer to WRITE is waited out, after a flush where the drive needs one.
+    target.opcodes.clear();
+    std::vector<uint8_t> busy = {0x72, 0x02, 0x04, 0x07, 0, 0, 0, 0};
+    target.answers = {FixedSense(0x06, 0x29, 0x00), {}, busy};
+    EXPECT_EQ(Mmc_Execute(handle, &write, nullptr, 0), 1);
+    EXPECT_EQ(target.opcodes, (std::vector<uint8_t>{0x2A, 0x00, 0x2A, 0x35, 0x2A}));
+
+    // A drive that keeps announcing unit attentions is given up on, with its sense kept.
+    target.opcodes.clear();
+    target.answers.assign(40, FixedSense(0x06, 0x29, 0x00));
+    EXPECT_EQ(Mmc_Execute(handle, &write, nullptr, 0), 0);
+    EXPECT_EQ(target.opcodes.size(), 9u);
+    Mmc_RecordError(handle, location::kWriteChunk);
+    EXPECT_EQ(handle->lastError.senseKey, 0x06);
+    EXPECT_EQ(handle->lastError.asc, 0x29);
+
+    // Busy answers to other commands are the caller's to judge; descriptor sense is recorded
+    // with its own key, ASC and ASCQ.
+    target.opcodes.clear();
+    target.answers = {busy};
+    CommandRecord inquiry = Inquiry();
+    EXPECT_EQ(Mmc_Execute(handle, &inquiry, nullptr, 0), 0);
+    EXPECT_EQ(target.opcodes.size(), 1u);
+    Mmc_RecordError(handle, location::kWriteChunk);
+    EXPECT_EQ(handle->lastError.senseKey, 0x02);
+    EXPECT_EQ(handle->lastError.asc, 0x04);
+    EXPECT_EQ(handle->lastError.ascq, 0x07);
+    EXPECT_STREQ(handle->lastError.description, "LOGICAL UNIT NOT READY, OPERATION IN PROGRESS");
 }
 
 // A transport whose getters claim more CDB and sense bytes than the record holds.

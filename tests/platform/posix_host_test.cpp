@@ -1,3 +1,4 @@
+#include "platform/pass_through.h"
 #include "platform/posix/posix_host.h"
 #include "platform/text.h"
 
@@ -13,6 +14,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -183,23 +185,106 @@ TEST(PosixHostTest, FilesOpenByNameInAnOpenFolderAsByPath) {
     host.closeFolder(folder);
 }
 
-TEST(PosixHostTest, JobLocksAreExclusiveNamedAfterWhatADeviceReaches) {
+// Drive locks are byte locks of the open device file: two opens conflict in one process as in
+// two, distinct bytes do not, and closing a device file ends its locks. A stand-in regular file
+// takes the place of the device node.
+TEST(PosixHostTest, DeviceLocksBelongToTheOpenDeviceFile) {
     test::TempDir dir;
+    dir.write("sr0", "");
     PosixHost host;
-    host.setMutexDirectory(dir.path());
-    HostHandle first = nullptr, second = nullptr;
-    ASSERT_EQ(host.tryJobLock("drive", first), LockAttempt::Acquired);
-    // A second open of the same lock, in this process too, is refused without waiting.
-    EXPECT_EQ(host.tryJobLock("drive", second), LockAttempt::Busy);
-    EXPECT_EQ(second, nullptr);
-    EXPECT_EQ(host.tryJobLock("other", second), LockAttempt::Acquired);
-    host.releaseJobLock(second);
-    host.releaseJobLock(first);
-    ASSERT_EQ(host.tryJobLock("drive", first), LockAttempt::Acquired);
-    host.releaseJobLock(first);
-    // Released locks leave no files behind.
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    host.setDeviceFolder(dir.path());
+    ASSERT_EQ(host.driveType("D:\\"), DRIVE_CDROM);
+    HostHandle first = host.createDeviceFile("\\\\.\\D:", 0, 0, 0);
+    HostHandle second = host.createDeviceFile("\\\\.\\D:", 0, 0, 0);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(host.lockDevice(first, kDeviceLockJob, false), LockAttempt::Acquired);
+    EXPECT_EQ(host.lockDevice(second, kDeviceLockJob, false), LockAttempt::Busy);
+    EXPECT_EQ(host.lockDevice(second, kDeviceLockCommand, false), LockAttempt::Acquired);
+    host.unlockDevice(second, kDeviceLockCommand);
+    // Another process that locks the byte (a classic record lock) holds the drive as well.
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
+    host.unlockDevice(first, kDeviceLockJob);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int fd = ::open(dir.file("sr0").c_str(), O_RDWR);
+        struct flock range {};
+        range.l_type = F_WRLCK;
+        range.l_whence = SEEK_SET;
+        range.l_start = static_cast<off_t>(kDeviceLockJob);
+        range.l_len = 1;
+        char ready = ::fcntl(fd, F_SETLK, &range) == 0 ? 'y' : 'n';
+        char go;
+        if (::write(fromChild[1], &ready, 1) != 1 || ::read(toChild[0], &go, 1) != 1) _exit(1);
+        _exit(0);
+    }
+    char ready = 0;
+    ASSERT_EQ(::read(fromChild[0], &ready, 1), 1);
+    EXPECT_EQ(ready, 'y');
+    EXPECT_EQ(host.lockDevice(first, kDeviceLockJob, false), LockAttempt::Busy);
+    char go = 'g';
+    ASSERT_EQ(::write(toChild[1], &go, 1), 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+        ::close(fd);
+    EXPECT_EQ(host.lockDevice(first, kDeviceLockJob, true), LockAttempt::Acquired);
+    host.closeDevice(first); // its locks end with it
+    EXPECT_EQ(host.lockDevice(second, kDeviceLockJob, false), LockAttempt::Acquired);
+    host.closeDevice(second);
+    // No file was made for any of it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
 
+// Exclusive access is the kernel's exclusive open of the device: while it is held, no other
+// exclusive opener (a mount among them) gets in, and one that was first makes it fail. Needs a
+// block device: a loop device stands in for the optical one.
+TEST(PosixHostTest, ExclusiveAccessIsTheKernelsExclusiveOpen) {
+    const char* loop = "/dev/loop7";
+    int probe = ::open(loop, O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+    if (probe < 0)
+        GTEST_SKIP() << loop << " cannot be opened exclusively here: " << std::strerror(errno);
+    ::close(probe);
+    test::TempDir dir;
+    ASSERT_EQ(::symlink(loop, dir.file("sr0").c_str()), 0);
+    PosixHost host;
+    host.setDeviceFolder(dir.path());
+    HostHandle device = host.createDeviceFile("\\\\.\\D:", 0, 0, 0);
+    ASSERT_NE(device, nullptr);
+    CdromExclusiveLock lock = {};
+    CdromExclusiveLockState state = {};
+    auto request = [&](uint32_t type) {
+        lock.requestType = type;
+        return host.deviceIoControl(device, IOCTL_CDROM_EXCLUSIVE_ACCESS, &lock, sizeof lock,
+                                    &state, sizeof state, nullptr);
+    };
+    ASSERT_TRUE(request(kExclusiveAccessLockDevice));
+    EXPECT_TRUE(request(kExclusiveAccessQueryState));
+    EXPECT_EQ(state.lockState, 1u);
+    int other = ::open(loop, O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+    EXPECT_LT(other, 0);
+    EXPECT_EQ(errno, EBUSY);
+    if (other >= 0) ::close(other);
+    // Plain opens, such as enumeration's, are not refused.
+    int plain = ::open(loop, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(plain, 0);
+    if (plain >= 0) ::close(plain);
+    ASSERT_TRUE(request(kExclusiveAccessUnlockDevice));
+    other = ::open(loop, O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    EXPECT_FALSE(request(kExclusiveAccessLockDevice)) << "another exclusive opener came first";
+    EXPECT_EQ(host.lastError(), static_cast<uint32_t>(EBUSY));
+    ::close(other);
+    host.closeDevice(device);
+}
+
+TEST(PosixHostTest, OpenFilesNameWhatTheyReach) {
+    test::TempDir dir;
     // Every path to one file or device is one identity.
     std::string file = dir.write("image", "x");
     ASSERT_EQ(::link(file.c_str(), dir.file("alias").c_str()), 0);

@@ -240,14 +240,14 @@ TEST_F(EngineTest, WaitsGiveUpAtTheirLimits) {
     uint64_t before = nowMs();
     EXPECT_FALSE(Rec_FlushAndSync(handle));
     uint64_t flushWait = nowMs() - before;
-    EXPECT_GE(flushWait, 1800000u);
-    EXPECT_LT(flushWait, 1802000u);
+    EXPECT_GE(flushWait, 3600000u);
+    EXPECT_LT(flushWait, 3602000u);
     EXPECT_EQ(handle->lastError.location, 715);
     EXPECT_EQ(handle->lastError.asc, 0x04);
     EXPECT_EQ(handle->lastError.ascq, 0x08);
 }
 
-TEST_F(EngineTest, PlusRwCloseWithoutAJobShowsTheDrivesOwnProgressAndGivesUpAfter5Minutes) {
+TEST_F(EngineTest, PlusRwCloseWithoutAJobShowsTheDrivesOwnProgressAndGivesUpAfterAnHour) {
     begin(MediumKind::DvdPlusRw, 32);
     buffer.reset(); // as after a job: the mapped-window path
     handle->rec.progressTotal = 0;
@@ -256,8 +256,8 @@ TEST_F(EngineTest, PlusRwCloseWithoutAJobShowsTheDrivesOwnProgressAndGivesUpAfte
     uint64_t before = nowMs();
     EXPECT_FALSE(Rec_CloseAndWait(handle, 2));
     uint64_t took = nowMs() - before;
-    EXPECT_GE(took, 300000u);
-    EXPECT_LT(took, 302000u);
+    EXPECT_GE(took, 3600000u);
+    EXPECT_LT(took, 3602000u);
     EXPECT_EQ(handle->lastError.location, 239);
     ASSERT_FALSE(log.events.empty());
     for (const auto& e : log.events) {

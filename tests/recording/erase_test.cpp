@@ -87,10 +87,9 @@ TEST_F(EraseTest, FormattedPlusRwIsZeroedAndClosed) {
     std::string trace = traceText();
     std::string engine = trace.substr(trace.find("TUR PREVENT1"));
     EXPECT_TRUE(std::regex_match(
-        engine,
-        std::regex(
-            "TUR PREVENT1 START STREAM PERF PERF MSENSE (SELECT (MSENSE )?)?RDI "
-            "(WRITE ){8}SYNCI CLOSE0/0 (SYNCI CLOSE0/0 )?(RCAP SENSE )*RCAP (TUR )+PREVENT0 ")))
+        engine, std::regex("TUR PREVENT1 START STREAM PERF PERF MSENSE (SELECT (MSENSE )?)?RDI "
+                           "(WRITE ){8}SYNCI (CLOSE0/0 )+(SYNCI (CLOSE0/0 )+)?(RCAP SENSE )*RCAP "
+                           "(TUR )+PREVENT0 ")))
         << engine;
     std::vector<uint8_t> blocks(256 * 2048);
     ASSERT_TRUE(drive->readBlocks(16, 256, blocks.data()));

@@ -99,6 +99,24 @@ TEST(AspiLayerConfig, ReadsDrivesFaultsAndModesAndRefusesBadText) {
         vdrive::ParseLayerConfig(nullptr, "2a:sense:03/0C", nullptr, nullptr, config, error));
     EXPECT_FALSE(vdrive::ParseLayerConfig(nullptr, nullptr, "slow", nullptr, config, error));
     EXPECT_FALSE(vdrive::ParseLayerConfig(nullptr, nullptr, nullptr, "later", config, error));
+
+    // Behaviours follow the kind (whose own '+' belongs to it) and the size.
+    ASSERT_TRUE(vdrive::ParseLayerConfig(
+        "a.img:dvd+rw+slow-format=60;b.img:dvd+r:64+write-busy=5,05/2C/00+descriptor-sense",
+        nullptr, nullptr, nullptr, config, error))
+        << error;
+    EXPECT_EQ(config.drives[0].kind, "dvd+rw");
+    EXPECT_EQ(config.drives[0].behaviours, std::vector<std::string>{"slow-format=60"});
+    EXPECT_EQ(config.drives[1].kind, "dvd+r");
+    EXPECT_EQ(config.drives[1].capacity, 64u);
+    EXPECT_EQ(config.drives[1].behaviours,
+              (std::vector<std::string>{"write-busy=5,05/2C/00", "descriptor-sense"}));
+    for (const char* bad :
+         {"x.img:dvd-r+no-such", "x.img:dvd-r:64+write-busy=soon", "x.img:dvd+rwx+recovered"}) {
+        EXPECT_FALSE(vdrive::ParseLayerConfig(bad, nullptr, nullptr, nullptr, config, error))
+            << bad;
+        EXPECT_NE(error.find(bad), std::string::npos) << error;
+    }
 }
 
 TEST(AspiLayer, AnswersTheAdapterAndItsTargetsAndRefusesOtherAddresses) {

@@ -87,13 +87,43 @@ TEST_F(DriveTableTest, CapabilitiesAreTheUnionOfTheFirstSixteenProfiles) {
     EXPECT_EQ(error.location, 0);
 }
 
-TEST_F(DriveTableTest, CommandsOfARecorderHandleRunUnderTheDriveMutex) {
-    sim->addDrive('D', DRIVE_CDROM, &driveD);
+// Every command of a recorder handle runs under the command lock of the drive's device file,
+// which another opener of the same drive finds taken meanwhile. No lock file is made.
+TEST_F(DriveTableTest, CommandsOfARecorderHandleRunUnderTheDriveLock) {
+    struct Observing : ScsiTarget {
+        ScsiTarget* inner = nullptr;
+        Host* host = nullptr;
+        HostHandle otherOpener = nullptr;
+        int commands = 0, whileFree = 0;
+        ScsiResult execute(const ScsiRequest& request) override {
+            ++commands;
+            if (host->lockDevice(otherOpener, kDeviceLockCommand, false) == LockAttempt::Acquired) {
+                ++whileFree;
+                host->unlockDevice(otherOpener, kDeviceLockCommand);
+            }
+            return inner->execute(request);
+        }
+    } observing;
+    observing.inner = &driveD;
+    observing.host = &*sim;
+    sim->addDrive('D', DRIVE_CDROM, &observing);
     ASSERT_EQ(TVX_Initialize(), 1);
+    ASSERT_EQ(TVX_GetDriveCount(), 1);
     TVX_RecHandle handle = TVX_OpenRecHandle(0);
     ASSERT_NE(handle, nullptr);
     EXPECT_NE(handle->device->header.deviceMutex, nullptr);
-    EXPECT_TRUE(std::filesystem::exists(dir.file("MERADIN_TORVEXIN_MUTEX_D:")));
+    observing.otherOpener = sim->createDeviceFile("\\\\.\\D:", 0, 0, 0);
+    ASSERT_NE(observing.otherOpener, nullptr);
+    observing.commands = 0;
+    TVX_TestReady(handle);
+    uint32_t caps = 0;
+    TVX_GetDriveCaps(handle, &caps);
+    EXPECT_GT(observing.commands, 0);
+    EXPECT_EQ(observing.whileFree, 0);
+    sim->closeDevice(observing.otherOpener);
+    TVX_CloseRecHandle(handle);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find("TORVEXIN"), std::string::npos);
 }
 
 // A transport that reports more drives than the table holds.

@@ -1,5 +1,5 @@
-// A simulated machine for transport tests: SimHost installed, the log and the lock files in a
-// temporary folder, the library terminated at the end.
+// A simulated machine for transport tests: SimHost installed, the log in a temporary folder,
+// the library terminated at the end.
 #pragma once
 
 #include "support/temp_dir.h"
@@ -20,10 +20,16 @@ class TransportTest : public ::testing::Test {
 
     void SetUp() override {
         sim->setTempDirectory(dir.path() + "/");
-        sim->setMutexDirectory(dir.path());
+#if defined(_WIN32)
+        sim->setMutexDirectory(dir.path()); // the named mutexes of this run only
+#endif
     }
-    void TearDown() override { TVX_Terminate(); }
-    std::string log() { return ReadWholeFile(dir.file("Torvexin.log")); }
+    void TearDown() override {
+        TVX_Terminate();
+    }
+    std::string log() {
+        return ReadWholeFile(dir.file("Torvexin.log"));
+    }
 };
 
 } // namespace tvx::test

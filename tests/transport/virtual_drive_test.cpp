@@ -26,13 +26,17 @@ class VirtualDriveTest : public ::testing::Test {
 
     void SetUp() override {
         sim->setTempDirectory(dir.path() + "/");
-        sim->setMutexDirectory(dir.path());
+#if defined(_WIN32)
+        sim->setMutexDirectory(dir.path()); // the named mutexes of this run only
+#endif
         d = std::make_unique<VirtualRecorder>(sim->virtualClock());
         e = std::make_unique<VirtualRecorder>(sim->virtualClock(), DriveModel::SonyDvdRw());
         sim->addDrive('D', DRIVE_CDROM, d.get());
         sim->addDrive('E', DRIVE_CDROM, e.get());
     }
-    void TearDown() override { TVX_Terminate(); }
+    void TearDown() override {
+        TVX_Terminate();
+    }
 };
 
 TEST_F(VirtualDriveTest, DrivesAreFoundIdentifiedAndAnswerThroughTheirHandles) {

@@ -316,6 +316,40 @@ TEST(Win32Mutex, JobLocksAreExclusiveInAndAcrossProcesses) {
     host().releaseJobLock(first);
 }
 
+// A module asked for by bare name (as the library asks for "WNASPI32") comes from the
+// application's folder or the system's only: a DLL of that name in the current directory or on
+// PATH, where anyone may have put one beside a document, is never loaded.
+TEST(Win32Modules, BareNamesLoadOnlyFromTheApplicationAndSystemFolders) {
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    std::string appFolder(self, n);
+    appFolder.resize(appFolder.find_last_of('\\') + 1);
+    const std::string dll = appFolder + "WNASPI32.dll"; // any DLL of ours serves
+    const std::string name = "TVXPLANT" + std::to_string(GetCurrentProcessId());
+    Folder planted;
+    ASSERT_TRUE(CopyFileA(dll.c_str(), (planted.path() + name + ".DLL").c_str(), FALSE));
+
+    char oldDirectory[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, oldDirectory);
+    std::string oldPath(32767, '\0');
+    oldPath.resize(GetEnvironmentVariableA("PATH", oldPath.data(), 32767));
+    ASSERT_TRUE(SetCurrentDirectoryA(planted.path().c_str()));
+    SetEnvironmentVariableA("PATH", (planted.path() + ";" + oldPath).c_str());
+    tvx::HostHandle fromPlanted = host().loadModule(name);
+    SetCurrentDirectoryA(oldDirectory);
+    SetEnvironmentVariableA("PATH", oldPath.c_str());
+    EXPECT_EQ(fromPlanted, nullptr) << "loaded from the current directory or PATH";
+    if (fromPlanted) host().freeModule(fromPlanted);
+
+    const std::string beside = appFolder + name + ".DLL";
+    ASSERT_TRUE(CopyFileA(dll.c_str(), beside.c_str(), FALSE));
+    tvx::HostHandle fromApplication = host().loadModule(name);
+    EXPECT_NE(fromApplication, nullptr) << "the application's folder is searched";
+    if (fromApplication) host().freeModule(fromApplication);
+    DeleteFileA(beside.c_str());
+}
+
 TEST(Win32Events, ManualAndAutomaticReset) {
     tvx::HostHandle manual = host().createEvent(true, false);
     tvx::HostHandle automatic = host().createEvent(false, true);

@@ -29,7 +29,9 @@ virtual:IMAGE for a virtual recorder).
 Virtual drives: --virtual IMAGE[:KIND[:BLOCKS]] attaches a virtual recorder whose disc lives in
 IMAGE (and IMAGE.state); a missing IMAGE becomes a blank disc of KIND (default dvd-r) with BLOCKS
 blocks (default: a real disc's capacity; the file is sparse). An existing image file without
-state loads as :dvd-rom or :dvd+rw. The virtual recorders are an ASPI layer (libwnaspi32.so
+state loads as :dvd-rom or :dvd+rw. +BEHAVIOUR[=ARGS] after the kind (and size) gives the drive
+a real drive's habit (write-busy, attention, recovered, descriptor-sense, slow-close, ...: see
+README). The virtual recorders are an ASPI layer (libwnaspi32.so
 beside the library) that the library uses only when no pass-through drive answers: on a machine
 with a real CD/DVD drive the real drives are listed and virtual drives are not seen.
 Kinds: )";
@@ -66,7 +68,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> virtualSpecs;
     app.add_option("-d,--drive", options.drive,
                    "Drive: index or device as `tvx drives` shows it (default 0)");
-    app.add_option("--virtual", virtualSpecs, "Attach a virtual recorder IMAGE[:KIND[:BLOCKS]]");
+    app.add_option("--virtual", virtualSpecs,
+                   "Attach a virtual recorder IMAGE[:KIND[:BLOCKS][+BEHAVIOUR]...]");
     std::vector<std::string> faultSpecs;
     app.add_option("--virtual-fault", faultSpecs,
                    "Make the virtual recorders fail a command (for testing): "

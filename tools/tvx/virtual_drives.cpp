@@ -60,7 +60,14 @@ bool ConfigureVirtualDrives(const std::vector<VirtualDriveSpec>& drives,
             error = "cannot attach " + request.image;
             return false;
         }
-        entries.push_back(image + ":" + request.kind + ":" + std::to_string(request.capacity));
+        std::string entry = image + ":" + request.kind + ":" + std::to_string(request.capacity);
+        for (const std::string& behaviour : request.behaviours)
+            entry += "+" + behaviour;
+        if (!Settable(entry)) {
+            error = "cannot attach " + request.image;
+            return false;
+        }
+        entries.push_back(entry);
     }
     for (const auto& fault : faultTexts) {
         if (!Settable(fault)) {

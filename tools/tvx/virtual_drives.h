@@ -15,7 +15,7 @@ namespace tvxcli {
 using VirtualDriveSpec = tvx::vdrive::LayerDriveSpec;
 using VirtualFaultSpec = tvx::vdrive::LayerFaultSpec;
 
-// Parses "IMAGE[:KIND[:BLOCKS]]"; false with a message on a bad request.
+// Parses "IMAGE[:KIND[:BLOCKS][+BEHAVIOUR[=ARGS]]...]"; false with a message on a bad request.
 bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& request, std::string& error);
 // A fault the virtual recorders inject, for testing hosts: "OPCODE[@N]:sense:KK/AA/QQ" or
 // "OPCODE[@N]:malformed" (hexadecimal operation code; N = the n-th such command, default every).

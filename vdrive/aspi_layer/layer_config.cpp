@@ -1,5 +1,7 @@
 #include "vdrive/aspi_layer/layer_config.h"
 
+#include "vdrive/behaviours.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -51,7 +53,8 @@ bool IsLayerDriveKind(const std::string& kind) {
 }
 
 bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::string& error) {
-    request = LayerDriveSpec{text};
+    request = LayerDriveSpec{};
+    request.image = text;
     size_t from = 0;
 #if defined(_WIN32)
     // A drive letter's colon belongs to the image path.
@@ -63,11 +66,30 @@ bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::strin
     if (colon != std::string::npos) {
         request.image = text.substr(0, colon);
         std::string rest = text.substr(colon + 1);
-        size_t second = rest.find(':');
-        request.kind = rest.substr(0, second);
-        if (second != std::string::npos && !ParseBlocks(rest.substr(second + 1), request.capacity)) {
+        // Kinds hold '+' themselves: the longest one that the text starts with is meant.
+        size_t kindEnd = rest.find_first_of(":+");
+        size_t longest = 0;
+        for (const char* k : kKinds) {
+            const size_t n = std::strlen(k);
+            if (n > longest && rest.compare(0, n, k) == 0 &&
+                (rest.size() == n || rest[n] == ':' || rest[n] == '+'))
+                longest = n;
+        }
+        if (longest != 0) kindEnd = longest;
+        request.kind = rest.substr(0, kindEnd);
+        rest = kindEnd == std::string::npos ? "" : rest.substr(kindEnd);
+        const size_t plus = rest.find('+');
+        if (!rest.empty() && rest[0] == ':' &&
+            !ParseBlocks(rest.substr(1, plus == std::string::npos ? plus : plus - 1),
+                         request.capacity)) {
             error = "bad block count in '" + text + "'";
             return false;
+        }
+        for (size_t at = plus; at != std::string::npos;) {
+            const size_t next = rest.find('+', at + 1);
+            request.behaviours.push_back(
+                rest.substr(at + 1, next == std::string::npos ? next : next - at - 1));
+            at = next;
         }
     }
     if (request.image.empty()) {
@@ -75,8 +97,16 @@ bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::strin
         return false;
     }
     if (!IsLayerDriveKind(request.kind)) {
-        error = "unknown disc kind '" + request.kind + "' (use " + LayerDriveKinds() + ")";
+        error = "unknown disc kind '" + request.kind + "' in '" + text + "' (use " +
+                LayerDriveKinds() + ")";
         return false;
+    }
+    DriveModel scratch;
+    for (const std::string& behaviour : request.behaviours) {
+        if (!ApplyBehaviour(scratch, behaviour, error)) {
+            error += " in '" + text + "'";
+            return false;
+        }
     }
     return true;
 }

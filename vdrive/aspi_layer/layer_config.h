@@ -2,8 +2,9 @@
 // process that loads it. Any host program of the shared library then sees virtual drives; the
 // library itself reads no configuration.
 //
-//   TVX_VIRTUAL_DRIVES      IMAGE[:KIND[:BLOCKS]] entries separated by ';': one virtual recorder
-//                           per entry, on adapter 0, targets 0, 1, ... (LUN 0)
+//   TVX_VIRTUAL_DRIVES      IMAGE[:KIND[:BLOCKS][+BEHAVIOUR[=ARGS]]...] entries separated by
+//                           ';': one virtual recorder per entry, on adapter 0, targets 0, 1, ...
+//                           (LUN 0), with the named real-drive behaviours (vdrive/behaviours.h)
 //   TVX_VIRTUAL_FAULTS      OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed entries separated
 //                           by ';', injected into every drive
 //   TVX_VIRTUAL_TIMING      "real" (default: the drive's slow work takes its model time on the
@@ -36,8 +37,9 @@ inline constexpr char kListSeparator = ';';
 
 struct LayerDriveSpec {
     std::string image;
-    std::string kind = "dvd-r"; // one of LayerDriveKinds()
-    uint32_t capacity = 0;      // blocks for a new disc; 0 = a real disc's capacity
+    std::string kind = "dvd-r";          // one of LayerDriveKinds()
+    uint32_t capacity = 0;               // blocks for a new disc; 0 = a real disc's capacity
+    std::vector<std::string> behaviours; // "name[=args]", checked by ParseDriveSpec
 };
 
 struct LayerFaultSpec {

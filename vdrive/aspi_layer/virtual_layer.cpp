@@ -1,5 +1,7 @@
 #include "vdrive/aspi_layer/virtual_layer.h"
 
+#include "vdrive/behaviours.h"
+
 #include "platform/host.h"
 #include "vdrive/image_file.h"
 #if defined(_WIN32)
@@ -128,7 +130,8 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
         // model's simulated minutes.
         model.timing = Timing{0, 0, 0, 0, 0, 0, 0, 0};
     }
-    // One drive per image: further targets naming an image (by any path) share its drive.
+    // One drive per image: further targets naming an image (by any path) share its drive, with
+    // the behaviours its first entry gave it.
     std::map<ImageKey, std::shared_ptr<VirtualRecorder>> byImage;
     for (const LayerDriveSpec& request : config.drives) {
         if (drives_.size() == kMaxTargets) {
@@ -140,8 +143,16 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             drives_.push_back(byImage[key]);
             continue;
         }
-        auto recorder = std::make_shared<VirtualRecorder>(clock_, model);
+        DriveModel drive = model;
         std::string problem = "cannot attach " + request.image;
+        bool applied = true;
+        for (const std::string& behaviour : request.behaviours)
+            applied = applied && ApplyBehaviour(drive, behaviour, problem);
+        if (!applied) {
+            problems_.push_back(problem);
+            continue;
+        }
+        auto recorder = std::make_shared<VirtualRecorder>(clock_, drive);
         if (!Attach(*recorder, request, problem)) {
             problems_.push_back(problem);
             continue;

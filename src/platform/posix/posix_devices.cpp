@@ -16,7 +16,6 @@
 #include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <string>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,14 +30,17 @@ constexpr char kLastLetter = 'Z';
 
 struct PosixDevice {
     int fd = -1;
+    std::string path;      // /dev/sr0
     std::string blockName; // sr0
-    bool exclusive = false;
+    // A second open of the device with O_EXCL while exclusive access is held: the kernel then
+    // refuses mounts and other exclusive openers. Commands still go through fd.
+    int exclusiveFd = -1;
 };
 
-// The sr devices in device order.
-std::vector<unsigned> OpticalDeviceNumbers() {
+// The sr devices of a folder in device order.
+std::vector<unsigned> OpticalDeviceNumbers(const std::string& folder) {
     std::vector<unsigned> numbers;
-    DIR* dir = ::opendir("/dev");
+    DIR* dir = ::opendir(folder.c_str());
     if (!dir) return numbers;
     while (struct dirent* e = ::readdir(dir)) {
         const char* name = e->d_name;
@@ -56,10 +58,10 @@ std::vector<unsigned> OpticalDeviceNumbers() {
 }
 
 // The sr device of a drive letter, or -1.
-int DeviceNumberOfLetter(char letter) {
+int DeviceNumberOfLetter(const std::string& folder, char letter) {
     letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
     if (letter < kFirstCdLetter || letter > kLastLetter) return -1;
-    std::vector<unsigned> numbers = OpticalDeviceNumbers();
+    std::vector<unsigned> numbers = OpticalDeviceNumbers(folder);
     size_t i = static_cast<size_t>(letter - kFirstCdLetter);
     return i < numbers.size() ? static_cast<int>(numbers[i]) : -1;
 }
@@ -78,11 +80,39 @@ char LetterOfDevicePath(const std::string& path) {
     return std::isalpha(static_cast<unsigned char>(path[4])) ? path[4] : 0;
 }
 
+// Opens the device a second time with O_EXCL, the kernel's exclusive open; -1 (errno set) when
+// it is refused or the path no longer leads to the device of fd.
+int OpenExclusive(int fd, const std::string& path) {
+    int exclusive = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+    if (exclusive < 0) return -1;
+    struct stat held {
+    }, reopened{};
+    if (::fstat(fd, &held) != 0 || ::fstat(exclusive, &reopened) != 0 ||
+        held.st_rdev != reopened.st_rdev || held.st_dev != reopened.st_dev ||
+        held.st_ino != reopened.st_ino) {
+        ::close(exclusive);
+        errno = ENODEV;
+        return -1;
+    }
+    return exclusive;
+}
+
 } // namespace
+
+void PosixHost::setDeviceFolder(std::string folder) {
+    std::lock_guard<std::mutex> guard(deviceFolderLock_);
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    deviceFolder_ = std::move(folder);
+}
+
+std::string PosixHost::deviceFolder() {
+    std::lock_guard<std::mutex> guard(deviceFolderLock_);
+    return deviceFolder_;
+}
 
 uint32_t PosixHost::logicalDrives() {
     uint32_t mask = 0;
-    size_t count = OpticalDeviceNumbers().size();
+    size_t count = OpticalDeviceNumbers(deviceFolder()).size();
     for (size_t i = 0; i < count; ++i)
         mask |= 1u << (kFirstCdLetter - 'A' + i);
     return mask;
@@ -90,24 +120,28 @@ uint32_t PosixHost::logicalDrives() {
 
 uint32_t PosixHost::driveType(const std::string& root) {
     char letter = LetterOfRoot(root);
-    return letter && DeviceNumberOfLetter(letter) >= 0 ? DRIVE_CDROM : DRIVE_NO_ROOT_DIR;
+    return letter && DeviceNumberOfLetter(deviceFolder(), letter) >= 0 ? DRIVE_CDROM
+                                                                       : DRIVE_NO_ROOT_DIR;
 }
 
 HostHandle PosixHost::createDeviceFile(const std::string& path, uint32_t, uint32_t, uint32_t) {
     char letter = LetterOfDevicePath(path);
-    int number = letter ? DeviceNumberOfLetter(letter) : -1;
+    const std::string folder = deviceFolder();
+    int number = letter ? DeviceNumberOfLetter(folder, letter) : -1;
     if (number < 0) {
         setLastError(ENOENT);
         return nullptr;
     }
     std::string blockName = "sr" + std::to_string(number);
-    int fd = ::open(("/dev/" + blockName).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    std::string devicePath = folder + blockName;
+    int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         setLastError(static_cast<uint32_t>(errno));
         return nullptr;
     }
     auto* device = new PosixDevice;
     device->fd = fd;
+    device->path = std::move(devicePath);
     device->blockName = std::move(blockName);
     return device;
 }
@@ -133,8 +167,41 @@ std::string PosixHost::deviceIdentity(HostHandle handle) {
 void PosixHost::closeDevice(HostHandle handle) {
     auto* device = static_cast<PosixDevice*>(handle);
     if (!device) return;
-    ::close(device->fd); // also ends an exclusive lock
+    ::close(device->fd); // also ends the locks taken on it
+    if (device->exclusiveFd >= 0) ::close(device->exclusiveFd);
     delete device;
+}
+
+LockAttempt PosixHost::lockDevice(HostHandle handle, uint64_t offset, bool wait) {
+    auto* device = static_cast<PosixDevice*>(handle);
+    if (!device) {
+        setLastError(EBADF);
+        return LockAttempt::Failed;
+    }
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = static_cast<off_t>(offset);
+    range.l_len = 1;
+    int result;
+    while ((result = ::fcntl(device->fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range)) != 0 &&
+           errno == EINTR) {
+    }
+    if (result == 0) return LockAttempt::Acquired;
+    const int error = errno;
+    setLastError(static_cast<uint32_t>(error));
+    return error == EAGAIN || error == EACCES ? LockAttempt::Busy : LockAttempt::Failed;
+}
+
+void PosixHost::unlockDevice(HostHandle handle, uint64_t offset) {
+    auto* device = static_cast<PosixDevice*>(handle);
+    if (!device) return;
+    struct flock range {};
+    range.l_type = F_UNLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = static_cast<off_t>(offset);
+    range.l_len = 1;
+    ::fcntl(device->fd, F_OFD_SETLK, &range);
 }
 
 bool PosixHost::deviceIoControl(HostHandle handle, uint32_t code, void* in, uint32_t inLength,
@@ -228,8 +295,8 @@ bool PosixHost::deviceIoControl(HostHandle handle, uint32_t code, void* in, uint
                 return false;
             }
             CdromExclusiveLockState state = {};
-            state.lockState = device->exclusive ? 1 : 0;
-            if (device->exclusive) {
+            state.lockState = device->exclusiveFd >= 0 ? 1 : 0;
+            if (device->exclusiveFd >= 0) {
                 std::memcpy(state.callerName, lock.callerName, sizeof state.callerName);
             }
             std::memcpy(out, &state, sizeof state);
@@ -237,19 +304,20 @@ bool PosixHost::deviceIoControl(HostHandle handle, uint32_t code, void* in, uint
             return true;
         }
         case kExclusiveAccessLockDevice:
-            if (::flock(device->fd, LOCK_EX | LOCK_NB) != 0) {
+            if (device->exclusiveFd >= 0) return true;
+            device->exclusiveFd = OpenExclusive(device->fd, device->path);
+            if (device->exclusiveFd < 0) {
                 setLastError(static_cast<uint32_t>(errno));
                 return false;
             }
-            device->exclusive = true;
             return true;
         case kExclusiveAccessUnlockDevice:
-            if (!device->exclusive) {
+            if (device->exclusiveFd < 0) {
                 setLastError(EINVAL);
                 return false;
             }
-            ::flock(device->fd, LOCK_UN);
-            device->exclusive = false;
+            ::close(device->exclusiveFd);
+            device->exclusiveFd = -1;
             return true;
         default:
             setLastError(EINVAL);

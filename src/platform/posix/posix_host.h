@@ -35,19 +35,9 @@ class PosixHost : public Host {
     bool utf16ToAnsi(std::u16string_view text, std::string& out) override;
     size_t ansiCharLength(const char* text, size_t remaining) override;
 
-    // Named mutexes: a lock file per name in a shared runtime folder, locked with flock, so the
-    // kernel releases it when its holder dies. Events are process-local.
-    HostHandle openMutex(const std::string& name) override;
-    HostHandle createMutex(const std::string& name) override;
-    void waitMutex(HostHandle mutex) override;
-    void releaseMutex(HostHandle mutex) override;
-    void closeMutex(HostHandle mutex) override;
-    // Job locks: a lock file per name beside the mutexes, flock'ed without waiting.
-    LockAttempt tryJobLock(const std::string& name, HostHandle& lock) override;
-    void releaseJobLock(HostHandle lock) override;
-    // The folder of the lock files (default: /run/lock, else the temporary directory).
-    void setMutexDirectory(std::string directory);
-
+    // No named mutexes or named job locks: a name in a shared folder can be planted or held by
+    // anyone. Drives are locked through their open device files (lockDevice). Events are
+    // process-local.
     HostHandle createEvent(bool manualReset, bool signalled) override;
     void setEvent(HostHandle event) override;
     void resetEvent(HostHandle event) override;
@@ -57,7 +47,8 @@ class PosixHost : public Host {
     // Optical devices /dev/sr0, /dev/sr1... are the CD-ROM drives D:, E:... in device order.
     // "\\.\D:" opens the device read-write and non-blocking; the pass-through request becomes
     // SG_IO, the address query SCSI_IOCTL_GET_IDLUN, the adapter's bus type comes from sysfs
-    // and exclusive access is an exclusive lock on the open device.
+    // and exclusive access is the kernel's exclusive open of the device (O_EXCL: no mount and no
+    // other exclusive opener meanwhile).
     uint32_t logicalDrives() override;
     uint32_t driveType(const std::string& root) override;
     HostHandle createDeviceFile(const std::string& path, uint32_t access, uint32_t share,
@@ -65,11 +56,19 @@ class PosixHost : public Host {
     bool deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength, void* out,
                          uint32_t outLength, uint32_t* returned) override;
     void closeDevice(HostHandle device) override;
+    // Open-file-description locks on the device's byte: they belong to the open device file, so
+    // two opens in one process conflict as two processes do.
+    LockAttempt lockDevice(HostHandle device, uint64_t offset, bool wait) override;
+    void unlockDevice(HostHandle device, uint64_t offset) override;
     std::string deviceIdentity(HostHandle device) override;
+    // The folder whose "sr<N>" entries are the optical devices (default /dev); tests point it at
+    // stand-ins.
+    void setDeviceFolder(std::string folder);
 
     // Dynamic modules through dlopen. A bare name such as "WNASPI32" is the shared object
-    // "libwnaspi32.so", searched the system's way (the library's own RUNPATH included) and then
-    // in the folder of the library's own file; a name with a '/' is a path.
+    // "libwnaspi32.so" in the folder of the library's own file, loaded by its absolute path and
+    // nowhere else (not from the current directory, LD_LIBRARY_PATH or a run path); a name with
+    // a '/' is a path.
     HostHandle loadModule(const std::string& name) override;
     void* moduleSymbol(HostHandle module, const char* symbol) override;
     bool freeModule(HostHandle module) override;
@@ -78,13 +77,13 @@ class PosixHost : public Host {
     static void setLastError(uint32_t code);
 
   private:
-    std::string mutexDirectory();
+    std::string deviceFolder();
 
     SystemClock clock_;
     // The zone as last read: tzset looks at the zone file every time it is called.
     std::atomic<bool> zoneRead_{false};
-    std::mutex mutexDirectoryLock_;
-    std::string mutexDirectory_;
+    std::mutex deviceFolderLock_;
+    std::string deviceFolder_ = "/dev/";
 };
 
 // What an open file reaches, the same for every opener: "dev-<number>" for a device node,

@@ -3,6 +3,9 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 
 namespace tvx {
@@ -18,14 +21,43 @@ std::string SharedObjectName(const std::string& name) {
     return file + ".so";
 }
 
+// The absolute path of the mapped file that holds address, from the process's own map (which
+// names files by absolute path even when they were loaded by a relative one); empty if none.
+std::string MappedFileOf(const void* address) {
+    std::FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps) return {};
+    const auto target = reinterpret_cast<uintptr_t>(address);
+    std::string found;
+    char line[4096 + 128];
+    while (std::fgets(line, sizeof line, maps)) {
+        uintptr_t start = 0, end = 0;
+        int pathAt = 0;
+        if (std::sscanf(line, "%" SCNxPTR "-%" SCNxPTR " %*s %*s %*s %*s %n", &start, &end,
+                        &pathAt) < 2 ||
+            pathAt == 0 || target < start || target >= end) {
+            continue;
+        }
+        found = line + pathAt;
+        while (!found.empty() && (found.back() == '\n' || found.back() == ' '))
+            found.pop_back();
+        break;
+    }
+    std::fclose(maps);
+    return found;
+}
+
 // The folder of the file this code was loaded from (the shared library, or the program that
-// linked the library statically), ending with '/'; empty when unknown.
+// linked the library statically), absolute and ending with '/'; empty when unknown. A relative
+// name would be resolved against the current directory, which may be anyone's.
 std::string OwnFolder() {
     Dl_info info{};
-    if (!::dladdr(reinterpret_cast<void*>(&OwnFolder), &info) || !info.dli_fname) return {};
-    std::string path = info.dli_fname;
+    std::string path;
+    if (::dladdr(reinterpret_cast<void*>(&OwnFolder), &info) && info.dli_fname)
+        path = info.dli_fname;
+    if (path.empty() || path[0] != '/') path = MappedFileOf(reinterpret_cast<void*>(&OwnFolder));
     size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    if (path.empty() || path[0] != '/' || slash == std::string::npos) return {};
+    return path.substr(0, slash + 1);
 }
 
 } // namespace
@@ -36,11 +68,17 @@ HostHandle PosixHost::loadModule(const std::string& name) {
         return nullptr;
     }
     std::string file = SharedObjectName(name);
-    void* module = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module && file.find('/') == std::string::npos) {
+    // A bare name is looked for beside the library only, by its absolute path: the loader's own
+    // search would read LD_LIBRARY_PATH, run paths and the current directory.
+    if (file.find('/') == std::string::npos) {
         std::string folder = OwnFolder();
-        if (!folder.empty()) module = ::dlopen((folder + file).c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (folder.empty()) {
+            setLastError(ENOENT);
+            return nullptr;
+        }
+        file = folder + file;
     }
+    void* module = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) setLastError(ENOENT);
     return module;
 }

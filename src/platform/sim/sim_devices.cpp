@@ -149,19 +149,64 @@ std::string SimHost::deviceIdentity(HostHandle device) {
     // machines of concurrent test runs apart.
     char text[64];
     std::snprintf(text, sizeof text, "sim-%d-%p", static_cast<int>(getpid()),
-                  it->second.target ? static_cast<void*>(it->second.target)
-                                    : static_cast<void*>(&it->second));
+                  driveKey(handle->letter));
     return text;
+}
+
+const void* SimHost::driveKey(char letter) {
+    auto it = drives_.find(letter);
+    if (it == drives_.end()) return nullptr;
+    return it->second.target ? static_cast<const void*>(it->second.target)
+                             : static_cast<const void*>(&it->second);
+}
+
+LockAttempt SimHost::lockDevice(HostHandle device, uint64_t offset, bool wait) {
+    std::unique_lock<std::recursive_mutex> guard(lock_);
+    auto* handle = static_cast<DeviceHandle*>(device);
+    if (!devices_.count(handle) || handle->proxy || !driveKey(handle->letter)) {
+        setLastError(EBADF);
+        return LockAttempt::Failed;
+    }
+    const auto key = std::make_pair(driveKey(handle->letter), offset);
+    for (;;) {
+        auto it = deviceLocks_.find(key);
+        if (it == deviceLocks_.end() || it->second == handle) {
+            deviceLocks_[key] = handle;
+            return LockAttempt::Acquired;
+        }
+        if (!wait) {
+            setLastError(EAGAIN);
+            return LockAttempt::Busy;
+        }
+        deviceLocksChanged_.wait(guard);
+        if (!devices_.count(handle)) return LockAttempt::Failed; // closed meanwhile
+    }
+}
+
+void SimHost::unlockDevice(HostHandle device, uint64_t offset) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    auto* handle = static_cast<DeviceHandle*>(device);
+    for (auto it = deviceLocks_.begin(); it != deviceLocks_.end(); ++it) {
+        if (it->second == handle && it->first.second == offset) {
+            deviceLocks_.erase(it);
+            break;
+        }
+    }
+    deviceLocksChanged_.notify_all();
 }
 
 void SimHost::closeDevice(HostHandle device) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     auto* handle = static_cast<DeviceHandle*>(device);
     if (!devices_.erase(handle)) return;
-    // Closing the handle that took exclusive access gives it up.
+    // Closing the handle that took exclusive access or locks gives them up.
     for (auto it = exclusiveOwners_.begin(); it != exclusiveOwners_.end();) {
         it = it->second == handle ? exclusiveOwners_.erase(it) : std::next(it);
     }
+    for (auto it = deviceLocks_.begin(); it != deviceLocks_.end();) {
+        it = it->second == handle ? deviceLocks_.erase(it) : std::next(it);
+    }
+    deviceLocksChanged_.notify_all();
     delete handle;
 }
 

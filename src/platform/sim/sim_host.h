@@ -1,8 +1,8 @@
 // The simulation host: real files, virtual time, and configurable drive letters, registry
 // values, a proxy device and device files whose pass-through requests go to ScsiTargets such as
-// the virtual recorder. Used by tests and by virtual drives of tools. Named mutexes are the
-// native host's lock files (setMutexDirectory moves them); event waits that time out advance the
-// virtual clock instead of sleeping.
+// the virtual recorder. Used by tests and by virtual drives of tools. Device locks are kept in
+// this process (a simulated drive has no other opener); named mutexes and events are the native
+// host's, and event waits that time out advance the virtual clock instead of sleeping.
 #pragma once
 
 #include "platform/pass_through.h"
@@ -13,6 +13,7 @@
 #endif
 #include "platform/scsi_target.h"
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -108,6 +109,9 @@ class SimHost : public NativeHost {
     bool deviceIoControl(HostHandle device, uint32_t code, void* in, uint32_t inLength, void* out,
                          uint32_t outLength, uint32_t* returned) override;
     void closeDevice(HostHandle device) override;
+    // Locks of the simulated drive, held by one device file at a time as on a real host.
+    LockAttempt lockDevice(HostHandle device, uint64_t offset, bool wait) override;
+    void unlockDevice(HostHandle device, uint64_t offset) override;
     std::string deviceIdentity(HostHandle device) override;
 
     HostHandle regOpenKey(const std::string& subKey) override;
@@ -137,6 +141,8 @@ class SimHost : public NativeHost {
                       void* out, uint32_t outLength, uint32_t* returned);
     bool passThrough(ScsiTarget* target, void* in, uint32_t inLength, uint32_t* returned);
     bool exclusive(DeviceHandle* handle, char letter, bool on);
+    // What one drive is to its locks: its target, or its entry when it has none.
+    const void* driveKey(char letter);
     bool fail(uint32_t error);
 
     VirtualClock clock_;
@@ -146,6 +152,8 @@ class SimHost : public NativeHost {
     std::recursive_mutex lock_;
     std::map<char, SimDrive> drives_;
     std::map<char, DeviceHandle*> exclusiveOwners_;
+    std::map<std::pair<const void*, uint64_t>, DeviceHandle*> deviceLocks_;
+    std::condition_variable_any deviceLocksChanged_;
     std::set<DeviceHandle*> devices_;
     std::set<KeyHandle*> keys_;
     std::map<std::string, Values> registry_;

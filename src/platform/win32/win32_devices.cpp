@@ -4,8 +4,51 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 namespace tvx {
+
+namespace {
+
+#ifndef LOAD_LIBRARY_SEARCH_APPLICATION_DIR
+#define LOAD_LIBRARY_SEARCH_APPLICATION_DIR 0x00000200
+#endif
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+// The loader takes the LOAD_LIBRARY_SEARCH_* flags where it has these two calls.
+bool HasRestrictedSearch() {
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    return kernel && ::GetProcAddress(kernel, "SetDefaultDllDirectories") &&
+           ::GetProcAddress(kernel, "AddDllDirectory");
+}
+
+// "WNASPI32" -> "WNASPI32.DLL", as LoadLibrary completes a name without extension.
+std::string DllFileName(const std::string& name) {
+    return name.find('.') == std::string::npos ? name + ".DLL" : name;
+}
+
+// The folder of the application's own program, ending with '\'; empty when unknown.
+std::string ApplicationFolder() {
+    char path[MAX_PATH];
+    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    std::string folder(path, n);
+    size_t slash = folder.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+std::string SystemFolder() {
+    char path[MAX_PATH];
+    UINT n = ::GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    std::string folder(path, n);
+    if (folder.back() != '\\') folder += '\\';
+    return folder;
+}
+
+} // namespace
 
 uint32_t Win32Host::logicalDrives() {
     return ::GetLogicalDrives();
@@ -87,7 +130,19 @@ HostHandle Win32Host::loadModule(const std::string& name) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return ::LoadLibraryA(name.c_str());
+    if (name.find_first_of("\\/:") != std::string::npos) return ::LoadLibraryA(name.c_str());
+    // A bare name comes only from the application's folder or the system's, never from the
+    // current directory or PATH, where anyone may have put a file of that name.
+    if (HasRestrictedSearch()) {
+        return ::LoadLibraryExA(name.c_str(), nullptr,
+                                LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    const std::string file = DllFileName(name);
+    for (const std::string& folder : {ApplicationFolder(), SystemFolder()}) {
+        if (folder.empty()) continue;
+        if (HMODULE module = ::LoadLibraryA((folder + file).c_str())) return module;
+    }
+    return nullptr;
 }
 
 void* Win32Host::moduleSymbol(HostHandle module, const char* symbol) {

@@ -80,6 +80,9 @@ class Win32Host : public Host {
                        uint32_t& size) override;
     void regCloseKey(HostHandle key) override;
 
+    // A bare module name is searched in the application's folder and the system folder only
+    // (LoadLibraryEx's restricted search where the system has it, absolute paths otherwise); a
+    // name with a path is loaded from there.
     HostHandle loadModule(const std::string& name) override;
     void* moduleSymbol(HostHandle module, const char* symbol) override;
     bool freeModule(HostHandle module) override;
