@@ -1,5 +1,7 @@
 #include "vdrive/image_file.h"
 
+#include "platform/host.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,8 +18,9 @@
 namespace tvx::vdrive {
 namespace {
 
-// The claimed byte: far beyond the data of any image, so the lock never meets a read or write.
-constexpr uint64_t kClaimOffset = 1ull << 62;
+// The claimed byte: far beyond the data of any image, so the lock never meets a read or write,
+// and apart from the bytes that carry a drive's other locks.
+constexpr uint64_t kClaimOffset = kDeviceLockImageOwner;
 
 std::string Failed(const std::string& what, const std::string& path) {
     return "cannot " + what + " " + path + ": " + std::strerror(errno);
