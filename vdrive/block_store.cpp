@@ -131,19 +131,6 @@ bool PunchHole(int, int64_t, int64_t) {
 bool SyncData(int fd) {
     return ::_commit(fd) == 0;
 }
-bool SetLength(int fd, int64_t length) {
-    return ::_chsize_s(fd, length) == 0;
-}
-void CloseFile(int fd) {
-    ::_close(fd);
-}
-int OpenFile(const std::string& path, bool create, bool readOnly) {
-    int flags = (readOnly ? _O_RDONLY : _O_RDWR) | _O_BINARY;
-    if (create) flags |= _O_CREAT | _O_TRUNC;
-    int fd = -1;
-    if (::_sopen_s(&fd, path.c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) return -1;
-    return fd;
-}
 #else
 int64_t ReadAt(int fd, void* out, size_t n, int64_t at) {
     return ::pread(fd, out, n, static_cast<off_t>(at));
@@ -158,23 +145,12 @@ bool PunchHole(int fd, int64_t at, int64_t length) {
 bool SyncData(int fd) {
     return ::fdatasync(fd) == 0;
 }
-bool SetLength(int fd, int64_t length) {
-    return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
-}
-void CloseFile(int fd) {
-    ::close(fd);
-}
-int OpenFile(const std::string& path, bool create, bool readOnly) {
-    int flags = readOnly ? O_RDONLY : O_RDWR;
-    if (create) flags |= O_CREAT | O_TRUNC;
-    return ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-}
 #endif
 
 class FileStore final : public BlockStore {
   public:
-    FileStore(int fd, bool readOnly) : fd_(fd), readOnly_(readOnly) {}
-    ~FileStore() override { CloseFile(fd_); }
+    explicit FileStore(std::unique_ptr<ImageFile> file)
+        : file_(std::move(file)), fd_(file_->fd()), readOnly_(file_->readOnly()) {}
 
     bool read(uint32_t lba, uint32_t count, uint8_t* out) override {
         size_t want = size_t{count} * kBlockSize;
@@ -216,6 +192,7 @@ class FileStore final : public BlockStore {
     bool readOnly() const override { return readOnly_; }
 
   private:
+    std::unique_ptr<ImageFile> file_; // open, and claimed, as long as the store lives
     int fd_;
     bool readOnly_;
 };
@@ -226,16 +203,8 @@ std::unique_ptr<BlockStore> MakeMemoryStore() {
     return std::make_unique<MemoryStore>();
 }
 
-std::unique_ptr<BlockStore> MakeFileStore(const std::string& path, bool create, bool readOnly,
-                                          uint64_t sizeBlocks) {
-    int fd = OpenFile(path, create, readOnly);
-    if (fd < 0) return nullptr;
-    if (sizeBlocks > 0 && !readOnly &&
-        !SetLength(fd, static_cast<int64_t>(sizeBlocks * kBlockSize))) {
-        CloseFile(fd);
-        return nullptr;
-    }
-    return std::make_unique<FileStore>(fd, readOnly);
+std::unique_ptr<BlockStore> MakeFileStore(std::unique_ptr<ImageFile> file) {
+    return file ? std::make_unique<FileStore>(std::move(file)) : nullptr;
 }
 
 } // namespace tvx::vdrive

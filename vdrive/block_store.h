@@ -2,6 +2,8 @@
 // read as zeros. Which blocks a READ may see is the medium's business, not the store's.
 #pragma once
 
+#include "vdrive/image_file.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,8 +22,7 @@ class BlockStore {
 };
 
 std::unique_ptr<BlockStore> MakeMemoryStore();
-// Opens (create: creates or truncates) an image file; sizeBlocks > 0 sets its length (sparse).
-std::unique_ptr<BlockStore> MakeFileStore(const std::string& path, bool create, bool readOnly,
-                                          uint64_t sizeBlocks);
+// Blocks in an image file, opened and claimed by the caller; read-only as the file was opened.
+std::unique_ptr<BlockStore> MakeFileStore(std::unique_ptr<ImageFile> file);
 
 } // namespace tvx::vdrive

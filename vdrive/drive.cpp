@@ -56,7 +56,7 @@ std::vector<uint32_t> Drive::offeredWriteSpeeds() const {
     return speeds;
 }
 
-void Drive::putDisc(std::unique_ptr<Medium> m) {
+void Drive::putDisc(std::shared_ptr<Medium> m) {
     takeDisc();
     medium = std::move(m);
     resetForMedium();
@@ -161,7 +161,12 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
             entry.asc = r.sense[descriptor ? 2 : 12];
             entry.ascq = r.sense[descriptor ? 3 : 13];
         }
-        if (traceEnabled) trace.push_back(entry);
+        if (traceEnabled) {
+            // Bounded: the oldest quarter goes at once, so that recording stays cheap.
+            if (trace.size() >= kTraceLimit)
+                trace.erase(trace.begin(), trace.begin() + kTraceLimit / 4);
+            trace.push_back(entry);
+        }
         return r;
     };
     auto check = [&](const Sense& s) {

@@ -64,16 +64,16 @@ class Drive {
     // State reachable through VirtualRecorder.
     Clock& clock;
     DriveModel model;
-    std::unique_ptr<Medium> medium;
+    std::shared_ptr<Medium> medium; // shared with other drives of this process holding its image
     bool trayOpen = false;
     bool prevented = false;
     Busy busy;
     FaultSet faults;
     std::vector<TraceEntry> trace;
-    bool traceEnabled = true;
+    bool traceEnabled = false;
 
     // Disc handling (the API and START STOP UNIT both come here).
-    void putDisc(std::unique_ptr<Medium> m);
+    void putDisc(std::shared_ptr<Medium> m);
     void takeDisc();
     void openTray();
     void closeTray();

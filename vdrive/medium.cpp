@@ -1,9 +1,12 @@
 #include "vdrive/medium.h"
 
+#include "vdrive/attachments.h"
+#include "vdrive/state_file.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 
 namespace tvx::vdrive {
 
@@ -89,35 +92,43 @@ std::string Medium::StatePath(const std::string& backingFile) {
     return backingFile + ".state";
 }
 
+Medium::~Medium() {
+    // The image is closed, and its claim dropped, before another attachment may claim it.
+    store.reset();
+    if (attached) DetachDisc(imageKey);
+}
+
+void Medium::useImage(std::unique_ptr<ImageFile> image) {
+    backingFile = image->path();
+    stateMode = image->mode();
+    store = MakeFileStore(std::move(image));
+}
+
 bool Medium::saveState() {
     stateDirty = false;
     if (backingFile.empty()) return true;
-    std::string path = StatePath(backingFile);
-    std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        if (!out) return false;
-        out << "kind=" << MediumName(kind) << "\n"
-            << "capacity=" << capacity << "\n"
-            << "status=" << static_cast<int>(layout.status) << "\n"
-            << "closedSessions=" << layout.closedSessions << "\n"
-            << "format=" << static_cast<int>(format) << "\n"
-            << "formattedBlocks=" << formattedBlocks << "\n"
-            << "everWritten=" << (everWritten ? 1 : 0) << "\n";
-        for (const Track& t : layout.tracks)
-            out << "track=" << t.number << "," << t.session << "," << t.start << "," << t.size
-                << "," << t.recorded << "," << (t.reserved ? 1 : 0) << "," << (t.closed ? 1 : 0)
-                << "\n";
-        if (!out.flush()) return false;
-    }
-    // Replace in one step so a crash leaves the old or the new state, never half of one.
-    return std::rename(temp.c_str(), path.c_str()) == 0;
+    std::ostringstream out;
+    out << "kind=" << MediumName(kind) << "\n"
+        << "capacity=" << capacity << "\n"
+        << "status=" << static_cast<int>(layout.status) << "\n"
+        << "closedSessions=" << layout.closedSessions << "\n"
+        << "format=" << static_cast<int>(format) << "\n"
+        << "formattedBlocks=" << formattedBlocks << "\n"
+        << "everWritten=" << (everWritten ? 1 : 0) << "\n";
+    for (const Track& t : layout.tracks)
+        out << "track=" << t.number << "," << t.session << "," << t.start << "," << t.size << ","
+            << t.recorded << "," << (t.reserved ? 1 : 0) << "," << (t.closed ? 1 : 0) << "\n";
+    std::string problem;
+    return ReplaceStateFile(StatePath(backingFile), out.str(), stateMode, problem);
 }
 
-std::unique_ptr<Medium> Medium::Load(const std::string& backingFile) {
-    std::ifstream in(StatePath(backingFile));
-    if (!in) return nullptr;
-    auto m = std::make_unique<Medium>();
+std::shared_ptr<Medium> Medium::Load(std::unique_ptr<ImageFile> image, std::string& problem) {
+    std::string text;
+    std::string statePath = StatePath(image->path());
+    if (!ReadStateFile(statePath, text, problem)) return nullptr;
+    std::istringstream in(text);
+    problem = statePath + " holds no valid disc state";
+    auto m = std::make_shared<Medium>();
     std::string line;
     bool haveKind = false;
     while (std::getline(in, line)) {
@@ -157,10 +168,10 @@ std::unique_ptr<Medium> Medium::Load(const std::string& backingFile) {
     for (const Track& t : m->layout.tracks)
         if (uint64_t{t.start} + std::max(t.size, t.recorded) > m->capacity) return nullptr;
     if (!haveKind || m->kind == MediumKind::None || m->capacity == 0) return nullptr;
-    bool pressed = ClassOf(m->kind) == MediumClass::Pressed;
-    m->store = MakeFileStore(backingFile, false, pressed, 0);
-    if (!m->store) return nullptr;
-    m->backingFile = backingFile;
+    // A pressed disc is read only: the image must have been opened so.
+    if (image->readOnly() != (ClassOf(m->kind) == MediumClass::Pressed)) return nullptr;
+    m->useImage(std::move(image));
+    problem.clear();
     return m;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "vdrive/block_store.h"
+#include "vdrive/image_file.h"
 #include "vdrive/virtual_recorder.h"
 
 #include <memory>
@@ -41,6 +42,11 @@ bool IsDash(MediumKind kind); // DVD-R, DVD-RW (both modes), DVD-R DL
 
 class Medium {
   public:
+    Medium() = default;
+    ~Medium();
+    Medium(const Medium&) = delete;
+    Medium& operator=(const Medium&) = delete;
+
     MediumKind kind = MediumKind::None;
     uint32_t capacity = 0;
     Layout layout;
@@ -48,8 +54,12 @@ class Medium {
     uint32_t formattedBlocks = 0; // DVD+RW: how far the background format has come
     bool everWritten = false;     // random-writable media: anything written since blank/format
     std::unique_ptr<BlockStore> store;
-    std::string backingFile; // empty: in memory
+    std::string backingFile;   // empty: in memory
+    uint32_t stateMode = 0600; // permission bits of the state file: the image's
     bool stateDirty = false;
+    // Set once the disc is in the process's table of attached images (attachments.h).
+    ImageKey imageKey;
+    bool attached = false;
 
     bool writable() const { return store && !store->readOnly(); }
     bool sequential() const { return ClassOf(kind) == MediumClass::Sequential; }
@@ -72,7 +82,10 @@ class Medium {
     // Persistence: the state file beside the image.
     static std::string StatePath(const std::string& backingFile);
     bool saveState();
-    static std::unique_ptr<Medium> Load(const std::string& backingFile);
+    // The disc whose state was saved beside image (open and claimed); null with a message.
+    static std::shared_ptr<Medium> Load(std::unique_ptr<ImageFile> image, std::string& problem);
+    // Backs the disc with image (open and claimed).
+    void useImage(std::unique_ptr<ImageFile> image);
 };
 
 } // namespace tvx::vdrive

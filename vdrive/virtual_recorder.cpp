@@ -1,25 +1,58 @@
 // The public face of the model: disc handling, inspection, faults and trace over Drive.
 #include "vdrive/virtual_recorder.h"
 
+#include "vdrive/attachments.h"
 #include "vdrive/drive.h"
 
-#include <sys/stat.h>
+#include <algorithm>
 
 namespace tvx::vdrive {
 namespace {
 
-std::unique_ptr<Medium> NewMedium(MediumKind kind, uint32_t capacity, const std::string& file) {
-    if (ClassOf(kind) == MediumClass::Pressed || kind == MediumKind::None) return nullptr;
-    auto m = std::make_unique<Medium>();
-    m->kind = kind;
-    m->capacity = capacity ? capacity : RealCapacity(kind);
-    if (ClassOf(kind) == MediumClass::RandomWritable)
-        m->layout.tracks.push_back(Track{1, 1, 0, m->capacity, 0, false, false});
-    m->store = file.empty() ? MakeMemoryStore() : MakeFileStore(file, true, false, m->capacity);
-    if (!m->store) return nullptr;
-    m->backingFile = file;
-    if (!m->saveState()) return nullptr;
-    return m;
+// Opens an image for a drive. A disc of the same image in this very drive is taken out first:
+// the drive is replacing it, and the image cannot be claimed while it holds it.
+std::unique_ptr<ImageFile> OpenFor(Drive& drive, const std::string& path, ImageAccess access,
+                                   std::string& problem) {
+    auto image = ImageFile::Open(path, access, problem);
+    if (image && drive.medium && drive.medium->attached && drive.medium->imageKey == image->key())
+        drive.takeDisc();
+    return image;
+}
+
+// A fresh disc of kind, in memory or in a new (or emptied) image file.
+std::shared_ptr<Medium> NewMedium(Drive& drive, MediumKind kind, uint32_t capacity,
+                                  const std::string& file, std::string& problem) {
+    if (ClassOf(kind) == MediumClass::Pressed || kind == MediumKind::None) {
+        problem = std::string("no blank ") + MediumName(kind) + " disc can be made";
+        return nullptr;
+    }
+    auto make = [&](std::unique_ptr<ImageFile> image, std::string& why) {
+        auto m = std::make_shared<Medium>();
+        m->kind = kind;
+        m->capacity = capacity ? capacity : RealCapacity(kind);
+        if (ClassOf(kind) == MediumClass::RandomWritable)
+            m->layout.tracks.push_back(Track{1, 1, 0, m->capacity, 0, false, false});
+        if (!image) {
+            m->store = MakeMemoryStore();
+        } else if (image->resize(uint64_t{m->capacity} * kBlockSize, true)) {
+            m->useImage(std::move(image));
+        } else {
+            why = "cannot size " + image->path();
+            return std::shared_ptr<Medium>();
+        }
+        return m;
+    };
+    if (file.empty()) return make(nullptr, problem);
+    auto image = OpenFor(drive, file, ImageAccess::Create, problem);
+    if (!image) return nullptr;
+    return AttachDisc(std::move(image), false, make, problem);
+}
+
+// Puts the state of a disc made here beside its image.
+bool Saved(Medium& m, std::string& problem) {
+    if (m.saveState()) return true;
+    problem = "cannot write " + Medium::StatePath(m.backingFile);
+    return false;
 }
 
 } // namespace
@@ -31,17 +64,24 @@ VirtualRecorder::~VirtualRecorder() = default;
 
 bool VirtualRecorder::insertBlank(MediumKind kind, uint32_t capacityBlocks,
                                   const std::string& backingFile) {
-    auto m = NewMedium(kind, capacityBlocks, backingFile);
+    problem_.clear();
+    auto m = NewMedium(*drive_, kind, capacityBlocks, backingFile, problem_);
     if (!m) return false;
     if (kind == MediumKind::DvdRam) m->everWritten = false;
+    if (!Saved(*m, problem_)) return false;
     drive_->putDisc(std::move(m));
     return true;
 }
 
 bool VirtualRecorder::insertRecorded(MediumKind kind, uint32_t recordedBlocks, bool finalised,
                                      uint32_t capacityBlocks, const std::string& backingFile) {
-    auto m = NewMedium(kind, capacityBlocks, backingFile);
-    if (!m || recordedBlocks == 0 || recordedBlocks > m->capacity) return false;
+    problem_.clear();
+    auto m = NewMedium(*drive_, kind, capacityBlocks, backingFile, problem_);
+    if (!m) return false;
+    if (recordedBlocks == 0 || recordedBlocks > m->capacity) {
+        problem_ = "a recorded disc holds 1 to " + std::to_string(m->capacity) + " blocks";
+        return false;
+    }
     if (ClassOf(kind) == MediumClass::RandomWritable) {
         // Written over its whole surface once; DVD+RW fully formatted.
         m->layout.tracks.front().recorded = recordedBlocks;
@@ -55,44 +95,66 @@ bool VirtualRecorder::insertRecorded(MediumKind kind, uint32_t recordedBlocks, b
         m->layout.closedSessions = 1;
         m->layout.status = finalised ? DiscStatus::Finalised : DiscStatus::Incomplete;
     }
-    if (!m->saveState()) return false;
+    if (!Saved(*m, problem_)) return false;
     drive_->putDisc(std::move(m));
     return true;
 }
 
 bool VirtualRecorder::loadImage(const std::string& imageFile, MediumKind kind) {
-    if (kind != MediumKind::DvdRom && kind != MediumKind::CdRom && kind != MediumKind::DvdPlusRw)
+    problem_.clear();
+    if (kind != MediumKind::DvdRom && kind != MediumKind::CdRom && kind != MediumKind::DvdPlusRw) {
+        problem_ = std::string("an image file cannot be loaded as a ") + MediumName(kind);
         return false;
-    struct stat st {};
-    if (::stat(imageFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    uint64_t blocks = (static_cast<uint64_t>(st.st_size) + kBlockSize - 1) / kBlockSize;
-    auto m = std::make_unique<Medium>();
-    m->kind = kind;
+    }
     bool pressed = kind != MediumKind::DvdPlusRw;
-    m->store = MakeFileStore(imageFile, false, pressed, 0);
-    if (!m->store) return false;
-    if (pressed) {
-        if (blocks == 0 || blocks > 0xFFFFFFFFull) return false;
-        m->capacity = static_cast<uint32_t>(blocks);
-    } else {
+    auto image =
+        OpenFor(*drive_, imageFile, pressed ? ImageAccess::Read : ImageAccess::Write, problem_);
+    if (!image) return false;
+    uint64_t blocks = (image->size() + kBlockSize - 1) / kBlockSize;
+    if (pressed && (blocks == 0 || blocks > 0xFFFFFFFFull)) {
+        problem_ = imageFile + " is empty or too large for a disc";
+        return false;
+    }
+    auto make = [&](std::unique_ptr<ImageFile> file, std::string&) {
+        auto m = std::make_shared<Medium>();
+        m->kind = kind;
+        if (pressed) {
+            m->capacity = static_cast<uint32_t>(blocks);
+            m->store = MakeFileStore(std::move(file));
+            return m;
+        }
         m->capacity = std::max<uint32_t>(RealCapacity(kind), static_cast<uint32_t>(blocks));
         m->format = BackgroundFormat::Complete;
         m->formattedBlocks = m->capacity;
         m->everWritten = true;
         m->layout.tracks.push_back(
             Track{1, 1, 0, m->capacity, static_cast<uint32_t>(blocks), false, false});
-        m->backingFile = imageFile;
-        if (!m->saveState()) return false;
+        m->useImage(std::move(file));
+        return m;
+    };
+    auto m = AttachDisc(std::move(image), true, make, problem_);
+    if (!m) return false;
+    if (m->kind != kind) {
+        problem_ = imageFile + " is attached in this process as a " + MediumName(m->kind);
+        return false;
     }
+    if (!pressed && !Saved(*m, problem_)) return false;
     drive_->putDisc(std::move(m));
     return true;
 }
 
 bool VirtualRecorder::openDisc(const std::string& backingFile) {
-    auto m = Medium::Load(backingFile);
+    problem_.clear();
+    auto image = OpenFor(*drive_, backingFile, ImageAccess::Write, problem_);
+    if (!image) return false;
+    auto load = [](std::unique_ptr<ImageFile> file, std::string& problem) {
+        auto m = Medium::Load(std::move(file), problem);
+        // A background format does not survive a power cycle: it has to be restarted.
+        if (m && m->format == BackgroundFormat::Running) m->format = BackgroundFormat::Stopped;
+        return m;
+    };
+    auto m = AttachDisc(std::move(image), true, load, problem_);
     if (!m) return false;
-    // A background format does not survive a power cycle: it has to be restarted.
-    if (m->format == BackgroundFormat::Running) m->format = BackgroundFormat::Stopped;
     drive_->putDisc(std::move(m));
     return true;
 }

@@ -6,6 +6,7 @@
 //   tvx::VirtualClock clock;
 //   tvx::vdrive::VirtualRecorder drive(clock);            // DriveModel::Default()
 //   drive.insertBlank(tvx::vdrive::MediumKind::DvdR, 4096); // 4096-block blank DVD-R, in memory
+//   drive.setTraceEnabled(true);                          // a trace only when asked for
 //   tvx::ScsiResult r = drive.execute(request);           // one command
 //   drive.formatTrace();                                  // what the drive received
 //
@@ -14,12 +15,14 @@
 // never sleeps. A disc inserted through the API is spun up and ready at once; closing the tray
 // (API or START STOP UNIT load) spins it up, which takes Timing::spinUpMs.
 //
-// Not thread-safe: one caller at a time (the library serialises commands per drive).
+// Not thread-safe: one caller at a time (the library serialises commands per drive). Drives that
+// attached one image share its disc and count as one drive here.
 #pragma once
 
 #include "platform/clock.h"
 #include "platform/scsi_target.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +55,8 @@ const char* MediumName(MediumKind kind);
 bool MediumFromName(const std::string& name, MediumKind& kind);
 
 inline constexpr uint32_t kBlockSize = 2048;
+// Commands a trace keeps at most (a few dozen bytes each).
+inline constexpr size_t kTraceLimit = 8192;
 inline constexpr uint32_t kDvdSpeed1x = 1385; // kB/s
 
 // How long the drive works on its own, in milliseconds of the clock.
@@ -218,8 +223,13 @@ class VirtualRecorder final : public ScsiTarget {
     VirtualRecorder(const VirtualRecorder&) = delete;
     VirtualRecorder& operator=(const VirtualRecorder&) = delete;
 
+    // Discs in image files: an image is attached by one process at a time, and every drive of
+    // that process attaching it gets the one disc (a blank or recorded disc replacing an image
+    // that another drive holds is refused). Each of these answers false with lastError() set.
+    //
     // A blank disc in the drive, ready. capacityBlocks 0 = the real capacity; backingFile empty =
-    // kept in memory, else a sparse image file plus backingFile + ".state" (created or replaced).
+    // kept in memory, else a sparse image file plus backingFile + ".state" (created or replaced;
+    // never through a symbolic link).
     bool insertBlank(MediumKind kind, uint32_t capacityBlocks = 0,
                      const std::string& backingFile = "");
     // A recorded disc: blocks [0, recordedBlocks) hold data (zeros unless written through
@@ -233,6 +243,8 @@ class VirtualRecorder final : public ScsiTarget {
     bool loadImage(const std::string& imageFile, MediumKind kind);
     // A disc persisted before (backingFile and its ".state").
     bool openDisc(const std::string& backingFile);
+    // Why the last of the four above failed, naming the image.
+    const std::string& lastError() const { return problem_; }
     // Saves the state file and takes the disc out (tray stays closed, drive empty).
     void removeDisc();
     void openTray();  // the disc, if any, stays on the tray
@@ -262,7 +274,8 @@ class VirtualRecorder final : public ScsiTarget {
     void addFault(const FaultRule& rule);
     void clearFaults();
 
-    // Trace of every command received, oldest first.
+    // Trace of the commands received since it was enabled, oldest first: off until asked for,
+    // and then the most recent kTraceLimit commands at most.
     const std::vector<TraceEntry>& trace() const;
     void clearTrace();
     void setTraceEnabled(bool enabled);
@@ -277,6 +290,7 @@ class VirtualRecorder final : public ScsiTarget {
 
   private:
     std::unique_ptr<Drive> drive_;
+    std::string problem_;
 };
 
 // Name of an operation code ("WRITE(10)"), or "OP xx".

@@ -28,6 +28,7 @@ protected:
             .write(reinterpret_cast<const char*>(volume_.image.data()),
                    static_cast<std::streamsize>(volume_.image.size()));
         ASSERT_TRUE(drive_.loadImage(image, MediumKind::DvdPlusRw));
+        drive_.setTraceEnabled(true);
         handle_ = transport_.open(drive_);
         file_ = TVX_OpenFile(handle_, "/F.BIN");
         ASSERT_NE(file_, nullptr);

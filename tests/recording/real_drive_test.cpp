@@ -125,6 +125,7 @@ class RealDriveBurnTest : public RecordingTest {
             ASSERT_TRUE(vdrive::ApplyBehaviour(model, behaviour, error)) << error;
         }
         drive = std::make_unique<vdrive::VirtualRecorder>(sim->virtualClock(), model);
+        drive->setTraceEnabled(true); // for the failure messages
         handle = transport.open(*drive);
         insertBlank(kind);
         log = EventLog();

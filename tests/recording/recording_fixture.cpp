@@ -35,6 +35,7 @@ int32_t TVX_CALL LogEvent(int32_t type, uint32_t* data, int32_t userData) {
 RecordingTest::RecordingTest(vdrive::DriveModel model) {
     sim->setCurrentFileTime(133000000000000000ull);
     drive = std::make_unique<vdrive::VirtualRecorder>(sim->virtualClock(), std::move(model));
+    drive->setTraceEnabled(true);
     handle = transport.open(*drive);
     const vdrive::DriveModel& m = drive->model();
     std::snprintf(handle->driveInfo.vendor, sizeof handle->driveInfo.vendor, "%s",

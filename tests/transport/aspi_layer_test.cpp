@@ -153,6 +153,7 @@ TEST(AspiLayer, AnswersTheAdapterAndItsTargetsAndRefusesOtherAddresses) {
     EXPECT_EQ(StatusOf(srb), SS_COMP);
     EXPECT_EQ(data[0] & 0x1F, 5);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(data + 8), 3), "TVX");
+    EXPECT_TRUE(layer.drive(1).trace().empty()) << "no trace was asked for";
     srb = Inquiry(2, data);
     EXPECT_EQ(layer.sendCommand(&srb), SS_NO_DEVICE);
     srb = Inquiry(0, data);
@@ -172,6 +173,14 @@ TEST(AspiLayer, AnswersTheAdapterAndItsTargetsAndRefusesOtherAddresses) {
     EXPECT_EQ(read.SRB_TargStat, 2);
     EXPECT_EQ(read.SenseArea[0] & 0x7F, 0x70);
     EXPECT_NE(read.SenseArea[2] & 0x0F, 0);
+}
+
+TEST(AspiLayer, TargetsNamingOneImageShareOneDrive) {
+    TempDir dir;
+    VirtualAspiLayer layer(Config(dir, "@a.img:dvd+r:1000;@./a.img;@b.img:dvd+r:1000"));
+    ASSERT_EQ(layer.driveCount(), 3u);
+    EXPECT_EQ(&layer.drive(0), &layer.drive(1));
+    EXPECT_NE(&layer.drive(0), &layer.drive(2));
 }
 
 TEST(AspiLayer, PendingRequestsAreSignalledOnceAndUnloadingAbortsTheRest) {

@@ -64,6 +64,7 @@ class DriveTest : public ::testing::Test {
   protected:
     VirtualClock clock;
     std::unique_ptr<VirtualRecorder> drive = std::make_unique<VirtualRecorder>(clock);
+    DriveTest() { drive->setTraceEnabled(true); }
 
     Answer send(std::vector<uint8_t> cdb, DataDirection dir = DataDirection::None,
                 std::vector<uint8_t> out = {}, uint32_t inBytes = 0) {

@@ -2,6 +2,7 @@
 
 #include "devices.h"
 #include "results.h"
+#include "virtual_drives.h"
 
 #include <cctype>
 #include <cstdio>
@@ -15,10 +16,16 @@ Session::~Session() {
 }
 
 int Session::start() {
-    if (TVX_Initialize() != 1)
+    if (TVX_Initialize() != 1) {
+        // With virtual drives asked for, the layer has said on standard error why it has none.
+        const char* virtualDrives = std::getenv(tvx::vdrive::kDrivesVariable);
+        if (virtualDrives && *virtualDrives)
+            return Fail(kExitNoDrive, "the virtual drives could not be attached (see the messages "
+                                      "above and Torvexin.log in the temporary directory)");
         return Fail(kExitNoDrive, "no CD/DVD drive can be reached (see Torvexin.log in the "
                                   "temporary directory); use --virtual IMAGE:KIND for a virtual "
                                   "recorder");
+    }
     started_ = true;
     return kExitOk;
 }

@@ -11,12 +11,15 @@
 //                           real clock) or "fast" (slow work completes at once)
 //   TVX_VIRTUAL_COMPLETION  "sync" (default: requests complete inside the call) or "pending"
 //                           (answered SS_PENDING, completed by a worker thread and signalled)
-//   TVX_VIRTUAL_TRACE       a file to which every drive's command trace is appended when the
-//                           layer is unloaded
+//   TVX_VIRTUAL_TRACE       a file to which every drive's command trace (its most recent
+//                           commands) is appended when the layer is unloaded; unset, the drives
+//                           keep no trace
 //
 // An IMAGE with a state file beside it (IMAGE.state) is opened as it was left; an existing IMAGE
 // without one loads as a pressed disc (dvd-rom) or a recorded DVD+RW (dvd+rw); a missing IMAGE
 // becomes a blank disc of KIND (default dvd-r) of BLOCKS blocks (default: a real disc's size).
+// An image is attached by one process at a time: one that another process holds is refused
+// ("IMAGE is in use by another process"), and entries naming one image share one drive.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "vdrive/behaviours.h"
 
 #include "platform/host.h"
+#include "vdrive/image_file.h"
 #if defined(_WIN32)
 #include "vdrive/aspi_layer/module_thread.h"
 #endif
@@ -51,14 +52,29 @@ bool Attach(VirtualRecorder& recorder, const LayerDriveSpec& request, std::strin
     namespace fs = std::filesystem;
     std::error_code ec;
     MediumKind kind = KindFromName(request.kind);
-    if (fs::exists(request.image + ".state", ec)) return recorder.openDisc(request.image);
-    if (fs::exists(request.image, ec)) {
-        if (kind == MediumKind::DvdRom || kind == MediumKind::DvdPlusRw)
-            return recorder.loadImage(request.image, kind);
-        problem = request.image + " exists but holds no disc state";
-        return false;
+    bool attached = false;
+    if (fs::exists(request.image + ".state", ec)) {
+        attached = recorder.openDisc(request.image);
+    } else if (fs::exists(request.image, ec)) {
+        if (kind != MediumKind::DvdRom && kind != MediumKind::DvdPlusRw) {
+            problem = request.image + " exists but holds no disc state";
+            return false;
+        }
+        attached = recorder.loadImage(request.image, kind);
+    } else {
+        attached =
+            kind != MediumKind::None && recorder.insertBlank(kind, request.capacity, request.image);
     }
-    return kind != MediumKind::None && recorder.insertBlank(kind, request.capacity, request.image);
+    if (!attached && !recorder.lastError().empty()) problem = recorder.lastError();
+    return attached;
+}
+
+// Which file an image path names now; false when there is none.
+bool KeyOf(const std::string& image, ImageKey& key) {
+    std::string ignored;
+    auto file = ImageFile::Open(image, ImageAccess::Read, ignored);
+    if (file) key = file->key();
+    return file != nullptr;
 }
 
 // The serial number of a drive names its disc image, so that every attachment of one image, in
@@ -114,10 +130,18 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
         // model's simulated minutes.
         model.timing = Timing{0, 0, 0, 0, 0, 0, 0, 0};
     }
+    // One drive per image: further targets naming an image (by any path) share its drive, with
+    // the behaviours its first entry gave it.
+    std::map<ImageKey, std::shared_ptr<VirtualRecorder>> byImage;
     for (const LayerDriveSpec& request : config.drives) {
         if (drives_.size() == kMaxTargets) {
             problems_.push_back("too many virtual drives");
             break;
+        }
+        ImageKey key;
+        if (KeyOf(request.image, key) && byImage.count(key)) {
+            drives_.push_back(byImage[key]);
+            continue;
         }
         DriveModel drive = model;
         std::string problem = "cannot attach " + request.image;
@@ -128,14 +152,16 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             problems_.push_back(problem);
             continue;
         }
-        auto recorder = std::make_unique<VirtualRecorder>(clock_, drive);
+        auto recorder = std::make_shared<VirtualRecorder>(clock_, drive);
         if (!Attach(*recorder, request, problem)) {
             problems_.push_back(problem);
             continue;
         }
         recorder->setSerial(ImageSerial(request.image));
+        recorder->setTraceEnabled(!tracePath_.empty());
         for (const LayerFaultSpec& fault : config.faults)
             recorder->addFault(RuleOf(fault));
+        if (KeyOf(request.image, key)) byImage[key] = recorder;
         drives_.push_back(std::move(recorder));
     }
 #if !defined(_WIN32)
@@ -165,9 +191,11 @@ void VirtualAspiLayer::saveAtProcessEnd() {
 
 void VirtualAspiLayer::save(size_t skipped) {
     for (size_t i = 0; i < drives_.size(); ++i) {
-        if (i != skipped)
+        // Targets of one image share a drive: the one stopped in a command is skipped under
+        // every target that names it.
+        if (skipped == kNoTarget || drives_[i] != drives_[skipped])
             drives_[i]->flush();
-        else
+        else if (i == skipped)
             std::fprintf(stderr,
                          "virtual ASPI layer: target %zu was stopped in a command and its disc "
                          "was not saved\n",
@@ -175,8 +203,13 @@ void VirtualAspiLayer::save(size_t skipped) {
     }
     if (!tracePath_.empty()) {
         if (std::FILE* file = std::fopen(tracePath_.c_str(), "a")) {
-            for (size_t i = 0; i < drives_.size(); ++i)
+            for (size_t i = 0; i < drives_.size(); ++i) {
+                // A drive shared by several targets is written once, under the first.
+                if (std::find(drives_.begin(), drives_.begin() + i, drives_[i]) !=
+                    drives_.begin() + i)
+                    continue;
                 std::fprintf(file, "target %zu\n%s", i, drives_[i]->formatTrace().c_str());
+            }
             std::fclose(file);
         }
     }

@@ -56,7 +56,7 @@ class VirtualAspiLayer {
     void work();
 
     SystemClock clock_;
-    std::vector<std::unique_ptr<VirtualRecorder>> drives_;
+    std::vector<std::shared_ptr<VirtualRecorder>> drives_; // targets of one image share one
     std::vector<std::string> problems_;
     bool pending_ = false;
     std::string tracePath_;
