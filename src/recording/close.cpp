@@ -14,21 +14,6 @@ namespace tvx {
 
 namespace {
 
-inline constexpr uint32_t kPacketBytes = 16 * kBlockSize;
-
-// A DVD-RW in restricted overwrite is written in whole 16-block packets: a shorter last WRITE
-// makes the drive read, merge and rewrite the packet, and some drives refuse it outright. The
-// partial buffer is padded with zeros to the packet's end (the buffer holds whole packets).
-void PadToPacket(RecHandle* handle) {
-    RecordingState& rec = handle->rec;
-    if (handle->discInfo.mediaType != MediaDvdRw || handle->discProfile != kProfileDvdRwRestricted)
-        return;
-    const uint32_t padded = (rec.bufferFill + kPacketBytes - 1) / kPacketBytes * kPacketBytes;
-    if (padded > rec.bufferCapacity) return;
-    std::fill(rec.buffer + rec.bufferFill, rec.buffer + padded, uint8_t{0});
-    rec.bufferFill = padded;
-}
-
 inline constexpr uint16_t kFeatureDvdPlusRw = 0x002A;
 
 // How this drive stops a DVD+RW's background format: quickly (function 0), or, when its DVD+RW
@@ -44,14 +29,8 @@ int PlusRwStopFunction(RecHandle* handle) {
 
 int Rec_FlushAndSync(RecHandle* handle) {
     RecordingState& rec = handle->rec;
-    int flushed = 1;
-    if (rec.bufferFill > 0) {
-        PadToPacket(handle);
-        if (Rec_WriteChunk(handle, rec.buffer, rec.bufferFill))
-            rec.bufferFill = 0;
-        else
-            flushed = 0;
-    }
+    // A partial buffer goes out first, padded to the packet on restricted overwrite.
+    const int flushed = Rec_DrainBuffer(handle);
     BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
     if (!Mmc_SyncCache(handle, 1)) {
         Mmc_RecordError(handle, location::kFlushSyncCache);

@@ -129,8 +129,11 @@ void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode) {
     RecordingState& rec = handle->rec;
     const bool inPlace = mode != TVX_MODE_TEST_WRITE && Job_RewritableDisc(handle);
     rec.commitOrder = inPlace ? 1 : 0;
-    // Restricted overwrite takes whole packets only.
-    rec.packetBlocks = inPlace && handle->discInfo.mediaType == MediaDvdRw ? kRestrictedPacket : 0;
+    // Restricted overwrite takes whole packets only: a shorter last WRITE makes the drive read,
+    // merge and rewrite the packet, and some drives refuse it outright.
+    const bool restricted =
+        handle->discInfo.mediaType == MediaDvdRw && handle->discProfile == kProfileDvdRwRestricted;
+    rec.packetBlocks = restricted ? kRestrictedPacket : 0;
 }
 
 void Job_NoteVolumeWhole(RecHandle* handle) {

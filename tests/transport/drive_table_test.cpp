@@ -142,6 +142,10 @@ struct ManyDrives {
         delete device;
     }
     static int execute(Device*, const CommandRecord*, void*, uint32_t) { return 0; }
+    // These Devices are bare: the answer fields of a real backend's Device are not there.
+    static uint8_t status(Device*) { return 0; }
+    static uint32_t none(Device*) { return 0; }
+    static const uint8_t* noBytes(Device*) { return nullptr; }
     static inline int open = 30;
 };
 
@@ -150,6 +154,11 @@ TEST_F(DriveTableTest, MoreDrivesThanEntriesDoNotOverrunTheTable) {
     many.Enumerate = ManyDrives::enumerate;
     many.Close = ManyDrives::close;
     many.Execute = ManyDrives::execute;
+    many.GetStatus = ManyDrives::status;
+    many.GetSenseLength = ManyDrives::none;
+    many.GetCdbLength = ManyDrives::none;
+    many.GetSense = ManyDrives::noBytes;
+    many.GetCdb = ManyDrives::noBytes;
     const Transport* previous = ActiveTransport;
     ActiveTransport = &many;
     EXPECT_EQ(DriveTable_Fill(), 26);
