@@ -28,7 +28,8 @@
  *   location 1011.
  * - A source that cannot be read (TVX_ERR_SOURCE: a folder, a file-set entry, the image, or a
  *   host file that vanished or changed size while it was burned or verified) is named in the
- *   TVX_LastError: category "Source", location 1020, description the host path. That text stays
+ *   TVX_LastError: category "Source", location 1020, description the host path (a file-set
+ *   entry whose volume path is bad: that path). That text stays
  *   valid until the next such failure on the handle.
  * - What a burn that fails or is stopped leaves (TVX_ERR_CANCELLED, TVX_ERR_COMMAND,
  *   TVX_ERR_VERIFY, TVX_ERR_SOURCE):
@@ -56,6 +57,9 @@
  *     it as a finished disc; the sectors not written cannot be read. Such a disc cannot be
  *     burned again (a DVD-RW can be erased). Nothing written can be taken back, so a crash of
  *     the host or a power cut leaves the same: a track written in part in an open session.
+ *     A stop or failure once the drive was asked to close ends the job's wait, not the drive's
+ *     close, which may complete: TVX_GetDiscInfo (and the track information) then tells a
+ *     closed, whole disc from one left open.
  *   - When the recording completed and only the verification failed (after TVX_EVENT_VERIFY
  *     events), the disc holds the whole volume, closed as its kind requires.
  */
@@ -124,7 +128,9 @@ enum TVX_MediaType {
 #define TVX_EVENT_PREPARE 0        /* preparation of a recording or erase begins */
 #define TVX_EVENT_FINISHED 1       /* the recording or erase has ended */
 #define TVX_EVENT_TRACK_BEGIN 2    /* the track is about to begin */
-#define TVX_EVENT_TRACK_SIZE 3     /* the track's size is known (total set) */
+#define TVX_EVENT_TRACK_SIZE 3     /* the track's size is known: the track's own size in
+                                      blocks, and the progress total (at least 0x80000 on
+                                      DVD-R, DVD-RW and DVD-R DL) */
 #define TVX_EVENT_WRITE 4          /* a chunk is about to be written: volume sectors written
                                       before it (not its address: media written in place take
                                       the volume's structures last) */
@@ -208,7 +214,8 @@ typedef struct TVX_FileSetEntry {
 /**
  * The host's progress function for burns and erases, called on the thread that runs the job.
  * `eventType` is a TVX_EVENT_* value; `data` points at two values (progress value, progress
- * total) for events 4, 5, 7 and 8, and at two zeros otherwise, valid during the call only.
+ * total) for events 4, 5, 7 and 8, (the track's size, progress total) for event 3, and at two
+ * zeros otherwise, valid during the call only.
  * `userData` is the value the host passed to the job, 32 bits wide on every target: pass an
  * index into the host's own table, not a pointer. Returning 0 stops the job.
  */
@@ -449,8 +456,8 @@ TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
  *
  * `options->mode` TVX_MODE_WRITE, TVX_MODE_TEST_WRITE (DVD-R/-RW only; nothing is recorded) or
  * TVX_MODE_WRITE_VERIFY (every host file is read back from the disc and compared); `writeSpeed`
- * in kB/s, -1 for the fastest. The disc must be a blank recordable DVD, or a DVD+RW, which is
- * written over from its start. The callback gets the progress events on this thread;
+ * in kB/s, -1 for the fastest. The disc must be a blank recordable DVD, or a DVD+RW, DVD-RAM or
+ * DVD-RW in restricted overwrite, which is written over from its start. The callback gets the progress events on this thread;
  * `userData` is handed back to it unchanged and is 32 bits wide: pass an index into the host's
  * own table, not a pointer.
  *
@@ -460,11 +467,12 @@ TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `folder` is NULL; TVX_ERR_SOURCE when
  *         the folder cannot be found or read, or one of its files cannot be opened (every file
- *         is opened once before the disc is asked anything; nothing is written);
+ *         is opened once before the disc is read; nothing is written);
  *         TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc; TVX_ERR_DISC_KIND (not a
- *         writable DVD); TVX_ERR_MODE (a test write asked on DVD+R/+RW; on DVD-R/-RW a drive
- *         that reports it cannot test write, whatever the mode); TVX_ERR_DISC_NOT_WRITABLE (not
- *         blank, DVD+RW excepted); TVX_ERR_NO_SPACE;
+ *         writable DVD); TVX_ERR_MODE (a test write asked on a DVD+R, DVD+R DL or DVD+RW, or on
+ *         a DVD-R, DVD-R DL or DVD-RW in a drive that reports it cannot test write; writing
+ *         for real needs no test-write ability); TVX_ERR_DISC_NOT_WRITABLE (not blank, media
+ *         written over in place excepted); TVX_ERR_NO_SPACE;
  *         TVX_ERR_CANCELLED (the callback returned 0); TVX_ERR_COMMAND when writing or closing
  *         failed (see TVX_GetLastError); in TVX_MODE_WRITE_VERIFY every failure of the
  *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead.
@@ -531,11 +539,16 @@ TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_B
  * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
  * bits wide (pass an index into the host's own table, not a pointer).
  *
- * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `entries` is NULL, or an entry has no
- *         `sourcePath`, no name in `volumePath`, or a "." or ".." component; TVX_ERR_SOURCE when
- *         `count` is 0 or less or an entry fails (a missing or unreadable host file, a path
- *         through a file), before the disc is asked anything;
- *         otherwise the codes of TVX_BurnVideoTsFolder.
+ * Names are looked up as given, ASCII letters in either case. The characters \ / : * ? " < > |
+ * of a leaf name are recorded as '_'; an entry whose name only that makes equal to an entry
+ * already in its directory fails (it never replaces it).
+ *
+ * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `entries` is NULL; TVX_ERR_SOURCE when
+ *         `count` is 0 or less or an entry fails: no `volumePath` or `sourcePath`, a path that
+ *         names the root or holds a "." or ".." component, a missing or unreadable host file,
+ *         a path through a file, or the name clash above. The TVX_LastError names the entry's
+ *         `volumePath` when that path is bad, else its `sourcePath`. Entries are checked before
+ *         the disc is read; nothing is written. Otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_BurnOptions* options,
                                             const TVX_FileSetEntry* entries, int32_t count,
@@ -554,8 +567,9 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
  * bits wide (pass an index into the host's own table, not a pointer).
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `options` or `imagePath` is NULL; TVX_ERR_SOURCE
- *         when the image cannot be opened as a regular file (checked before the drive is
- *         asked anything); otherwise the codes of TVX_BurnVideoTsFolder.
+ *         when the image cannot be opened as a regular file (checked after the disc checks and
+ *         before anything is written; a pipe or a device is refused without waiting);
+ *         otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
                                                 const TVX_BurnOptions* options,

@@ -149,14 +149,24 @@ int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* s
     if (!plan || plan->laidOut || !volumePath || !sourcePath) return 0;
     std::string_view path = Path_TrimTrailing(volumePath);
     if (path.size() > kMaxVolumePath || std::strlen(sourcePath) > kMaxVolumePath) return 0;
+    if (!Plan_IsFileSetPath(volumePath)) return 0;
     try {
-        if (FileNode* existing = Plan_FindNode(&plan->root, volumePath)) {
-            if (existing == &plan->root) return 0;
-            if (!Plan_RemoveNode(plan, &plan->root, volumePath, true)) return 0;
-        }
         std::string_view parentPath, leaf;
         splitLeaf(path, parentPath, leaf);
         if (leaf.empty()) return 0;
+        // A later entry for the same path replaces the earlier one. The leaf is looked up as
+        // given: one that only its cleaning makes equal to an entry clashes below instead of
+        // silently taking that entry's place.
+        std::string parentCopy(parentPath);
+        FileNode* existingParent = Plan_FindNode(&plan->root, parentCopy.c_str());
+        if (existingParent && existingParent->isDirectory()) {
+            std::vector<FileNode*> found;
+            Dir_FindNoCase(existingParent, leaf, found);
+            if (!found.empty()) {
+                const std::string oldName = found.front()->name;
+                if (!Plan_RemoveNode(plan, existingParent, oldName.c_str(), true)) return 0;
+            }
+        }
         FileNode* parent = makeDirectoryPath(plan, parentPath);
         if (!parent) return 0;
         std::vector<FindResult> found;

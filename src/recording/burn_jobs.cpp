@@ -157,16 +157,15 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
                                             const char* label, TVX_ProgressCallback callback,
                                             int32_t userData) {
     if (!options || !entries) return TVX_ERR_INVALID_ARG;
-    // A name no reader could tell from a folder's own entries is bad input, not a bad source.
-    for (int32_t i = 0; i < count; ++i)
-        if (!entries[i].sourcePath || !Plan_IsFileSetPath(entries[i].volumePath))
-            return TVX_ERR_INVALID_ARG;
     return BurnVolume(
         handle, options, label, callback, userData,
         [entries, count](VolumePlan* plan, const char** failed) {
             if (count <= 0) return false;
             for (int32_t i = 0; i < count; ++i) {
-                *failed = entries[i].sourcePath;
+                // A bad volume path is named by itself; any other failure by its host file.
+                const bool goodPath = Plan_IsFileSetPath(entries[i].volumePath);
+                *failed = goodPath || !entries[i].volumePath ? entries[i].sourcePath
+                                                             : entries[i].volumePath;
                 if (!Plan_AddFileSetEntry(plan, entries[i].volumePath, entries[i].sourcePath))
                     return false;
             }

@@ -64,16 +64,16 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
     if (!options || !imagePath) return TVX_ERR_INVALID_ARG;
     JobLock lock(handle);
     if (!lock.held()) return TVX_ERR_NOT_READY;
-    // The image is opened before the drive is asked anything, as a volume's source is read
-    // first: one that cannot be read (missing, a folder, a pipe) never costs the disc a look.
+    TVX_Result result = Job_CheckMedia(handle, options->mode);
+    if (result != TVX_OK) return result;
+    JobScope job(handle, callback, userData);
+    // Opening never waits (a pipe with no writer) and takes regular files only: an image that
+    // cannot be read is refused before anything is written.
     std::unique_ptr<HostFile> image = host().openFile(imagePath, FileAccess::Read);
     if (!image) {
         Job_RecordSource(handle, imagePath);
         return TVX_ERR_SOURCE;
     }
-    TVX_Result result = Job_CheckMedia(handle, options->mode);
-    if (result != TVX_OK) return result;
-    JobScope job(handle, callback, userData);
 
     const uint64_t imageBytes = image->size();
     const uint64_t sectors = (imageBytes + kBlockSize - 1) / kBlockSize;

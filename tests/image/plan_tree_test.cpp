@@ -105,9 +105,11 @@ TEST_F(PlanTree, FileSetRefusals) {
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "dir", tmp.file("folder").c_str()));
     ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "file", src.c_str()));
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "file/below.txt", src.c_str()));
-    // The cleaned leaf names an existing entry, which it replaces.
+    // A leaf that only its cleaning makes equal to an entry clashes; the entry stays.
     ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "a_b", src.c_str()));
-    EXPECT_TRUE(Plan_AddFileSetEntry(plan.get(), "a:b", src.c_str()));
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "a:b", tmp.file("folder").c_str()));
+    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "/a:b", src.c_str()));
+    EXPECT_NE(Plan_FindNode(&plan->root, "a_b"), nullptr);
     std::string longPath(300, 'p');
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), longPath.c_str(), src.c_str()));
     // A name whose recorded form exceeds 255 bytes: 128 characters outside Latin-1.

@@ -73,20 +73,44 @@ TEST_F(JobResultTest, BadInputIsRefusedBeforeTheDiscIsRead) {
     TVX_FileSetEntry entries[2] = {{"a.bin", one.c_str()}, {"b.bin", missing.c_str()}};
     EXPECT_EQ(TVX_BurnFileSet(handle, &options, entries, 0, nullptr, nullptr, 0), TVX_ERR_SOURCE);
     EXPECT_EQ(TVX_BurnFileSet(handle, &options, entries, 2, nullptr, nullptr, 0), TVX_ERR_SOURCE);
-    // Names that no reader could tell from a folder's own entries; a missing source.
-    for (const char* name :
-         std::initializer_list<const char*>{".", "..", "sub/.", "../a.bin", "", "/", nullptr}) {
-        TVX_FileSetEntry bad[2] = {{"a.bin", one.c_str()}, {name, one.c_str()}};
-        EXPECT_EQ(TVX_BurnFileSet(handle, &options, bad, 2, nullptr, nullptr, 0),
-                  TVX_ERR_INVALID_ARG)
-            << (name ? name : "(null)");
+    // Bad entries fail as sources, named: names no reader could tell from a folder's own
+    // entries, the root, missing texts, and a name that only its cleaning makes equal to one
+    // before it (which would otherwise silently take its place).
+    struct {
+        const char* volume;
+        const char* source;
+        const char* named;
+    } bad[] = {
+        {".", one.c_str(), "."},
+        {"..", one.c_str(), ".."},
+        {"sub/.", one.c_str(), "sub/."},
+        {"../a.bin", one.c_str(), "../a.bin"},
+        {"", one.c_str(), ""},
+        {"/", one.c_str(), "/"},
+        {nullptr, one.c_str(), one.c_str()},
+        {"b.bin", nullptr, ""},
+        {"a:bin", one.c_str(), one.c_str()},
+    };
+    const std::string aUnderscore = dir.file("data/one.bin");
+    for (const auto& b : bad) {
+        TVX_FileSetEntry set[2] = {{"a_bin", aUnderscore.c_str()}, {b.volume, b.source}};
+        EXPECT_EQ(TVX_BurnFileSet(handle, &options, set, 2, nullptr, nullptr, 0), TVX_ERR_SOURCE)
+            << (b.volume ? b.volume : "(null)");
+        TVX_LastError e{};
+        ASSERT_EQ(TVX_GetLastError(handle, &e), TVX_OK);
+        EXPECT_EQ(e.location, 1020);
+        EXPECT_STREQ(e.description, b.named) << (b.volume ? b.volume : "(null)");
     }
-    TVX_FileSetEntry noSource[1] = {{"a.bin", nullptr}};
-    EXPECT_EQ(TVX_BurnFileSet(handle, &options, noSource, 1, nullptr, nullptr, 0),
-              TVX_ERR_INVALID_ARG);
-    EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, dir.file("missing.iso").c_str(), nullptr, 0),
-              TVX_ERR_SOURCE);
     EXPECT_TRUE(drive->trace().empty()) << drive->formatTrace();
+    // The image burn checks the disc first, as the volume burns check it before their plan is
+    // laid out: a missing image and a test write asked on a DVD+R fail for the disc.
+    const std::string missingImage = dir.file("missing.iso");
+    EXPECT_EQ(TVX_BurnVolumeImage(handle, &options, missingImage.c_str(), nullptr, 0),
+              TVX_ERR_SOURCE);
+    for (const auto& e : drive->trace())
+        EXPECT_NE(e.opcode(), 0x2A) << drive->formatTrace();
+    TVX_BurnOptions test = {TVX_MODE_TEST_WRITE, -1};
+    EXPECT_EQ(TVX_BurnVolumeImage(handle, &test, missingImage.c_str(), nullptr, 0), TVX_ERR_MODE);
 }
 
 TEST_F(JobResultTest, MediaChecks) {

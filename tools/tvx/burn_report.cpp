@@ -14,8 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kRewritable = MediaDvdRw | MediaDvdPlusRw | MediaDvdRam;
-
 std::string Unreadable(const std::string& path, const char* what) {
     std::error_code ec;
     fs::file_status status = fs::status(path, ec);
@@ -49,41 +47,6 @@ std::string FirstUnreadable(const std::string& folder) {
 }
 
 } // namespace
-
-std::string DiscStateAfterBurn(TVX_Result result, uint32_t mediaType, const JobFacts& facts,
-                               bool testWrite) {
-    if (result == TVX_OK) return "";
-    if (testWrite) return "test write: nothing was recorded, the disc is unchanged";
-    std::string kind = MediaName(mediaType);
-    bool rewritable = (mediaType & kRewritable) != 0;
-    if (!facts.trackBegun) return "nothing was written, the disc is unchanged";
-    if (result == TVX_ERR_VERIFY && facts.verifying)
-        return "the " + kind +
-               " was written and closed, but it does not read back as the "
-               "source: do not rely on it";
-    if (result == TVX_ERR_VERIFY && facts.writeDone)
-        return "the whole volume was sent to the " + kind +
-               ", but closing it or reading it back failed: do not rely on it";
-    if (!facts.writing) {
-        if (mediaType & (MediaDvdPlusR | MediaDvdPlusRDualLayer))
-            return "nothing was written, the disc is unchanged";
-        return rewritable ? "no volume was written; the " + kind +
-                                " holds no readable volume until it is burned again" +
-                                (mediaType & MediaDvdRw ? " (erase it first with tvx erase)" : "")
-                          : "a track was reserved on the " + kind +
-                                " but nothing was written to it; a write-once disc cannot be "
-                                "burned again";
-    }
-    if (rewritable)
-        return "the burn did not complete: the " + kind +
-               " holds no readable volume (its volume descriptors are overwritten); burn it "
-               "again" +
-               (mediaType & MediaDvdRw ? " after tvx erase" : "");
-    return "the burn did not complete: the " + kind +
-           " was written in part and its session left open, so no drive presents it as a "
-           "finished disc; it holds no usable volume and, being write-once, cannot be burned "
-           "again";
-}
 
 std::string VolumeWholeState(uint32_t mediaType) {
     return "the whole volume is on the " + MediaName(mediaType) +

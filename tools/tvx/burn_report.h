@@ -9,9 +9,6 @@
 
 namespace tvxcli {
 
-// The disc's state after a burn that ended with result (not TVX_OK) on a disc of mediaType.
-std::string DiscStateAfterBurn(TVX_Result result, uint32_t mediaType, const JobFacts& facts,
-                               bool testWrite);
 // The TVX_LastError location of a burn whose volume is whole on the disc while finishing it
 // failed or was stopped.
 inline constexpr int32_t kVolumeWholeLocation = 1040;

@@ -2,11 +2,14 @@
 #include "burn_report.h"
 #include "burn_run.h"
 #include "commands.h"
+#include "disc_after.h"
 #include "json.h"
 #include "left_out.h"
 #include "progress.h"
+#include "refusal_words.h"
 #include "results.h"
 #include "signals.h"
+#include "source_reason.h"
 
 #include <cstdio>
 #include <fstream>
@@ -16,6 +19,32 @@ namespace tvxcli {
 namespace {
 
 bool resultPrinted = false;
+
+// The space the request's volume needs, for the words of TVX_ERR_NO_SPACE: exact for an image
+// and a VIDEO_TS folder (the library's own size check), else what the files alone take.
+NeededSpace NeededFor(TVX_RecHandle handle, const BurnRequest& request) {
+    switch (request.source) {
+    case BurnSource::Image:
+        return FilesSpace(request.path, true);
+    case BurnSource::VideoTs: {
+        uint32_t sectors = 0;
+        TVX_CheckVideoTsFolderSize(handle, request.path.c_str(), &sectors, nullptr);
+        if (sectors) return NeededSpace{sectors, true};
+        return FilesSpace(request.path, false);
+    }
+    case BurnSource::Files: {
+        NeededSpace total;
+        for (const auto& pair : request.pairs) {
+            size_t eq = pair.find('=');
+            if (eq != std::string::npos)
+                total.sectors += FilesSpace(pair.substr(eq + 1), false).sectors;
+        }
+        return total;
+    }
+    default:
+        return FilesSpace(request.path, false);
+    }
+}
 
 bool splitPair(const std::string& text, std::string& volume, std::string& hostPath) {
     size_t eq = text.find('=');
@@ -115,7 +144,7 @@ TVX_Result RunBurn(const Options& options, TVX_RecHandle handle, const BurnReque
 }
 
 int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_RecHandle handle,
-               const BurnRequest& request, uint32_t mediaType) {
+               const BurnRequest& request, const BurnBefore& before) {
     EndProgress(result == TVX_OK);
     if (result == TVX_OK) {
         if (!options.quiet && !options.json)
@@ -129,25 +158,19 @@ int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_
     int rc = ReportFailure(what, result, handle, options.verbose);
     if (result == TVX_ERR_CANCELLED && StopRequested())
         std::fprintf(stderr, "  stopped by %s\n", StopSignalName());
-    if (result == TVX_ERR_SOURCE || result == TVX_ERR_VERIFY || result == TVX_ERR_COMMAND) {
-        TVX_LastError e;
-        bool named = false;
-        if (result == TVX_ERR_SOURCE && TVX_GetLastError(handle, &e) == TVX_OK && e.description &&
-            *e.description) {
-            std::fprintf(stderr, "  source: %s\n", e.description);
-            named = true;
-        }
-        std::string problem = DiagnoseSource(request);
-        if (!problem.empty())
-            std::fprintf(stderr, "  source: %s\n", problem.c_str());
-        else if (result == TVX_ERR_SOURCE && !named)
-            std::fprintf(stderr, "  source: a source file could not be read as planned (it may "
-                                 "have changed during the burn)\n");
-    }
-    std::string state = DiscStateAfterBurn(result, mediaType, Facts(), options.testWrite);
+    std::string refusal =
+        ExplainRefusal(result, before.disc, options.testWrite, NeededFor(handle, request));
+    if (!refusal.empty()) std::fprintf(stderr, "  %s\n", refusal.c_str());
+    ReportSource(result, handle, request, before.sizes);
     TVX_LastError finish;
-    if (TVX_GetLastError(handle, &finish) == TVX_OK && finish.location == kVolumeWholeLocation)
-        state = VolumeWholeState(mediaType);
+    const bool volumeWhole =
+        TVX_GetLastError(handle, &finish) == TVX_OK && finish.location == kVolumeWholeLocation;
+    // What the disc holds now is the drive's word, read after the job; nothing is asked when
+    // nothing was written.
+    DiscAfterJob after;
+    if (Facts().trackBegun && !options.testWrite && !volumeWhole) after = ReadDiscAfterJob(handle);
+    std::string state = DescribeDiscAfter(result, before.disc.mediaType, Facts(), options.testWrite,
+                                          volumeWhole, after);
     if (!state.empty()) std::fprintf(stderr, "  disc: %s\n", state.c_str());
     PrintJsonResult(options, what, &result, rc, handle, state);
     return rc;
@@ -161,10 +184,11 @@ int Burn(const Options& options, const BurnRequest& requested) {
     if (int rc = session.open(options)) return rc;
     TVX_RecHandle h = session.handle();
     if (int rc = CheckSpeedLimit(options, h, burn.writeSpeed)) return rc;
-    TVX_DiscInfo disc{};
-    TVX_GetDiscInfo(h, &disc);
+    BurnBefore before;
+    TVX_GetDiscInfo(h, &before.disc);
+    before.sizes.take(request);
     TVX_Result r = RunBurn(options, h, request, burn);
-    return ReportBurn(options, CommandName(request.source), r, h, request, disc.mediaType);
+    return ReportBurn(options, CommandName(request.source), r, h, request, before);
 }
 
 int CheckVideoTs(const Options& options, const std::string& folder) {
@@ -189,9 +213,8 @@ int CheckVideoTs(const Options& options, const std::string& folder) {
     if (r == TVX_OK) return kExitOk;
     if (r == TVX_ERR_SOURCE) {
         BurnRequest request{BurnSource::VideoTs, folder, {}, {}};
-        std::string problem = DiagnoseSource(request);
         int rc = ReportFailure("check", r, session.handle(), options.verbose);
-        if (!problem.empty()) std::fprintf(stderr, "  source: %s\n", problem.c_str());
+        ReportSource(r, session.handle(), request, SourceSizes());
         return rc;
     }
     return ReportFailure("check", r, session.handle(), options.verbose);
@@ -256,10 +279,14 @@ void PrintJsonResult(const Options& options, const char* command, const TVX_Resu
     JsonObject object;
     object.add("event", "result").add("command", command);
     object.add("result", result ? ResultName(*result) : nullptr);
-    if (result)
+    if (result) {
         object.add("code", static_cast<int64_t>(static_cast<uint32_t>(*result)));
-    else
-        object.addRaw("code", "null");
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(*result));
+        object.add("codeText", hex);
+    } else {
+        object.addRaw("code", "null").addRaw("codeText", "null");
+    }
     object.add("exitCode", int64_t{exitCode});
     object.add("stoppedBy", StopRequested() ? StopSignalName() : nullptr);
     object.add("message", exitCode == kExitOk ? "" : LastFailure());

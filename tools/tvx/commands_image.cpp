@@ -9,6 +9,7 @@
 #include "progress.h"
 #include "results.h"
 #include "signals.h"
+#include "source_reason.h"
 #include "virtual_drives.h"
 
 #include <cerrno>
@@ -103,6 +104,8 @@ int MakeImage(const Options& options, const BurnRequest& requested, const std::s
     burnOptions.virtualImages = {disc};
     burnOptions.drive = "virtual:" + disc;
 
+    SourceSizes sizes;
+    sizes.take(request);
     uint32_t sectors = 0;
     {
         Session session;
@@ -124,8 +127,7 @@ int MakeImage(const Options& options, const BurnRequest& requested, const std::s
         if (r != TVX_OK) {
             int rc = ReportFailure(what, r, session.handle(), options.verbose);
             if (r == TVX_ERR_CANCELLED) std::fprintf(stderr, "  stopped by %s\n", StopSignalName());
-            std::string problem = DiagnoseSource(request);
-            if (!problem.empty()) std::fprintf(stderr, "  source: %s\n", problem.c_str());
+            ReportSource(r, session.handle(), request, sizes);
             std::fprintf(stderr, "  %s was not written\n", output.c_str());
             PrintJsonResult(options, what, &r, rc, session.handle(), "");
             return rc;

@@ -32,6 +32,15 @@ std::string JsonString(const std::string& text) {
             }
         }
         char escaped[8];
+        if (c >= 0x80) {
+            // A byte that is no part of valid UTF-8 (a host name in another encoding) becomes
+            // the lone surrogate U+DC80 + (byte - 0x80), as Python's "surrogateescape" does:
+            // no valid text holds one, so the exact bytes come back (tvx(1), JSON OUTPUT).
+            std::snprintf(escaped, sizeof escaped, "\\udc%02x", c);
+            out += escaped;
+            ++i;
+            continue;
+        }
         switch (c) {
         case '"':
             out += "\\\"";
@@ -49,7 +58,7 @@ std::string JsonString(const std::string& text) {
             out += "\\t";
             break;
         default:
-            if (c < 0x20 || c >= 0x7F) {
+            if (c < 0x20 || c == 0x7F) {
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
                 out += escaped;
             } else {

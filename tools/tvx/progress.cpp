@@ -167,6 +167,7 @@ void EnterPhase(Phase phase) {
     // last chunk went out.
     EndPhase(phase == Phase::Verifying || (display.phase == Phase::Writing && facts.writeDone));
     display.phase = phase;
+    SetClosingPhase(phase == Phase::Closing);
     display.phaseStart = Clock::now();
     display.phaseStartValue = display.value;
     display.lastPlainStep = -1;
@@ -190,6 +191,8 @@ void StartProgress(const Options& options) {
                     : isatty(STDERR_FILENO) ? Style::Bar
                                             : Style::Lines;
     if (options.verbose && display.style == Style::Quiet) display.style = Style::Lines;
+    SetClosingPhase(false);
+    SetStopFeedback(display.style == Style::Bar || display.style == Style::Lines);
 }
 
 const JobFacts& Facts() {
@@ -197,7 +200,18 @@ const JobFacts& Facts() {
 }
 
 void EndProgress(bool succeeded) {
+    // A job that succeeded ends at 100 %: the events give the position before each step.
+    if (succeeded && display.style == Style::Json && display.phase != Phase::None) {
+        JsonObject event;
+        event.add("event", "progress").add("phase", PhaseName(display.phase));
+        event.add("percent", int64_t{100});
+        if (facts.trackBlocks) event.add("size", int64_t{facts.trackBlocks});
+        std::printf("%s\n", event.str().c_str());
+        std::fflush(stdout);
+    }
     EndPhase(succeeded);
+    SetClosingPhase(false);
+    SetStopFeedback(false);
 }
 
 int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {

@@ -112,6 +112,9 @@ const std::string& LastFailure() {
 void PrintLastError(FILE* out, TVX_RecHandle handle, bool verbose) {
     TVX_LastError e;
     if (!handle || TVX_GetLastError(handle, &e) != TVX_OK || e.location == 0) return;
+    // A source that failed is no drive error: the record names the host path, which the
+    // commands report with the reason.
+    if (e.location == kSourceFailureLocation) return;
     std::fprintf(out, "  drive error at step %d: sense key %X, ASC/ASCQ %02X/%02X: %s (%s)\n",
                  e.location, e.senseKey, e.asc, e.ascq, e.description ? e.description : "",
                  e.category ? e.category : "");

@@ -19,6 +19,8 @@ enum ExitCode {
 };
 
 const char* ResultName(TVX_Result result);
+// The TVX_LastError location of a source that could not be read (TVX_ERR_SOURCE).
+inline constexpr int32_t kSourceFailureLocation = 1020;
 std::string MediaNames(uint32_t mask);
 // The one kind of a disc's media-type bits, for example "DVD-RW".
 std::string MediaName(uint32_t mediaType);

@@ -1,0 +1,25 @@
+// What a failed or stopped burn left on the disc, as the drive reports it after the job.
+#pragma once
+
+#include "progress.h"
+#include "torvexin.h"
+
+#include <string>
+
+namespace tvxcli {
+
+// The drive's answer after the job. A failed burn ejects the disc: it is loaded to be asked,
+// and ejected again so that the job's end stays as the library left it.
+struct DiscAfterJob {
+    bool read = false;
+    TVX_DiscInfo info{};
+};
+DiscAfterJob ReadDiscAfterJob(TVX_RecHandle handle);
+
+// The disc's state in words after a burn that ended with result (not TVX_OK). mediaBefore is
+// the kind the disc had before the burn; volumeWhole says the library kept a whole volume
+// whose finishing failed (TVX_LastError location 1040).
+std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, const JobFacts& facts,
+                              bool testWrite, bool volumeWhole, const DiscAfterJob& after);
+
+} // namespace tvxcli

@@ -1,0 +1,34 @@
+// Why a source of a burn failed, in words: the sizes of the source's files are taken before the
+// job so that a file that changed size during it can be told from one that vanished.
+#pragma once
+
+#include "commands.h"
+#include "torvexin.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace tvxcli {
+
+class SourceSizes {
+  public:
+    // Records the size of every regular file the request names or holds.
+    void take(const BurnRequest& request);
+    // Why path (a source of the request) cannot be burned: missing, changed size, unreadable,
+    // name too long, a loop of links; "" when it reads as it did.
+    std::string why(const std::string& path) const;
+
+    // False for a file set's volume path that is no entry's host path.
+    bool isHostPath(const std::string& text, const BurnRequest& request) const;
+
+  private:
+    std::map<std::string, uint64_t> sizes_;
+};
+
+// Prints the source at fault after a TVX_ERR_SOURCE, TVX_ERR_VERIFY or TVX_ERR_COMMAND: the one
+// the library named, with why, and any other that cannot be read.
+void ReportSource(TVX_Result result, TVX_RecHandle handle, const BurnRequest& request,
+                  const SourceSizes& sizes);
+
+} // namespace tvxcli
