@@ -184,7 +184,7 @@ for sig in TERM HUP; do
     rc=$?
     [ $rc -eq 4 ] && ok "SIG$sig stops the burn" || { bad "SIG$sig burn (exit $rc)"; cat out.txt; }
     contains "SIG$sig named" "stopped by SIG$sig"
-    contains "disc state after SIG$sig" "disc: the burn did not complete"
+    contains "disc state after SIG$sig" "disc: the drive reports the DVD+RW blank"
 done
 expect 0 "a DVD-RW to erase" --virtual er.img:dvd-rw burn-data -q data
 TVX_TEST_INTERRUPT_AFTER=1 TVX_TEST_INTERRUPT_SIGNAL=HUP "$tvx" --virtual er.img erase > out.txt 2>&1
@@ -197,9 +197,9 @@ expect 0 "another DVD-RW to erase" --virtual er2.img:dvd-rw burn-data -q data
 expect 3 "an erase the drive refuses at once" --virtual-fault 55:sense:05/24/00 --virtual er2.img erase
 contains "refused erase changed nothing" "disc: nothing was erased, the disc is unchanged"
 expect 3 "a failed burn says what is on the disc" --virtual-fault 2a@3:sense:03/0C/00 --virtual wf.img:dvd-r burn-data data
-contains "write-once state" "disc: the burn did not complete: the DVD-R"
+contains "write-once state" "disc: the drive reports the DVD-R open and partial: writing ended after"
 expect 3 "a missing source is named" --virtual s2.img:dvd-r burn-files "/x=$work/gone.txt"
-contains "source named" "source: file $work/gone.txt does not exist"
+contains "source named" "source: $work/gone.txt: it does not exist"
 mkdir -p odd/sub && echo x > odd/sub/file.txt && mkfifo odd/sub/pipe && ln -s gone odd/dangling
 expect 0 "a folder with a pipe and a dangling link burns" --virtual odd.img:dvd+r burn-data odd
 contains "pipe named" "left out: odd/sub/pipe (a named pipe)"

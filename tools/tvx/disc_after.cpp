@@ -89,8 +89,14 @@ std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, const Job
         return "the drive reports the " + kind + " closed with " + written +
                " recorded: the volume is not whole; do not rely on it";
     }
-    return "the drive reports the " + kind + " open and partial: " + written +
-           " written, its session left open so that no drive presents it as a finished disc; " +
+    // An open track's recorded end is not always reported (a reserved track reads as its
+    // reservation): how far writing got is the job's own count.
+    const std::string reached =
+        facts.writing ? "writing ended after about " + std::to_string(facts.written) +
+                            (size ? " of the volume's " + std::to_string(size) : "") + " sectors"
+                      : "its track was reserved, nothing written to it";
+    return "the drive reports the " + kind + " open and partial: " + reached +
+           "; its session is left open so that no drive presents it as a finished disc; " +
            (dashRw ? "erase it with tvx erase before burning it again"
                    : "being write-once, it cannot be burned again");
 }
