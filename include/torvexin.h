@@ -58,8 +58,8 @@
  *     burned again (a DVD-RW can be erased). Nothing written can be taken back, so a crash of
  *     the host or a power cut leaves the same: a track written in part in an open session.
  *     A stop or failure once the drive was asked to close ends the job's wait, not the drive's
- *     close, which may complete: TVX_GetDiscInfo (and the track information) then tells a
- *     closed, whole disc from one left open.
+ *     close, which may complete: TVX_GetDiscInfo, once the drive is ready again, tells a
+ *     closed disc (`appendable` 0) from one left open.
  *   - When the recording completed and only the verification failed (after TVX_EVENT_VERIFY
  *     events), the disc holds the whole volume, closed as its kind requires.
  */
@@ -547,7 +547,7 @@ TVX_API TVX_Result TVX_CALL TVX_BurnVolumeData(TVX_RecHandle handle, const TVX_B
  *         `count` is 0 or less or an entry fails: no `volumePath` or `sourcePath`, a path that
  *         names the root or holds a "." or ".." component, a missing or unreadable host file,
  *         a path through a file, or the name clash above. The TVX_LastError names the entry's
- *         `volumePath` when that path is bad, else its `sourcePath`. Entries are checked before
+ *         `volumePath` when it names the root or holds "." or "..", else its `sourcePath`. Entries are checked before
  *         the disc is read; nothing is written. Otherwise the codes of TVX_BurnVideoTsFolder.
  */
 TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_BurnOptions* options,
