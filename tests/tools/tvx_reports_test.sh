@@ -43,6 +43,12 @@ has "the close is awaited" "the drive is closing the disc, which cannot be inter
 run 0 "the stopped DVD-R reads back" -- --virtual s-dvd-r.img get /hi.txt hi.out
 cmp -s hi.out data/hi.txt && ok "its file is whole" || bad "its file differs"
 
+# A read-back that fails leaves the written disc as the drive reports it.
+for kind in dvd-r dvd+rw; do
+    run 5 "read-back fails on $kind" -- --virtual-fault a8:malformed --virtual "v-$kind.img:$kind" burn-image --verify image.iso
+    has "written $kind told" "disc: the drive reports the ${kind^^} holding .*, but it was not read back as the source"
+done
+
 # A source failure names the source and why, never as a drive error.
 ln -s loop.txt loop.txt
 long=$work/$(printf 'n%.0s' $(seq 1 260))

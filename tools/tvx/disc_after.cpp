@@ -69,6 +69,13 @@ std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, const Job
                "overwritten); burn it again" +
                eraseHint;
     }
+    // The whole volume went to the drive; the read-back (or, in this mode, the close) failed.
+    if (result == TVX_ERR_VERIFY && (facts.verifying || facts.writeDone))
+        return "the drive reports the " + kind + " holding " +
+               (disc.mediaType & kWrittenInPlace
+                    ? std::string("a volume")
+                    : Sectors(disc.usedBlocks) + (disc.appendable ? " in an open session" : "")) +
+               ", but it was not read back as the source: do not rely on it";
     if ((disc.mediaType & kWrittenInPlace) && !facts.writing)
         return "no sector was written: the " + kind + " holds what it held before";
     if (disc.mediaType & kWrittenInPlace)
@@ -79,9 +86,6 @@ std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, const Job
     const std::string written =
         Sectors(disc.usedBlocks) + (size ? " of the volume's " + std::to_string(size) : "");
     if (!disc.appendable) {
-        if (result == TVX_ERR_VERIFY && facts.verifying)
-            return "the drive reports the " + kind + " closed with " + Sectors(disc.usedBlocks) +
-                   ", but it does not read back as the source: do not rely on it";
         if (size && disc.usedBlocks >= size)
             return "the drive reports the " + kind +
                    " closed and whole: " + Sectors(disc.usedBlocks) +
