@@ -61,6 +61,13 @@ $work/gone.txt it does not exist
 $work/loop.txt its symbolic links form a loop
 $long its path is
 CASES
+# A file that grows while the drive is busy with the first write: read after it, it is named.
+head -c 300000 /dev/urandom > grows.bin
+(sleep 1; head -c 100 /dev/zero >> grows.bin) &
+run 3 "a source that changed size" -- --virtual "grow.img:dvd+r+write-busy=3" burn-files -v "/a=$work/data/hi.txt" "/b=$work/grows.bin"
+wait
+has "changed size named" "source: $work/grows.bin: it changed size during the burn (300000 bytes before, 300100 now)"
+lacks "no drive error for a changed size" "drive error"
 run 3 "make-image names the file at fault" -- make-image --files "/x=$work/gone.txt" -o m.iso
 has "make-image source" "source: $work/gone.txt: it does not exist"
 run 3 "a name that only its cleaning makes equal" -- --virtual clash.img:dvd-r burn-files "/a_b=$work/data/hi.txt" "/a:b=$work/data/big.bin"
