@@ -109,5 +109,9 @@ TVX_TEST_INTERRUPT_AFTER=2 "$tvx" --virtual j-stop.img:dvd+r burn-image --json i
 python3 -c 'import json; L=[json.loads(l) for l in open("out.txt")]; assert L[-1]["event"] == "result" and L[-1]["codeText"] == "0xE000000A"' \
     && ok "json: nothing after the result of a stopped burn" || { bad "json: stopped burn"; cat out.txt; }
 
+"$tvx" --virtual cv.img:dvd-r:100 check-video-ts --json data > out.txt 2>/dev/null
+python3 -c 'import json; d=json.load(open("out.txt")); assert d["result"] == "TVX_ERR_NO_SPACE" and d["codeText"] == "0xE0000003" and d["code"] == 0xE0000003' \
+    && ok "json: check-video-ts gives the code as the header writes it" || { bad "json: check-video-ts code"; cat out.txt; }
+
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

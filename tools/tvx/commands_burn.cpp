@@ -199,7 +199,10 @@ int CheckVideoTs(const Options& options, const std::string& folder) {
     bool measured = r == TVX_OK || r == TVX_ERR_NO_SPACE;
     if (options.json) {
         JsonObject doc;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(r));
         doc.add("folder", folder).add("result", ResultName(r));
+        doc.add("code", static_cast<int64_t>(static_cast<uint32_t>(r))).add("codeText", hex);
         if (measured)
             doc.add("volumeSectors", int64_t{size})
                 .add("freeSectors", int64_t{free})
