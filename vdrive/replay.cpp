@@ -66,9 +66,9 @@ uint16_t ReplayTarget::currentProfile() const {
     return e && e->data.size() >= 8 ? Be16(&e->data[6]) : 0;
 }
 
-bool ReplayTarget::blank() const {
+int ReplayTarget::discStatus() const {
     const Exchange* e = find("READ_DISC_INFORMATION");
-    return e && e->status == kScsiStatusGood && e->data.size() > 2 && (e->data[2] & 3) == 0;
+    return e && e->status == kScsiStatusGood && e->data.size() > 2 ? e->data[2] & 3 : -1;
 }
 
 bool ReplayTarget::answer(const Exchange& recorded, const ScsiRequest& request,

@@ -15,16 +15,18 @@ namespace tvx::vdrive {
 class ReplayTarget final : public ScsiTarget {
   public:
     // model: the recorder that stands behind the report (not owned; outlives this target).
-    ReplayTarget(std::vector<Exchange> report, ScsiTarget& model,
-                 uint32_t maxTransferBytes = 0);
+    ReplayTarget(std::vector<Exchange> report, ScsiTarget& model, uint32_t maxTransferBytes = 0);
+    // The recorder's disc is not the one the report saw (written since, or of another kind): the
+    // recorder answers about the disc from now on.
+    void discNotAsReported() { discChanged_ = true; }
 
     ScsiResult execute(const ScsiRequest& request) override;
     uint32_t maxTransferBytes() const override;
 
-    // The current profile of the report's disc (0: none) and whether READ DISC INFORMATION found
-    // it blank.
+    // The current profile of the report's disc (0: none) and its disc status as READ DISC
+    // INFORMATION gave it (-1: not known).
     uint16_t currentProfile() const;
-    bool blank() const;
+    int discStatus() const;
 
   private:
     const Exchange* find(const char* name) const;

@@ -170,9 +170,14 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
                 problems_.push_back(problem);
                 continue;
             }
-            replays_.push_back(std::make_unique<ReplayTarget>(std::move(report.commands), *recorder,
-                                                              report.maxTransferBytes));
-            target = replays_.back().get();
+            auto replay = std::make_unique<ReplayTarget>(std::move(report.commands), *recorder,
+                                                         report.maxTransferBytes);
+            DiscView disc = recorder->disc();
+            if (ProfileOf(disc.kind) != replay->currentProfile() ||
+                static_cast<int>(disc.status) != replay->discStatus())
+                replay->discNotAsReported();
+            target = replay.get();
+            replays_.push_back(std::move(replay));
         }
         if (KeyOf(request.image, key)) byImage[key] = recorder;
         drives_.push_back(std::move(recorder));
