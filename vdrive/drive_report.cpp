@@ -33,9 +33,12 @@ constexpr std::array<uint8_t, 15> kQuestions = {
 
 const char* OutcomeName(ScsiOutcome outcome) {
     switch (outcome) {
-    case ScsiOutcome::Completed: return "completed";
-    case ScsiOutcome::TransportFailed: return "transport-failed";
-    case ScsiOutcome::TimedOut: return "timed-out";
+    case ScsiOutcome::Completed:
+        return "completed";
+    case ScsiOutcome::TransportFailed:
+        return "transport-failed";
+    case ScsiOutcome::TimedOut:
+        return "timed-out";
     }
     return "completed";
 }
@@ -119,7 +122,8 @@ bool ParseExchanges(const std::string& report, std::vector<Exchange>& exchanges,
         e.outcome = outcome == "transport-failed" ? ScsiOutcome::TransportFailed
                     : outcome == "timed-out"      ? ScsiOutcome::TimedOut
                                                   : ScsiOutcome::Completed;
-        e.requested = static_cast<uint32_t>(std::strtoul(Field(line, "requested").c_str(), nullptr, 10));
+        e.requested =
+            static_cast<uint32_t>(std::strtoul(Field(line, "requested").c_str(), nullptr, 10));
         e.status = static_cast<uint8_t>(std::strtoul(Field(line, "status").c_str(), nullptr, 10));
         e.transferred =
             static_cast<uint32_t>(std::strtoul(Field(line, "transferred").c_str(), nullptr, 10));

@@ -7,16 +7,29 @@ namespace tvx::vdrive {
 
 namespace {
 
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t Be16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 
 // Answers that describe the disc's state rather than the drive.
 bool AboutTheDisc(const uint8_t* cdb) {
     switch (cdb[0]) {
-    case 0x00: case 0x03: case 0x23: case 0x25: case 0x28: case 0x4A:
-    case 0x51: case 0x52: case 0x5C: case 0xA8: case 0xAD:
+    case 0x00:
+    case 0x03:
+    case 0x23:
+    case 0x25:
+    case 0x28:
+    case 0x4A:
+    case 0x51:
+    case 0x52:
+    case 0x5C:
+    case 0xA8:
+    case 0xAD:
         return true;
-    case 0x5A: return (cdb[2] & 0xC0) == 0; // current values of a page
-    default: return false;
+    case 0x5A:
+        return (cdb[2] & 0xC0) == 0; // current values of a page
+    default:
+        return false;
     }
 }
 
@@ -24,12 +37,24 @@ bool AboutTheDisc(const uint8_t* cdb) {
 // fewer bytes than the probe did still gets the recorded answer.
 size_t AllocationAt(uint8_t opcode) {
     switch (opcode) {
-    case 0x12: return 3;
-    case 0x03: return 4;
-    case 0x23: case 0x46: case 0x4A: case 0x51: case 0x52: case 0x5A: case 0x5C: return 7;
-    case 0xAC: return 8; // descriptor count
-    case 0xAD: return 8;
-    default: return 0;
+    case 0x12:
+        return 3;
+    case 0x03:
+        return 4;
+    case 0x23:
+    case 0x46:
+    case 0x4A:
+    case 0x51:
+    case 0x52:
+    case 0x5A:
+    case 0x5C:
+        return 7;
+    case 0xAC:
+        return 8; // descriptor count
+    case 0xAD:
+        return 8;
+    default:
+        return 0;
     }
 }
 
@@ -105,7 +130,8 @@ bool ReplayTarget::configuration(const ScsiRequest& request, ScsiResult& result)
         at += size;
     }
     uint32_t length = static_cast<uint32_t>(answer.size() - 4);
-    for (int i = 0; i < 4; ++i) answer[i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        answer[i] = static_cast<uint8_t>(length >> (24 - 8 * i));
     Exchange synthesized;
     synthesized.data = std::move(answer);
     return this->answer(synthesized, request, result);

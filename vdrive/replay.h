@@ -30,8 +30,7 @@ class ReplayTarget final : public ScsiTarget {
 
   private:
     const Exchange* find(const char* name) const;
-    bool answer(const Exchange& recorded, const ScsiRequest& request,
-                ScsiResult& result) const;
+    bool answer(const Exchange& recorded, const ScsiRequest& request, ScsiResult& result) const;
     bool configuration(const ScsiRequest& request, ScsiResult& result) const;
 
     std::vector<Exchange> report_;

@@ -12,7 +12,6 @@ using namespace tvx::vdrive;
 
 namespace {
 
-
 constexpr uint32_t kTimeoutSeconds = 20;
 constexpr uint32_t kLargestAnswer = 65534; // two-byte allocation lengths
 
@@ -20,9 +19,9 @@ uint16_t Be16(const std::vector<uint8_t>& d, size_t at) {
     return d.size() < at + 2 ? 0 : static_cast<uint16_t>(d[at] << 8 | d[at + 1]);
 }
 uint32_t Be32(const std::vector<uint8_t>& d, size_t at) {
-    return d.size() < at + 4 ? 0
-                             : static_cast<uint32_t>(d[at]) << 24 | d[at + 1] << 16 |
-                                   d[at + 2] << 8 | d[at + 3];
+    return d.size() < at + 4
+               ? 0
+               : static_cast<uint32_t>(d[at]) << 24 | d[at + 1] << 16 | d[at + 2] << 8 | d[at + 3];
 }
 void PutBe16(std::vector<uint8_t>& cdb, size_t at, uint32_t v) {
     cdb[at] = static_cast<uint8_t>(v >> 8);
@@ -53,9 +52,10 @@ class Prober {
             request.timeoutSeconds = kTimeoutSeconds;
             auto start = std::chrono::steady_clock::now();
             tvx::ScsiResult r = drive_.execute(request);
-            e.elapsedMs = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                    std::chrono::steady_clock::now() - start)
-                                                    .count());
+            e.elapsedMs =
+                static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count());
             e.outcome = r.outcome;
             e.status = r.status;
             e.sense.assign(r.sense, r.sense + std::min<uint32_t>(r.senseLength, sizeof r.sense));
@@ -78,12 +78,12 @@ class Prober {
         std::string headerName = std::string(name) + "_HEADER";
         const Exchange& header = ask(headerName.c_str(), cdb, headerBytes);
         if (!good(header)) return;
-        uint32_t announced = announcedWidth == 4 ? Be32(header.data, announcedAt)
-                             : announcedWidth == 2 ? Be16(header.data, announcedAt)
-                                                   : header.data.size() > announcedAt
-                                                         ? header.data[announcedAt]
-                                                         : 0;
-        uint32_t total = std::min<uint32_t>(announced + announcedAt + announcedWidth, kLargestAnswer);
+        uint32_t announced = announcedWidth == 4                ? Be32(header.data, announcedAt)
+                             : announcedWidth == 2              ? Be16(header.data, announcedAt)
+                             : header.data.size() > announcedAt ? header.data[announcedAt]
+                                                                : 0;
+        uint32_t total =
+            std::min<uint32_t>(announced + announcedAt + announcedWidth, kLargestAnswer);
         PutBe16(cdb, lengthAt, total);
         ask(name, cdb, total);
     }
@@ -105,12 +105,13 @@ class Prober {
             const char* name;
             uint8_t dbd, pageControl;
         } modePages[] = {
-            {"MODE_SENSE_05_CURRENT", 0x00, 0x00},  {"MODE_SENSE_05_CHANGEABLE", 0x00, 0x40},
-            {"MODE_SENSE_05_DEFAULT", 0x00, 0x80},  {"MODE_SENSE_05_CURRENT_DBD", 0x08, 0x00},
+            {"MODE_SENSE_05_CURRENT", 0x00, 0x00},        {"MODE_SENSE_05_CHANGEABLE", 0x00, 0x40},
+            {"MODE_SENSE_05_DEFAULT", 0x00, 0x80},        {"MODE_SENSE_05_CURRENT_DBD", 0x08, 0x00},
             {"MODE_SENSE_05_CHANGEABLE_DBD", 0x08, 0x40}, {"MODE_SENSE_05_DEFAULT_DBD", 0x08, 0x80},
         };
         for (const auto& p : modePages)
-            ask(p.name, {0x5A, p.dbd, static_cast<uint8_t>(p.pageControl | 0x05), 0, 0, 0, 0, 0, 255, 0},
+            ask(p.name,
+                {0x5A, p.dbd, static_cast<uint8_t>(p.pageControl | 0x05), 0, 0, 0, 0, 0, 255, 0},
                 255);
         ask("MODE_SENSE_2A", {0x5A, 0x00, 0x2A, 0, 0, 0, 0, 0x01, 0x00, 0}, 256);
         const Exchange& disc = ask("READ_DISC_INFORMATION", {0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0}, 34);
@@ -119,8 +120,8 @@ class Prober {
             lastTrack = static_cast<uint32_t>(disc.data[11] << 8 | disc.data[6]);
         ask("READ_TRACK_INFORMATION_FIRST", {0x52, 0x01, 0, 0, 0, 1, 0, 0, 48, 0}, 48);
         ask("READ_TRACK_INFORMATION_LAST",
-            {0x52, 0x01, 0, 0, static_cast<uint8_t>(lastTrack >> 8), static_cast<uint8_t>(lastTrack),
-             0, 0, 48, 0},
+            {0x52, 0x01, 0, 0, static_cast<uint8_t>(lastTrack >> 8),
+             static_cast<uint8_t>(lastTrack), 0, 0, 48, 0},
             48);
         askTwice("READ_FORMAT_CAPACITIES", {0x23, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 7, 4, 3, 1);
         const Exchange& capacity = ask("READ_CAPACITY", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8);
@@ -155,8 +156,6 @@ class Prober {
     ProbeOptions options_;
 };
 
-
-
 } // namespace
 
 std::vector<Exchange> RunProbe(tvx::ScsiTarget& drive, const ProbeOptions& options) {
@@ -165,6 +164,8 @@ std::vector<Exchange> RunProbe(tvx::ScsiTarget& drive, const ProbeOptions& optio
     return std::move(prober.exchanges_);
 }
 
-bool ProbeAllowed(uint8_t opcode) { return IsDriveQuestion(opcode); }
+bool ProbeAllowed(uint8_t opcode) {
+    return IsDriveQuestion(opcode);
+}
 
 } // namespace tvxprobe

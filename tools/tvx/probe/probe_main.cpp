@@ -14,8 +14,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -119,9 +119,8 @@ std::string WaitReady(tvx::ScsiTarget& drive, uint32_t seconds) {
                       std::chrono::steady_clock::now() - start)
                       .count();
         std::vector<uint8_t> sense(r.sense, r.sense + r.senseLength);
-        items += (items.empty() ? "\n  " : ",\n  ") + std::string("{\"ms\":") +
-                 std::to_string(ms) + ",\"status\":" + std::to_string(r.status) +
-                 ",\"sense\":\"" + Hex(sense) + "\"}";
+        items += (items.empty() ? "\n  " : ",\n  ") + std::string("{\"ms\":") + std::to_string(ms) +
+                 ",\"status\":" + std::to_string(r.status) + ",\"sense\":\"" + Hex(sense) + "\"}";
         if (r.outcome == tvx::ScsiOutcome::Completed && r.status == tvx::kScsiStatusGood) break;
         if (ms >= static_cast<long long>(seconds) * 1000) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
