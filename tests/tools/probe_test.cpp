@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 using namespace tvx::vdrive;
@@ -78,6 +80,38 @@ TEST(Probe, SendsOnlyQuestionsAndAnswersThemForEveryDisc) {
 TEST(Probe, WriteCommandsAreNeverQuestions) {
     for (uint8_t opcode : {0x2A, 0xAA, 0x53, 0x5B, 0xA1, 0x04, 0x54, 0xBF, 0x35, 0x55, 0x2E, 0xB6})
         EXPECT_FALSE(tvxprobe::ProbeAllowed(opcode)) << std::hex << int(opcode);
+}
+
+// With --write-parameters: one page in, the drive's own page back, and nothing else selected.
+TEST(Probe, WriteParametersAreSelectedAndPutBack) {
+    tvx::VirtualClock clock;
+    VirtualRecorder drive(clock, Ready(DriveModel::Default()));
+    Insert(drive, {MediumKind::DvdR, 0});
+    drive.setTraceEnabled(true);
+    tvxprobe::ProbeOptions options;
+    options.writeParameters = [](const std::vector<uint8_t>& answer) {
+        tvxprobe::WriteParametersLists lists;
+        lists.restore.assign(8, 0);
+        lists.restore.insert(lists.restore.end(), answer.begin() + 8,
+                             answer.begin() + 10 + answer[9]);
+        lists.restore[8] &= 0x3F;
+        lists.select = lists.restore;
+        lists.select[10] =
+            static_cast<uint8_t>((lists.select[10] & 0xF0) | 0x02); // session at once
+        return lists;
+    };
+    auto exchanges = tvxprobe::RunProbe(drive, options);
+    std::map<std::string, std::vector<uint8_t>> pages;
+    for (const auto& e : exchanges)
+        pages[e.name] = e.data;
+    EXPECT_EQ(pages["MODE_SENSE_05_AFTER_SELECT"][10] & 0x0F, 0x02);
+    EXPECT_EQ(pages["MODE_SENSE_05_AFTER_RESTORE"], pages["MODE_SENSE_05_BEFORE_SELECT"]);
+    size_t selects = 0;
+    for (const TraceEntry& entry : drive.trace()) {
+        selects += entry.opcode() == 0x55;
+        EXPECT_TRUE(entry.opcode() == 0x55 || tvxprobe::ProbeAllowed(entry.opcode()));
+    }
+    EXPECT_EQ(selects, 2u);
 }
 
 TEST(Probe, ReplayedReportGivesTheSameAnswers) {

@@ -13,6 +13,7 @@ using namespace tvx::vdrive;
 namespace {
 
 constexpr uint32_t kTimeoutSeconds = 20;
+constexpr uint8_t kModeSelect10 = 0x55;
 constexpr uint32_t kLargestAnswer = 65534; // two-byte allocation lengths
 
 uint16_t Be16(const std::vector<uint8_t>& d, size_t at) {
@@ -35,35 +36,68 @@ class Prober {
 
     const Exchange& ask(const char* name, std::vector<uint8_t> cdb, uint32_t length,
                         uint32_t kept = UINT32_MAX) {
+        std::vector<uint8_t> buffer(length, 0);
+        Exchange e = send(name, std::move(cdb), buffer, tvx::DataDirection::FromDevice);
+        e.requested = length;
+        e.transferred = std::min(e.transferred, length);
+        e.data.assign(buffer.begin(), buffer.begin() + std::min(e.transferred, kept));
+        exchanges_.push_back(std::move(e));
+        return exchanges_.back();
+    }
+
+    // MODE SELECT(10) of a parameter list; the list is kept as the exchange's data.
+    const Exchange& select(const char* name, std::vector<uint8_t> list) {
+        std::vector<uint8_t> cdb = {0x55, 0x10, 0, 0, 0, 0, 0, 0, 0, 0};
+        PutBe16(cdb, 7, static_cast<uint32_t>(list.size()));
+        Exchange e = send(name, std::move(cdb), list, tvx::DataDirection::ToDevice);
+        e.transferred = 0;
+        e.data = std::move(list);
+        exchanges_.push_back(std::move(e));
+        return exchanges_.back();
+    }
+
+    Exchange send(const char* name, std::vector<uint8_t> cdb, std::vector<uint8_t>& buffer,
+                  tvx::DataDirection direction) {
         Exchange e;
         e.name = name;
         e.cdb = std::move(cdb);
-        e.requested = length;
-        std::vector<uint8_t> buffer(length, 0);
-        if (!ProbeAllowed(e.cdb[0])) {
+        const bool selecting = e.cdb[0] == kModeSelect10 && options_.writeParameters;
+        if (!ProbeAllowed(e.cdb[0]) && !selecting) {
             e.outcome = tvx::ScsiOutcome::TransportFailed;
-        } else {
-            tvx::ScsiRequest request;
-            request.cdb = e.cdb.data();
-            request.cdbLength = static_cast<uint8_t>(e.cdb.size());
-            request.direction = length ? tvx::DataDirection::FromDevice : tvx::DataDirection::None;
-            request.data = length ? buffer.data() : nullptr;
-            request.byteCount = length;
-            request.timeoutSeconds = kTimeoutSeconds;
-            auto start = std::chrono::steady_clock::now();
-            tvx::ScsiResult r = drive_.execute(request);
-            e.elapsedMs =
-                static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - start)
-                                          .count());
-            e.outcome = r.outcome;
-            e.status = r.status;
-            e.sense.assign(r.sense, r.sense + std::min<uint32_t>(r.senseLength, sizeof r.sense));
-            e.transferred = std::min(r.transferred, length);
-            e.data.assign(buffer.begin(), buffer.begin() + std::min(e.transferred, kept));
+            return e;
         }
-        exchanges_.push_back(std::move(e));
-        return exchanges_.back();
+        tvx::ScsiRequest request;
+        request.cdb = e.cdb.data();
+        request.cdbLength = static_cast<uint8_t>(e.cdb.size());
+        request.direction = buffer.empty() ? tvx::DataDirection::None : direction;
+        request.data = buffer.empty() ? nullptr : buffer.data();
+        request.byteCount = static_cast<uint32_t>(buffer.size());
+        request.timeoutSeconds = kTimeoutSeconds;
+        auto start = std::chrono::steady_clock::now();
+        tvx::ScsiResult r = drive_.execute(request);
+        e.elapsedMs = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                std::chrono::steady_clock::now() - start)
+                                                .count());
+        e.outcome = r.outcome;
+        e.status = r.status;
+        e.sense.assign(r.sense, r.sense + std::min<uint32_t>(r.senseLength, sizeof r.sense));
+        e.transferred = r.transferred;
+        return e;
+    }
+
+    // The library's page in, read back, the drive's own page back in, read back again.
+    void writeParameters() {
+        std::vector<uint8_t> sense = {0x5A, 0x08, 0x05, 0, 0, 0, 0, 0, 255, 0};
+        const Exchange& current = ask("MODE_SENSE_05_BEFORE_SELECT", sense, 255);
+        if (!good(current)) return;
+        WriteParametersLists lists = options_.writeParameters(current.data);
+        if (lists.select.empty()) return;
+        const Exchange& sent = select("MODE_SELECT_05", std::move(lists.select));
+        bool changed = good(sent);
+        ask("MODE_SENSE_05_AFTER_SELECT", sense, 255);
+        if (!changed) return;
+        select("MODE_SELECT_05_RESTORE", std::move(lists.restore));
+        ask("MODE_SENSE_05_AFTER_RESTORE", sense, 255);
     }
 
     bool good(const Exchange& e) const {
@@ -113,6 +147,7 @@ class Prober {
             ask(p.name,
                 {0x5A, p.dbd, static_cast<uint8_t>(p.pageControl | 0x05), 0, 0, 0, 0, 0, 255, 0},
                 255);
+        if (options_.writeParameters) writeParameters();
         ask("MODE_SENSE_2A", {0x5A, 0x00, 0x2A, 0, 0, 0, 0, 0x01, 0x00, 0}, 256);
         const Exchange& disc = ask("READ_DISC_INFORMATION", {0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0}, 34);
         uint32_t lastTrack = 1;

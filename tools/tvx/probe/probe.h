@@ -22,8 +22,19 @@ using tvx::vdrive::Exchange;
 // READs keep only the start of their answer in the report.
 inline constexpr uint32_t kReadKeptBytes = 64;
 
+// The MODE SELECT lists for the write parameters page, made from a MODE SENSE answer of it:
+// the page the library would send, and the drive's own page to put back. Empty: no such page.
+struct WriteParametersLists {
+    std::vector<uint8_t> select;
+    std::vector<uint8_t> restore;
+};
+
 struct ProbeOptions {
     bool withSerial = false; // keep the unit serial number (else its bytes become blanks)
+    // When set, the probe also selects the library's write parameters page, reads it back and
+    // restores the drive's page (a volatile page: nothing on the disc changes). The only
+    // MODE SELECT the probe ever sends.
+    WriteParametersLists (*writeParameters)(const std::vector<uint8_t>& modeSenseAnswer) = nullptr;
 };
 
 // Sends the probe's commands in a fixed order; each later question may depend on an earlier

@@ -5,6 +5,8 @@
 // raw command; `tvx probe` runs it from its own folder.
 #include "probe.h"
 
+#include "mmc/answers.h"
+#include "mmc/commands.h"
 #include "platform/sim/sim_host.h"
 #include "torvexin.h"
 #include "transport/rec_handle.h"
@@ -103,6 +105,27 @@ std::string LibraryView(int index, TVX_RecHandle handle) {
     return text;
 }
 
+// The page a burn's preparation sends (session at once, BUF, no test write, single session),
+// made from the drive's own page as the library makes it.
+constexpr int kSessionAtOnce = 2; // the page's write type, as a burn's preparation sets it
+
+WriteParametersLists LibraryWriteParameters(const std::vector<uint8_t>& answer) {
+    tvx::ModePageSpan span;
+    if (!tvx::FindModePage(answer, 0x05, &span)) return {};
+    const uint8_t* page = answer.data() + span.offset;
+    tvx::WriteParameters parameters;
+    parameters.writeType = kSessionAtOnce;
+    parameters.bufferUnderrunFree = 1;
+    WriteParametersLists lists;
+    lists.select.resize(8 + span.length + 8);
+    lists.select.resize(
+        tvx::BuildWriteParametersSelect(page, span.length, &parameters, lists.select.data()));
+    lists.restore.assign(8, 0);
+    lists.restore.insert(lists.restore.end(), page, page + span.length);
+    lists.restore[8] &= 0x3F; // the PS bit is the drive's to report, not the host's to send
+    return lists;
+}
+
 // TEST UNIT READY until the drive is ready or the time is up: how long it reports becoming
 // ready, and whether a unit attention comes first.
 std::string WaitReady(tvx::ScsiTarget& drive, uint32_t seconds) {
@@ -146,6 +169,10 @@ int main(int argc, char** argv) {
     app.add_option("--virtual", virtualSpec,
                    "Probe a virtual recorder instead: IMAGE[:KIND[:BLOCKS][+BEHAVIOUR]...], as "
                    "tvx takes it (+replay=REPORT.json presents a reported drive)");
+    bool writeParameters = false;
+    app.add_flag("--write-parameters", writeParameters,
+                 "Also select the write parameters page a burn would send, read it back and "
+                 "restore the drive's own page");
     bool json = false;
     app.add_flag("--json", json, "Accepted for symmetry with tvx: the report is always JSON");
     CLI11_PARSE(app, argc, argv);
@@ -190,6 +217,7 @@ int main(int argc, char** argv) {
     std::string waited = waitReady ? WaitReady(front, waitReady) : "";
     ProbeOptions options;
     options.withSerial = withSerial;
+    if (writeParameters) options.writeParameters = &LibraryWriteParameters;
     std::vector<Exchange> exchanges = RunProbe(front, options);
 
     static const char* kBus[] = {"other", "ata", "scsi", "firewire", "usb"};
