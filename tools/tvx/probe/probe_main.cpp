@@ -157,7 +157,8 @@ int main(int argc, char** argv) {
     CLI::App app{"tvx probe: ask a drive everything a burn depends on, change nothing, and "
                  "write the answers as one JSON report"};
     int index = 0;
-    std::string output, virtualSpec;
+    std::string output;
+    std::vector<std::string> virtualSpecs;
     bool withSerial = false;
     uint32_t waitReady = 0;
     app.add_option("-d,--drive", index, "Drive index (default 0)");
@@ -166,7 +167,7 @@ int main(int argc, char** argv) {
     app.add_option("--wait-ready", waitReady,
                    "Also record TEST UNIT READY answers for up to this many seconds while a "
                    "disc is loaded");
-    app.add_option("--virtual", virtualSpec,
+    app.add_option("--virtual", virtualSpecs,
                    "Probe a virtual recorder instead: IMAGE[:KIND[:BLOCKS][+BEHAVIOUR]...], as "
                    "tvx takes it (+replay=REPORT.json presents a reported drive)");
     bool writeParameters = false;
@@ -177,8 +178,15 @@ int main(int argc, char** argv) {
     app.add_flag("--json", json, "Accepted for symmetry with tvx: the report is always JSON");
     CLI11_PARSE(app, argc, argv);
     (void)json;
+    std::string virtualSpec;
+    for (const std::string& spec : virtualSpecs)
+        virtualSpec += (virtualSpec.empty() ? "" : ";") + spec;
 
-    // A virtual recorder, replayed or not, lives in this process behind the simulation host.
+    // Virtual recorders, replayed or not, live in this process behind the simulation host: the
+    // static library would look for the recorders' layer beside this program, not the library.
+    if (const char* drives = std::getenv(tvx::vdrive::kDrivesVariable);
+        virtualSpec.empty() && drives)
+        virtualSpec = drives;
     std::unique_ptr<tvx::SimHost> sim;
     std::unique_ptr<tvx::vdrive::VirtualAspiLayer> layer;
     if (!virtualSpec.empty()) {
@@ -198,7 +206,8 @@ int main(int argc, char** argv) {
             return 2;
         }
         sim = std::make_unique<tvx::SimHost>();
-        sim->addDrive('D', tvx::DRIVE_CDROM, &layer->target(0));
+        for (size_t i = 0; i < layer->driveCount() && i < 23; ++i)
+            sim->addDrive(static_cast<char>('D' + i), tvx::DRIVE_CDROM, &layer->target(i));
         tvx::setHost(sim.get());
     }
 
