@@ -100,8 +100,9 @@ bool ReplayTarget::answer(const Exchange& recorded, const ScsiRequest& request,
                           ScsiResult& result) const {
     result.outcome = recorded.outcome;
     result.status = recorded.status;
-    result.senseLength = static_cast<uint32_t>(recorded.sense.size());
-    std::memcpy(result.sense, recorded.sense.data(), recorded.sense.size());
+    result.senseLength =
+        static_cast<uint32_t>(std::min(recorded.sense.size(), sizeof result.sense));
+    if (result.senseLength) std::memcpy(result.sense, recorded.sense.data(), result.senseLength);
     uint32_t n = std::min<uint32_t>(request.byteCount, static_cast<uint32_t>(recorded.data.size()));
     if (request.direction == DataDirection::FromDevice && request.data && n) {
         std::memset(request.data, 0, request.byteCount);
