@@ -147,6 +147,18 @@ bool WriteParamsWithDescriptor(DriveModel& m, const Args& args, std::string& err
     return NoArgs(args, error);
 }
 
+// The path may hold commas: the arguments are joined again.
+bool Replay(DriveModel& m, const Args& args, std::string& error) {
+    m.replayReport.clear();
+    for (size_t i = 0; i < args.size(); ++i)
+        m.replayReport += (i ? "," : "") + args[i];
+    if (m.replayReport.empty()) {
+        error = "the drive report's file is missing";
+        return false;
+    }
+    return true;
+}
+
 bool MaxTransfer(DriveModel& m, const Args& args, std::string& error) {
     if (!Number(args, 0, kBridgeTransferBytes, m.maxTransferBytes, error)) return false;
     if (m.maxTransferBytes < kSmallestTransfer) {
@@ -192,6 +204,10 @@ constexpr Behaviour kBehaviours[] = {
      "the path to the drive moves at most BYTES (default 32768) per command, as behind a USB "
      "bridge: the adapter reports the limit and a larger command fails in the transport",
      &MaxTransfer},
+    {"replay", "REPORT.json",
+     "the drive of a report from `tvx probe`: its identity, features, mode pages, speeds, format "
+     "capacities, transfer limit and the disc's state as reported, until the host changes the "
+     "disc; writes go to the image as on the medium of KIND", &Replay},
 };
 // clang-format on
 

@@ -138,6 +138,9 @@ struct DriveModel {
     // The largest transfer the path to the drive takes, in bytes; a command that moves more
     // fails in the transport, as behind a USB bridge. 0 = no limit.
     uint32_t maxTransferBytes = 0;
+    // A drive report (vdrive/drive_report.h) whose answers the drive gives in place of its own,
+    // applied by whoever attaches the recorder (vdrive/replay.h); empty: none.
+    std::string replayReport;
 
     static DriveModel Default();          // every medium kind, test write, BUF
     static DriveModel WithoutTestWrite(); // a drive whose DVD-R/-RW Write feature lacks Test Write

@@ -31,6 +31,10 @@ int Erase(const Options& options);
 // The volume a burn of request would write, as an image file of the volume's size.
 int MakeImage(const Options& options, const BurnRequest& request, const std::string& output);
 
+// `tvx probe ...`: runs the drive report program in this process's place and answers its
+// failure to start; -1 when the command line asks for something else.
+int RunProbeIfAsked(int argc, char** argv);
+
 // Files on the disc
 int CatFile(const Options& options, const std::string& discPath);
 int GetFile(const Options& options, const std::string& discPath, const std::string& hostPath);

@@ -60,6 +60,7 @@ std::vector<std::string> VirtualImagesFromEnvironment() {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (int code = RunProbeIfAsked(argc, argv); code >= 0) return code;
     CLI::App app{"tvx: burn, erase and read DVDs with Torvexin"};
     app.require_subcommand(1);
     app.fallthrough();
@@ -96,6 +97,10 @@ int main(int argc, char** argv) {
 
     auto* version = app.add_subcommand("version", "Show the library's version");
     auto* drives = app.add_subcommand("drives", "List the drives with their devices");
+    // Listed for the help text; RunProbeIfAsked hands the command line over before parsing.
+    app.add_subcommand("probe", "Write a drive report (JSON) that a developer can replay; "
+                                "see `tvx probe --help`")
+        ->allow_extras();
     auto* info = app.add_subcommand("info", "Show a drive's abilities, status, disc and speeds");
     auto* videoTs = app.add_subcommand("burn-video-ts", "Burn a VIDEO_TS folder");
     videoTs->add_option("folder", request.path, "The VIDEO_TS folder")->required();

@@ -141,6 +141,8 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
         ImageKey key;
         if (KeyOf(request.image, key) && byImage.count(key)) {
             drives_.push_back(byImage[key]);
+            targets_.push_back(targets_[std::find(drives_.begin(), drives_.end(), byImage[key]) -
+                                        drives_.begin()]);
             continue;
         }
         DriveModel drive = model;
@@ -161,8 +163,25 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
         recorder->setTraceEnabled(!tracePath_.empty());
         for (const LayerFaultSpec& fault : config.faults)
             recorder->addFault(RuleOf(fault));
+        ScsiTarget* target = recorder.get();
+        if (!drive.replayReport.empty()) {
+            DriveReport report;
+            if (!LoadReport(drive.replayReport, report, problem)) {
+                problems_.push_back(problem);
+                continue;
+            }
+            auto replay = std::make_unique<ReplayTarget>(std::move(report.commands), *recorder,
+                                                         report.maxTransferBytes);
+            DiscView disc = recorder->disc();
+            if (ProfileOf(disc.kind) != replay->currentProfile() ||
+                static_cast<int>(disc.status) != replay->discStatus())
+                replay->discNotAsReported();
+            target = replay.get();
+            replays_.push_back(std::move(replay));
+        }
         if (KeyOf(request.image, key)) byImage[key] = recorder;
         drives_.push_back(std::move(recorder));
+        targets_.push_back(target);
     }
 #if !defined(_WIN32)
     if (pending_) worker_ = std::thread([this] { work(); });
@@ -249,7 +268,7 @@ uint8_t VirtualAspiLayer::inquiry(SRB_HAInquiry& srb) {
     srb.HA_Unique[kHaUniqueMaxTargets] = static_cast<uint8_t>(drives_.size());
     // The adapter's limit is the smallest any of its drives takes.
     uint32_t maxTransfer = kMaxTransferBytes;
-    for (const auto& drive : drives_)
+    for (const ScsiTarget* drive : targets_)
         if (drive->maxTransferBytes() != 0)
             maxTransfer = std::min(maxTransfer, drive->maxTransferBytes());
     for (int i = 0; i < 4; ++i)
@@ -317,7 +336,7 @@ void VirtualAspiLayer::run(SRB_ExecSCSICmd& srb) {
     if (request.byteCount == 0) request.direction = DataDirection::None;
 
     running_ = srb.SRB_Target;
-    ScsiResult result = drives_[srb.SRB_Target]->execute(request);
+    ScsiResult result = targets_[srb.SRB_Target]->execute(request);
     running_ = kNoTarget;
     srb.SRB_HaStat = HASTAT_OK;
     srb.SRB_TargStat = 0;

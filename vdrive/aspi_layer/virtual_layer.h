@@ -6,6 +6,7 @@
 #include "platform/aspi_request.h"
 #include "platform/clock.h"
 #include "vdrive/aspi_layer/layer_config.h"
+#include "vdrive/replay.h"
 #include "vdrive/virtual_recorder.h"
 
 #include <atomic>
@@ -41,6 +42,8 @@ class VirtualAspiLayer {
 
     size_t driveCount() const { return drives_.size(); }
     VirtualRecorder& drive(size_t target) { return *drives_[target]; }
+    // What answers the target: its recorder or the report replayed in front of it.
+    ScsiTarget& target(size_t target) { return *targets_[target]; }
     const std::vector<std::string>& problems() const { return problems_; }
 
   private:
@@ -57,6 +60,9 @@ class VirtualAspiLayer {
 
     SystemClock clock_;
     std::vector<std::shared_ptr<VirtualRecorder>> drives_; // targets of one image share one
+    // What answers each target: its recorder, or a replayed report in front of it.
+    std::vector<ScsiTarget*> targets_;
+    std::vector<std::unique_ptr<ReplayTarget>> replays_;
     std::vector<std::string> problems_;
     bool pending_ = false;
     std::string tracePath_;
