@@ -37,6 +37,7 @@ void MakeSource(const fs::path& root) {
     for (int i = 0; i < 3000; ++i) {
         std::snprintf(name, sizeof name, "Photographs of the summer holiday, picture %06d.jpeg", i);
         WriteFile(root / "flat" / name, i);
+        if (i % 50 == 0) WriteFile(root / name, i); // files at the top of the scan too
     }
     for (int i = 0; i < 1200; ++i) {
         std::snprintf(name, sizeof name, "Album number %03d", i / 40);
