@@ -182,6 +182,9 @@ Reply Drive::reserveTrack(const Command& c) {
 Reply Drive::synchronizeCache(const Command& c) {
     bool immediate = c.cdb[1] & 0x02;
     Medium& m = *medium;
+    // What the drive accepted is on the disc once the flush is asked for, as after a power cut:
+    // the image's bytes go to the host's disk first.
+    if (!m.store->flush()) return Reply::Fail(Sense::Of(0x03, 0x0C, 0x00));
     uint64_t duration = 0;
     BusyOp op;
     op.work = Work::Flush;

@@ -2,6 +2,7 @@
 // order, zeros for gaps, host files read only while they are written.
 #include "image/plan.h"
 #include "image/sector_sink.h"
+#include "image/source_open.h"
 #include "platform/host.h"
 
 #include <algorithm>
@@ -38,10 +39,7 @@ class ReadAhead {
   public:
     // Only runs that start before sector `end` are read ahead.
     ReadAhead(const std::vector<WriteRun>& list, uint32_t end) : list_(list), end_(end) {}
-    ~ReadAhead() {
-        ahead_.clear();
-        if (folder_) host().closeFolder(folder_);
-    }
+    ~ReadAhead() { ahead_.clear(); }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
@@ -83,26 +81,15 @@ class ReadAhead {
         }
     }
 
-    // A file found by a folder scan below its top is opened by its name in its folder, which
-    // stays open while its files follow one another in the list; any other by its full path.
     std::unique_ptr<HostFile> open(const WriteRun& run) {
-        const FileNode* node = run.node;
-        if (node && node->sourceInParent && node->parent) {
-            if (node->parent != folderNode_) {
-                if (folder_) host().closeFolder(folder_);
-                folderNode_ = node->parent;
-                folder_ = host().openFolder(Plan_SourcePath(folderNode_));
-            }
-            if (folder_) return host().openFileIn(folder_, node->name);
-        }
+        if (run.node && run.source == RunSource::HostFile) return files_.open(run.node);
         return host().openFile(run.hostPath(), FileAccess::Read);
     }
 
     const std::vector<WriteRun>& list_;
     uint32_t end_;
     std::deque<Opened> ahead_;
-    const FileNode* folderNode_ = nullptr;
-    HostHandle folder_ = nullptr;
+    SourceOpener files_;
     size_t scan_ = 0; // the next run to consider
     uint64_t bytes_ = 0;
 };

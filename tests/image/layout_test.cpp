@@ -1,6 +1,7 @@
 #include "common/byte_order.h"
 #include "image/iso9660.h"
 #include "image/plan.h"
+#include "image/source_check.h"
 #include "image/udf_file_entry.h"
 #include "image/udf_tag.h"
 #include "memory_sink.h"
@@ -269,6 +270,40 @@ TEST_F(Layout, StreamFailsWhenASourceChanges) {
         EXPECT_FALSE(Plan_Stream(plan.get(), sink));
         // Nothing of the changed file was written.
         EXPECT_EQ(sink.sectors(), bStart) << change;
+    }
+}
+
+// Files at the top of a scan are read by name in their folder: files of two scanned folders
+// interleave in the root, a file-set entry names its own path, and (POSIX) a name holding a
+// backslash is no folder and name.
+TEST_F(Layout, TopLevelFilesOfSeveralFoldersStreamTheirOwnBytes) {
+    tmp.write("d1/a1.bin", "first a");
+    tmp.write("d1/c1.bin", std::string(3000, 'c'));
+    tmp.write("d2/b2.bin", "second b");
+    tmp.write("d2/d2.bin", "second d");
+    std::string loose = tmp.write("loose.bin", "loose");
+    std::vector<std::pair<std::string, std::string>> expected = {
+        {"a1.bin", "first a"}, {"b2.bin", "second b"}, {"c1.bin", std::string(3000, 'c')},
+        {"d2.bin", "second d"}, {"e.bin", "loose"}};
+#if !defined(_WIN32)
+    tmp.write("d1/x\\y.bin", "top");
+    tmp.write("d1/x/y.bin", "nested");
+    expected.push_back({"x\\y.bin", "top"});
+#endif
+    PlanPtr plan(Plan_Create("X"));
+    ASSERT_GT(Plan_AddFolderContents(plan.get(), tmp.file("d1").c_str()), 0u);
+    ASSERT_GT(Plan_AddFolderContents(plan.get(), tmp.file("d2").c_str()), 0u);
+    ASSERT_TRUE(Plan_AddFileSetEntry(plan.get(), "e.bin", loose.c_str()));
+    EXPECT_TRUE(Plan_CheckSources(plan.get(), nullptr));
+    test::MemorySink sink;
+    plan = Stream(std::move(plan), sink);
+    for (const auto& [name, content] : expected) {
+        const FileNode* node = plan->root.firstChild;
+        while (node && node->name != name)
+            node = node->nextSibling;
+        ASSERT_NE(node, nullptr) << name;
+        size_t at = (size_t{Plan_PartitionStart(plan.get())} + node->dataBlock) * 2048;
+        EXPECT_EQ(sink.bytes.substr(at, content.size()), content) << name;
     }
 }
 
