@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
                  "write the answers as one JSON report"};
     int index = 0;
     std::string output;
-    std::vector<std::string> virtualSpecs;
+    std::vector<std::string> virtualDrives;
     bool withSerial = false;
     uint32_t waitReady = 0;
     app.add_option("-d,--drive", index, "Drive index (default 0)");
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     app.add_option("--wait-ready", waitReady,
                    "Also record TEST UNIT READY answers for up to this many seconds while a "
                    "disc is loaded");
-    app.add_option("--virtual", virtualSpecs,
+    app.add_option("--virtual", virtualDrives,
                    "Probe a virtual recorder instead: IMAGE[:KIND[:BLOCKS][+BEHAVIOUR]...], as "
                    "tvx takes it (+replay=REPORT.json presents a reported drive)");
     bool writeParameters = false;
@@ -178,21 +178,20 @@ int main(int argc, char** argv) {
     app.add_flag("--json", json, "Accepted for symmetry with tvx: the report is always JSON");
     CLI11_PARSE(app, argc, argv);
     (void)json;
-    std::string virtualSpec;
-    for (const std::string& spec : virtualSpecs)
-        virtualSpec += (virtualSpec.empty() ? "" : ";") + spec;
+    std::string driveList;
+    for (const std::string& drive : virtualDrives)
+        driveList += (driveList.empty() ? "" : ";") + drive;
 
     // Virtual recorders, replayed or not, live in this process behind the simulation host: the
     // static library would look for the recorders' layer beside this program, not the library.
-    if (const char* drives = std::getenv(tvx::vdrive::kDrivesVariable);
-        virtualSpec.empty() && drives)
-        virtualSpec = drives;
+    if (const char* drives = std::getenv(tvx::vdrive::kDrivesVariable); driveList.empty() && drives)
+        driveList = drives;
     std::unique_ptr<tvx::SimHost> sim;
     std::unique_ptr<tvx::vdrive::VirtualAspiLayer> layer;
-    if (!virtualSpec.empty()) {
+    if (!driveList.empty()) {
         tvx::vdrive::LayerConfig config;
         std::string error;
-        if (!tvx::vdrive::ParseLayerConfig(virtualSpec.c_str(), nullptr, "fast", nullptr, config,
+        if (!tvx::vdrive::ParseLayerConfig(driveList.c_str(), nullptr, "fast", nullptr, config,
                                            error)) {
             std::fprintf(stderr, "tvx probe: %s\n", error.c_str());
             return 1;
