@@ -1,23 +1,26 @@
 # What `cmake --install` puts under the prefix. Every installed path is relative to the prefix,
-# so the installed tree works wherever it is moved: the library finds the ASPI layer module
-# beside itself ($ORIGIN), tvx finds the library from its own folder, torvexin.pc computes its
-# prefix from its own place and the CMake package from its own.
-# Components: Runtime (what a program needs to run) and Development (what building one needs).
+# so the installed tree works wherever it is moved: the library finds the ASPI layer module in
+# its private folder beside itself, tvx finds the library from its own folder, torvexin.pc
+# computes its prefix from its own place and the CMake package from its own.
+# Components, one package each (cmake/packaging.cmake): runtime (what a program of the library
+# needs to run), dev (what building one needs) and tool (the command-line host).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(TVX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Torvexin)
 
-install(FILES include/torvexin.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
+install(FILES include/torvexin.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 
 set_target_properties(torvexin_static PROPERTIES EXPORT_NAME torvexin_static)
 install(TARGETS torvexin torvexin_static EXPORT TorvexinTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
-    NAMELINK_COMPONENT Development
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+    NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# The library loads the layer by its absolute path beside itself.
-install(TARGETS wnaspi32 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime)
+# The layer is the library's own module, not one to link against: it goes into the private folder
+# beside the library, where the library opens it by absolute path.
+install(TARGETS wnaspi32
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/${TVX_PRIVATE_MODULE_FOLDER} COMPONENT runtime)
 
 if(TARGET tvx)
   # The installed tvx: the same objects, linked with the installed tree's run path.
@@ -29,12 +32,12 @@ if(TARGET tvx)
     RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/installed/bin
     BUILD_WITH_INSTALL_RPATH ON
     INSTALL_RPATH "$ORIGIN/${tvx_bin_to_lib}")
-  install(TARGETS tvx_installed RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+  install(TARGETS tvx_installed RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
   # The manual page, looked for at install time rather than when the build is configured.
-  install(FILES tools/tvx/tvx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime
+  install(FILES tools/tvx/tvx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool
     OPTIONAL)
 endif()
-install(FILES LICENSE README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+install(FILES LICENSE README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
 
 # pkg-config: the prefix is found from the .pc file's own folder.
 if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
@@ -55,11 +58,11 @@ endforeach()
 string(STRIP "${TVX_PC_DL}" TVX_PC_DL)
 configure_file(cmake/torvexin.pc.in ${PROJECT_BINARY_DIR}/torvexin.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/torvexin.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
 # CMake package: find_package(Torvexin) gives Torvexin::torvexin (and Torvexin::torvexin_static).
 install(EXPORT TorvexinTargets NAMESPACE Torvexin:: DESTINATION ${TVX_INSTALL_CMAKEDIR}
-  COMPONENT Development)
+  COMPONENT dev)
 configure_package_config_file(cmake/TorvexinConfig.cmake.in
   ${PROJECT_BINARY_DIR}/TorvexinConfig.cmake INSTALL_DESTINATION ${TVX_INSTALL_CMAKEDIR})
 # The soname changes with the major version, and so may the interface.
@@ -67,4 +70,4 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/TorvexinConfigVersion.cma
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/TorvexinConfig.cmake
               ${PROJECT_BINARY_DIR}/TorvexinConfigVersion.cmake
-  DESTINATION ${TVX_INSTALL_CMAKEDIR} COMPONENT Development)
+  DESTINATION ${TVX_INSTALL_CMAKEDIR} COMPONENT dev)

@@ -3,9 +3,9 @@
 # may depend on where it was installed), checks its files, and builds examples/burn_and_read.c
 # against it through pkg-config and through find_package(Torvexin). Each program burns a folder
 # onto a virtual DVD-R, reached through the installed ASPI layer module, and reads a file back.
-# Usage: install_test.sh BUILD_DIR SOURCE_DIR VERSION CC CXX CMAKE_GENERATOR [FLAGS]
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR VERSION CC CMAKE_GENERATOR [FLAGS]
 set -euo pipefail
-build=$1 source=$2 version=$3 cc=$4 cxx=$5 generator=$6 flags=${7:-}
+build=$1 source=$2 version=$3 cc=$4 generator=$5 flags=${6:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "install test: $*" >&2; exit 1; }
@@ -22,7 +22,15 @@ libdir=$prefix/${so#./}
 [ "$(readlink "$libdir/libtorvexin.so.1")" = "libtorvexin.so.$version" ] || fail "libtorvexin.so.1 link"
 [ "$(readlink "$libdir/libtorvexin.so")" = libtorvexin.so.1 ] || fail "libtorvexin.so link"
 [ -f "$libdir/libtorvexin.a" ] || fail "no libtorvexin.a"
-[ -f "$libdir/libwnaspi32.so" ] || fail "no libwnaspi32.so beside the library"
+# The layer module is the library's own: in its private folder, not among the public libraries.
+layer=$libdir/torvexin/libwnaspi32.so
+[ -f "$layer" ] || fail "no torvexin/libwnaspi32.so beside the library"
+[ ! -e "$libdir/libwnaspi32.so" ] || fail "libwnaspi32.so in the public library folder"
+# The archive holds the library only: nothing of the tests' simulation host or test framework.
+defined=$(nm -C --defined-only "$libdir/libtorvexin.a" 2> /dev/null)
+for stranger in 'tvx::SimHost' 'tvx::VirtualClock' 'testing::' 'tvx::test::'; do
+  ! grep -qF "$stranger" <<< "$defined" || fail "libtorvexin.a defines $stranger"
+done
 readelf -d "$libdir/libtorvexin.so.1" > "$work/dynamic.txt"
 grep -q 'SONAME.*\[libtorvexin\.so\.1\]' "$work/dynamic.txt" || fail "soname"
 
@@ -37,7 +45,7 @@ check_run_path() { # file
     <<< "$path" || fail "$1: run path [$path] has an empty or relative entry"
 }
 check_run_path "$libdir/libtorvexin.so.1"
-check_run_path "$libdir/libwnaspi32.so"
+check_run_path "$layer"
 check_run_path "$build/libtorvexin.so.$version"
 if [ -e "$build/tools/tvx/tvx" ]; then
   "$prefix/bin/tvx" --help > /dev/null || fail "the installed tvx does not run"
@@ -45,7 +53,7 @@ if [ -e "$build/tools/tvx/tvx" ]; then
   check_run_path "$prefix/bin/tvx"
   # Libraries planted in the current directory, or on the library path, never run: not the
   # system's (libgcc_s.so.1, which tvx needs) and not the ASPI layer module, not even in a tree
-  # that lacks the real module beside the library.
+  # that lacks the real module, where a planted one sits beside the library instead.
   planted=$work/planted onpath=$work/onpath
   mkdir -p "$planted" "$onpath"
   printf '#include <stdio.h>\n__attribute__((constructor)) static void planted(void) {\n  FILE* f = fopen("%s/ran", "a");\n  if (f) { fputs("planted code ran\\n", f); fclose(f); }\n}\n' \
@@ -54,7 +62,8 @@ if [ -e "$build/tools/tvx/tvx" ]; then
   cp "$planted/libwnaspi32.so" "$planted/libgcc_s.so.1"
   cp "$planted/libwnaspi32.so" "$onpath/libwnaspi32.so"
   cp -a "$prefix" "$work/no-layer"
-  rm "$work/no-layer/${so#./}/libwnaspi32.so"
+  rm "$work/no-layer/${so#./}/torvexin/libwnaspi32.so"
+  cp "$planted/libwnaspi32.so" "$work/no-layer/${so#./}/libwnaspi32.so"
   for tvx in "$build/tools/tvx/tvx" "$prefix/bin/tvx" "$work/no-layer/bin/tvx"; do
     (cd "$planted" && "$tvx" --help > /dev/null) || fail "$tvx does not run beside planted libraries"
     (cd "$planted" && TMPDIR=$work "$tvx" drives > /dev/null 2>&1) || true
@@ -93,8 +102,8 @@ linked=$(ldd "$work/by-pkg-config")
 grep -q "libtorvexin.so.1 => $libdir/" <<< "$linked" || fail "linked elsewhere: $linked"
 burn_and_read pkg-config "$work/by-pkg-config"
 
-# find_package: the shared library for a C program, and the static one; a request for another
-# major version finds nothing.
+# find_package: the shared library for a C program, and the static one from a project that knows
+# no C++ (the package brings the C++ runtime); a request for another major version finds nothing.
 mkdir -p "$work/consumer"
 cat > "$work/consumer/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.16)
@@ -108,13 +117,16 @@ endforeach()
 find_package(Torvexin $version REQUIRED)
 add_executable(by_find_package "$example")
 target_link_libraries(by_find_package PRIVATE Torvexin::torvexin)
-enable_language(CXX) # the static library is C++ inside
 add_executable(by_find_package_static "$example")
 target_link_libraries(by_find_package_static PRIVATE Torvexin::torvexin_static)
+get_property(languages GLOBAL PROPERTY ENABLED_LANGUAGES)
+if(CXX IN_LIST languages)
+  message(FATAL_ERROR "the package enabled C++ in a C project")
+endif()
 CMAKE
 cmake -S "$work/consumer" -B "$work/consumer/build" -G "$generator" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_FLAGS="$flags" \
-  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" > "$work/consumer.log" ||
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" \
+  > "$work/consumer.log" ||
   { cat "$work/consumer.log" >&2; fail "find_package"; }
 cmake --build "$work/consumer/build" >> "$work/consumer.log" ||
   { cat "$work/consumer.log" >&2; fail "building against the CMake package"; }
@@ -129,6 +141,7 @@ if (LD_LIBRARY_PATH=$libdir burn_and_read find-package-static-on-path \
     "$work/consumer/build/by_find_package_static") 2> /dev/null; then
   fail "the static program loaded the layer module from the library path"
 fi
-cp "$libdir/libwnaspi32.so" "$work/consumer/build/"
+mkdir "$work/consumer/build/torvexin"
+cp "$layer" "$work/consumer/build/torvexin/"
 burn_and_read find-package-static "$work/consumer/build/by_find_package_static"
 echo "install: files in place; built through pkg-config and find_package; burned and read back"

@@ -32,9 +32,9 @@ blocks (default: a real disc's capacity; the file is sparse). An existing image 
 state loads as :dvd-rom or :dvd+rw. +BEHAVIOUR[=ARGS] after the kind (and size) gives the drive
 a real drive's habit (write-busy, attention, recovered, descriptor-sense, slow-close,
 close-only, page05-descriptor, max-transfer, ...: see README). The virtual recorders are an
-ASPI layer (libwnaspi32.so
-beside the library) that the library uses only when no pass-through drive answers: on a machine
-with a real CD/DVD drive the real drives are listed and virtual drives are not seen.
+ASPI layer (libwnaspi32.so in the library's private folder torvexin/) that the library uses
+only when no pass-through drive answers: on a machine with a real CD/DVD drive the real drives
+are listed and virtual drives are not seen.
 Kinds: )";
 
 std::vector<std::string> VirtualImagesFromEnvironment() {

@@ -12,6 +12,9 @@ namespace tvx {
 
 namespace {
 
+// The folder, beside the library's own file, that holds the modules it loads.
+constexpr char kPrivateModuleFolder[] = TVX_PRIVATE_MODULE_FOLDER;
+
 // "WNASPI32" -> "libwnaspi32.so"; a path or a name that already names a shared object stays.
 std::string SharedObjectName(const std::string& name) {
     if (name.find('/') != std::string::npos || name.find(".so") != std::string::npos) return name;
@@ -68,15 +71,17 @@ HostHandle PosixHost::loadModule(const std::string& name) {
         return nullptr;
     }
     std::string file = SharedObjectName(name);
-    // A bare name is looked for beside the library only, by its absolute path: the loader's own
-    // search would read LD_LIBRARY_PATH, run paths and the current directory.
+    // A bare name is looked for in the library's private module folder only, by its absolute
+    // path: the loader's own search would read LD_LIBRARY_PATH, run paths and the current
+    // directory. The modules are the library's own, not for other programs to link, so they stay
+    // out of the public library folder.
     if (file.find('/') == std::string::npos) {
         std::string folder = OwnFolder();
         if (folder.empty()) {
             setLastError(ENOENT);
             return nullptr;
         }
-        file = folder + file;
+        file = folder + kPrivateModuleFolder + '/' + file;
     }
     void* module = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) setLastError(ENOENT);

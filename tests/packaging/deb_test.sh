@@ -1,0 +1,71 @@
+#!/bin/bash
+# cpack -G DEB makes the three packages from the build; each holds what it should and nothing
+# of the others, they depend on each other as a packager expects, and lintian finds no error in
+# them (warnings are allowed). Skipped (77) without cpack, dpkg-deb or lintian.
+# Usage: deb_test.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1 version=$2
+for tool in cpack dpkg-deb dpkg-shlibdeps lintian; do
+  command -v "$tool" > /dev/null || { echo "skipped: no $tool"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "deb test: $*" >&2; exit 1; }
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+runtime=$work/libtorvexin1_${version}_$(dpkg --print-architecture).deb
+dev=${runtime/libtorvexin1_/libtorvexin-dev_}
+tool=${runtime/libtorvexin1_/torvexin-tools_}
+for deb in "$runtime" "$dev" "$tool"; do
+  [ -f "$deb" ] || fail "no $(basename "$deb"): $(ls "$work")"
+  dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' > "$deb.files"
+done
+
+# Each package: the files it must hold (+) and those that belong elsewhere (-).
+while read -r deb sign path; do
+  if [ "$sign" = + ]; then
+    grep -qx "$path" "${!deb}.files" || fail "$deb lacks $path"
+  else
+    ! grep -qx "$path" "${!deb}.files" || fail "$deb holds $path"
+  fi
+done <<TABLE
+runtime + /usr/lib/libtorvexin.so.$version
+runtime + /usr/lib/libtorvexin.so.1
+runtime + /usr/lib/torvexin/libwnaspi32.so
+runtime + /usr/share/doc/libtorvexin1/copyright
+runtime + /usr/share/doc/libtorvexin1/changelog.gz
+runtime - /usr/lib/libwnaspi32.so
+runtime - /usr/lib/libtorvexin.so
+runtime - /usr/lib/libtorvexin.a
+runtime - /usr/bin/tvx
+dev + /usr/include/torvexin.h
+dev + /usr/lib/libtorvexin.so
+dev + /usr/lib/libtorvexin.a
+dev + /usr/lib/pkgconfig/torvexin.pc
+dev + /usr/lib/cmake/Torvexin/TorvexinConfig.cmake
+dev + /usr/share/doc/libtorvexin-dev/copyright
+dev - /usr/lib/libtorvexin.so.$version
+tool + /usr/bin/tvx
+tool + /usr/bin/tvx-probe
+tool + /usr/share/man/man1/tvx.1.gz
+tool + /usr/share/doc/torvexin-tools/changelog.gz
+tool - /usr/share/man/man1/tvx.1
+tool - /usr/lib/libtorvexin.so.$version
+TABLE
+
+# The development files and the tool need the library of this very version; the library tells
+# packages built against it which package provides it, and refreshes the loader's cache.
+for deb in "$dev" "$tool"; do
+  dpkg-deb -f "$deb" Depends | grep -qF "libtorvexin1 (= $version)" ||
+    fail "$(basename "$deb") does not depend on libtorvexin1 (= $version)"
+done
+dpkg-deb -I "$runtime" shlibs | grep -qx "libtorvexin 1 libtorvexin1 (>= $version)" ||
+  fail "libtorvexin1: shlibs: $(dpkg-deb -I "$runtime" shlibs 2>&1)"
+dpkg-deb -I "$runtime" triggers | grep -q "ldconfig" || fail "libtorvexin1: no ldconfig trigger"
+
+# lintian: errors fail, warnings are shown.
+lintian --fail-on error --allow-root "$runtime" "$dev" "$tool" > "$work/lintian.txt" 2>&1 ||
+  { cat "$work/lintian.txt" >&2; fail "lintian reports errors"; }
+cat "$work/lintian.txt"
+echo "deb: three packages made, lintian reports no error"
