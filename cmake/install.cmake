@@ -56,6 +56,12 @@ foreach(lib IN LISTS CMAKE_DL_LIBS)
   string(APPEND TVX_PC_DL " -l${lib}")
 endforeach()
 string(STRIP "${TVX_PC_DL}" TVX_PC_DL)
+# The C++ runtime, as the static library's CMake interface names it.
+set(TVX_PC_CXX "")
+foreach(lib IN LISTS tvx_cxx_runtime)
+  string(APPEND TVX_PC_CXX " -l${lib}")
+endforeach()
+string(STRIP "${TVX_PC_CXX}" TVX_PC_CXX)
 configure_file(cmake/torvexin.pc.in ${PROJECT_BINARY_DIR}/torvexin.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/torvexin.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

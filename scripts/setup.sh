@@ -13,6 +13,8 @@ if [ "${1:-}" = --tests ]; then
     sg3-utils
     # the command line's test parses its JSON and renders its manual
     python3 groff-base
+    # the Debian packages are made by cpack and judged by lintian
+    dpkg-dev lintian
     # the reader fuzz target (libFuzzer)
     clang libclang-rt-14-dev
     # the pass-through path is checked against QEMU's emulated drives under a real kernel

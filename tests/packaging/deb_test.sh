@@ -22,36 +22,40 @@ for deb in "$runtime" "$dev" "$tool"; do
   dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' > "$deb.files"
 done
 
+# The library folder is /usr/lib, or its multiarch folder when the build was made for /usr.
+libdir=$(sed -n "s|/libtorvexin\.so\.$version\$||p" "$runtime.files")
+[ -n "$libdir" ] || fail "libtorvexin1 holds no libtorvexin.so.$version"
+
 # Each package: the files it must hold (+) and those that belong elsewhere (-).
 while read -r deb sign path; do
   if [ "$sign" = + ]; then
-    grep -qx "$path" "${!deb}.files" || fail "$deb lacks $path"
+    grep -qFx "$path" "${!deb}.files" || fail "$deb lacks $path"
   else
-    ! grep -qx "$path" "${!deb}.files" || fail "$deb holds $path"
+    ! grep -qFx "$path" "${!deb}.files" || fail "$deb holds $path"
   fi
 done <<TABLE
-runtime + /usr/lib/libtorvexin.so.$version
-runtime + /usr/lib/libtorvexin.so.1
-runtime + /usr/lib/torvexin/libwnaspi32.so
+runtime + $libdir/libtorvexin.so.$version
+runtime + $libdir/libtorvexin.so.1
+runtime + $libdir/torvexin/libwnaspi32.so
 runtime + /usr/share/doc/libtorvexin1/copyright
 runtime + /usr/share/doc/libtorvexin1/changelog.gz
-runtime - /usr/lib/libwnaspi32.so
-runtime - /usr/lib/libtorvexin.so
-runtime - /usr/lib/libtorvexin.a
+runtime - $libdir/libwnaspi32.so
+runtime - $libdir/libtorvexin.so
+runtime - $libdir/libtorvexin.a
 runtime - /usr/bin/tvx
 dev + /usr/include/torvexin.h
-dev + /usr/lib/libtorvexin.so
-dev + /usr/lib/libtorvexin.a
-dev + /usr/lib/pkgconfig/torvexin.pc
-dev + /usr/lib/cmake/Torvexin/TorvexinConfig.cmake
+dev + $libdir/libtorvexin.so
+dev + $libdir/libtorvexin.a
+dev + $libdir/pkgconfig/torvexin.pc
+dev + $libdir/cmake/Torvexin/TorvexinConfig.cmake
 dev + /usr/share/doc/libtorvexin-dev/copyright
-dev - /usr/lib/libtorvexin.so.$version
+dev - $libdir/libtorvexin.so.$version
 tool + /usr/bin/tvx
 tool + /usr/bin/tvx-probe
 tool + /usr/share/man/man1/tvx.1.gz
 tool + /usr/share/doc/torvexin-tools/changelog.gz
 tool - /usr/share/man/man1/tvx.1
-tool - /usr/lib/libtorvexin.so.$version
+tool - $libdir/libtorvexin.so.$version
 TABLE
 
 # The development files and the tool need the library of this very version; the library tells
