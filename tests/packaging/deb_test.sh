@@ -12,6 +12,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "deb test: $*" >&2; exit 1; }
 
+# Every installed file belongs to one of the three components, or no package would carry it.
+cmake --install "$build" --prefix "$work/all" > /dev/null
+for component in runtime dev tool; do
+  cmake --install "$build" --component "$component" --prefix "$work/parts" > /dev/null
+done
+diff <(cd "$work/all" && find . | sort) <(cd "$work/parts" && find . | sort) > "$work/left.txt" ||
+  fail "installed outside the three components: $(cat "$work/left.txt")"
+
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 runtime=$work/libtorvexin1_${version}_$(dpkg --print-architecture).deb
