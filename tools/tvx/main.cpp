@@ -1,11 +1,13 @@
 // tvx: burn DVDs, erase them, read files back and ask drives about themselves, all through
 // Torvexin's public interface.
+#include "command_words.h"
 #include "commands.h"
 #include "results.h"
 #include "virtual_drives.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,7 +18,7 @@ namespace {
 const char* kFooter = R"(Exit codes:
   0  success
   1  bad command line: unknown command or option, missing or bad value (such as a speed
-     that is not a number, or beyond the drive's fastest)
+     that is not a number)
   2  no drive: no transport, no such drive, or it cannot be opened
   3  the operation failed (the result code, the drive's answer and, after a burn, the
      disc's state are shown)
@@ -61,6 +63,10 @@ std::vector<std::string> VirtualImagesFromEnvironment() {
 
 int main(int argc, char** argv) {
     if (int code = RunProbeIfAsked(argc, argv); code >= 0) return code;
+    if (AsksForVersion(argc, argv)) {
+        std::printf("%s\n", VersionText().c_str());
+        return kExitOk;
+    }
     CLI::App app{"tvx: burn, erase and read DVDs with Torvexin"};
     app.require_subcommand(1);
     app.fallthrough();
@@ -76,17 +82,23 @@ int main(int argc, char** argv) {
     app.add_option("--virtual-fault", faultSpecs,
                    "Make the virtual recorders fail a command (for testing): "
                    "OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed");
+    // Answered before parsing (AsksForVersion); listed here for the help text.
+    bool versionAsked = false;
+    app.add_flag("-V,--version", versionAsked, "Show the version and exit");
     app.add_flag("-q,--quiet", options.quiet, "No progress or success messages");
     app.add_flag("-v,--verbose", options.verbose,
                  "Show the phases of burns and erases and the drive's full sense data");
     app.add_flag("--json", options.json,
-                 "Machine-readable output: one JSON document (drives, info, check-video-ts), "
+                 "Machine-readable output: one JSON document (drives, info, ls, check, "
+                 "check-video-ts), "
                  "or one JSON object a line per event and a result object (burns, erase, "
                  "make-image)");
 
     auto addBurnOptions = [&](CLI::App* cmd, bool withLabel) {
         if (withLabel) cmd->add_option("-l,--label", options.label, "Volume label");
-        cmd->add_option("-s,--speed", options.speed, "Write speed: 8x, kB/s, or max");
+        cmd->add_option("-s,--speed", options.speed,
+                        "Write speed: 8 or 8x (times 1385 kB/s), 11080kB, or max; a speed beyond "
+                        "the disc's fastest is lowered to it");
         cmd->add_flag("-t,--test", options.testWrite, "Test write: the drive records nothing");
         cmd->add_flag("--verify", options.verify, "Read every file back and compare");
     };
@@ -157,6 +169,37 @@ int main(int argc, char** argv) {
     auto* from = patchCmd->add_option("--from", patch.from, "Host file with the bytes to write");
     hex->excludes(from);
 
+    auto* ls = app.add_subcommand("ls", "List a folder of the disc (a file: that file)");
+    ls->add_option("path", request.path, "Path on the disc (default /)");
+    bool longListing = false;
+    ls->add_flag("-l,--long", longListing, "Sizes and modification times too");
+    auto* fits = app.add_subcommand(
+        "check", "Tell whether a folder or file set fits the disc in the drive, with the sizes");
+    std::string fitsVideoTs, fitsDvdVideo, fitsData;
+    bool fitsFiles = false;
+    auto* fitsFromVideoTs = fits->add_option("--video-ts", fitsVideoTs, "A VIDEO_TS folder");
+    auto* fitsFromDvdVideo =
+        fits->add_option("--dvd-video", fitsDvdVideo, "A folder that holds VIDEO_TS");
+    auto* fitsFromData = fits->add_option("--data", fitsData, "A folder's contents");
+    auto* fitsFromFiles = fits->add_flag("--files", fitsFiles,
+                                         "A file set: VOLUME_PATH=HOST_PATH pairs and --list");
+    fits->add_option("pairs", request.pairs, "VOLUME_PATH=HOST_PATH pairs (with --files)");
+    fits->add_option("-f,--list", request.listFile,
+                     "A file of VOLUME_PATH=HOST_PATH lines (with --files)");
+
+    // A command's help shows its own text and the global options, not the whole tool's notes.
+    for (auto* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        sub->footer(GlobalOptionsText());
+    std::vector<std::string> names;
+    for (auto* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        names.push_back(sub->get_name());
+    std::string word = CommandWord(argc, argv);
+    if (!word.empty() && std::find(names.begin(), names.end(), word) == names.end()) {
+        std::fprintf(stderr, "error: %s\nRun 'tvx --help' for the commands and options.\n",
+                     UnknownCommandText(word, names).c_str());
+        return kExitUsage;
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -201,9 +244,7 @@ int main(int argc, char** argv) {
     }
 
     if (*version) {
-        uint32_t low = 0;
-        uint32_t high = TVX_GetVersion(&low);
-        std::printf("Torvexin %u.%u.%u.%u\n", high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF);
+        std::printf("%s\n", VersionText().c_str());
         return kExitOk;
     }
     if (*drives) return ListDrives(options);
@@ -231,6 +272,22 @@ int main(int argc, char** argv) {
         return finish(MakeImage(options, request, imageOutput));
     }
     if (*check) return CheckVideoTs(options, request.path);
+    if (*ls) return ListFolder(options, request.path.empty() ? "/" : request.path, longListing);
+    if (*fits) {
+        int sources = (fitsFromVideoTs->count() > 0) + (fitsFromDvdVideo->count() > 0) +
+                      (fitsFromData->count() > 0) + (fitsFromFiles->count() > 0);
+        if (sources != 1)
+            return Fail(kExitUsage, "check takes exactly one of --video-ts, --dvd-video, --data "
+                                    "and --files");
+        if (!fitsFiles && (!request.pairs.empty() || !request.listFile.empty()))
+            return Fail(kExitUsage, "file pairs and --list go with --files");
+        request.source = fitsFiles               ? BurnSource::Files
+                         : !fitsVideoTs.empty()  ? BurnSource::VideoTs
+                         : !fitsDvdVideo.empty() ? BurnSource::DvdVideo
+                                                 : BurnSource::Data;
+        request.path = fitsFiles ? "" : fitsVideoTs + fitsDvdVideo + fitsData;
+        return CheckFits(options, request);
+    }
     if (*erase) return finish(Erase(options));
     if (*eject) return Eject(options);
     if (*load) return Load(options);
