@@ -12,7 +12,8 @@ passed=0 failed=0
 ok() { passed=$((passed + 1)); }
 bad() { echo "FAILED: $1"; failed=$((failed + 1)); }
 
-mkdir -p data/docs dv && echo hello > data/hello.txt && head -c 300000 /dev/urandom > data/docs/blob.bin
+mkdir -p data/docs dv names && echo hello > data/hello.txt && head -c 300000 /dev/urandom > data/docs/blob.bin
+for name in "été.txt" "日本語.txt" "a b.txt"; do echo x > "names/$name"; done
 cp -r "$sample/VIDEO_TS" dv/ && echo extra > dv/readme.txt
 printf '/list/h.txt=%s\n' "$work/data/hello.txt" > set.txt
 genisoimage -quiet -udf -o other.iso data 2>/dev/null
@@ -87,13 +88,34 @@ done <<'EOF'
 EOF
 
 # JSON documents.
-json() { python3 -c 'import json,sys; d=json.load(open("out.txt")); sys.exit(0 if eval(sys.argv[1]) else 1)' "$1" || { bad "json: $1"; cat out.txt; }; }
+json() { python3 -c 'import json,sys; d=json.load(open("out.txt")); sys.exit(0 if eval(sys.argv[1]) else 1)' "$1" && ok || { bad "json: $1"; cat out.txt; }; }
 "$tvx" --virtual disc.img ls --json /docs > out.txt 2>/dev/null
 json 'd["folder"] and d["entries"][0]["name"] == "blob.bin" and d["entries"][0]["size"] == 300000 and d["entries"][0]["modified"][:2] == "20"'
 "$tvx" --virtual disc.img ls --json > out.txt 2>/dev/null
 json 'sorted((e["name"], e["folder"]) for e in d["entries"]) == [("docs", True), ("hello.txt", False)]'
 "$tvx" --virtual small.img check --json --data data > out.txt 2>/dev/null
 json 'not d["fits"] and d["verdict"] == "does not fit" and d["discSectors"] == 100 and not d["exact"]'
+
+# Names beyond ASCII come back as they were burned; times are the files' own.
+"$tvx" --virtual names.img:dvd+r burn-data -q names || bad "burning names"
+"$tvx" --virtual names.img ls > out.txt 2>&1
+[ "$(sort out.txt)" = "$(ls names | sort)" ] && ok || { bad "ls of names beyond ASCII"; cat out.txt; }
+"$tvx" --virtual disc.img ls --json > out.txt 2>/dev/null
+json 'all(abs(__import__("datetime").datetime.fromisoformat(e["modified"]).timestamp() - __import__("os").stat("data/" + e["name"]).st_mtime) < 2 for e in d["entries"] if not e["folder"])'
+
+# A damaged listing is named, not read past: the File Identifier of hello.txt loses its tag.
+cp other.iso damaged.iso
+python3 - damaged.iso <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+name = data.find(b"\x08hello.txt")
+tag = max(i for i in range(name - 64, name) if data[i:i + 2] == b"\x01\x01")
+data[tag + 4] ^= 0xFF
+open(sys.argv[1], "wb").write(data)
+PY
+"$tvx" --virtual damaged.iso:dvd-rom ls / > out.txt 2>&1
+rc=$?
+[ $rc -eq 3 ] && grep -q "listing is damaged" out.txt && ok || { bad "damaged listing (exit $rc)"; cat out.txt; }
 
 # The bound of check never lies below the volume a burn writes, and is near it.
 for args in "--data data" "--dvd-video dv" "--data dv" "--files /a/b.txt=$work/data/hello.txt /A/c.bin=$work/data/docs/blob.bin --list set.txt"; do

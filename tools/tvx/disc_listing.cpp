@@ -171,6 +171,10 @@ class Lister {
         std::vector<uint8_t> data = folder.embedded;
         if (folder.size > kMaxListingBytes) return fail(error, "a folder's listing is too large");
         for (const auto& [block, bytes] : folder.extents) {
+            // Extents allocated but not recorded read as zeros: they hold no entry.
+            if (bytes == 0) continue;
+            if (data.size() + bytes > kMaxListingBytes)
+                return fail(error, "a folder's listing is too large");
             std::vector<uint8_t> part;
             if (!readBlocks(block, (bytes + kSectorBytes - 1) / kSectorBytes, part))
                 return fail(error, "a folder's listing cannot be read");
