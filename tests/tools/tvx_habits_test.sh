@@ -56,6 +56,8 @@ done <<'EOF'
 0|speed: 4.0x (5540 kB/s)||--virtual s5.img:dvd+r burn-data -v -s 5540kb/s data
 0|note: speed 50x (69250 kB/s) is beyond the drive's fastest for this disc; writing at 16.0x (22160 kB/s)||--virtual s6.img:dvd+r burn-data -s 50x data
 0||note:|--virtual s7.img:dvd+r burn-data -q -s 50 data
+0|note: speed 7 (9695 kB/s) is not one the drive offers for this disc; writing at 6.0x (8310 kB/s)||--virtual s10.img:dvd+r burn-data -s 7 data
+0|speed: 3.0x (4155 kB/s)|note:|--virtual s11.img:dvd+r burn-data -v -s 3 data
 0|speed: the drive's fastest||--virtual s8.img:dvd+r burn-data -v -s max data
 1|bad speed '8kBx'||--virtual s9.img:dvd+r burn-data -s 8kBx data
 1|bad speed 'kB'||--virtual s9.img:dvd+r burn-data -s kB data

@@ -11,6 +11,7 @@
 #include "signals.h"
 #include "source_reason.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -70,22 +71,28 @@ const char* CommandName(BurnSource source) {
     return "burn";
 }
 
-// A speed beyond the fastest the drive offers for the disc in it is lowered to that one, with a
-// note, as burners do: the person wanted the disc written fast, not refused.
+// A speed the drive does not offer for the disc in it is lowered to the fastest it offers below
+// it, with a note, as burners do: the person wanted the disc written, not refused. Drives round
+// their speeds (8x as 11082 kB/s), so one within 1% counts as the speed asked for. A speed
+// below all offered ones is left to the drive.
 void FitSpeed(const Options& options, TVX_RecHandle handle, int32_t& kBps) {
     if (kBps <= 0) return;
     uint32_t speeds[32] = {};
     if (TVX_GetWriteSpeedCaps(handle, speeds, sizeof speeds) != TVX_OK || speeds[0] == 0) return;
-    uint32_t fastest = 0;
+    const double asked = kBps;
+    uint32_t chosen = 0;
     for (uint32_t s : speeds)
-        fastest = s > fastest ? s : fastest;
-    if (static_cast<uint32_t>(kBps) <= fastest) return;
+        if (s > chosen && s <= asked * 1.01) chosen = s;
+    if (chosen == 0 || chosen >= asked * 0.99) return;
     if (!options.quiet)
         std::fprintf(stderr,
-                     "note: speed %s (%d kB/s) is beyond the drive's fastest for this disc; "
-                     "writing at %.1fx (%u kB/s)\n",
-                     options.speed.c_str(), kBps, fastest / kDvdOneX, fastest);
-    kBps = static_cast<int32_t>(fastest);
+                     "note: speed %s (%d kB/s) is %s for this disc; writing at %.1fx (%u kB/s)\n",
+                     options.speed.c_str(), kBps,
+                     chosen == *std::max_element(speeds, speeds + 32)
+                         ? "beyond the drive's fastest"
+                         : "not one the drive offers",
+                     chosen / kDvdOneX, chosen);
+    kBps = static_cast<int32_t>(chosen);
 }
 
 // With -v, the speed asked of the drive, so a person sees how a speed was read.

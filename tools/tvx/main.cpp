@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
     auto addBurnOptions = [&](CLI::App* cmd, bool withLabel) {
         if (withLabel) cmd->add_option("-l,--label", options.label, "Volume label");
         cmd->add_option("-s,--speed", options.speed,
-                        "Write speed: 8 or 8x (times 1385 kB/s), 11080kB, or max; a speed beyond "
-                        "the disc's fastest is lowered to it");
+                        "Write speed: 8 or 8x (times 1385 kB/s), 11080kB, or max; a speed the "
+                        "disc does not offer is lowered to one it does");
         cmd->add_flag("-t,--test", options.testWrite, "Test write: the drive records nothing");
         cmd->add_flag("--verify", options.verify, "Read every file back and compare");
     };
