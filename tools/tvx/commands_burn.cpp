@@ -88,9 +88,8 @@ void FitSpeed(const Options& options, TVX_RecHandle handle, int32_t& kBps) {
         std::fprintf(stderr,
                      "note: speed %s (%d kB/s) is %s for this disc; writing at %.1fx (%u kB/s)\n",
                      options.speed.c_str(), kBps,
-                     chosen == *std::max_element(speeds, speeds + 32)
-                         ? "beyond the drive's fastest"
-                         : "not one the drive offers",
+                     chosen == *std::max_element(speeds, speeds + 32) ? "beyond the drive's fastest"
+                                                                      : "not one the drive offers",
                      chosen / kDvdOneX, chosen);
     kBps = static_cast<int32_t>(chosen);
 }

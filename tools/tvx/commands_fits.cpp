@@ -265,8 +265,8 @@ int CheckFits(const Options& options, const BurnRequest& requested) {
         std::printf("%s\n", doc.str().c_str());
     } else {
         std::printf("volume: %s%u sectors (%s), disc: %u sectors (%s): %s\n",
-                    exact ? "" : "at most ", size, Bytes(size).c_str(), space,
-                    Bytes(space).c_str(), verdict);
+                    exact ? "" : "at most ", size, Bytes(size).c_str(), space, Bytes(space).c_str(),
+                    verdict);
         if (!fits && !surelyNot)
             std::printf("  the volume is within %u sectors of the disc's space; make-image "
                         "gives its exact size\n",

@@ -56,14 +56,13 @@ int ListFolder(const Options& options, const std::string& discPath, bool longLis
     if (options.json) {
         std::vector<std::string> items;
         for (const auto& e : entries)
-            items.push_back(JsonObject()
-                                .add("name", e.name)
-                                .add("folder", e.directory)
-                                .add("size", static_cast<int64_t>(e.size))
-                                .addRaw("modified", e.modified.known
-                                                        ? JsonString(IsoTime(e.modified))
-                                                        : "null")
-                                .str());
+            items.push_back(
+                JsonObject()
+                    .add("name", e.name)
+                    .add("folder", e.directory)
+                    .add("size", static_cast<int64_t>(e.size))
+                    .addRaw("modified", e.modified.known ? JsonString(IsoTime(e.modified)) : "null")
+                    .str());
         std::printf("%s\n", JsonObject()
                                 .add("path", discPath)
                                 .add("folder", isFolder)

@@ -63,8 +63,7 @@ class DiscReader {
             uint32_t n = std::min(kWindowSectors, count - done);
             void* window = TVX_OpenMMap(file_, first + done, n, TVX_MMAP_ABSOLUTE);
             if (!window) return false;
-            std::memcpy(out.data() + size_t{done} * kSectorBytes, window,
-                        size_t{n} * kSectorBytes);
+            std::memcpy(out.data() + size_t{done} * kSectorBytes, window, size_t{n} * kSectorBytes);
             TVX_CloseMMap(window);
             done += n;
         }

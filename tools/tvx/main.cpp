@@ -181,8 +181,8 @@ int main(int argc, char** argv) {
     auto* fitsFromDvdVideo =
         fits->add_option("--dvd-video", fitsDvdVideo, "A folder that holds VIDEO_TS");
     auto* fitsFromData = fits->add_option("--data", fitsData, "A folder's contents");
-    auto* fitsFromFiles = fits->add_flag("--files", fitsFiles,
-                                         "A file set: VOLUME_PATH=HOST_PATH pairs and --list");
+    auto* fitsFromFiles =
+        fits->add_flag("--files", fitsFiles, "A file set: VOLUME_PATH=HOST_PATH pairs and --list");
     fits->add_option("pairs", request.pairs, "VOLUME_PATH=HOST_PATH pairs (with --files)");
     fits->add_option("-f,--list", request.listFile,
                      "A file of VOLUME_PATH=HOST_PATH lines (with --files)");
