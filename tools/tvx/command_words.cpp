@@ -1,8 +1,12 @@
 #include "command_words.h"
 
+#include "results.h"
 #include "torvexin.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace tvxcli {
@@ -102,6 +106,22 @@ const char* GlobalOptionsText() {
   -v,--verbose                Phases of burns and erases, the drive's full sense data
 
 Exit codes, drives and virtual drives: `tvx --help` and tvx(1).)";
+}
+
+void UseCommandFooters(CLI::App& app) {
+    for (auto* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        sub->footer(GlobalOptionsText());
+}
+
+int RefuseUnknownCommand(CLI::App& app, int argc, char** argv) {
+    std::vector<std::string> names;
+    for (auto* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        names.push_back(sub->get_name());
+    std::string word = CommandWord(argc, argv);
+    if (word.empty() || std::find(names.begin(), names.end(), word) != names.end()) return 0;
+    std::fprintf(stderr, "error: %s\nRun 'tvx --help' for the commands and options.\n",
+                 UnknownCommandText(word, names).c_str());
+    return kExitUsage;
 }
 
 std::string VersionText() {

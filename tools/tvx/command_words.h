@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace tvxcli {
 
 // The first word that is no option nor an option's value (empty when there is none): the
@@ -20,6 +24,12 @@ std::vector<std::string> NearestNames(const std::string& word,
 std::string UnknownCommandText(const std::string& word, const std::vector<std::string>& names);
 // The global options, as each command's help lists them.
 const char* GlobalOptionsText();
+// Gives every command of app a help that ends with the global options instead of the whole
+// tool's notes.
+void UseCommandFooters(CLI::App& app);
+// Refuses a command word that names no command of app, with the nearest ones: the exit code
+// of a bad command line, or 0.
+int RefuseUnknownCommand(CLI::App& app, int argc, char** argv);
 // "Torvexin 1.3.0.81", from the library.
 std::string VersionText();
 

@@ -3,11 +3,11 @@
 #include "command_words.h"
 #include "commands.h"
 #include "results.h"
+#include "view_commands.h"
 #include "virtual_drives.h"
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -169,36 +169,10 @@ int main(int argc, char** argv) {
     auto* from = patchCmd->add_option("--from", patch.from, "Host file with the bytes to write");
     hex->excludes(from);
 
-    auto* ls = app.add_subcommand("ls", "List a folder of the disc (a file: that file)");
-    ls->add_option("path", request.path, "Path on the disc (default /)");
-    bool longListing = false;
-    ls->add_flag("-l,--long", longListing, "Sizes and modification times too");
-    auto* fits = app.add_subcommand(
-        "check", "Tell whether a folder or file set fits the disc in the drive, with the sizes");
-    std::string fitsVideoTs, fitsDvdVideo, fitsData;
-    bool fitsFiles = false;
-    auto* fitsFromVideoTs = fits->add_option("--video-ts", fitsVideoTs, "A VIDEO_TS folder");
-    auto* fitsFromDvdVideo =
-        fits->add_option("--dvd-video", fitsDvdVideo, "A folder that holds VIDEO_TS");
-    auto* fitsFromData = fits->add_option("--data", fitsData, "A folder's contents");
-    auto* fitsFromFiles =
-        fits->add_flag("--files", fitsFiles, "A file set: VOLUME_PATH=HOST_PATH pairs and --list");
-    fits->add_option("pairs", request.pairs, "VOLUME_PATH=HOST_PATH pairs (with --files)");
-    fits->add_option("-f,--list", request.listFile,
-                     "A file of VOLUME_PATH=HOST_PATH lines (with --files)");
-
-    // A command's help shows its own text and the global options, not the whole tool's notes.
-    for (auto* sub : app.get_subcommands([](CLI::App*) { return true; }))
-        sub->footer(GlobalOptionsText());
-    std::vector<std::string> names;
-    for (auto* sub : app.get_subcommands([](CLI::App*) { return true; }))
-        names.push_back(sub->get_name());
-    std::string word = CommandWord(argc, argv);
-    if (!word.empty() && std::find(names.begin(), names.end(), word) == names.end()) {
-        std::fprintf(stderr, "error: %s\nRun 'tvx --help' for the commands and options.\n",
-                     UnknownCommandText(word, names).c_str());
-        return kExitUsage;
-    }
+    ViewCommands view;
+    view.add(app);
+    UseCommandFooters(app);
+    if (int rc = RefuseUnknownCommand(app, argc, argv)) return rc;
 
     try {
         app.parse(argc, argv);
@@ -272,22 +246,7 @@ int main(int argc, char** argv) {
         return finish(MakeImage(options, request, imageOutput));
     }
     if (*check) return CheckVideoTs(options, request.path);
-    if (*ls) return ListFolder(options, request.path.empty() ? "/" : request.path, longListing);
-    if (*fits) {
-        int sources = (fitsFromVideoTs->count() > 0) + (fitsFromDvdVideo->count() > 0) +
-                      (fitsFromData->count() > 0) + (fitsFromFiles->count() > 0);
-        if (sources != 1)
-            return Fail(kExitUsage, "check takes exactly one of --video-ts, --dvd-video, --data "
-                                    "and --files");
-        if (!fitsFiles && (!request.pairs.empty() || !request.listFile.empty()))
-            return Fail(kExitUsage, "file pairs and --list go with --files");
-        request.source = fitsFiles               ? BurnSource::Files
-                         : !fitsVideoTs.empty()  ? BurnSource::VideoTs
-                         : !fitsDvdVideo.empty() ? BurnSource::DvdVideo
-                                                 : BurnSource::Data;
-        request.path = fitsFiles ? "" : fitsVideoTs + fitsDvdVideo + fitsData;
-        return CheckFits(options, request);
-    }
+    if (int rc = view.run(options); rc >= 0) return rc;
     if (*erase) return finish(Erase(options));
     if (*eject) return Eject(options);
     if (*load) return Load(options);
