@@ -36,6 +36,7 @@ done <<'EOF'
 0|Torvexin 1.3.0.81||--version
 0|Torvexin 1.3.0.81||-V
 0|Torvexin 1.3.0.81||--virtual v.img:dvd-r -d 0 -V
+0|Torvexin 1.3.0.81|burn data folder|--virtual v.img:dvd-r burn-data data --version
 # A mistyped command names the nearest ones; a far one only itself.
 1|unknown command 'burn-dat'; did you mean burn-data?||burn-dat data
 1|did you mean burn-data?||brun-data data

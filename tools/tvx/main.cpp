@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
     app.add_option("--virtual-fault", faultSpecs,
                    "Make the virtual recorders fail a command (for testing): "
                    "OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed");
-    // Answered before parsing (AsksForVersion); listed here for the help text.
+    // Answered before parsing (AsksForVersion) when it comes before the command; after it, it
+    // still only shows the version, so that nothing runs that was not meant to.
     bool versionAsked = false;
     app.add_flag("-V,--version", versionAsked, "Show the version and exit");
     app.add_flag("-q,--quiet", options.quiet, "No progress or success messages");
@@ -183,6 +184,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "error: %s\nRun 'tvx --help' for the commands and options.\n",
                      e.what());
         return kExitUsage;
+    }
+
+    if (versionAsked) {
+        std::printf("%s\n", VersionText().c_str());
+        return kExitOk;
     }
 
     const bool jsonResult =
