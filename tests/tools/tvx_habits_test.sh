@@ -106,19 +106,34 @@ json 'not d["fits"] and d["verdict"] == "does not fit" and d["discSectors"] == 1
 "$tvx" --virtual disc.img ls --json > out.txt 2>/dev/null
 json 'all(abs(__import__("datetime").datetime.fromisoformat(e["modified"]).timestamp() - __import__("os").stat("data/" + e["name"]).st_mtime) < 2 for e in d["entries"] if not e["folder"])'
 
-# A damaged listing is named, not read past: the File Identifier of hello.txt loses its tag.
-cp other.iso damaged.iso
-python3 - damaged.iso <<'PY'
+# Damaged listings are named, never read past. Each case changes the File Identifier of
+# hello.txt in another tool's image: field offset, bytes (little-endian), ls arguments, exit
+# code, text wanted.
+while IFS='|' read -r field bytes args want text; do
+    [ -z "$field" ] && continue
+    cp other.iso damaged.iso
+    python3 - damaged.iso "$field" "$bytes" <<'PY'
 import sys
 data = bytearray(open(sys.argv[1], "rb").read())
 name = data.find(b"\x08hello.txt")
-tag = max(i for i in range(name - 64, name) if data[i:i + 2] == b"\x01\x01")
-data[tag + 4] ^= 0xFF
+fid = max(i for i in range(name - 64, name) if data[i:i + 2] == b"\x01\x01")
+field, value = int(sys.argv[2]), int(sys.argv[3], 16)
+width = 1 if field in (4, 19) else 2 if field == 36 else 4
+data[fid + field:fid + field + width] = value.to_bytes(width, "little")
 open(sys.argv[1], "wb").write(data)
 PY
-"$tvx" --virtual damaged.iso:dvd-rom ls / > out.txt 2>&1
-rc=$?
-[ $rc -eq 3 ] && grep -q "listing is damaged" out.txt && ok || { bad "damaged listing (exit $rc)"; cat out.txt; }
+    eval "set -- $args"
+    "$tvx" --virtual damaged.iso:dvd-rom ls "$@" > out.txt 2>&1
+    rc=$?
+    [ $rc -eq "$want" ] && grep -qF -- "$text" out.txt && ok ||
+        { bad "damaged field $field=$bytes, ls $args: exit $rc"; cat out.txt; }
+done <<'EOF'
+4|00|/|3|listing is damaged
+19|ff|/|3|listing is damaged
+36|ffff|/|3|listing is damaged
+24|fffffff0|-l /|0|(no time)
+24|fffffff0|/hello.txt|3|a File Entry cannot be read
+EOF
 
 # The bound of check never lies below the volume a burn writes, and is near it.
 for args in "--data data" "--dvd-video dv" "--data dv" "--files /a/b.txt=$work/data/hello.txt /A/c.bin=$work/data/docs/blob.bin --list set.txt"; do
