@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kSectorBytes = 2048;
 constexpr uint32_t kAnchorSector = 256;
 constexpr uint32_t kWindowSectors = 1024; // the most one window holds
+constexpr uint32_t kEntryRunBlocks = 32;
 // A folder's listing larger than this is refused rather than read into memory.
 constexpr uint64_t kMaxListingBytes = 64ull << 20;
 // Descriptor tags.
@@ -129,7 +130,7 @@ class Lister {
 
     bool readEntry(uint32_t block, Entry& entry, std::string& error) {
         std::vector<uint8_t> d;
-        if (!readBlocks(block, 1, d)) return fail(error, "a File Entry cannot be read");
+        if (!readEntryBlock(block, d)) return fail(error, "a File Entry cannot be read");
         const bool extended = TagIs(d.data(), d.size(), kTagExtendedFileEntry);
         if (!extended && !TagIs(d.data(), d.size(), kTagFileEntry))
             return fail(error, "a File Entry is damaged");
@@ -216,8 +217,28 @@ class Lister {
         return disc_.read(volume_.partitionStart + block, count, out);
     }
 
+    // A folder's File Entries mostly lie one after another: they are read in runs of
+    // kEntryRunBlocks, one command each, rather than one command per entry.
+    bool readEntryBlock(uint32_t block, std::vector<uint8_t>& out) {
+        if (run_.empty() || block < runStart_ || block - runStart_ >= run_.size() / kSectorBytes) {
+            uint32_t count =
+                std::min(kEntryRunBlocks,
+                         volume_.partitionLength - std::min(block, volume_.partitionLength));
+            if (!readBlocks(block, count, run_)) {
+                run_.clear();
+                return readBlocks(block, 1, out);
+            }
+            runStart_ = block;
+        }
+        const size_t at = size_t{block - runStart_} * kSectorBytes;
+        out.assign(run_.begin() + at, run_.begin() + at + kSectorBytes);
+        return true;
+    }
+
     DiscReader disc_;
     Volume volume_;
+    std::vector<uint8_t> run_;
+    uint32_t runStart_ = 0;
 };
 
 std::vector<std::string> PathComponents(const std::string& path) {
