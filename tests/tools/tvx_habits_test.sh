@@ -88,6 +88,8 @@ done <<'EOF'
 3|/nope.txt: not a file that can be read||--virtual c.img:dvd-r check --files /x=$work/nope.txt
 3|/a/x: a path through a file||--virtual c.img:dvd-r check --files /a=$work/data/hello.txt /a/x=$work/data/hello.txt
 1|exactly one of||--virtual c.img:dvd-r check --data data --video-ts data
+0|: fits||--virtual c.img:dvd-r check --files "/q/what?.txt=$work/data/hello.txt" "/Q/WHAT?.txt=$work/data/hello.txt"
+3|the same name as an earlier entry||--virtual c.img:dvd-r check --files "/q/a?.txt=$work/data/hello.txt" "/q/a*.txt=$work/data/hello.txt"
 EOF
 
 # JSON documents.

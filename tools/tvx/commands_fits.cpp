@@ -106,6 +106,7 @@ bool MirrorDvdVideo(const std::string& source, LinkFolder& links, std::string& e
 bool MirrorFileSet(const BurnRequest& request, LinkFolder& links, std::string& error) {
     std::map<std::string, std::string> made; // lower-case volume path -> mirror path
     std::map<std::string, bool> isFolder;
+    std::map<std::string, std::string> leafAsGiven; // a file's lower-case name before cleaning
     for (const auto& pair : request.pairs) {
         size_t eq = pair.find('=');
         std::string volume = pair.substr(0, eq), host = pair.substr(eq + 1);
@@ -134,11 +135,22 @@ bool MirrorFileSet(const BurnRequest& request, LinkFolder& links, std::string& e
                 error = volume + ": a file set's path holds no . or .. component";
                 return false;
             }
+            const bool leaf = i + 1 == parts.size();
+            // A file's name is recorded with these characters as '_'; a name that only this
+            // makes equal to an earlier one is refused, never a replacement.
+            const std::string given = parts[i];
+            if (leaf)
+                for (char& c : parts[i])
+                    if (std::strchr(":*?\"<>|", c)) c = '_';
             key += "/" + Lower(parts[i]);
             auto found = made.find(key);
-            const bool leaf = i + 1 == parts.size();
             if (found != made.end()) {
                 at = found->second;
+                if (leaf && !isFolder[key] && leafAsGiven[key] != Lower(given)) {
+                    error = volume + ": the same name as an earlier entry once : * ? \" < > | are "
+                                     "recorded as _";
+                    return false;
+                }
                 if (leaf && isFolder[key]) {
                     error = volume + ": names a folder of the file set";
                     return false;
@@ -152,6 +164,7 @@ bool MirrorFileSet(const BurnRequest& request, LinkFolder& links, std::string& e
             at += "/" + parts[i];
             made[key] = at;
             isFolder[key] = !leaf;
+            if (leaf) leafAsGiven[key] = Lower(given);
             if (!leaf && !links.folder(at, error)) return false;
         }
         std::error_code ec;
