@@ -151,12 +151,21 @@ ScsiResult ReplayTarget::execute(const ScsiRequest& request) {
     if (discChanged_ && AboutTheDisc(request.cdb)) return model_.execute(request);
     // READs need the image's data, which the report keeps only the start of.
     if (opcode == 0x28 || opcode == 0xA8) return model_.execute(request);
-    if (opcode == 0x46 && configuration(request, result)) return result;
+    // The drive's own answer to this very question first: a drive may refuse a feature it
+    // lacks rather than list nothing.
     for (const auto& e : report_) {
         if (e.name.ends_with("_HEADER") || !SameQuestion(e.cdb, request)) continue;
         answer(e, request, result);
         return result;
     }
+    // A question whose header the drive refused was never asked whole: the refusal stands.
+    for (const auto& e : report_) {
+        if (!e.name.ends_with("_HEADER") || !SameQuestion(e.cdb, request)) continue;
+        if (e.outcome == ScsiOutcome::Completed && e.status == kScsiStatusGood) break;
+        answer(e, request, result);
+        return result;
+    }
+    if (opcode == 0x46 && configuration(request, result)) return result;
     return model_.execute(request);
 }
 

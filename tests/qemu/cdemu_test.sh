@@ -5,8 +5,8 @@
 # against the image our own builder streams for the same folders. Prints the answers of CDEmu's
 # drive and of our virtual recorder to the same commands side by side.
 #
-# The guest also writes drive reports of the blank and the written DVD+R (`tvx probe`), kept as
-# test data in tests/data/drive-reports/ (drive_reports.sh).
+# The guest also writes drive reports (`tvx probe`) of the blank DVD+R and of the written image
+# reloaded, kept as test data in tests/data/drive-reports/ (drive_reports.sh).
 #
 # Usage: cdemu_test.sh <tvx> <cdemu_check> <command_probe> <source dir> <work dir> <cdemu dir>
 #                      <tvx probe>
@@ -163,7 +163,7 @@ done
 
 # The drive reports, against the kept ones.
 . "$here/drive_reports.sh"
-for state in blank written; do
+for state in blank written-reloaded; do
     name=cdemu-dvdplusr-$state
     if extract_report "$log" $name "$work/$name.json"; then
         check_report "$work/$name.json" "$src/tests/data/drive-reports/$name.json" || failed=1
