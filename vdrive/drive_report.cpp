@@ -173,9 +173,9 @@ const Exchange* Answered(const std::vector<Exchange>& commands, const char* name
 }
 
 uint32_t Be32At(const std::vector<uint8_t>& d, size_t at) {
-    return d.size() < at + 4 ? 0
-                             : static_cast<uint32_t>(d[at]) << 24 | d[at + 1] << 16 |
-                                   d[at + 2] << 8 | d[at + 3];
+    return d.size() < at + 4
+               ? 0
+               : static_cast<uint32_t>(d[at]) << 24 | d[at + 1] << 16 | d[at + 2] << 8 | d[at + 3];
 }
 
 } // namespace

@@ -50,9 +50,9 @@ const char* KindOfProfile(uint16_t profile) {
     static const struct {
         uint16_t profile;
         const char* kind;
-    } kinds[] = {{0x11, "dvd-r"},   {0x12, "dvd-ram"},  {0x13, "dvd-rw-ro"},
-                 {0x14, "dvd-rw"},  {0x15, "dvd-r-dl"}, {0x16, "dvd-r-dl"},
-                 {0x1A, "dvd+rw"},  {0x1B, "dvd+r"},    {0x2B, "dvd+r-dl"}};
+    } kinds[] = {{0x11, "dvd-r"},  {0x12, "dvd-ram"},  {0x13, "dvd-rw-ro"},
+                 {0x14, "dvd-rw"}, {0x15, "dvd-r-dl"}, {0x16, "dvd-r-dl"},
+                 {0x1A, "dvd+rw"}, {0x1B, "dvd+r"},    {0x2B, "dvd+r-dl"}};
     for (const auto& k : kinds)
         if (k.profile == profile) return k.kind;
     return "dvd-rom";
@@ -103,7 +103,8 @@ bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::strin
         from = 2;
 #endif
     size_t colon = text.find(':', from);
-    if (colon != std::string::npos && text.compare(colon + 1, kReportPrefixLength, kReportPrefix) == 0) {
+    if (colon != std::string::npos &&
+        text.compare(colon + 1, kReportPrefixLength, kReportPrefix) == 0) {
         request.image = text.substr(0, colon);
         if (!FromReport(text.substr(colon + 1 + kReportPrefixLength), request, error)) {
             error += " in '" + text + "'";

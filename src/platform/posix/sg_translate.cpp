@@ -79,8 +79,8 @@ bool PassThroughFromSgIo(const sg_io_hdr_t& hdr, ScsiPassThroughDirect& sptd, ui
         sptd.scsiStatus = kStatusCheckCondition;
     }
     // As a Windows port driver does: the request tells how much sense came back.
-    sptd.senseInfoLength = hdr.sb_len_wr < sptd.senseInfoLength ? hdr.sb_len_wr
-                                                                 : sptd.senseInfoLength;
+    sptd.senseInfoLength =
+        hdr.sb_len_wr < sptd.senseInfoLength ? hdr.sb_len_wr : sptd.senseInfoLength;
     int moved = static_cast<int>(hdr.dxfer_len) - hdr.resid;
     sptd.dataTransferLength = moved < 0 ? 0 : static_cast<uint32_t>(moved);
     error = 0;

@@ -16,8 +16,8 @@ namespace tvx {
 // request is malformed (short buffer, CDB length outside 1-16, sense area outside the buffer).
 bool SgIoFromPassThrough(void* buffer, uint32_t length, sg_io_hdr_t& hdr);
 
-// Copies SG_IO's answer back: SCSI status, data bytes moved and sense bytes written. False when the request did not
-// reach the drive or timed out; error then holds the errno-style reason.
+// Copies SG_IO's answer back: SCSI status, data bytes moved and sense bytes written. False when the
+// request did not reach the drive or timed out; error then holds the errno-style reason.
 bool PassThroughFromSgIo(const sg_io_hdr_t& hdr, ScsiPassThroughDirect& sptd, uint32_t& error);
 
 // SG_IO's own fields, as a drive report keeps them.

@@ -68,7 +68,8 @@ int DriveIndex(const std::string& text, const std::vector<std::string>& images,
     if (text.compare(0, kVirtualPrefixLength, kVirtualPrefix) == 0) {
         const std::string wanted = Canonical(text.substr(kVirtualPrefixLength));
         for (size_t i = 0; i < images.size() && found < 0; ++i)
-            if (Canonical(images[i]) == wanted) found = IndexOfLetter(static_cast<char>(kFirstLetter + i));
+            if (Canonical(images[i]) == wanted)
+                found = IndexOfLetter(static_cast<char>(kFirstLetter + i));
     } else if (images.empty()) {
         const std::string wanted = Canonical(text);
         std::vector<unsigned> numbers = OpticalNumbers();

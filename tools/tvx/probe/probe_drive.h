@@ -14,8 +14,7 @@ namespace tvxprobe {
 // /dev/cdrom are followed) or virtual:IMAGE, one of images (the virtual drives in order, which
 // stand for the drives when there are any). -1 with a message when none fits. Needs the
 // library started.
-int DriveIndex(const std::string& text, const std::vector<std::string>& images,
-               std::string& error);
+int DriveIndex(const std::string& text, const std::vector<std::string>& images, std::string& error);
 
 // The storage bus that a replayed drive's report names; none for a drive that replays nothing
 // or a report that names no bus.

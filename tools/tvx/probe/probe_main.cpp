@@ -83,11 +83,10 @@ class FrontTarget final : public tvx::ScsiTarget {
         if (!ok && result.status == tvx::kScsiStatusGood)
             result.outcome = tvx::ScsiOutcome::TransportFailed;
         // The pass-through request tells what moved; an ASPI block does not (all of it, then).
-        const bool told =
-            detail_.path == tvx::TransportPath::PassThrough && detail_.requestDone;
-        result.transferred =
-            !ok ? 0 : told ? std::min(detail_.dataTransferLength, request.byteCount)
-                           : request.byteCount;
+        const bool told = detail_.path == tvx::TransportPath::PassThrough && detail_.requestDone;
+        result.transferred = !ok    ? 0
+                             : told ? std::min(detail_.dataTransferLength, request.byteCount)
+                                    : request.byteCount;
         return result;
     }
     uint32_t maxTransferBytes() const override { return device_->header.maxTransferBytes; }
