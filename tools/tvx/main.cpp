@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
     app.add_option("-d,--drive", options.drive,
                    "Drive: index or device as `tvx drives` shows it (default 0)");
     app.add_option("--virtual", virtualSpecs,
-                   "Attach a virtual recorder IMAGE[:KIND[:BLOCKS][+BEHAVIOUR]...]");
+                   "Attach a virtual recorder IMAGE[:KIND[:BLOCKS][+BEHAVIOUR]...], or one that "
+                   "replays a drive report: IMAGE:report=REPORT.json");
     std::vector<std::string> faultSpecs;
     app.add_option("--virtual-fault", faultSpecs,
                    "Make the virtual recorders fail a command (for testing): "
