@@ -97,7 +97,9 @@ std::string ExchangesJson(const std::vector<Exchange>& exchanges) {
                       "\"ms\":%u",
                       e.requested, OutcomeName(e.outcome), e.status, e.transferred, e.elapsedMs);
         text += "  {\"name\":\"" + e.name + "\",\"cdb\":\"" + Hex(e.cdb) + "\"," + numbers +
-                ",\"sense\":\"" + Hex(e.sense) + "\",\"data\":\"" + Hex(e.data) + "\"}";
+                ",\"sense\":\"" + Hex(e.sense) + "\",\"data\":\"" + Hex(e.data) + "\"";
+        if (!e.transport.empty()) text += ",\"transport\":" + e.transport;
+        text += "}";
         text += i + 1 < exchanges.size() ? ",\n" : "\n";
     }
     return text + "]";
@@ -157,7 +159,36 @@ bool LoadReport(const std::string& path, DriveReport& report, std::string& error
     }
     report.maxTransferBytes = static_cast<uint32_t>(
         std::strtoul(Field(text.str(), "maxTransferBytes").c_str(), nullptr, 10));
+    report.bus = Field(text.str(), "bus");
     return true;
+}
+
+namespace {
+
+const Exchange* Answered(const std::vector<Exchange>& commands, const char* name) {
+    for (const Exchange& e : commands)
+        if (e.name == name && e.outcome == ScsiOutcome::Completed && e.status == kScsiStatusGood)
+            return &e;
+    return nullptr;
+}
+
+uint32_t Be32At(const std::vector<uint8_t>& d, size_t at) {
+    return d.size() < at + 4
+               ? 0
+               : static_cast<uint32_t>(d[at]) << 24 | d[at + 1] << 16 | d[at + 2] << 8 | d[at + 3];
+}
+
+} // namespace
+
+uint16_t ReportedProfile(const std::vector<Exchange>& commands) {
+    const Exchange* e = Answered(commands, "GET_CONFIGURATION");
+    return e && e->data.size() >= 8 ? static_cast<uint16_t>(e->data[6] << 8 | e->data[7]) : 0;
+}
+
+uint32_t ReportedBlocks(const std::vector<Exchange>& commands) {
+    // Track start (bytes 8-11) plus track size (24-27).
+    const Exchange* e = Answered(commands, "READ_TRACK_INFORMATION_LAST");
+    return e && e->data.size() >= 28 ? Be32At(e->data, 8) + Be32At(e->data, 24) : 0;
 }
 
 } // namespace tvx::vdrive

@@ -30,6 +30,9 @@ struct Exchange {
     uint32_t transferred = 0;
     std::vector<uint8_t> data; // the answer's bytes (READs keep only their start)
     uint32_t elapsedMs = 0;
+    // What the path to the drive said of the command (a JSON object, written as it is); empty
+    // when the prober's path keeps nothing of the kind. Not read back: a replay makes its own.
+    std::string transport;
 };
 
 // The exchanges as the report's "commands" array, one object a line.
@@ -41,7 +44,12 @@ bool ParseExchanges(const std::string& report, std::vector<Exchange>& exchanges,
 struct DriveReport {
     std::vector<Exchange> commands;
     uint32_t maxTransferBytes = 0; // of the path to the drive; 0: not known
+    std::string bus;               // "ata", "scsi", "usb", "firewire", "other"; empty: not told
 };
+// The current profile of the reported disc (0: none), and the blocks its last track spans from
+// the disc's start (0: not told): what a recorder replaying it needs to hold.
+uint16_t ReportedProfile(const std::vector<Exchange>& commands);
+uint32_t ReportedBlocks(const std::vector<Exchange>& commands);
 // Reads a report file; false with a message naming it.
 bool LoadReport(const std::string& path, DriveReport& report, std::string& error);
 

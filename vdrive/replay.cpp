@@ -7,6 +7,9 @@ namespace tvx::vdrive {
 
 namespace {
 
+constexpr uint8_t kSetStreaming = 0xB6;
+constexpr uint8_t kSetCdSpeed = 0xBB;
+
 uint16_t Be16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
@@ -142,16 +145,27 @@ ScsiResult ReplayTarget::execute(const ScsiRequest& request) {
     ScsiResult result;
     if (!request.cdb || request.cdbLength == 0) return model_.execute(request);
     const uint8_t opcode = request.cdb[0];
-    if (!IsDriveQuestion(opcode)) discChanged_ = true;
+    // A speed the host sets changes neither the disc nor the drive's answers about it.
+    if (!IsDriveQuestion(opcode) && opcode != kSetStreaming && opcode != kSetCdSpeed)
+        discChanged_ = true;
     if (discChanged_ && AboutTheDisc(request.cdb)) return model_.execute(request);
     // READs need the image's data, which the report keeps only the start of.
     if (opcode == 0x28 || opcode == 0xA8) return model_.execute(request);
-    if (opcode == 0x46 && configuration(request, result)) return result;
+    // The drive's own answer to this very question first: a drive may refuse a feature it
+    // lacks rather than list nothing.
     for (const auto& e : report_) {
         if (e.name.ends_with("_HEADER") || !SameQuestion(e.cdb, request)) continue;
         answer(e, request, result);
         return result;
     }
+    // A question whose header the drive refused was never asked whole: the refusal stands.
+    for (const auto& e : report_) {
+        if (!e.name.ends_with("_HEADER") || !SameQuestion(e.cdb, request)) continue;
+        if (e.outcome == ScsiOutcome::Completed && e.status == kScsiStatusGood) break;
+        answer(e, request, result);
+        return result;
+    }
+    if (opcode == 0x46 && configuration(request, result)) return result;
     return model_.execute(request);
 }
 

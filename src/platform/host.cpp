@@ -91,6 +91,9 @@ LockAttempt Host::lockDevice(HostHandle, uint64_t, bool) {
     return LockAttempt::Unavailable;
 }
 void Host::unlockDevice(HostHandle, uint64_t) {}
+bool Host::passThroughFields(HostHandle, PassThroughSystemFields&) {
+    return false;
+}
 std::string Host::deviceIdentity(HostHandle) {
     return {};
 }

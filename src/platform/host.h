@@ -59,6 +59,18 @@ struct CalendarTime {
     int milliseconds = 0;
 };
 
+// The system's own words on the last pass-through request of a device file, beyond what the
+// request structure carries back (Linux: SG_IO's status fields). Kept for drive reports, so that
+// a fault on the way to the drive is told apart from the drive's answer; nothing decides on it.
+struct PassThroughSystemFields {
+    uint16_t hostStatus = 0;   // the adapter's word (0: it delivered the command)
+    uint16_t driverStatus = 0; // the driver's word
+    int32_t resid = 0;         // bytes asked for but not moved
+    uint8_t senseWritten = 0;  // sense bytes the system wrote
+    uint32_t durationMs = 0;   // as the system measured the command
+    uint32_t info = 0;         // the system's summary bits
+};
+
 // Outcome of an attempt to take a job lock.
 enum class LockAttempt {
     Acquired,    // the lock is this caller's until released
@@ -187,6 +199,9 @@ class Host {
     // (Unavailable): such a host orders its drives with named mutexes instead.
     virtual LockAttempt lockDevice(HostHandle device, uint64_t offset, bool wait);
     virtual void unlockDevice(HostHandle device, uint64_t offset);
+    // The system's fields of the last pass-through request on this device file; false when the
+    // host keeps none (the default) or no request was carried yet.
+    virtual bool passThroughFields(HostHandle device, PassThroughSystemFields& fields);
     // A name for what an open device file reaches that is the same for every opener in any
     // process (on Linux the device number); empty when unknown.
     virtual std::string deviceIdentity(HostHandle device);

@@ -5,6 +5,7 @@
 #include "transport/backends.h"
 #include "transport/identify.h"
 #include "transport/spti.h"
+#include "transport/transport_detail.h"
 
 #include <atomic>
 #include <cstdio>
@@ -231,6 +232,21 @@ int Aspi_Execute(Device* device, const CommandRecord* command, void* data, uint3
         send(&abort);
     }
     return status == SS_COMP ? 1 : 0;
+}
+
+void Aspi_Detail(Device* device, TransportDetail& detail) {
+    AspiDevice* aspi = AsAspi(device);
+    if (aspi->inner) {
+        Spti_Detail(aspi->inner, detail);
+        return;
+    }
+    const SRB_ExecSCSICmd& srb = aspi->request->block;
+    detail.path = TransportPath::Aspi;
+    detail.srbStatus = StatusOf(srb);
+    // A block the layer still holds may change under us: only its status is read.
+    if (Aspi_InFlight(*aspi->request)) return;
+    detail.hostAdapterStatus = srb.SRB_HaStat;
+    detail.targetStatus = srb.SRB_TargStat;
 }
 
 const Transport AspiTransport = {Aspi_Terminate, OpenByAddress, OpenByName, CloseDevice,

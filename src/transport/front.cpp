@@ -3,6 +3,7 @@
 #include "transport/transport.h"
 
 #include "transport/device_mutex.h"
+#include "transport/transport_detail.h"
 
 namespace tvx {
 
@@ -36,13 +37,29 @@ void Front_Close(Device* device) {
     ActiveTransport->Close(device);
 }
 
-int Front_Execute(Device* device, const CommandRecord* command, void* data, uint32_t length) {
+namespace {
+
+int Execute(Device* device, const CommandRecord* command, void* data, uint32_t length,
+            TransportDetail* detail) {
+    if (detail) *detail = {};
     if (!ActiveTransport || !device) return 0;
     DeviceMutex* mutex = device->header.deviceMutex;
     DeviceMutex_Wait(mutex);
     int result = ActiveTransport->Execute(device, command, data, length);
+    if (detail) Transport_Detail(device, *detail);
     DeviceMutex_Release(mutex);
     return result;
+}
+
+} // namespace
+
+int Front_Execute(Device* device, const CommandRecord* command, void* data, uint32_t length) {
+    return Execute(device, command, data, length, nullptr);
+}
+
+int Front_ExecuteWithDetail(Device* device, const CommandRecord* command, void* data,
+                            uint32_t length, TransportDetail& detail) {
+    return Execute(device, command, data, length, &detail);
 }
 
 int Front_SetExclusive(Device* device, int on) {

@@ -3,6 +3,7 @@
 #include "frame/log.h"
 #include "transport/backends.h"
 #include "transport/spti_device.h"
+#include "transport/transport_detail.h"
 
 #include <cstdio>
 #include <cstring>
@@ -149,7 +150,23 @@ int Spti_Execute(Device* device, const CommandRecord* command, void* data, uint3
     uint32_t returned = 0;
     int done = Spti_DeviceControl(spti, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request,
                                   &request, sizeof request, &returned);
+    spti->requestDone = done != 0;
+    spti->systemError = done ? 0 : host().lastError();
+    spti->bytesReturned = returned;
     return done && sptd.scsiStatus == 0 ? 1 : 0;
+}
+
+void Spti_Detail(Device* device, TransportDetail& detail) {
+    SptiDevice* spti = AsSpti(device);
+    detail.path = TransportPath::PassThrough;
+    detail.requestDone = spti->requestDone;
+    detail.systemError = spti->systemError;
+    detail.bytesReturned = spti->bytesReturned;
+    detail.dataTransferLength = spti->request.sptd.dataTransferLength;
+    detail.senseInfoLength = spti->request.sptd.senseInfoLength;
+    // Through the proxy device the system's fields belong to another handle.
+    detail.hasSystemFields =
+        spti->driveHandle && host().passThroughFields(spti->driveHandle, detail.system);
 }
 
 void Spti_Close(Device* device) {

@@ -20,6 +20,10 @@ struct SptiDevice {
     int32_t classDeviceNumber = 0; // used only with the proxy device
     char name[kDeviceNameCapacity] = {};
     PassThroughRequest request = {}; // the last command's request, status, CDB and sense
+    // How the last request's device control went, for the transport detail.
+    bool requestDone = false;
+    uint32_t systemError = 0;
+    uint32_t bytesReturned = 0;
 };
 
 inline SptiDevice* AsSpti(Device* device) {

@@ -103,6 +103,11 @@ Device* Front_OpenByAddress(uint8_t hostAdapter, uint8_t target, uint8_t lun);
 Device* Front_OpenByName(const char* name); // also opens or creates the DeviceMutex
 void Front_Close(Device* device);           // closes the DeviceMutex, then the Device
 int Front_Execute(Device* device, const CommandRecord* command, void* data, uint32_t length);
+struct TransportDetail;
+// Front_Execute that also fills what the path to the drive said of the command
+// (transport_detail.h), read while the DeviceMutex is still held.
+int Front_ExecuteWithDetail(Device* device, const CommandRecord* command, void* data,
+                            uint32_t length, TransportDetail& detail);
 int Front_SetExclusive(Device* device, int on);
 uint8_t Front_GetStatus(Device* device);
 uint32_t Front_GetSenseLength(Device* device);

@@ -1,7 +1,7 @@
 #!/bin/busybox sh
 # The guest's init for the CDEmu run: start CDEmu's daemon on a session bus with one drive, then
 # for the DVD-Video folder and the data folder in turn: probe the blank DVD+R, burn it with the
-# library, load the written image again, read it back with the library and through the kernel's
+# library (with drive reports of the blank disc and of the written one reloaded), load the written image again, read it back with the library and through the kernel's
 # udf and iso9660 file systems, probe the written disc and copy the image to a virtio disk.
 /bin/busybox --install -s /bin
 mount -t proc proc /proc
@@ -48,6 +48,7 @@ blank() {
 }
 
 . /mount_checks.sh
+. /report_out.sh
 
 n=0
 for job in video data; do
@@ -57,12 +58,17 @@ for job in video data; do
     blank "$image"
     /command_probe | sed "s/^PROBE /PROBE blank-$job /"
     blank "$image"   # the probe may have touched the disc
+    # Drive reports of the blank and the written DVD+R, once: the drive is the same for both jobs.
+    [ $job = video ] && print_report cdemu-dvdplusr-blank -d /dev/sr0
     stamp "$job: burn"
     /cdemu_check "burn-$job" "/src/$job" "TVX_$(echo $job | tr a-z A-Z)" || rc=1
     cdemu DeviceLoad 0 "['$image']" "{}" > /dev/null || fail "reload: DeviceLoad $image"
     sleep 1
     stamp "$job: read back"
     /cdemu_check read "/$job.files" "/src/$job" "$(cat /$job.blocks)" || rc=1
+    # The burn ejects the disc, and CDEmu unloads it: the written image comes back as the disc
+    # CDEmu makes of it when loaded (a CD-ROM, for an image smaller than a CD).
+    [ $job = video ] && print_report cdemu-dvdplusr-written-reloaded -d /dev/sr0
     # CDEmu's daemon does not survive a WRITE(10) to a reloaded image.
     /command_probe --skip WRITE10_ON_ROM | sed "s/^PROBE /PROBE written-$job /"
     stamp "$job: probe of the written disc, kernel mounts"

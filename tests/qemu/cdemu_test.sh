@@ -5,11 +5,15 @@
 # against the image our own builder streams for the same folders. Prints the answers of CDEmu's
 # drive and of our virtual recorder to the same commands side by side.
 #
+# The guest also writes drive reports (`tvx probe`) of the blank DVD+R and of the written image
+# reloaded, kept as test data in tests/data/drive-reports/ (drive_reports.sh).
+#
 # Usage: cdemu_test.sh <tvx> <cdemu_check> <command_probe> <source dir> <work dir> <cdemu dir>
+#                      <tvx probe>
 # CDEmu's source tarball: $TVX_CDEMU_SOURCE, else ../shared/third_party/cdemu-src.tar.gz beside
 # the source tree; without it the test is skipped (exit 77).
 set -euo pipefail
-tvx=$1 checker=$2 probe=$3 src=$4 work=$5 cdemu_dir=$6
+tvx=$1 checker=$2 probe=$3 src=$4 work=$5 cdemu_dir=$6 tvx_probe=$7
 here=$(cd "$(dirname "$0")" && pwd)
 fail() { echo "cdemu harness: $*" >&2; exit 1; }
 skip() { echo "cdemu harness: skipped: $*"; exit 77; }
@@ -79,6 +83,8 @@ mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules,etc,src}
 cp "$busybox" "$root/bin/busybox"
 cp "$checker" "$root/cdemu_check"
 cp "$probe" "$root/command_probe"
+cp "$tvx_probe" "$root/tvx-probe"
+cp "$here/report_out.sh" "$root/report_out.sh"
 cp "$cdemu_dir/vhba.ko" "$root/modules/"
 declare -A loaded=()
 order=()
@@ -134,7 +140,7 @@ timeout 1500 qemu-system-x86_64 "${accel[@]}" -m 1536 -nographic -no-reboot \
     -drive "file=$work/out-data.img,format=raw,if=virtio" > "$log" 2>&1
 rc=$?
 set -e
-grep -E '^(PASS|FAIL|INFO|DONE|GUEST|IMAGE)' "$log" || true
+grep -a -E '^(PASS|FAIL|INFO|DONE|GUEST|IMAGE|REPORT-END)' "$log" || true
 [ $rc -eq 124 ] && fail "QEMU did not finish in time (see $log)"
 grep -q '^GUEST-END' "$log" || fail "QEMU did not start or the guest did not run (exit $rc, see $log)"
 failed=0
@@ -153,6 +159,18 @@ for job in video data; do
     fi
     "$here/judge_image.sh" "$work/out-$job.img" "$size" "$work/ref-$job.img" "$work/src/$job" \
         "$job" "$work/judge-$job" || failed=1
+done
+
+# The drive reports, against the kept ones.
+. "$here/drive_reports.sh"
+for state in blank written-reloaded; do
+    name=cdemu-dvdplusr-$state
+    if extract_report "$log" $name "$work/$name.json"; then
+        check_report "$work/$name.json" "$src/tests/data/drive-reports/$name.json" || failed=1
+    else
+        echo "FAIL report $name: no report came out of the guest"
+        failed=1
+    fi
 done
 
 # The same commands to our virtual recorder with the same media, and every difference. CDEmu

@@ -21,6 +21,11 @@ while [ ! -e /dev/sr0 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
 
 echo  # the console may start with terminal control bytes
 [ -x /command_probe ] && TMPDIR=/tmp /command_probe
+# The drive report (before the checker, which ejects the disc at its end).
+if [ -x /tvx-probe ]; then
+    . /report_out.sh
+    TMPDIR=/tmp print_report "qemu-$([ "$bus" = 2 ] && echo scsi || echo ide)" -d /dev/sr0
+fi
 # The kernel's file systems first: the checker ejects the disc at its end.
 . /mount_checks.sh
 krc=0

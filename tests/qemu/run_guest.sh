@@ -31,6 +31,11 @@ cp "$busybox" "$root/bin/busybox"
 cp "$checker" "$root/guest_check"
 # Optionally a command probe that prints the drive's raw answers (for comparing drive models).
 [ -n "${TVX_QEMU_PROBE:-}" ] && cp "$TVX_QEMU_PROBE" "$root/command_probe"
+# Optionally `tvx probe`, whose drive report the guest prints for the host (report_out.sh).
+if [ -n "${TVX_GUEST_PROBE:-}" ]; then
+    cp "$TVX_GUEST_PROBE" "$root/tvx-probe"
+    cp "$here/report_out.sh" "$root/report_out.sh"
+fi
 declare -A loaded=()
 order=()
 # The drive controllers, and the file systems that judge the disc before the checker.
@@ -69,7 +74,7 @@ timeout 240 qemu-system-x86_64 "${accel[@]}" -m 512 -nographic -no-reboot \
     "${drive[@]}" > "$log" 2>&1
 rc=$?
 set -e
-grep -E '^(PASS|FAIL|INFO|DONE|GUEST|PROBE)' "$log" || true
+grep -a -E '^(PASS|FAIL|INFO|DONE|GUEST|PROBE|REPORT-END)' "$log" || true
 [ $rc -eq 124 ] && fail "QEMU did not finish in time (see $log)"
 grep -q '^GUEST-END' "$log" || fail "QEMU did not start or the guest did not run (exit $rc, see $log)"
 if grep -q '^FAIL' "$log" || ! grep -q '^GUEST-END rc=0' "$log"; then

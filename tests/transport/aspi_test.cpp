@@ -4,6 +4,7 @@
 #include "platform/aspi_request.h"
 #include "transport/aspi.h"
 #include "transport/backends.h"
+#include "transport/transport_detail.h"
 #include "transport/transport_fixture.h"
 
 #include <atomic>
@@ -293,6 +294,10 @@ TEST_F(AspiTest, ABlockTheLayerStillHoldsIsNeverReused) {
     EXPECT_EQ(AspiTransport.Execute(device, &startUnit, nullptr, 0), 0);
     EXPECT_EQ(host().tickCount(), before); // no wait at all
     EXPECT_EQ(AspiTransport.GetStatus(device), SS_PENDING);
+    TransportDetail detail;
+    Aspi_Detail(device, detail); // what a drive report keeps: the block's status words
+    EXPECT_EQ(detail.path, TransportPath::Aspi);
+    EXPECT_EQ(detail.srbStatus, SS_PENDING);
     SRB_ExecSCSICmd* held = scripted.blocks.back();
     ASSERT_EQ(scripted.aborts.size(), 1u);
     EXPECT_EQ(scripted.aborts[0], held);
@@ -313,6 +318,8 @@ TEST_F(AspiTest, ABlockTheLayerStillHoldsIsNeverReused) {
     // The next command gets a block of its own; the held ones keep their requests.
     scripted.mode = ScriptedLayer::Mode::Sync;
     EXPECT_EQ(AspiTransport.Execute(device, &inquiry, data, sizeof data), 1);
+    Aspi_Detail(device, detail);
+    EXPECT_EQ(detail.srbStatus, SS_COMP);
     SRB_ExecSCSICmd* fresh = scripted.blocks.back();
     EXPECT_NE(fresh, held);
     EXPECT_NE(fresh, heldToo);

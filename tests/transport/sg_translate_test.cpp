@@ -84,10 +84,12 @@ TEST(SgTranslateTest, AnswerGivesStatusAndBytesMovedOrAFailure) {
     EXPECT_EQ(error, 0u);
 
     hdr = {};
+    r.sptd.senseInfoLength = kPassThroughSenseBytes;
     hdr.driver_status = 0x08; // sense delivered through the driver status only
     hdr.sb_len_wr = 18;
     ASSERT_TRUE(PassThroughFromSgIo(hdr, r.sptd, error));
     EXPECT_EQ(r.sptd.scsiStatus, 0x02);
+    EXPECT_EQ(r.sptd.senseInfoLength, 18); // what came back, as a port driver tells it
 
     hdr = {};
     hdr.host_status = 0x03;

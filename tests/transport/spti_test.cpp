@@ -1,6 +1,7 @@
 #include "mmc/execute.h"
 #include "transport/backends.h"
 #include "transport/spti_device.h"
+#include "transport/transport_detail.h"
 #include "transport/transport_fixture.h"
 
 #include <cstring>
@@ -180,6 +181,18 @@ TEST_F(SptiTest, ExecuteFillsThePassThroughRequestAndKeepsTheAnswer) {
     EXPECT_EQ(driveD.requests[2].data, buffer);
     EXPECT_EQ(driveD.requests[2].byteCount, sizeof buffer);
     EXPECT_EQ(driveD.requests[2].timeoutSeconds, 3u);
+    // What the path said of each command, for drive reports.
+    auto detail = [&] {
+        TransportDetail d;
+        Spti_Detail(device, d);
+        EXPECT_EQ(d.path, TransportPath::PassThrough);
+        EXPECT_FALSE(d.hasSystemFields); // virtual drives have no system beneath them
+        return d;
+    };
+    TransportDetail good = detail();
+    EXPECT_TRUE(good.requestDone);
+    EXPECT_EQ(good.dataTransferLength, driveD.requests[2].byteCount);
+    EXPECT_EQ(good.senseInfoLength, 0);
 
     // A check condition fails the command; the getters describe it.
     driveD.failSense = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x00};
@@ -193,11 +206,17 @@ TEST_F(SptiTest, ExecuteFillsThePassThroughRequestAndKeepsTheAnswer) {
     EXPECT_EQ(SptiTransport.GetCdb(device)[0], 0x1B);
     EXPECT_EQ(SptiTransport.GetSense(device)[2], 0x02);
     EXPECT_EQ(SptiTransport.GetSense(device)[12], 0x3A);
+    TransportDetail checked = detail();
+    EXPECT_TRUE(checked.requestDone);
+    EXPECT_EQ(checked.senseInfoLength, driveD.failSense.size());
 
     // A request that never reaches the drive fails and leaves no stale sense behind.
     sim->drive('D').target = nullptr;
     EXPECT_EQ(SptiTransport.Execute(device, &command, nullptr, 0), 0);
     EXPECT_EQ(SptiTransport.GetSense(device)[12], 0);
+    TransportDetail lost = detail();
+    EXPECT_FALSE(lost.requestDone);
+    EXPECT_NE(lost.systemError, 0u);
     SptiTransport.Close(device);
     EXPECT_EQ(sim->openDeviceCount(), 0u);
 }

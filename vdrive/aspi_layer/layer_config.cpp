@@ -1,6 +1,7 @@
 #include "vdrive/aspi_layer/layer_config.h"
 
 #include "vdrive/behaviours.h"
+#include "vdrive/drive_report.h"
 
 #include <cctype>
 #include <cerrno>
@@ -40,6 +41,45 @@ bool ParseBlocks(const std::string& text, uint32_t& blocks) {
     return true;
 }
 
+constexpr char kReportPrefix[] = "report=";
+constexpr size_t kReportPrefixLength = sizeof kReportPrefix - 1;
+
+// The layer's kind for a reported disc's profile; a report without a disc (or with a disc of
+// another family) is replayed in front of a pressed disc, whose answers the report overrides.
+const char* KindOfProfile(uint16_t profile) {
+    static const struct {
+        uint16_t profile;
+        const char* kind;
+    } kinds[] = {{0x11, "dvd-r"},  {0x12, "dvd-ram"},  {0x13, "dvd-rw-ro"},
+                 {0x14, "dvd-rw"}, {0x15, "dvd-r-dl"}, {0x16, "dvd-r-dl"},
+                 {0x1A, "dvd+rw"}, {0x1B, "dvd+r"},    {0x2B, "dvd+r-dl"}};
+    for (const auto& k : kinds)
+        if (k.profile == profile) return k.kind;
+    return "dvd-rom";
+}
+
+// "REPORT.json[+BEHAVIOUR...]": the disc's kind and size come from the report.
+bool FromReport(const std::string& rest, LayerDriveSpec& request, std::string& error) {
+    const size_t plus = rest.find('+');
+    const std::string path = rest.substr(0, plus);
+    DriveReport report;
+    if (path.empty()) {
+        error = "the drive report's file is missing";
+        return false;
+    }
+    if (!LoadReport(path, report, error)) return false;
+    request.kind = KindOfProfile(ReportedProfile(report.commands));
+    request.capacity = ReportedBlocks(report.commands);
+    request.behaviours.push_back("replay=" + path);
+    for (size_t at = plus; at != std::string::npos;) {
+        const size_t next = rest.find('+', at + 1);
+        request.behaviours.push_back(
+            rest.substr(at + 1, next == std::string::npos ? next : next - at - 1));
+        at = next;
+    }
+    return true;
+}
+
 } // namespace
 
 const char* LayerDriveKinds() {
@@ -63,7 +103,14 @@ bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::strin
         from = 2;
 #endif
     size_t colon = text.find(':', from);
-    if (colon != std::string::npos) {
+    if (colon != std::string::npos &&
+        text.compare(colon + 1, kReportPrefixLength, kReportPrefix) == 0) {
+        request.image = text.substr(0, colon);
+        if (!FromReport(text.substr(colon + 1 + kReportPrefixLength), request, error)) {
+            error += " in '" + text + "'";
+            return false;
+        }
+    } else if (colon != std::string::npos) {
         request.image = text.substr(0, colon);
         std::string rest = text.substr(colon + 1);
         // Kinds hold '+' themselves: the longest one that the text starts with is meant.

@@ -4,7 +4,11 @@
 //
 //   TVX_VIRTUAL_DRIVES      IMAGE[:KIND[:BLOCKS][+BEHAVIOUR[=ARGS]]...] entries separated by
 //                           ';': one virtual recorder per entry, on adapter 0, targets 0, 1, ...
-//                           (LUN 0), with the named real-drive behaviours (vdrive/behaviours.h)
+//                           (LUN 0), with the named real-drive behaviours (vdrive/behaviours.h);
+//                           IMAGE:report=REPORT.json[+BEHAVIOUR...] presents the drive of a
+//                           `tvx probe` report, with a disc of the report's kind and size (the
+//                           same as IMAGE:KIND:BLOCKS+replay=REPORT.json). A report's path holds
+//                           no '+' or ';'.
 //   TVX_VIRTUAL_FAULTS      OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed entries separated
 //                           by ';', injected into every drive
 //   TVX_VIRTUAL_TIMING      "real" (default: the drive's slow work takes its model time on the

@@ -69,6 +69,15 @@ bool Attach(VirtualRecorder& recorder, const LayerDriveSpec& request, std::strin
     return attached;
 }
 
+// A pressed disc stands for any pressed disc a report saw (a CD-ROM, a DVD-ROM): the recorder
+// holds no CD, and the report's answers describe the disc anyway.
+bool SameKindOfDisc(uint16_t ours, uint16_t reported) {
+    auto pressed = [](uint16_t profile) {
+        return profile == 0x08 || profile == 0x10 || profile == 0x40;
+    };
+    return ours == reported || (pressed(ours) && pressed(reported));
+}
+
 // Which file an image path names now; false when there is none.
 bool KeyOf(const std::string& image, ImageKey& key) {
     std::string ignored;
@@ -173,7 +182,7 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             auto replay = std::make_unique<ReplayTarget>(std::move(report.commands), *recorder,
                                                          report.maxTransferBytes);
             DiscView disc = recorder->disc();
-            if (ProfileOf(disc.kind) != replay->currentProfile() ||
+            if (!SameKindOfDisc(ProfileOf(disc.kind), replay->currentProfile()) ||
                 static_cast<int>(disc.status) != replay->discStatus())
                 replay->discNotAsReported();
             target = replay.get();

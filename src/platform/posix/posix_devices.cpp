@@ -53,6 +53,9 @@ struct PosixDevice {
     // A second open of the device with O_EXCL while exclusive access is held: the kernel then
     // refuses mounts and other exclusive openers. Commands still go through fd.
     int exclusiveFd = -1;
+    // SG_IO's own fields of the last request that reached the kernel.
+    bool carried = false;
+    PassThroughSystemFields last;
 };
 
 // The sr devices of a folder in device order.
@@ -177,6 +180,13 @@ std::string IdentityOfOpenFile(int fd) {
     return text;
 }
 
+bool PosixHost::passThroughFields(HostHandle handle, PassThroughSystemFields& fields) {
+    auto* device = static_cast<PosixDevice*>(handle);
+    if (!device || !device->carried) return false;
+    fields = device->last;
+    return true;
+}
+
 std::string PosixHost::deviceIdentity(HostHandle handle) {
     auto* device = static_cast<PosixDevice*>(handle);
     return device ? IdentityOfOpenFile(device->fd) : std::string();
@@ -237,10 +247,13 @@ bool PosixHost::deviceIoControl(HostHandle handle, uint32_t code, void* in, uint
             setLastError(EINVAL);
             return false;
         }
+        device->carried = false;
         if (::ioctl(device->fd, SG_IO, &hdr) != 0) {
             setLastError(static_cast<uint32_t>(errno));
             return false;
         }
+        device->carried = true;
+        device->last = SystemFieldsOf(hdr);
         uint32_t error = 0;
         if (!PassThroughFromSgIo(hdr, *static_cast<ScsiPassThroughDirect*>(in), error)) {
             setLastError(error);

@@ -78,10 +78,24 @@ bool PassThroughFromSgIo(const sg_io_hdr_t& hdr, ScsiPassThroughDirect& sptd, ui
     if (sptd.scsiStatus == 0 && (hdr.driver_status & kDriverSense) && hdr.sb_len_wr > 0) {
         sptd.scsiStatus = kStatusCheckCondition;
     }
+    // As a Windows port driver does: the request tells how much sense came back.
+    sptd.senseInfoLength =
+        hdr.sb_len_wr < sptd.senseInfoLength ? hdr.sb_len_wr : sptd.senseInfoLength;
     int moved = static_cast<int>(hdr.dxfer_len) - hdr.resid;
     sptd.dataTransferLength = moved < 0 ? 0 : static_cast<uint32_t>(moved);
     error = 0;
     return true;
+}
+
+PassThroughSystemFields SystemFieldsOf(const sg_io_hdr_t& hdr) {
+    PassThroughSystemFields fields;
+    fields.hostStatus = hdr.host_status;
+    fields.driverStatus = hdr.driver_status;
+    fields.resid = hdr.resid;
+    fields.senseWritten = hdr.sb_len_wr;
+    fields.durationMs = hdr.duration;
+    fields.info = hdr.info;
+    return fields;
 }
 
 uint8_t StorageBusFromSysfsPath(std::string_view path) {

@@ -2,6 +2,7 @@
 // bus type from a device's sysfs path. Pure functions, testable without a device.
 #pragma once
 
+#include "platform/host.h"
 #include "platform/pass_through.h"
 
 #include <cstdint>
@@ -15,9 +16,12 @@ namespace tvx {
 // request is malformed (short buffer, CDB length outside 1-16, sense area outside the buffer).
 bool SgIoFromPassThrough(void* buffer, uint32_t length, sg_io_hdr_t& hdr);
 
-// Copies SG_IO's answer back: SCSI status and data bytes moved. False when the request did not
-// reach the drive or timed out; error then holds the errno-style reason.
+// Copies SG_IO's answer back: SCSI status, data bytes moved and sense bytes written. False when the
+// request did not reach the drive or timed out; error then holds the errno-style reason.
 bool PassThroughFromSgIo(const sg_io_hdr_t& hdr, ScsiPassThroughDirect& sptd, uint32_t& error);
+
+// SG_IO's own fields, as a drive report keeps them.
+PassThroughSystemFields SystemFieldsOf(const sg_io_hdr_t& hdr);
 
 // The STORAGE_BUS_TYPE of the adapter that a block device's resolved sysfs path runs through
 // (for example .../ata1/host0/target0:0:0/0:0:0:0/block/sr0 is ATAPI).

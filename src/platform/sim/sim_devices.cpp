@@ -365,6 +365,9 @@ bool SimHost::passThrough(ScsiTarget* target, void* in, uint32_t inLength, uint3
         uint8_t* sense = static_cast<uint8_t*>(in) + sptd->senseInfoOffset;
         size_t n = std::min<size_t>(sptd->senseInfoLength, sizeof result.sense);
         std::memcpy(sense, result.sense, n);
+        // As a port driver does: the request tells how much sense came back.
+        sptd->senseInfoLength =
+            static_cast<uint8_t>(std::min<size_t>(sptd->senseInfoLength, result.senseLength));
     }
     if (returned) *returned = inLength;
     return true;

@@ -113,6 +113,8 @@ class SimHost : public NativeHost {
     LockAttempt lockDevice(HostHandle device, uint64_t offset, bool wait) override;
     void unlockDevice(HostHandle device, uint64_t offset) override;
     std::string deviceIdentity(HostHandle device) override;
+    // Virtual drives have no system beneath them whose fields could be told.
+    bool passThroughFields(HostHandle, PassThroughSystemFields&) override { return false; }
 
     HostHandle regOpenKey(const std::string& subKey) override;
     bool regQueryValue(HostHandle key, const std::string& name, void* data,

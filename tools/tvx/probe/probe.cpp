@@ -82,6 +82,7 @@ class Prober {
         e.status = r.status;
         e.sense.assign(r.sense, r.sense + std::min<uint32_t>(r.senseLength, sizeof r.sense));
         e.transferred = r.transferred;
+        if (options_.transportFields) e.transport = options_.transportFields();
         return e;
     }
 

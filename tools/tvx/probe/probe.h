@@ -9,6 +9,7 @@
 #include "vdrive/drive_report.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ struct ProbeOptions {
     // restores the drive's page (a volatile page: nothing on the disc changes). The only
     // MODE SELECT the probe ever sends.
     WriteParametersLists (*writeParameters)(const std::vector<uint8_t>& modeSenseAnswer) = nullptr;
+    // What the path to the drive said of the command just sent (a JSON object), kept with it.
+    std::function<std::string()> transportFields;
 };
 
 // Sends the probe's commands in a fixed order; each later question may depend on an earlier

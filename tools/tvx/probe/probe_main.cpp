@@ -4,12 +4,14 @@
 // It is linked with the static library because the shared one exports nothing that sends a
 // raw command; `tvx probe` runs it from its own folder.
 #include "probe.h"
+#include "probe_drive.h"
 
 #include "mmc/answers.h"
 #include "mmc/commands.h"
 #include "platform/sim/sim_host.h"
 #include "torvexin.h"
 #include "transport/rec_handle.h"
+#include "transport/transport_detail.h"
 #include "vdrive/aspi_layer/virtual_layer.h"
 
 #include <CLI/CLI.hpp>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -30,7 +33,33 @@ namespace {
 using namespace tvxprobe;
 using namespace tvx::vdrive;
 
-// The library's transport front as a ScsiTarget.
+// A command's transport fields: the pass-through request's status and lengths with, on Linux,
+// SG_IO's own words; or the ASPI request block's status words.
+std::string TransportJson(const tvx::TransportDetail& d) {
+    char text[320];
+    if (d.path == tvx::TransportPath::Aspi) {
+        std::snprintf(text, sizeof text,
+                      "{\"path\":\"aspi\",\"SRB_Status\":%u,\"SRB_HaStat\":%u,"
+                      "\"SRB_TargStat\":%u}",
+                      d.srbStatus, d.hostAdapterStatus, d.targetStatus);
+        return text;
+    }
+    if (d.path != tvx::TransportPath::PassThrough) return "";
+    int n = std::snprintf(text, sizeof text,
+                          "{\"path\":\"pass-through\",\"request\":\"%s\",\"systemError\":%u,"
+                          "\"bytesReturned\":%u,\"dataTransferLength\":%u,\"senseInfoLength\":%u",
+                          d.requestDone ? "done" : "failed", d.systemError, d.bytesReturned,
+                          d.dataTransferLength, d.senseInfoLength);
+    if (d.hasSystemFields && n > 0 && static_cast<size_t>(n) < sizeof text)
+        std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
+                      ",\"sg_io\":{\"host_status\":%u,\"driver_status\":%u,\"resid\":%d,"
+                      "\"sb_len_wr\":%u,\"duration\":%u,\"info\":%u}",
+                      d.system.hostStatus, d.system.driverStatus, d.system.resid,
+                      d.system.senseWritten, d.system.durationMs, d.system.info);
+    return std::string(text) + "}";
+}
+
+// The library's transport front as a ScsiTarget, keeping what the path said of each command.
 class FrontTarget final : public tvx::ScsiTarget {
   public:
     explicit FrontTarget(tvx::Device* device) : device_(device) {}
@@ -43,7 +72,8 @@ class FrontTarget final : public tvx::ScsiTarget {
                             : request.direction == tvx::DataDirection::ToDevice
                                 ? tvx::kDirectionOut
                                 : tvx::kDirectionNone;
-        int ok = tvx::Front_Execute(device_, &command, request.data, request.byteCount);
+        int ok = tvx::Front_ExecuteWithDetail(device_, &command, request.data, request.byteCount,
+                                              detail_);
         tvx::ScsiResult result;
         result.status = tvx::Front_GetStatus(device_);
         // Sense belongs to a command that did not complete well.
@@ -52,15 +82,72 @@ class FrontTarget final : public tvx::ScsiTarget {
             std::memcpy(result.sense, sense, result.senseLength);
         if (!ok && result.status == tvx::kScsiStatusGood)
             result.outcome = tvx::ScsiOutcome::TransportFailed;
-        // The front reports no residue: a completed command moved what was asked.
-        result.transferred = ok ? request.byteCount : 0;
+        // The pass-through request tells what moved; an ASPI block does not (all of it, then).
+        const bool told = detail_.path == tvx::TransportPath::PassThrough && detail_.requestDone;
+        result.transferred = !ok    ? 0
+                             : told ? std::min(detail_.dataTransferLength, request.byteCount)
+                                    : request.byteCount;
         return result;
     }
     uint32_t maxTransferBytes() const override { return device_->header.maxTransferBytes; }
 
+    // The last command's transport fields as the report writes them.
+    std::string detailJson() const { return TransportJson(detail_); }
+
   private:
     tvx::Device* device_;
+    tvx::TransportDetail detail_;
 };
+
+// Every command the public functions send while the probe asks them what they make of the
+// drive: they are the library's, not the probe's questions, and the report lists them apart.
+struct LibraryCommand {
+    std::vector<uint8_t> cdb;
+    int result = 0;
+    uint8_t status = 0;
+};
+std::vector<LibraryCommand> gLibraryCommands;
+const tvx::Transport* gRealTransport = nullptr;
+
+int RecordingExecute(tvx::Device* device, const tvx::CommandRecord* command, void* data,
+                     uint32_t length) {
+    int result = gRealTransport->Execute(device, command, data, length);
+    LibraryCommand c;
+    c.cdb.assign(command->cdb, command->cdb + std::min<size_t>(command->cdbLength, 16));
+    c.result = result;
+    c.status = gRealTransport->GetStatus(device);
+    gLibraryCommands.push_back(std::move(c));
+    return result;
+}
+
+// While alive, every command of the library goes through RecordingExecute.
+class RecordLibraryCommands {
+  public:
+    RecordLibraryCommands() {
+        gRealTransport = tvx::ActiveTransport;
+        recording_ = *gRealTransport;
+        recording_.Execute = &RecordingExecute;
+        tvx::ActiveTransport = &recording_;
+    }
+    ~RecordLibraryCommands() { tvx::ActiveTransport = gRealTransport; }
+    RecordLibraryCommands(const RecordLibraryCommands&) = delete;
+    RecordLibraryCommands& operator=(const RecordLibraryCommands&) = delete;
+
+  private:
+    tvx::Transport recording_{};
+};
+
+std::string LibraryCommandsJson() {
+    std::string items;
+    for (const LibraryCommand& c : gLibraryCommands) {
+        bool question = IsDriveQuestion(c.cdb.empty() ? 0xFF : c.cdb[0]);
+        items += (items.empty() ? "" : ",") + std::string("{\"cdb\":\"") + Hex(c.cdb) +
+                 "\",\"question\":" + (question ? "true" : "false") +
+                 ",\"good\":" + (c.result ? "true" : "false") +
+                 ",\"status\":" + std::to_string(c.status) + "}";
+    }
+    return "[" + items + "]";
+}
 
 std::string Quoted(const std::string& text) {
     std::string out = "\"";
@@ -156,12 +243,13 @@ std::string WaitReady(tvx::ScsiTarget& drive, uint32_t seconds) {
 int main(int argc, char** argv) {
     CLI::App app{"tvx probe: ask a drive everything a burn depends on, change nothing, and "
                  "write the answers as one JSON report"};
-    int index = 0;
+    std::string driveText = "0";
     std::string output;
     std::vector<std::string> virtualDrives;
     bool withSerial = false;
     uint32_t waitReady = 0;
-    app.add_option("-d,--drive", index, "Drive index (default 0)");
+    app.add_option("-d,--drive", driveText,
+                   "The drive: its index (default 0), its device (/dev/sr0) or virtual:IMAGE");
     app.add_option("-o,--output", output, "Report file (default: standard output)");
     app.add_flag("--with-serial", withSerial, "Keep the drive's serial number in the report");
     app.add_option("--wait-ready", waitReady,
@@ -169,7 +257,8 @@ int main(int argc, char** argv) {
                    "disc is loaded");
     app.add_option("--virtual", virtualDrives,
                    "Probe a virtual recorder instead: IMAGE[:KIND[:BLOCKS][+BEHAVIOUR]...], as "
-                   "tvx takes it (+replay=REPORT.json presents a reported drive)");
+                   "tvx takes it; IMAGE:report=REPORT.json (or +replay=REPORT.json after the "
+                   "kind) presents a reported drive");
     bool writeParameters = false;
     app.add_flag("--write-parameters", writeParameters,
                  "Also select the write parameters page a burn would send, read it back and "
@@ -187,6 +276,7 @@ int main(int argc, char** argv) {
     if (const char* drives = std::getenv(tvx::vdrive::kDrivesVariable); driveList.empty() && drives)
         driveList = drives;
     std::unique_ptr<tvx::SimHost> sim;
+    std::vector<std::string> images; // the virtual drives' images, in drive order
     std::unique_ptr<tvx::vdrive::VirtualAspiLayer> layer;
     if (!driveList.empty()) {
         tvx::vdrive::LayerConfig config;
@@ -205,27 +295,43 @@ int main(int argc, char** argv) {
             return 2;
         }
         sim = std::make_unique<tvx::SimHost>();
-        for (size_t i = 0; i < layer->driveCount() && i < 23; ++i)
-            sim->addDrive(static_cast<char>('D' + i), tvx::DRIVE_CDROM, &layer->target(i));
+        for (size_t i = 0; i < layer->driveCount() && i < 23; ++i) {
+            tvx::SimDrive& drive =
+                sim->addDrive(static_cast<char>('D' + i), tvx::DRIVE_CDROM, &layer->target(i));
+            // A replayed drive sits on the bus its report names.
+            if (i < config.drives.size()) {
+                if (std::optional<uint8_t> bus = ReplayedBus(config.drives[i]))
+                    drive.storageBus = bus;
+                images.push_back(config.drives[i].image);
+            }
+        }
         tvx::setHost(sim.get());
     }
 
-    if (TVX_Initialize() != 1 || index < 0 || index >= TVX_GetDriveCount()) {
-        std::fprintf(stderr, "tvx probe: no drive %d\n", index);
+    std::string problem;
+    int index = TVX_Initialize() == 1 ? DriveIndex(driveText, images, problem) : -1;
+    if (index < 0) {
+        std::fprintf(stderr, "tvx probe: %s\n",
+                     problem.empty() ? ("no drive " + driveText).c_str() : problem.c_str());
+        TVX_Terminate();
         return 2;
     }
     TVX_RecHandle handle = TVX_OpenRecHandle(index);
     if (!handle) {
-        std::fprintf(stderr, "tvx probe: drive %d cannot be opened (another program may hold it)\n",
-                     index);
+        std::fprintf(stderr, "tvx probe: drive %s cannot be opened (another program may hold it)\n",
+                     driveText.c_str());
         TVX_Terminate();
         return 2;
     }
+    // The recorder handle asks for exclusive use when it opens; asking again tells whether the
+    // drive has it (a held request is kept, not taken twice).
+    const bool exclusive = tvx::Front_SetExclusive(handle->device, 1) != 0;
     FrontTarget front(handle->device);
     std::string waited = waitReady ? WaitReady(front, waitReady) : "";
     ProbeOptions options;
     options.withSerial = withSerial;
     if (writeParameters) options.writeParameters = &LibraryWriteParameters;
+    options.transportFields = [&front] { return front.detailJson(); };
     std::vector<Exchange> exchanges = RunProbe(front, options);
 
     static const char* kBus[] = {"other", "ata", "scsi", "firewire", "usb"};
@@ -238,10 +344,16 @@ int main(int argc, char** argv) {
                          std::to_string(versionLow) + "],\n";
     report += " \"path\":{\"bus\":\"" + std::string(bus >= 0 && bus <= 4 ? kBus[bus] : "other") +
               "\",\"maxTransferBytes\":" + std::to_string(front.maxTransferBytes()) +
-              ",\"exclusiveOpen\":true},\n";
+              ",\"exclusiveOpen\":" + (exclusive ? "true" : "false") + "},\n";
     report += " \"commands\":" + ExchangesJson(exchanges) + ",\n";
     if (waitReady) report += " \"waitReady\":" + waited + ",\n";
-    report += " \"library\":" + LibraryView(index, handle) + "\n}\n";
+    std::string view;
+    {
+        RecordLibraryCommands recording;
+        view = LibraryView(index, handle);
+    }
+    view.pop_back(); // its closing brace: the library's own commands follow
+    report += " \"library\":" + view + ",\n  \"commands\":" + LibraryCommandsJson() + "}\n}\n";
     TVX_CloseRecHandle(handle);
     TVX_Terminate();
     tvx::setHost(nullptr);

@@ -1,0 +1,53 @@
+#!/bin/bash
+# The drive reports kept from drives nobody here wrote (tests/data/drive-reports: QEMU's IDE and
+# SCSI drives, CDEmu's DVD+R writer), replayed on the virtual recorders' layer: the library makes
+# of each replayed drive exactly what it made of the real one (drive information, capabilities,
+# disc information, write speeds), the probe gets the real drive's answers again, and a verified
+# DVD-Video burn onto the replayed blank DVD+R writes an image that outside readers accept.
+# Usage: drive_reports_test.sh <tvx> <source dir>
+set -euo pipefail
+tvx=$1 src=$2
+reports=$src/tests/data/drive-reports
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# The library's view, and the answers without what the path or the clock adds.
+view() { grep -E '^ *("library":)?\{?"(driveInfo|driveCaps|discInfo|writeSpeeds)"' "$1"; }
+answers() { sed -n '/^ "commands":\[$/,/^\]/p' "$1" |
+              sed -E 's/"ms":[0-9]+//; s/,"transport":.*$//; s/}?,?$//'; }
+
+# report                            disc in the recorder
+table="qemu-ide                        pressed
+qemu-scsi                            pressed
+cdemu-dvdplusr-blank                 blank
+cdemu-dvdplusr-written-reloaded      pressed"
+while read -r name disc; do
+  report=$reports/$name.json
+  [ -f "$report" ] || fail "$name: the kept report is missing"
+  image=$work/$name.img
+  # A pressed disc is an image that exists; its answers come from the report.
+  [ "$disc" = pressed ] && truncate -s 4M "$image"
+  "$tvx" --virtual "$image:report=$report" probe -o "$work/$name.json" ||
+    fail "$name: the replayed drive could not be probed"
+  diff <(view "$report") <(view "$work/$name.json") > "$work/diff" ||
+    fail "$name: the library sees the replayed drive otherwise: $(head -c 800 "$work/diff")"
+  # READs come from the recorder's image, which holds none of the real disc's data.
+  diff <(answers "$report" | grep -v '"name":"READ1[02]_') \
+       <(answers "$work/$name.json" | grep -v '"name":"READ1[02]_') > "$work/diff" ||
+    fail "$name: the replayed drive answers otherwise: $(head -c 800 "$work/diff")"
+done <<< "$table"
+
+for tool in isoinfo udfinfo 7z bsdtar lsdvd; do
+  command -v $tool > /dev/null || { echo "SKIP: $tool is missing"; exit 77; }
+done
+mkdir -p "$work/video/AUDIO_TS"
+cp -r "$src/examples/sample-dvd/VIDEO_TS" "$work/video/"
+"$tvx" -q --virtual "$work/ref.img:dvd+r" burn-dvd-video -l REPLAYED "$work/video" ||
+  fail "the reference burn"
+"$tvx" -q --virtual "$work/burn.img:report=$reports/cdemu-dvdplusr-blank.json" \
+    burn-dvd-video --verify -l REPLAYED "$work/video" || fail "the burn on the replayed DVD+R"
+blocks=$(isoinfo -d -i "$work/burn.img" | awk -F': ' '/^Volume size is/ {print $2}')
+[ -n "$blocks" ] || fail "the burnt image has no volume"
+"$src/tests/qemu/judge_image.sh" "$work/burn.img" $((blocks * 2048)) "$work/ref.img" \
+    "$work/video" video "$work/judge" || fail "outside readers refuse the burnt image"
+echo PASS
