@@ -61,9 +61,7 @@ typedef struct {
     UCHAR sense[32];
 } PassThrough;
 
-static struct {
-    int port, bus;
-} adapters[MAX_ADAPTERS];
+static struct { int port, bus; } adapters[MAX_ADAPTERS];
 static int adapterCount = -1;
 static CRITICAL_SECTION lock;
 
@@ -71,8 +69,7 @@ static CRITICAL_SECTION lock;
 static void listAdapters(void) {
     HKEY scsi;
     adapterCount = 0;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\Scsi", 0, KEY_READ, &scsi))
-        return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\Scsi", 0, KEY_READ, &scsi)) return;
     char portName[64], busName[64];
     for (DWORD i = 0; RegEnumKeyA(scsi, i, portName, sizeof portName) == ERROR_SUCCESS; ++i) {
         HKEY port;
@@ -121,9 +118,9 @@ static HANDLE openDevice(int ha, int target, int lun) {
                     ERROR_SUCCESS &&
                 type == REG_SZ) {
                 snprintf(path, sizeof path, "\\\\?\\unix%s", name);
-                device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                                     NULL);
+                device =
+                    CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
                 if (device == INVALID_HANDLE_VALUE) device = NULL;
             }
             RegCloseKey(key);
@@ -149,9 +146,15 @@ static BYTE execute(SrbExecScsiCmd* srb) {
     /* The layer's own limit: the published request block carries none. */
     sptd->TimeOutValue = 600;
     switch (srb->h.flags & (SRB_DIR_IN | SRB_DIR_OUT)) {
-    case SRB_DIR_IN: sptd->DataIn = SCSI_IOCTL_DATA_IN; break;
-    case SRB_DIR_OUT: sptd->DataIn = SCSI_IOCTL_DATA_OUT; break;
-    default: sptd->DataIn = SCSI_IOCTL_DATA_UNSPECIFIED; break;
+    case SRB_DIR_IN:
+        sptd->DataIn = SCSI_IOCTL_DATA_IN;
+        break;
+    case SRB_DIR_OUT:
+        sptd->DataIn = SCSI_IOCTL_DATA_OUT;
+        break;
+    default:
+        sptd->DataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
+        break;
     }
     if (!srb->bufLen || !srb->bufPointer) sptd->DataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
     memcpy(sptd->Cdb, srb->cdb, sptd->CdbLength);

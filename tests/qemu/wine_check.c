@@ -27,14 +27,16 @@
 #include <string.h>
 
 /* Every function the program calls, taken from the DLL by name. */
+/* clang-format off */
 #define TVX_FUNCTIONS(X)                                                                        \
     X(TVX_Initialize) X(TVX_Terminate) X(TVX_GetLastError) X(TVX_GetDriveCount)                 \
     X(TVX_GetDriveInfo) X(TVX_OpenRecHandle) X(TVX_CloseRecHandle) X(TVX_GetDriveCaps)          \
     X(TVX_GetDiscInfo) X(TVX_GetWriteSpeedCaps) X(TVX_TestReady) X(TVX_BurnDVDVIDEO)            \
     X(TVX_BurnVolumeData) X(TVX_OpenFile) X(TVX_ReadFile) X(TVX_GetFileSize) X(TVX_CloseFile)
+/* clang-format on */
 #define DECLARE(name) static __typeof__(&name) p_##name;
 TVX_FUNCTIONS(DECLARE)
-#define BIND(name)                                                                              \
+#define BIND(name)                                                                                 \
     if (!(p_##name = (__typeof__(p_##name))(void*)GetProcAddress(dll, #name))) missing = #name;
 
 static int failures = 0;
@@ -176,8 +178,8 @@ static int burn(const char* kind, const char* transport, const char* folder, con
            (unsigned)r, (unsigned)disc.mediaType, (unsigned)disc.blank, (unsigned)disc.appendable,
            (unsigned)disc.usedBlocks, (unsigned)disc.freeBlocks, (unsigned)disc.capacityBlocks);
     check(r == TVX_OK && disc.mediaType == MediaDvdPlusR, "disc-dvd+r", "not a DVD+R");
-    check(disc.blank == 1 && disc.appendable == 1 && disc.usedBlocks == 0 &&
-              disc.freeBlocks > 0 && disc.freeBlocks == disc.capacityBlocks,
+    check(disc.blank == 1 && disc.appendable == 1 && disc.usedBlocks == 0 && disc.freeBlocks > 0 &&
+              disc.freeBlocks == disc.capacityBlocks,
           "disc-blank", "not reported blank with its whole capacity free");
 
     uint32_t speeds[16];
@@ -238,9 +240,9 @@ static void readDisc(const char* selector, const char* listPath, const char* roo
     TVX_DiscInfo disc;
     memset(&disc, 0, sizeof disc);
     TVX_Result r = p_TVX_GetDiscInfo(h, &disc);
-    printf("INFO %s disc result %08x media %04x blank %u appendable %u used %u free %u\n",
-           selector, (unsigned)r, (unsigned)disc.mediaType, (unsigned)disc.blank,
-           (unsigned)disc.appendable, (unsigned)disc.usedBlocks, (unsigned)disc.freeBlocks);
+    printf("INFO %s disc result %08x media %04x blank %u appendable %u used %u free %u\n", selector,
+           (unsigned)r, (unsigned)disc.mediaType, (unsigned)disc.blank, (unsigned)disc.appendable,
+           (unsigned)disc.usedBlocks, (unsigned)disc.freeBlocks);
     check(r == TVX_OK && !disc.blank && !disc.appendable && disc.usedBlocks > 0, "disc-info",
           "not a closed disc with data");
     FILE* list = fopen(listPath, "r");
@@ -287,11 +289,11 @@ static int controls(const char* letters) {
         DWORD n = 0;
         unsigned char out[2048], in[2048];
         memset(out, 0, sizeof out);
-        BOOL ok = DeviceIoControl(h, 0x41018 /* IOCTL_SCSI_GET_ADDRESS */, NULL, 0, out, 8, &n,
-                                  NULL);
+        BOOL ok =
+            DeviceIoControl(h, 0x41018 /* IOCTL_SCSI_GET_ADDRESS */, NULL, 0, out, 8, &n, NULL);
         if (ok)
-            snprintf(detail, sizeof detail, ": length %u port %u path %u target %u lun %u",
-                     out[0], out[4], out[5], out[6], out[7]);
+            snprintf(detail, sizeof detail, ": length %u port %u path %u target %u lun %u", out[0],
+                     out[4], out[5], out[6], out[7]);
         reportControl(*c, "IOCTL_SCSI_GET_ADDRESS", ok, detail);
         memset(in, 0, sizeof in);
         in[0] = 1; /* StorageAdapterProperty, standard query */
@@ -300,8 +302,8 @@ static int controls(const char* letters) {
                              sizeof out, &n, NULL);
         detail[0] = 0;
         if (ok)
-            snprintf(detail, sizeof detail, ": %lu bytes, size %u, max transfer %u, bus type %u",
-                     n, out[4], out[8] | out[9] << 8 | out[10] << 16 | (unsigned)out[11] << 24,
+            snprintf(detail, sizeof detail, ": %lu bytes, size %u, max transfer %u, bus type %u", n,
+                     out[4], out[8] | out[9] << 8 | out[10] << 16 | (unsigned)out[11] << 24,
                      out[24]);
         reportControl(*c, "IOCTL_STORAGE_QUERY_PROPERTY(adapter)", ok, detail);
         memset(in, 0, sizeof in);
