@@ -1,7 +1,7 @@
 #!/bin/bash
 # Runs in the guest, chrooted into the host's root file system: starts CDEmu, gives Wine's
 # prefixes the guest's drives, then runs wine_check through the pass-through path (drive
-# letters D: to F:) and through Wine's ASPI layer (the sg devices listed in the registry):
+# letters D: to F:) and through the test's ASPI layer (the drives listed in the registry):
 # every drive's identity, both discs burned onto CDEmu's DVD+R and read back by the library and
 # the guest kernel, and the pressed disc read in QEMU's IDE and SCSI drives.
 # Usage: wine_guest_run.sh <settings file>   (share, src_dir, cdemu_prefix, scripts)

@@ -86,35 +86,34 @@ done
 # Two prefixes, made here once per Wine version: "spti" as a Windows machine would be set up,
 # its CD-ROM letters D: to F: added in the guest; "aspi" where no drive letter opens as a
 # volume (no mount manager, and C: and Z: have device links to nothing), so that the library's
-# pass-through probe fails and it takes the ASPI layer.
+# pass-through probe fails and it takes the ASPI layer. The second shares the first one's system
+# files through hard links; its registry and user folders are copies of their own (Wine writes
+# into the registry files in place).
 wine_version=$(wine --version)
-for kind in spti aspi; do
-    prefix=$share/prefix-$kind
-    if [ "$(cat "$prefix/.tvx-made" 2>/dev/null)" != "$wine_version" ]; then
-        rm -rf "$prefix"
-        mkdir -p "$prefix"
-        (
-            export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-            unset DISPLAY WAYLAND_DISPLAY
-            wineboot -i </dev/null >/dev/null 2>&1
-            if [ $kind = spti ]; then
-                for l in d e f; do
-                    wine reg add 'HKLM\Software\Wine\Drives' /v $l: /d cdrom /f >/dev/null 2>&1
-                done
-            else
-                wine reg add 'HKLM\System\CurrentControlSet\Services\MountMgr' /v Start \
-                    /t REG_DWORD /d 4 /f >/dev/null 2>&1
-            fi
-            wineserver -w
-        ) || fail "making the $kind prefix failed"
-        if [ $kind = aspi ]; then
-            ln -sfn /nonexistent-volume "$prefix/dosdevices/c::"
-            ln -sfn /nonexistent-volume "$prefix/dosdevices/z::"
-        fi
-        echo "$wine_version" > "$prefix/.tvx-made"
-    fi
-    rm -f "$prefix/drive_c/users/root/Temp/Torvexin.log"
-done
+if [ "$(cat "$share/prefixes-made" 2>/dev/null)" != "$wine_version" ]; then
+    rm -rf "$share/prefix-spti" "$share/prefix-aspi" "$share/prefixes-made"
+    (
+        export WINEPREFIX=$share/prefix-spti WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+        unset DISPLAY WAYLAND_DISPLAY
+        wineboot -i </dev/null >/dev/null 2>&1 && wineserver -w
+        cp -al "$share/prefix-spti" "$share/prefix-aspi"
+        rm -rf "$share/prefix-aspi"/*.reg "$share/prefix-aspi/drive_c/users"
+        cp -a "$share/prefix-spti"/*.reg "$share/prefix-aspi/"
+        cp -a "$share/prefix-spti/drive_c/users" "$share/prefix-aspi/drive_c/"
+        for l in d e f; do
+            wine reg add 'HKLM\Software\Wine\Drives' /v $l: /d cdrom /f >/dev/null 2>&1
+        done
+        wineserver -w
+        export WINEPREFIX=$share/prefix-aspi
+        wine reg add 'HKLM\System\CurrentControlSet\Services\MountMgr' /v Start /t REG_DWORD \
+            /d 4 /f >/dev/null 2>&1
+        wineserver -w
+        ln -sfn /nonexistent-volume "$share/prefix-aspi/dosdevices/c::"
+        ln -sfn /nonexistent-volume "$share/prefix-aspi/dosdevices/z::"
+    ) || fail "making the Wine prefixes failed"
+    echo "$wine_version" > "$share/prefixes-made"
+fi
+rm -f "$share"/prefix-*/drive_c/users/root/Temp/Torvexin.log
 
 cat > "$share/settings" <<EOF
 share=$share
