@@ -145,6 +145,11 @@ for transport in SPTI ASPI; do
             keys+=("$h" "$c" "$t" "$l" "/dev/$block")
         done < /tmp/drives
         run_wine scsi-key "${keys[@]}" | grep -v '^DONE'
+        # Wine's own layer, for the record: it lists the adapters of these keys but answers
+        # every request with SS_INVALID_SRB, so the library finds no ASPI layer to use.
+        WINEDLLOVERRIDES="mscoree,mshtml=;wnaspi32=b" wine /tmp/program-spti/wine_check.exe \
+            drives ASPI 3 2>/dev/null | tr -d '\r' | grep '^INFO transport' |
+            sed "s/^INFO transport/INFO with Wine's own wnaspi32 the library chooses:/"
     fi
     stamp "$transport: drives"
     run_wine drives $transport 3 > /tmp/check.out
