@@ -1,10 +1,11 @@
-# Sourced by the guests' init: the kernel's own file systems judge the disc in /dev/sr0.
+# Sourced by the guests' init: the kernel's own file systems judge the disc in /dev/sr0 (or in
+# the device given third).
 # udf: every file of the checksum list at its path. iso9660: the bridge carries short names, so
 # the multiset of file contents is compared instead, file count included.
-mounted_checks() {  # <udf|iso9660> <sha256sum list, paths relative to the volume root>
-    local kind=$1 sums=$2 line
+mounted_checks() {  # <udf|iso9660> <sha256sum list, paths relative to the volume root> [device]
+    local kind=$1 sums=$2 device=${3:-/dev/sr0} line
     mkdir -p /mnt
-    if ! mount -t "$kind" -o ro /dev/sr0 /mnt 2>/tmp/mount.err; then
+    if ! mount -t "$kind" -o ro "$device" /mnt 2>/tmp/mount.err; then
         echo "FAIL mount-$kind: $(cat /tmp/mount.err)"
         return 1
     fi
