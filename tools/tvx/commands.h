@@ -28,8 +28,12 @@ struct BurnRequest {
 int Burn(const Options& options, const BurnRequest& request);
 int CheckVideoTs(const Options& options, const std::string& folder);
 int Erase(const Options& options);
-// The volume a burn of request would write, as an image file of the volume's size.
-int MakeImage(const Options& options, const BurnRequest& request, const std::string& output);
+// The volume a burn of request would write, as an image file of the volume's size ("-":
+// standard output). Made here with the library's image builder, without any drive; file-set
+// pairs may graft a folder's tree (VOLUME_PATH=FOLDER). Folder scans leave out the entries that
+// match one of the shell patterns in excludes.
+int MakeImage(const Options& options, const BurnRequest& request,
+              const std::vector<std::string>& excludes, const std::string& output);
 
 // `tvx probe ...`: runs the drive report program in this process's place and answers its
 // failure to start; -1 when the command line asks for something else.
