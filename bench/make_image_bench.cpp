@@ -49,16 +49,37 @@ bool WriteData(const fs::path& path, uint64_t bytes, unsigned seed) {
     return std::fclose(f) == 0 && ok;
 }
 
-// A DVD-Video folder: the video manager and one title set whose video is `videoBytes` long.
+// Copies a file of the sample DVD, with the title set's last sector (bytes 12-15, big-endian)
+// set to lastSector when that is not 0.
+bool CopyIfo(const fs::path& from, const fs::path& to, uint32_t lastSector) {
+    FILE* in = std::fopen(from.c_str(), "rb");
+    if (!in) return false;
+    std::vector<unsigned char> bytes(1 << 16);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), in));
+    std::fclose(in);
+    if (bytes.size() < 16) return false;
+    for (int i = 0; lastSector && i < 4; ++i)
+        bytes[12 + i] = static_cast<unsigned char>(lastSector >> (24 - 8 * i));
+    FILE* out = std::fopen(to.c_str(), "wb");
+    if (!out) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    return std::fclose(out) == 0 && ok;
+}
+
+// A DVD-Video folder that genisoimage accepts: the sample DVD's video manager and title set
+// information, the title set's video `videoBytes` long (whole sectors) in files of at most
+// 1 GiB, and the title set's last sector set to match.
 bool MakeDvdVideo(const fs::path& root, uint64_t videoBytes) {
-    fs::path v = root / "VIDEO_TS";
+    const fs::path sample = fs::path(TVX_SAMPLE_DVD) / "VIDEO_TS";
+    const fs::path v = root / "VIDEO_TS";
     fs::create_directories(v);
-    bool ok = WriteData(v / "VIDEO_TS.IFO", 12 * 2048, 1) &&
-              WriteData(v / "VIDEO_TS.BUP", 12 * 2048, 1) &&
-              WriteData(v / "VIDEO_TS.VOB", 300 * 2048, 2) &&
-              WriteData(v / "VTS_01_0.IFO", 40 * 2048, 3) &&
-              WriteData(v / "VTS_01_0.BUP", 40 * 2048, 3) &&
-              WriteData(v / "VTS_01_0.VOB", 500 * 2048, 4);
+    videoBytes = (videoBytes + 2047) / 2048 * 2048;
+    const uint64_t ifoSectors = fs::file_size(sample / "VTS_01_0.IFO") / 2048;
+    const auto last = static_cast<uint32_t>(2 * ifoSectors + videoBytes / 2048 - 1);
+    bool ok = CopyIfo(sample / "VIDEO_TS.IFO", v / "VIDEO_TS.IFO", 0) &&
+              CopyIfo(sample / "VIDEO_TS.BUP", v / "VIDEO_TS.BUP", 0) &&
+              CopyIfo(sample / "VTS_01_0.IFO", v / "VTS_01_0.IFO", last) &&
+              CopyIfo(sample / "VTS_01_0.BUP", v / "VTS_01_0.BUP", last);
     for (int part = 1; ok && videoBytes > 0; ++part) {
         uint64_t n = std::min(videoBytes, kVobLimit);
         char name[32];
@@ -71,10 +92,9 @@ bool MakeDvdVideo(const fs::path& root, uint64_t videoBytes) {
 
 struct Run {
     double seconds = -1; // negative: the command failed
-    long peakKiB = 0;    // the command's own peak resident memory
 };
 
-// Runs a shell command and syncs `output`; the time covers both, the peak the command alone.
+// Runs a shell command and syncs `output`; the time covers both.
 Run Time(const std::string& command, const fs::path& output) {
     std::string line = command + " && sync '" + output.string() + "'";
     ::sync();
@@ -85,15 +105,10 @@ Run Time(const std::string& command, const fs::path& output) {
         _exit(127);
     }
     int status = 0;
-    struct rusage usage {};
     Run run;
-    if (child > 0 && ::wait4(child, &status, 0, &usage) == child && WIFEXITED(status) &&
+    if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
         WEXITSTATUS(status) == 0) {
         run.seconds = std::chrono::duration<double>(WallClock::now() - start).count();
-        // The shell's children: the command (and sync, far smaller).
-        struct rusage children {};
-        ::getrusage(RUSAGE_CHILDREN, &children);
-        run.peakKiB = usage.ru_maxrss;
     }
     std::error_code ec;
     fs::remove(output, ec);

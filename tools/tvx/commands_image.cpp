@@ -15,6 +15,7 @@
 #include "platform/host.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fnmatch.h>
 #include <memory>
@@ -191,6 +192,8 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     const uint32_t sectors = tvx::Plan_VolumeSize(plan.get());
 
     InstallStopHandlers();
+    // A reader that closes the pipe ends make-image as it ends any other filter.
+    if (toStdout) std::signal(SIGPIPE, SIG_DFL);
     SafeOutput file(output);
     std::string error;
     if (!toStdout && !file.open(error)) return Fail(kExitFailed, "%s", error.c_str());
