@@ -134,8 +134,9 @@ int Plan_AddVideoTsFolder(VolumePlan* plan, const char* folder);
 // added when missing. Fails without a "VIDEO_TS" entry.
 int Plan_AddDvdVideoFolder(VolumePlan* plan, const char* folder);
 // The folder's entries become the entries of the directory at volumePath ('/' or '\'
-// separated; made as a file set's directories are when missing). Entries added, or 0 as above.
-uint32_t Plan_AddFolderAt(VolumePlan* plan, const char* volumePath, const char* folder);
+// separated; made as a file set's directories are when missing). Nonzero on success, an empty
+// folder included; 0 as above, or when an entry's name is already taken there.
+int Plan_AddFolderAt(VolumePlan* plan, const char* volumePath, const char* folder);
 // A new empty directory at the head of parent's chain; null on failure.
 FileNode* Plan_AddDirectory(VolumePlan* plan, FileNode* parent, const char* name);
 // One file of a file set: volumePath ('\' or '/' separators) gets the bytes of sourcePath.

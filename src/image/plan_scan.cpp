@@ -56,6 +56,9 @@ class FolderScan {
     bool linkEntry(FileNode* dir, const std::string& path, std::unique_ptr<FileNode> node,
                    const FindResult& found) {
         if (!node) return refuse(path, Node_NameRule(found.name));
+        // A folder grafted where entries already are must not bring a second of one name.
+        if (dir == top_ && Dir_FindExact(dir, node->name))
+            return refuse(path, "the volume already holds an entry of that name there");
         FileNode* added = node.get();
         const std::string recorded(std::string_view(node->udfName));
         if (!Node_Link(dir, std::move(node))) {
@@ -174,44 +177,54 @@ bool resolve(const char* folder, std::string& absolute, FindResult& found) {
     return true;
 }
 
-// The folder itself (contents = false) or its entries (contents = true) into dir.
-uint32_t scanFolder(VolumePlan* plan, FileNode* dir, const char* folder, bool contents) {
-    if (!plan || plan->laidOut) return 0;
+// The folder itself (contents = false) or its entries (contents = true) into dir. False when
+// the scan was refused; added counts the entries.
+bool scanFolder(VolumePlan* plan, FileNode* dir, const char* folder, bool contents,
+                uint32_t& added) {
+    added = 0;
+    if (!plan || plan->laidOut) return false;
     try {
         std::string absolute;
         FindResult found;
-        if (!resolve(folder, absolute, found)) return 0;
+        if (!resolve(folder, absolute, found)) return false;
         FolderScan scan(plan, dir, absolute);
         bool ok;
         if (contents) {
-            if (!(found.attributes & kNodeDirectory)) return 0;
+            if (!(found.attributes & kNodeDirectory)) return false;
             ok = scan.scanBelow(dir, absolute, found);
         } else {
             // A trailing separator never hides the folder's own name.
             std::string_view name = Path_LastComponent(absolute);
-            if (name.empty()) return 0;
+            if (name.empty()) return false;
             ok = scan.addEntry(dir, std::string(Path_TrimTrailing(absolute)), name, found);
         }
-        return ok ? scan.count() : 0;
+        added = scan.count();
+        return ok;
     } catch (const std::bad_alloc&) {
-        return 0;
+        return false;
     }
 }
 
 } // namespace
 
 uint32_t Plan_AddFolder(VolumePlan* plan, const char* folder) {
-    return plan ? scanFolder(plan, &plan->root, folder, false) : 0;
+    uint32_t added = 0;
+    return plan && scanFolder(plan, &plan->root, folder, false, added) ? added : 0;
 }
 
 uint32_t Plan_AddFolderContents(VolumePlan* plan, const char* folder) {
-    return plan ? scanFolder(plan, &plan->root, folder, true) : 0;
+    uint32_t added = 0;
+    return plan && scanFolder(plan, &plan->root, folder, true, added) ? added : 0;
 }
 
-uint32_t Plan_AddFolderAt(VolumePlan* plan, const char* volumePath, const char* folder) {
+int Plan_AddFolderAt(VolumePlan* plan, const char* volumePath, const char* folder) {
     if (!plan || !volumePath || plan->laidOut) return 0;
     FileNode* dir = Plan_MakeDirectoryPath(plan, volumePath);
-    return dir ? scanFolder(plan, dir, folder, true) : 0;
+    if (!dir && plan->refusal.empty())
+        plan->refusal = {volumePath, "the volume path runs through a file, or holds a \".\" or "
+                                     "\"..\" component"};
+    uint32_t added = 0;
+    return dir && scanFolder(plan, dir, folder, true, added) ? 1 : 0;
 }
 
 int Plan_AddVideoTsFolder(VolumePlan* plan, const char* folder) {

@@ -28,6 +28,7 @@ echo a > tree/a.txt && echo b > tree/docs/b.txt && echo c > tree/docs/deep/c.txt
 echo old > tree/a.bak && echo old > tree/docs/deep/c.bak && echo x > tree/cache/x.tmp
 echo e > extra/e.txt && echo s > extra/sub/s.txt
 echo "/listed.txt=$work/tree/a.txt" > list.txt
+mkdir -p empty other && echo e2 > other/e.txt
 
 # Each option against the listing of its image: what must be there (+) and what must not (-).
 while IFS='|' read -r what args expect; do
@@ -49,11 +50,15 @@ a folder as the positional source|tree|+a.txt +docs/deep/c.txt +a.bak
 --exclude with '*' inside one folder only|tree --exclude 'docs/*.txt'|+a.txt +docs/deep/c.txt -docs/b.txt
 a folder grafted into a file set|--files /docs=extra /top.txt=tree/a.txt|+docs/e.txt +docs/sub/s.txt +top.txt
 a graft and a list together|--files /x/y=extra --list list.txt|+x/y/sub/s.txt +listed.txt
+an empty folder grafted|--files /e=empty /a.txt=tree/a.txt|+e +a.txt
+two folders grafted at one place|--files /d=extra /d=empty|+d/e.txt +d/sub/s.txt
 CASES
 
 run 0 "-V is the label" make-image -V MYLABEL tree -o label.iso
 isoinfo -d -i label.iso 2>/dev/null | grep -q "^Volume id: MYLABEL$" && ok "-V label recorded" || bad "-V label"
 udfinfo label.iso 2>/dev/null | grep -q "^label=MYLABEL$" && ok "-V label in UDF" || bad "-V label in UDF"
+run 3 "a graft that brings a name twice" make-image --files /d=extra /d=other -o x.iso
+has "the second entry named" "source: $work/other/e.txt: the volume already holds an entry of that name there"
 run 1 "two sources refused" make-image tree --data tree -o x.iso
 run 1 "pairs need --files" make-image --data tree /a=tree/a.txt -o x.iso
 
