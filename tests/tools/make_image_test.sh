@@ -70,6 +70,8 @@ run 0 "to a file" make-image --dvd-video "$src/examples/sample-dvd" -l MOVIE -o 
 $compare piped.iso file.iso && ok "same volume through a pipe" || bad "pipe volume differs"
 "$tvx" make-image tree -o - | cat > through-cat.iso && listed through-cat.iso a.txt \
     && ok "a pipe reader gets the volume" || bad "volume through cat"
+run 3 "a write that fails" make-image tree -o /dev/full
+has "the write failure named" "writing /dev/full failed: No space left on device"
 run 1 "--json and -o - refused" make-image tree --json -o -
 [ -z "$(ls -a | grep '\.tvx-')" ] && ok "no temporary files" || bad "temporary files left"
 

@@ -38,7 +38,7 @@ using PlanPtr = std::unique_ptr<tvx::VolumePlan, PlanDeleter>;
 // kept for the message.
 class OutputFile final : public tvx::HostFile {
   public:
-    explicit OutputFile(int fd) : fd_(fd) {}
+    OutputFile(int fd, int& error) : fd_(fd), error_(error) {}
     uint32_t read(void*, uint32_t) override { return 0; }
     uint32_t write(const void* data, uint32_t count) override {
         const auto* in = static_cast<const uint8_t*>(data);
@@ -64,11 +64,10 @@ class OutputFile final : public tvx::HostFile {
         error_ = errno;
         return false;
     }
-    int error() const { return error_; }
 
   private:
     int fd_;
-    int error_ = 0;
+    int& error_;
 };
 
 // A pattern without '/' matches an entry's name at any depth; one with '/' matches the whole
@@ -139,7 +138,8 @@ std::string ChangedSource(const tvx::VolumePlan* plan) {
 
 // As a burn reports TVX_ERR_SOURCE: the result, the source at fault and why.
 int SourceFailure(const Options& options, const tvx::VolumePlan* plan, const std::string& failed,
-                  const BurnRequest& request, const SourceSizes& sizes, const std::string& output) {
+                  const BurnRequest& request, const SourceSizes& sizes,
+                  const std::string& outcome) {
     const TVX_Result result = TVX_ERR_SOURCE;
     const int rc = Fail(ExitCodeOf(result), "make-image: %s (0x%08X)", ResultName(result),
                         static_cast<unsigned>(result));
@@ -148,7 +148,7 @@ int SourceFailure(const Options& options, const tvx::VolumePlan* plan, const std
                      plan->refusal.rule.c_str());
     else
         ReportNamedSource(failed, request, sizes);
-    std::fprintf(stderr, "  %s was not written\n", output.c_str());
+    std::fprintf(stderr, "  %s\n", outcome.c_str());
     PrintJsonResult(options, "make-image", &result, rc, nullptr, "");
     return rc;
 }
@@ -160,6 +160,9 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     const char* what = "make-image";
     const bool toStdout = output == "-";
     const std::string outputName = toStdout ? "standard output" : output;
+    const std::string notWritten = output + " was not written";
+    const std::string incomplete =
+        toStdout ? "the volume on standard output is incomplete" : notWritten;
     BurnRequest request = requested;
     Options checked = options;
     checked.testWrite = checked.verify = false;
@@ -180,10 +183,12 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     NameLeftOut(request);
     std::string failed;
     if (!FillPlan(plan.get(), request, failed))
-        return SourceFailure(options, plan.get(), failed, request, sizes, outputName);
+        return SourceFailure(options, plan.get(), failed, request, sizes,
+                             toStdout ? "nothing was written" : notWritten);
     // Every file opened once before anything is written, as a burn does.
     if (!tvx::Plan_CheckSources(plan.get(), &failed))
-        return SourceFailure(options, plan.get(), failed, request, sizes, outputName);
+        return SourceFailure(options, plan.get(), failed, request, sizes,
+                             toStdout ? "nothing was written" : notWritten);
     if (!tvx::Plan_Layout(plan.get()))
         return Fail(kExitFailed,
                     "%s: the volume cannot be laid out (more than 65535 folders, "
@@ -201,24 +206,21 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     // A regular file may stay sparse where the volume is empty; a pipe gets every byte.
     struct stat st {};
     const bool sparse = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    auto out = std::make_unique<OutputFile>(fd);
-    OutputFile* sinkFile = out.get();
+    int writeError = 0;
+    auto out = std::make_unique<OutputFile>(fd, writeError);
     bool streamed;
     {
         tvx::ImageFileSink sink(std::move(out), sparse);
         streamed = tvx::Plan_Stream(plan.get(), sink) && sink.finish();
     }
     if (!streamed && StopRequested())
-        return Fail(kExitCancelled, "stopped by %s; %s was not written", StopSignalName(),
-                    toStdout ? "the output is incomplete: it" : output.c_str());
-    if (!streamed && sinkFile->error())
-        return Fail(kExitFailed, "writing %s failed: %s", outputName.c_str(),
-                    std::strerror(sinkFile->error()));
-    if (!streamed) {
-        std::string changed = ChangedSource(plan.get());
-        return SourceFailure(options, plan.get(), changed, request, sizes,
-                             toStdout ? "the output is incomplete: it" : output);
-    }
+        return Fail(kExitCancelled, "stopped by %s; %s", StopSignalName(), incomplete.c_str());
+    if (!streamed && writeError)
+        return Fail(kExitFailed, "writing %s failed: %s; %s", outputName.c_str(),
+                    std::strerror(writeError), incomplete.c_str());
+    if (!streamed)
+        return SourceFailure(options, plan.get(), ChangedSource(plan.get()), request, sizes,
+                             incomplete);
     if (!toStdout && !file.commit(error)) return Fail(kExitFailed, "%s", error.c_str());
     if (!options.quiet && !options.json)
         std::fprintf(toStdout ? stderr : stdout,
