@@ -149,8 +149,9 @@ class FolderScan {
 
     // Drops the results whose path relative to the scan's base the plan excludes.
     void excludeFrom(const std::string& prefix, std::vector<FindResult>& results) {
-        std::string relative;
-        if (prefix.size() > base_.size() + 1) relative = prefix.substr(base_.size() + 1);
+        // The base is a folder path without its trailing separator, or the root's lone one.
+        const size_t start = base_.size() + (Path_IsSeparator(base_.back()) ? 0 : 1);
+        std::string relative = prefix.size() > start ? prefix.substr(start) : std::string();
         for (char& c : relative)
             if (Path_IsSeparator(c)) c = '/';
         const size_t keep = relative.size();
