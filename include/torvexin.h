@@ -105,6 +105,42 @@ typedef int32_t TVX_Result;
 #define TVX_ERR_MODE ((TVX_Result)0xE000000Bu)
 #define TVX_ERR_VERIFY ((TVX_Result)0xE000000Du)
 
+/**
+ * The name of a result code as it is written in this header ("TVX_ERR_NO_SPACE"), for logs and
+ * messages; "TVX_UNKNOWN_RESULT" for any other value. A constant text, never freed. Defined here
+ * rather than exported, so that any host has it without linking anything more.
+ */
+static inline const char* TVX_ResultName(TVX_Result result) {
+    switch (result) {
+    case TVX_OK:
+        return "TVX_OK";
+    case TVX_ERR_NOT_READY:
+        return "TVX_ERR_NOT_READY";
+    case TVX_ERR_DISC_NOT_WRITABLE:
+        return "TVX_ERR_DISC_NOT_WRITABLE";
+    case TVX_ERR_NO_SPACE:
+        return "TVX_ERR_NO_SPACE";
+    case TVX_ERR_NO_DRIVE:
+        return "TVX_ERR_NO_DRIVE";
+    case TVX_ERR_SOURCE:
+        return "TVX_ERR_SOURCE";
+    case TVX_ERR_DISC_KIND:
+        return "TVX_ERR_DISC_KIND";
+    case TVX_ERR_COMMAND:
+        return "TVX_ERR_COMMAND";
+    case TVX_ERR_INVALID_ARG:
+        return "TVX_ERR_INVALID_ARG";
+    case TVX_ERR_CANCELLED:
+        return "TVX_ERR_CANCELLED";
+    case TVX_ERR_MODE:
+        return "TVX_ERR_MODE";
+    case TVX_ERR_VERIFY:
+        return "TVX_ERR_VERIFY";
+    default:
+        return "TVX_UNKNOWN_RESULT";
+    }
+}
+
 /* Media-type bits: one per kind of medium, mapped from MMC profile numbers. */
 enum TVX_MediaType {
     MediaCdRom = 0x0001,

@@ -27,6 +27,8 @@ struct BurnRequest {
 
 int Burn(const Options& options, const BurnRequest& request);
 int CheckVideoTs(const Options& options, const std::string& folder);
+// Whether the volume of a folder or file set fits the disc in the drive, with the sizes.
+int CheckFits(const Options& options, const BurnRequest& request);
 int Erase(const Options& options);
 // The volume a burn of request would write, as an image file of the volume's size ("-":
 // standard output). Made here with the library's image builder, without any drive; file-set
@@ -42,6 +44,9 @@ int RunProbeIfAsked(int argc, char** argv);
 // Files on the disc
 int CatFile(const Options& options, const std::string& discPath);
 int GetFile(const Options& options, const std::string& discPath, const std::string& hostPath);
+// The entries of a folder of the disc (or the one file the path names); long adds sizes and
+// times.
+int ListFolder(const Options& options, const std::string& discPath, bool longListing);
 
 // Patching a rewritable disc in place through a mapped window.
 struct PatchRequest {

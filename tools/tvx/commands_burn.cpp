@@ -11,6 +11,7 @@
 #include "signals.h"
 #include "source_reason.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -70,19 +71,36 @@ const char* CommandName(BurnSource source) {
     return "burn";
 }
 
-// Refuses a speed beyond the fastest the drive offers for the disc in it.
-int CheckSpeedLimit(const Options& options, TVX_RecHandle handle, int32_t kBps) {
-    if (kBps <= 0) return kExitOk;
+// A speed the drive does not offer for the disc in it is lowered to the fastest it offers below
+// it, with a note, as burners do: the person wanted the disc written, not refused. Drives round
+// their speeds (8x as 11082 kB/s), so one within 1% counts as the speed asked for. A speed
+// below all offered ones is left to the drive.
+void FitSpeed(const Options& options, TVX_RecHandle handle, int32_t& kBps) {
+    if (kBps <= 0) return;
     uint32_t speeds[32] = {};
-    if (TVX_GetWriteSpeedCaps(handle, speeds, sizeof speeds) != TVX_OK || speeds[0] == 0)
-        return kExitOk;
-    uint32_t fastest = 0;
+    if (TVX_GetWriteSpeedCaps(handle, speeds, sizeof speeds) != TVX_OK || speeds[0] == 0) return;
+    const double asked = kBps;
+    uint32_t chosen = 0;
     for (uint32_t s : speeds)
-        fastest = s > fastest ? s : fastest;
-    if (static_cast<uint32_t>(kBps) <= fastest) return kExitOk;
-    return Fail(kExitUsage,
-                "speed %s (%d kB/s) is beyond the drive's fastest for this disc, %.1fx (%u kB/s)",
-                options.speed.c_str(), kBps, fastest / 1385.0, fastest);
+        if (s > chosen && s <= asked * 1.01) chosen = s;
+    if (chosen == 0 || chosen >= asked * 0.99) return;
+    if (!options.quiet)
+        std::fprintf(stderr,
+                     "note: speed %s (%d kB/s) is %s for this disc; writing at %.1fx (%u kB/s)\n",
+                     options.speed.c_str(), kBps,
+                     chosen == *std::max_element(speeds, speeds + 32) ? "beyond the drive's fastest"
+                                                                      : "not one the drive offers",
+                     chosen / kDvdOneX, chosen);
+    kBps = static_cast<int32_t>(chosen);
+}
+
+// With -v, the speed asked of the drive, so a person sees how a speed was read.
+void ShowSpeed(const Options& options, int32_t kBps) {
+    if (!options.verbose || options.quiet) return;
+    if (kBps <= 0)
+        std::fprintf(stderr, "speed: the drive's fastest\n");
+    else
+        std::fprintf(stderr, "speed: %.1fx (%d kB/s)\n", kBps / kDvdOneX, kBps);
 }
 
 } // namespace
@@ -92,7 +110,8 @@ int PrepareBurn(const Options& options, BurnRequest& request, TVX_BurnOptions& b
         return Fail(kExitUsage, "--test and --verify exclude each other");
     if (!ParseSpeed(options.speed, burn.writeSpeed))
         return Fail(kExitUsage,
-                    "bad speed '%s' (use a speed such as 8x or 2.4x, a value in kB/s, or max)",
+                    "bad speed '%s' (use a speed such as 8, 8x or 2.4x, a value in kB/s such as "
+                    "11080kB, or max)",
                     options.speed.c_str());
     burn.mode = options.testWrite ? TVX_MODE_TEST_WRITE
                 : options.verify  ? TVX_MODE_WRITE_VERIFY
@@ -183,7 +202,8 @@ int Burn(const Options& options, const BurnRequest& requested) {
     Session session;
     if (int rc = session.open(options)) return rc;
     TVX_RecHandle h = session.handle();
-    if (int rc = CheckSpeedLimit(options, h, burn.writeSpeed)) return rc;
+    FitSpeed(options, h, burn.writeSpeed);
+    ShowSpeed(options, burn.writeSpeed);
     BurnBefore before;
     TVX_GetDiscInfo(h, &before.disc);
     before.sizes.take(request);
@@ -201,7 +221,7 @@ int CheckVideoTs(const Options& options, const std::string& folder) {
         JsonObject doc;
         char hex[16];
         std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(r));
-        doc.add("folder", folder).add("result", ResultName(r));
+        doc.add("folder", folder).add("result", TVX_ResultName(r));
         doc.add("code", static_cast<int64_t>(static_cast<uint32_t>(r))).add("codeText", hex);
         if (measured)
             doc.add("volumeSectors", int64_t{size})
@@ -281,7 +301,7 @@ void PrintJsonResult(const Options& options, const char* command, const TVX_Resu
     resultPrinted = true;
     JsonObject object;
     object.add("event", "result").add("command", command);
-    object.add("result", result ? ResultName(*result) : nullptr);
+    object.add("result", result ? TVX_ResultName(*result) : nullptr);
     if (result) {
         object.add("code", static_cast<int64_t>(static_cast<uint32_t>(*result)));
         char hex[16];

@@ -82,7 +82,7 @@ int ShowInfo(const Options& options) {
     else if (r == TVX_OK)
         std::printf("  handles: %s\n", MediaNames(caps).c_str());
     else
-        std::printf("  handles: unknown (%s)\n", ResultName(r));
+        std::printf("  handles: unknown (%s)\n", TVX_ResultName(r));
 
     uint32_t state = 0;
     r = TVX_GetDriveStatus(h, TVX_STATUS_TRAY_OPEN | TVX_STATUS_MEDIUM_PRESENT | TVX_STATUS_BUSY,
@@ -100,12 +100,12 @@ int ShowInfo(const Options& options) {
                     state & TVX_STATUS_MEDIUM_PRESENT ? "disc present" : "no disc",
                     state & TVX_STATUS_BUSY ? "busy" : "idle");
     else
-        std::printf("  status: unknown (%s)\n", ResultName(r));
+        std::printf("  status: unknown (%s)\n", TVX_ResultName(r));
 
     TVX_DiscInfo disc{};
     r = TVX_GetDiscInfo(h, &disc);
     if (options.json) {
-        doc.add("discResult", ResultName(r));
+        doc.add("discResult", TVX_ResultName(r));
         doc.addRaw("disc", r != TVX_OK
                                ? "null"
                                : JsonObject()
@@ -121,7 +121,7 @@ int ShowInfo(const Options& options) {
                                      .add("protectionSystem", int64_t{disc.protectionSystem})
                                      .str());
     } else if (r != TVX_OK) {
-        std::printf("  disc: none readable (%s)\n", ResultName(r));
+        std::printf("  disc: none readable (%s)\n", TVX_ResultName(r));
         return kExitOk;
     } else {
         std::printf("  disc: %s%s%s%s\n", MediaNames(disc.mediaType).c_str(),
@@ -152,7 +152,7 @@ int ShowInfo(const Options& options) {
         }
         std::printf("\n");
     } else {
-        std::printf("  write speeds: none (%s)\n", ResultName(r));
+        std::printf("  write speeds: none (%s)\n", TVX_ResultName(r));
     }
     return kExitOk;
 }

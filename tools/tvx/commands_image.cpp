@@ -141,7 +141,7 @@ int SourceFailure(const Options& options, const tvx::VolumePlan* plan, const std
                   const BurnRequest& request, const SourceSizes& sizes,
                   const std::string& outcome) {
     const TVX_Result result = TVX_ERR_SOURCE;
-    const int rc = Fail(ExitCodeOf(result), "make-image: %s (0x%08X)", ResultName(result),
+    const int rc = Fail(ExitCodeOf(result), "make-image: %s (0x%08X)", TVX_ResultName(result),
                         static_cast<unsigned>(result));
     if (!plan->refusal.empty())
         std::fprintf(stderr, "  source: %s: %s\n", plan->refusal.path.c_str(),

@@ -1,7 +1,9 @@
 // tvx: burn DVDs, erase them, read files back and ask drives about themselves, all through
 // Torvexin's public interface.
+#include "command_words.h"
 #include "commands.h"
 #include "results.h"
+#include "view_commands.h"
 #include "virtual_drives.h"
 
 #include <CLI/CLI.hpp>
@@ -16,7 +18,7 @@ namespace {
 const char* kFooter = R"(Exit codes:
   0  success
   1  bad command line: unknown command or option, missing or bad value (such as a speed
-     that is not a number, or beyond the drive's fastest)
+     that is not a number)
   2  no drive: no transport, no such drive, or it cannot be opened
   3  the operation failed (the result code, the drive's answer and, after a burn, the
      disc's state are shown)
@@ -61,6 +63,10 @@ std::vector<std::string> VirtualImagesFromEnvironment() {
 
 int main(int argc, char** argv) {
     if (int code = RunProbeIfAsked(argc, argv); code >= 0) return code;
+    if (AsksForVersion(argc, argv)) {
+        std::printf("%s\n", VersionText().c_str());
+        return kExitOk;
+    }
     CLI::App app{"tvx: burn, erase and read DVDs with Torvexin"};
     app.require_subcommand(1);
     app.fallthrough();
@@ -76,17 +82,24 @@ int main(int argc, char** argv) {
     app.add_option("--virtual-fault", faultSpecs,
                    "Make the virtual recorders fail a command (for testing): "
                    "OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed");
+    // Answered before parsing (AsksForVersion) when it comes before the command; after it, it
+    // still only shows the version, so that nothing runs that was not meant to.
+    bool versionAsked = false;
+    app.add_flag("-V,--version", versionAsked, "Show the version and exit");
     app.add_flag("-q,--quiet", options.quiet, "No progress or success messages");
     app.add_flag("-v,--verbose", options.verbose,
                  "Show the phases of burns and erases and the drive's full sense data");
     app.add_flag("--json", options.json,
-                 "Machine-readable output: one JSON document (drives, info, check-video-ts), "
+                 "Machine-readable output: one JSON document (drives, info, ls, check, "
+                 "check-video-ts), "
                  "or one JSON object a line per event and a result object (burns, erase, "
                  "make-image)");
 
     auto addBurnOptions = [&](CLI::App* cmd, bool withLabel) {
         if (withLabel) cmd->add_option("-l,--label", options.label, "Volume label");
-        cmd->add_option("-s,--speed", options.speed, "Write speed: 8x, kB/s, or max");
+        cmd->add_option("-s,--speed", options.speed,
+                        "Write speed: 8 or 8x (times 1385 kB/s), 11080kB, or max; a speed the "
+                        "disc does not offer is lowered to one it does");
         cmd->add_flag("-t,--test", options.testWrite, "Test write: the drive records nothing");
         cmd->add_flag("--verify", options.verify, "Read every file back and compare");
     };
@@ -172,6 +185,11 @@ int main(int argc, char** argv) {
     auto* from = patchCmd->add_option("--from", patch.from, "Host file with the bytes to write");
     hex->excludes(from);
 
+    ViewCommands view;
+    view.add(app);
+    UseCommandFooters(app);
+    if (int rc = RefuseUnknownCommand(app, argc, argv)) return rc;
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -181,6 +199,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "error: %s\nRun 'tvx --help' for the commands and options.\n",
                      e.what());
         return kExitUsage;
+    }
+
+    if (versionAsked) {
+        std::printf("%s\n", VersionText().c_str());
+        return kExitOk;
     }
 
     const bool jsonResult =
@@ -216,9 +239,7 @@ int main(int argc, char** argv) {
     }
 
     if (*version) {
-        uint32_t low = 0;
-        uint32_t high = TVX_GetVersion(&low);
-        std::printf("Torvexin %u.%u.%u.%u\n", high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF);
+        std::printf("%s\n", VersionText().c_str());
         return kExitOk;
     }
     if (*drives) return ListDrives(options);
@@ -255,6 +276,7 @@ int main(int argc, char** argv) {
         return finish(MakeImage(options, request, imageExcludes, imageOutput));
     }
     if (*check) return CheckVideoTs(options, request.path);
+    if (int rc = view.run(options); rc >= 0) return rc;
     if (*erase) return finish(Erase(options));
     if (*eject) return Eject(options);
     if (*load) return Load(options);

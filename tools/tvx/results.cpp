@@ -8,41 +8,6 @@ namespace {
 
 std::string lastFailure;
 
-} // namespace
-
-const char* ResultName(TVX_Result result) {
-    switch (result) {
-    case TVX_OK:
-        return "TVX_OK";
-    case TVX_ERR_NOT_READY:
-        return "TVX_ERR_NOT_READY";
-    case TVX_ERR_DISC_NOT_WRITABLE:
-        return "TVX_ERR_DISC_NOT_WRITABLE";
-    case TVX_ERR_NO_SPACE:
-        return "TVX_ERR_NO_SPACE";
-    case TVX_ERR_NO_DRIVE:
-        return "TVX_ERR_NO_DRIVE";
-    case TVX_ERR_SOURCE:
-        return "TVX_ERR_SOURCE";
-    case TVX_ERR_DISC_KIND:
-        return "TVX_ERR_DISC_KIND";
-    case TVX_ERR_COMMAND:
-        return "TVX_ERR_COMMAND";
-    case TVX_ERR_INVALID_ARG:
-        return "TVX_ERR_INVALID_ARG";
-    case TVX_ERR_CANCELLED:
-        return "TVX_ERR_CANCELLED";
-    case TVX_ERR_MODE:
-        return "TVX_ERR_MODE";
-    case TVX_ERR_VERIFY:
-        return "TVX_ERR_VERIFY";
-    default:
-        return "unknown result";
-    }
-}
-
-namespace {
-
 const struct {
     uint32_t bit;
     const char* name;
@@ -145,7 +110,7 @@ int ExitCodeOf(TVX_Result result) {
 }
 
 int ReportFailure(const char* what, TVX_Result result, TVX_RecHandle handle, bool verbose) {
-    Fail(ExitCodeOf(result), "%s: %s (0x%08X)", what, ResultName(result),
+    Fail(ExitCodeOf(result), "%s: %s (0x%08X)", what, TVX_ResultName(result),
          static_cast<unsigned>(result));
     if (verbose || result == TVX_ERR_COMMAND || result == TVX_ERR_VERIFY)
         PrintLastError(stderr, handle, verbose);

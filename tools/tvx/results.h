@@ -18,7 +18,6 @@ enum ExitCode {
     kExitVerify = 5,    // verification found a difference or could not read back
 };
 
-const char* ResultName(TVX_Result result);
 // The TVX_LastError location of a source that could not be read (TVX_ERR_SOURCE).
 inline constexpr int32_t kSourceFailureLocation = 1020;
 std::string MediaNames(uint32_t mask);

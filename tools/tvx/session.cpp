@@ -45,8 +45,9 @@ bool ParseSpeed(const std::string& text, int32_t& kBps) {
         kBps = -1;
         return true;
     }
-    // Digits, an optional fraction, an optional x: nothing strtod would also take (nan, inf,
-    // hexadecimal, exponents).
+    // Digits, an optional fraction, then nothing or x (a multiple of DVD 1x, as burners take a
+    // bare number) or kB or kB/s: nothing strtod would also take (nan, inf, hexadecimal,
+    // exponents).
     size_t i = 0, digits = 0;
     while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
         ++i, ++digits;
@@ -55,11 +56,14 @@ bool ParseSpeed(const std::string& text, int32_t& kBps) {
         while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
             ++i, ++digits;
     }
-    bool times = i < text.size() && (text[i] == 'x' || text[i] == 'X');
-    if (times) ++i;
-    if (digits == 0 || i != text.size() || i > 12) return false;
+    if (digits == 0 || i > 12) return false;
+    std::string unit = text.substr(i);
+    for (char& c : unit)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool kilobytes = unit == "kb" || unit == "kb/s" || unit == "k";
+    if (!kilobytes && !unit.empty() && unit != "x") return false;
     double value = std::strtod(text.c_str(), nullptr);
-    if (times) value *= 1385.0;
+    if (!kilobytes) value *= kDvdOneX;
     if (!(value >= 1.0) || value > 2147483647.0) return false;
     kBps = static_cast<int32_t>(value + 0.5);
     return true;

@@ -17,7 +17,7 @@ struct Options {
     std::vector<std::string> virtualImages;
     // burning
     std::string label;
-    std::string speed; // "8x", "11080" (kB/s) or "max"
+    std::string speed; // "8", "8x", "11080kB" or "max"
     bool testWrite = false;
     bool verify = false;
     // erasing
@@ -45,8 +45,12 @@ class Session {
     TVX_RecHandle handle_ = nullptr;
 };
 
-// "8x" -> 8 * 1385 kB/s; "max" or "" -> -1; a plain number is kB/s. Only digits with an optional
-// fraction and an optional x are taken, and the speed must be above 0. False on bad text.
+// DVD 1x in kB/s: what a bare speed number or one with x multiplies.
+inline constexpr double kDvdOneX = 1385.0;
+
+// "8" or "8x" -> 8 * 1385 kB/s, as burners read a speed; "11080kB" (or kB/s, k) is kB/s;
+// "max" or "" -> -1. The number is digits with an optional fraction, and the speed must be at
+// least 1 kB/s. False on bad text.
 bool ParseSpeed(const std::string& text, int32_t& kBps);
 
 } // namespace tvxcli
