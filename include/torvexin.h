@@ -29,8 +29,13 @@
  * - A source that cannot be read (TVX_ERR_SOURCE: a folder, a file-set entry, the image, or a
  *   host file that vanished or changed size while it was burned or verified) is named in the
  *   TVX_LastError: category "Source", location 1020, description the host path (a file-set
- *   entry whose volume path is bad: that path). That text stays
- *   valid until the next such failure on the handle.
+ *   entry whose volume path is bad: that path). A source the volume cannot record is refused
+ *   the same way with location 1021 and the description "PATH: RULE": the entry at fault (a
+ *   host path, or a file-set entry's volume path) and the rule it breaks (a name beyond the
+ *   255 bytes of a UDF File Identifier, that is 254 Latin-1 characters or 127 others; a
+ *   symbolic link back to a folder that holds it; a folder that cannot be listed; a path
+ *   beyond the system's limit). That text stays valid until the next such failure on the
+ *   handle.
  * - What a burn that fails or is stopped leaves (TVX_ERR_CANCELLED, TVX_ERR_COMMAND,
  *   TVX_ERR_VERIFY, TVX_ERR_SOURCE):
  *   - Before any sector was sent (no TVX_EVENT_WRITE, or the callback stopped the first one),

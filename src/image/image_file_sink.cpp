@@ -3,6 +3,7 @@
 #include "image/write_list.h"
 
 #include <cstring>
+#include <utility>
 
 namespace tvx {
 
@@ -18,6 +19,9 @@ bool zeroSector(const uint8_t* p) {
 ImageFileSink::ImageFileSink(const std::string& path)
     : out_(host().openFile(path, FileAccess::Write)) {}
 
+ImageFileSink::ImageFileSink(std::unique_ptr<HostFile> out, bool sparse)
+    : out_(std::move(out)), sparse_(sparse) {}
+
 ImageFileSink::~ImageFileSink() {
     finish();
 }
@@ -30,6 +34,11 @@ bool ImageFileSink::flushZeros() {
 
 // Writes whole sectors (the last may be partial), skipping the all-zero ones.
 bool ImageFileSink::putSectors(const uint8_t* data, size_t count) {
+    if (!sparse_) {
+        if (out_->write(data, static_cast<uint32_t>(count)) != count) return false;
+        position_ += count;
+        return true;
+    }
     size_t i = 0;
     while (i < count) {
         size_t n = count - i < kSectorSize ? count - i : kSectorSize;

@@ -1,5 +1,6 @@
 // A sector sink that writes the volume into an image file (tests and tools). Runs of zero
-// sectors are skipped with a seek, so the image is sparse where the volume is empty.
+// sectors are skipped with a seek, so the image is sparse where the volume is empty; an output
+// that cannot seek (a pipe) gets every byte.
 #pragma once
 
 #include "image/sector_sink.h"
@@ -14,6 +15,9 @@ class ImageFileSink final : public SectorSink {
   public:
     // Creates (or truncates) the image file; ok() tells whether that worked.
     explicit ImageFileSink(const std::string& path);
+    // Writes into out, from its current position; sparse says whether zero sectors may be
+    // skipped with a seek.
+    ImageFileSink(std::unique_ptr<HostFile> out, bool sparse);
     ~ImageFileSink() override;
     bool ok() const { return out_ != nullptr; }
     int writeBytes(const void* data, uint32_t count) override;
@@ -32,6 +36,7 @@ class ImageFileSink final : public SectorSink {
     std::vector<uint8_t> buffer_;
     uint64_t position_ = 0;     // bytes of the volume so far
     uint64_t pendingZeros_ = 0; // of which not yet in the file
+    bool sparse_ = true;
 };
 
 } // namespace tvx

@@ -56,6 +56,20 @@ std::unique_ptr<FileNode> Node_New(std::string_view name) {
     return node;
 }
 
+std::string Node_NameRule(std::string_view name) {
+    if (name.empty()) return "an entry needs a name";
+    if (Node_New(name)) return "";
+    // The whole name, however long: the rule names what it would need.
+    std::u16string units;
+    host().ansiToUtf16(name, units);
+    const bool latin1 =
+        std::all_of(units.begin(), units.end(), [](char16_t u) { return u < 0x100; });
+    const size_t bytes = 1 + (latin1 ? 1 : 2) * units.size();
+    return "its name needs " + std::to_string(bytes) +
+           " bytes as a UDF File Identifier, which holds 255: at most 254 characters when all are "
+           "Latin-1, 127 otherwise";
+}
+
 std::string Node_UdfName(const FileNode* node) {
     if (!node->udfName.empty()) return std::string(std::string_view(node->udfName));
     return static_cast<char>(kCompression8) + node->name;
@@ -86,10 +100,12 @@ void Node_MakeEmptyDirectory(FileNode* node) {
     node->accessTime = node->writeTime = node->creationTime = now;
 }
 
-bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results) {
+bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results,
+                     uint32_t* errorOut) {
     std::vector<std::string> skipped;
     bool ok = host().findFiles(query, results, skipped);
     uint32_t error = ok ? 0 : host().lastError();
+    if (errorOut) *errorOut = error;
     for (const std::string& path : skipped)
         LogWrite("Skip: %s is neither a file nor a folder\n", path.c_str());
     if (!ok && skipped.empty()) {

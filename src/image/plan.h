@@ -9,8 +9,10 @@
 
 #include "image/packed_text.h"
 #include "image/write_list.h"
+#include "platform/host.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,8 +27,11 @@ inline constexpr uint32_t kNodeDirectory = 0x10;
 inline constexpr uint32_t kNodeHidden = 0x02;
 // ISO 9660 identifiers hold at most 15 bytes (plus a terminator in isoName).
 inline constexpr size_t kIsoNameMax = 15;
-// Volume paths, like host paths, hold at most 259 characters.
-inline constexpr size_t kMaxVolumePath = 259;
+// Volume paths are host text: they hold as much as a host path (259 bytes on Windows), so
+// that every name a File Identifier holds can be given a path.
+inline constexpr size_t kMaxVolumePath = kMaxHostPath - 1;
+// The label of a volume whose host gives none.
+inline constexpr const char* kDefaultVolumeLabel = "UDF102";
 
 struct FileNode {
     FileNode();
@@ -78,6 +83,18 @@ struct IsoDirectory {
     uint32_t size = 0;
 };
 
+// Why a filling operation refused a source, when the rule is known: the entry at fault (its host
+// path, or its volume path for a file-set name) and the rule in words.
+struct PlanRefusal {
+    std::string path;
+    std::string rule;
+    bool empty() const { return path.empty(); }
+};
+
+// Whether a folder scan leaves an entry (and everything below it) out: its path relative to the
+// scanned folder, components joined by '/'.
+using ScanExclude = std::function<bool(std::string_view relativePath)>;
+
 struct VolumePlan {
     FileNode root;
     std::vector<WriteRun> writeList;
@@ -96,6 +113,10 @@ struct VolumePlan {
     // The volume set identifier both descriptors carry, made once per layout.
     std::string volumeSetId;
     bool laidOut = false;
+    // Set by the filling operation that refused a source for a rule it can name.
+    PlanRefusal refusal;
+    // Entries that folder scans leave out; none when empty.
+    ScanExclude exclude;
 };
 
 // Creating, filling and releasing a plan
@@ -112,6 +133,10 @@ int Plan_AddVideoTsFolder(VolumePlan* plan, const char* folder);
 // A DVD-Video folder (holding VIDEO_TS): its contents become the root; an empty "AUDIO_TS" is
 // added when missing. Fails without a "VIDEO_TS" entry.
 int Plan_AddDvdVideoFolder(VolumePlan* plan, const char* folder);
+// The folder's entries become the entries of the directory at volumePath ('/' or '\'
+// separated; made as a file set's directories are when missing). Nonzero on success, an empty
+// folder included; 0 as above, or when an entry's name is already taken there.
+int Plan_AddFolderAt(VolumePlan* plan, const char* volumePath, const char* folder);
 // A new empty directory at the head of parent's chain; null on failure.
 FileNode* Plan_AddDirectory(VolumePlan* plan, FileNode* parent, const char* name);
 // One file of a file set: volumePath ('\' or '/' separators) gets the bytes of sourcePath.
@@ -127,6 +152,9 @@ int Plan_RemoveNode(VolumePlan* plan, FileNode* start, const char* path, bool re
 
 // Where the node's bytes are read from on the host (empty for directories made from nothing).
 std::string Plan_SourcePath(const FileNode* node);
+// Why a name cannot be recorded (empty, or beyond what a File Identifier holds), in words; ""
+// when it can.
+std::string Node_NameRule(std::string_view name);
 // The recorded d-characters of an entry's name, compression byte first.
 std::string Node_UdfName(const FileNode* node);
 

@@ -85,6 +85,18 @@ void splitLeaf(std::string_view path, std::string_view& parentPath, std::string_
     parentPath = i > 0 ? path.substr(0, i - 1) : std::string_view();
 }
 
+// Whether every component of a volume path can be recorded; records the refusal otherwise.
+bool recordableNames(VolumePlan* plan, std::string_view path) {
+    for (std::string_view part : splitComponents(path)) {
+        std::string rule = Node_NameRule(cleanName(part));
+        if (!rule.empty()) {
+            plan->refusal = {std::string(path), std::move(rule)};
+            return false;
+        }
+    }
+    return true;
+}
+
 FileNode* makeDirectoryPath(VolumePlan* plan, std::string_view path) {
     path = Path_TrimTrailing(path);
     if (splitComponents(path).empty()) return &plan->root;
@@ -102,6 +114,17 @@ FileNode* makeDirectoryPath(VolumePlan* plan, std::string_view path) {
 }
 
 } // namespace
+
+FileNode* Plan_MakeDirectoryPath(VolumePlan* plan, std::string_view path) {
+    if (path.size() > kMaxVolumePath || !recordableNames(plan, path)) return nullptr;
+    for (std::string_view part : splitComponents(path))
+        if (part == "." || part == "..") return nullptr;
+    try {
+        return makeDirectoryPath(plan, path);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 FileNode* Plan_FindNode(FileNode* start, const char* path) {
     if (!start || !path || !start->isDirectory()) return nullptr;
@@ -148,9 +171,10 @@ bool Plan_IsFileSetPath(const char* volumePath) {
 int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* sourcePath) {
     if (!plan || plan->laidOut || !volumePath || !sourcePath) return 0;
     std::string_view path = Path_TrimTrailing(volumePath);
-    if (path.size() > kMaxVolumePath || std::strlen(sourcePath) > kMaxVolumePath) return 0;
+    if (path.size() > kMaxVolumePath || std::strlen(sourcePath) >= kMaxHostPath) return 0;
     if (!Plan_IsFileSetPath(volumePath)) return 0;
     try {
+        if (!recordableNames(plan, path)) return 0;
         std::string_view parentPath, leaf;
         splitLeaf(path, parentPath, leaf);
         if (leaf.empty()) return 0;

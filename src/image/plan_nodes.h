@@ -20,8 +20,12 @@ void Node_FillFromHost(FileNode* node, const FindResult& found);
 // A directory made from nothing: attribute 0x10 only, size 0, the current time.
 void Node_MakeEmptyDirectory(FileNode* node);
 // Find-first through the host. Logs every object it skips (neither a file nor a folder) and a
-// query that fails, naming the path.
-bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results);
+// query that fails, naming the path; error (when given) receives the host's error code.
+bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results,
+                     uint32_t* error = nullptr);
+// Finds or makes the directories of a volume path, as a file set's entries do; null when a
+// component names a file, is "." or "..", or cannot be recorded (plan->refusal says why).
+FileNode* Plan_MakeDirectoryPath(VolumePlan* plan, std::string_view path);
 // Gives the node its ISO name in dir and links it at the head of dir's chain.
 bool Node_Link(FileNode* dir, std::unique_ptr<FileNode> node);
 // Strips trailing separators ('/' or '\'), keeping a lone one.

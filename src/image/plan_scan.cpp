@@ -27,7 +27,9 @@ using Identity = std::pair<uint64_t, uint64_t>;
 
 class FolderScan {
   public:
-    explicit FolderScan(VolumePlan* plan) : plan_(plan) {}
+    // Entries go into top; base is the host path that excluded paths are relative to.
+    FolderScan(VolumePlan* plan, FileNode* top, std::string_view base)
+        : plan_(plan), top_(top), base_(Path_TrimTrailing(base)) {}
 
     // Adds one found host object (and everything below it) to dir.
     bool addEntry(FileNode* dir, const std::string& path, std::string_view name,
@@ -42,7 +44,7 @@ class FolderScan {
         if (!node) return nullptr;
         Node_FillFromHost(node.get(), found);
         // Below a scanned folder the path follows from the parent's; only the top keeps it.
-        if (dir != &plan_->root) {
+        if (dir != top_) {
             node->sourceInParent = true;
         } else {
             node->sourcePath = path;
@@ -53,9 +55,17 @@ class FolderScan {
     // Links a made node (null: refused) into dir and scans below it.
     bool linkEntry(FileNode* dir, const std::string& path, std::unique_ptr<FileNode> node,
                    const FindResult& found) {
-        if (!node) return false;
+        if (!node) return refuse(path, Node_NameRule(found.name));
+        // A folder grafted where entries already are must not bring a second of one name.
+        if (dir == top_ && Dir_FindExact(dir, node->name))
+            return refuse(path, "the volume already holds an entry of that name there");
         FileNode* added = node.get();
-        if (!Node_Link(dir, std::move(node))) return false;
+        const std::string recorded(std::string_view(node->udfName));
+        if (!Node_Link(dir, std::move(node))) {
+            if (recorded.empty() || !Dir_UdfNameUsed(dir, recorded)) return false;
+            return refuse(path, "its name is recorded like that of another entry of its folder "
+                                "(the same characters in another encoding)");
+        }
         ++count_;
         if (!added->isDirectory()) {
             ++plan_->fileCount;
@@ -71,7 +81,9 @@ class FolderScan {
         bool known = id != Identity{0, 0};
         if (known) {
             for (const Identity& a : ancestors_) {
-                if (a == id) return false; // a link back to a folder being scanned
+                if (a == id)
+                    return refuse(path, "it leads back to a folder that holds it (a loop of "
+                                        "symbolic links), so the folder would never end");
             }
             ancestors_.push_back(id);
         }
@@ -79,7 +91,17 @@ class FolderScan {
         if (prefix.empty() || !Path_IsSeparator(prefix.back())) prefix += kHostSeparator;
         std::vector<FindResult> results;
         // A folder that cannot be read is refused, never recorded as an empty one.
-        bool ok = Node_FindOnHost(prefix + kListPattern, results);
+        uint32_t error = 0;
+        bool ok = Node_FindOnHost(prefix + kListPattern, results, &error);
+        if (!ok) {
+            std::string text;
+            if (!host().systemErrorText(error, text)) text = "error " + std::to_string(error);
+            while (!text.empty() &&
+                   (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
+                text.pop_back();
+            refuse(path, "the folder cannot be listed: " + text);
+        }
+        if (ok && plan_->exclude) excludeFrom(prefix, results);
         // Nodes are made in entry order, so that the walks of the sorted tree follow memory,
         // and linked in listing order, which decides the ISO names.
         std::vector<std::unique_ptr<FileNode>> nodes(ok ? results.size() : 0);
@@ -93,16 +115,21 @@ class FolderScan {
             for (size_t i : order) {
                 const FindResult& r = results[i];
                 if (r.name == "." || r.name == "..") continue;
-                nodes[i] =
-                    makeNode(dir, dir == &plan_->root ? prefix + r.name : std::string(), r.name, r);
+                nodes[i] = makeNode(dir, dir == top_ ? prefix + r.name : std::string(), r.name, r);
             }
         }
         for (size_t i = 0; ok && i < results.size(); ++i) {
             const FindResult& r = results[i];
             if (r.name == "." || r.name == "..") continue;
             std::string childPath = prefix + r.name;
-            if (childPath.size() >= kMaxHostPath ||
-                !linkEntry(dir, childPath, std::move(nodes[i]), r)) {
+            if (childPath.size() >= kMaxHostPath) {
+                ok = refuse(childPath, "its path is " + std::to_string(childPath.size()) +
+                                           " bytes long, beyond the " +
+                                           std::to_string(kMaxHostPath - 1) +
+                                           " that this system's paths may have");
+                break;
+            }
+            if (!linkEntry(dir, childPath, std::move(nodes[i]), r)) {
                 ok = false;
                 break;
             }
@@ -114,7 +141,30 @@ class FolderScan {
     uint32_t count() const { return count_; }
 
   private:
+    // Records the first refusal (the deepest entry at fault); answers false.
+    bool refuse(const std::string& path, std::string rule) {
+        if (plan_->refusal.empty()) plan_->refusal = {path, std::move(rule)};
+        return false;
+    }
+
+    // Drops the results whose path relative to the scan's base the plan excludes.
+    void excludeFrom(const std::string& prefix, std::vector<FindResult>& results) {
+        // The base is a folder path without its trailing separator, or the root's lone one.
+        const size_t start = base_.size() + (Path_IsSeparator(base_.back()) ? 0 : 1);
+        std::string relative = prefix.size() > start ? prefix.substr(start) : std::string();
+        for (char& c : relative)
+            if (Path_IsSeparator(c)) c = '/';
+        const size_t keep = relative.size();
+        std::erase_if(results, [&](const FindResult& r) {
+            relative.resize(keep);
+            relative += r.name;
+            return plan_->exclude(relative);
+        });
+    }
+
     VolumePlan* plan_;
+    FileNode* top_;
+    std::string_view base_;
     uint32_t count_ = 0;
     std::vector<Identity> ancestors_;
 };
@@ -128,38 +178,54 @@ bool resolve(const char* folder, std::string& absolute, FindResult& found) {
     return true;
 }
 
-// The folder itself (contents = false) or its entries (contents = true) into the root.
-uint32_t scanFolder(VolumePlan* plan, const char* folder, bool contents) {
-    if (!plan || plan->laidOut) return 0;
+// The folder itself (contents = false) or its entries (contents = true) into dir. False when
+// the scan was refused; added counts the entries.
+bool scanFolder(VolumePlan* plan, FileNode* dir, const char* folder, bool contents,
+                uint32_t& added) {
+    added = 0;
+    if (!plan || plan->laidOut) return false;
     try {
         std::string absolute;
         FindResult found;
-        if (!resolve(folder, absolute, found)) return 0;
-        FolderScan scan(plan);
+        if (!resolve(folder, absolute, found)) return false;
+        FolderScan scan(plan, dir, absolute);
         bool ok;
         if (contents) {
-            if (!(found.attributes & kNodeDirectory)) return 0;
-            ok = scan.scanBelow(&plan->root, absolute, found);
+            if (!(found.attributes & kNodeDirectory)) return false;
+            ok = scan.scanBelow(dir, absolute, found);
         } else {
             // A trailing separator never hides the folder's own name.
             std::string_view name = Path_LastComponent(absolute);
-            if (name.empty()) return 0;
-            ok = scan.addEntry(&plan->root, std::string(Path_TrimTrailing(absolute)), name, found);
+            if (name.empty()) return false;
+            ok = scan.addEntry(dir, std::string(Path_TrimTrailing(absolute)), name, found);
         }
-        return ok ? scan.count() : 0;
+        added = scan.count();
+        return ok;
     } catch (const std::bad_alloc&) {
-        return 0;
+        return false;
     }
 }
 
 } // namespace
 
 uint32_t Plan_AddFolder(VolumePlan* plan, const char* folder) {
-    return scanFolder(plan, folder, false);
+    uint32_t added = 0;
+    return plan && scanFolder(plan, &plan->root, folder, false, added) ? added : 0;
 }
 
 uint32_t Plan_AddFolderContents(VolumePlan* plan, const char* folder) {
-    return scanFolder(plan, folder, true);
+    uint32_t added = 0;
+    return plan && scanFolder(plan, &plan->root, folder, true, added) ? added : 0;
+}
+
+int Plan_AddFolderAt(VolumePlan* plan, const char* volumePath, const char* folder) {
+    if (!plan || !volumePath || plan->laidOut) return 0;
+    FileNode* dir = Plan_MakeDirectoryPath(plan, volumePath);
+    if (!dir && plan->refusal.empty())
+        plan->refusal = {volumePath, "the volume path runs through a file, or holds a \".\" or "
+                                     "\"..\" component"};
+    uint32_t added = 0;
+    return dir && scanFolder(plan, dir, folder, true, added) ? 1 : 0;
 }
 
 int Plan_AddVideoTsFolder(VolumePlan* plan, const char* folder) {

@@ -32,8 +32,14 @@ inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 inline constexpr uint32_t kAttrNormal = 0x80;
 
-// The platform's path limit for host paths (characters, terminator excluded: 259).
+// The platform's path limit for host paths, terminator included: 260 on Windows; on Linux the
+// system's own (PATH_MAX), so that a folder deep down may hold the longest names a volume
+// records.
+#if defined(_WIN32)
 inline constexpr size_t kMaxHostPath = 260;
+#else
+inline constexpr size_t kMaxHostPath = 4096;
+#endif
 
 // One result of a find-first query. Times are file times: 100 ns units since 1601-01-01 UTC.
 struct FindResult {

@@ -14,8 +14,6 @@ namespace tvx {
 
 namespace {
 
-inline constexpr const char* kDefaultLabel = "UDF102";
-
 // Fills the plan from the host's source; on failure names the source that failed.
 using FillPlan = std::function<bool(VolumePlan*, const char** failed)>;
 
@@ -80,11 +78,15 @@ TVX_Result BurnVolume(RecHandle* handle, const TVX_BurnOptions* options, const c
                       TVX_ProgressCallback callback, int32_t userData, const FillPlan& fill) {
     JobLock lock(handle);
     if (!lock.held()) return TVX_ERR_NOT_READY;
-    PlanPtr plan(Plan_Create(label ? label : kDefaultLabel));
+    PlanPtr plan(Plan_Create(label ? label : kDefaultVolumeLabel));
     if (!plan) return TVX_ERR_COMMAND;
     const char* failed = nullptr;
     if (!fill(plan.get(), &failed)) {
-        Job_RecordSource(handle, failed);
+        // A source the volume cannot record is named with the rule it breaks.
+        if (!plan->refusal.empty())
+            Job_RecordRefusal(handle, plan->refusal.path, plan->refusal.rule);
+        else
+            Job_RecordSource(handle, failed);
         return TVX_ERR_SOURCE;
     }
     // A source that cannot be read is refused now, not part way through a write-once disc.

@@ -115,6 +115,12 @@ void Job_RecordSource(RecHandle* handle, const char* path) {
     record.location = location::kSourceFile;
 }
 
+void Job_RecordRefusal(RecHandle* handle, const std::string& path, const std::string& rule) {
+    if (!handle) return;
+    Job_RecordSource(handle, (path + ": " + rule).c_str());
+    handle->lastError.location = location::kSourceRefused;
+}
+
 bool Job_RewritableDisc(RecHandle* handle) {
     const uint32_t media = handle->discInfo.mediaType;
     if (IsPlusRw(media) || media == MediaDvdRam) return true;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace tvx {
 
@@ -69,6 +70,10 @@ TVX_Result Job_RecordingResult(RecHandle* handle, JobOutcome outcome, int32_t mo
 // Records a source that cannot be read: the LastError description is its path (kept in the
 // handle), the category "Source".
 void Job_RecordSource(RecHandle* handle, const char* path);
+
+// Records a source the volume cannot record: description "PATH: RULE", category "Source",
+// location 1021.
+void Job_RecordRefusal(RecHandle* handle, const std::string& path, const std::string& rule);
 
 // True for media written over in place: DVD+RW, DVD-RAM, DVD-RW in restricted overwrite.
 bool Job_RewritableDisc(RecHandle* handle);

@@ -48,8 +48,9 @@ struct RecordingState {
     int (*busyWait)(TvxRecHandle* handle) = nullptr;
 };
 
-// Room for the path named by a source failure (longer paths are cut).
-inline constexpr size_t kSourceTextCapacity = 1024;
+// Room for the path named by a source failure and the rule it breaks (the longest host path
+// fits; longer texts are cut).
+inline constexpr size_t kSourceTextCapacity = 4096 + 512;
 
 // The RecHandle: opaque to the host (TVX_RecHandle points at it).
 struct TvxRecHandle {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -450,12 +451,25 @@ TEST_F(PlanTree, ScanRefusesLoopsLongPathsAndUnrecordableNames) {
     PlanPtr links = NewPlan();
     EXPECT_EQ(Plan_AddFolder(links.get(), tmp.file("links").c_str()), 5u);
 
-    std::string deep = "deep";
-    while (tmp.file(deep).size() < 300)
-        deep += "/" + std::string(40, 'd');
-    tmp.write(deep + "/f", "1");
+    // Folders nested beyond the system's path limit, made (and removed) one step at a time.
+    const std::string step(200, 'd');
+    std::vector<int> chain{::open(tmp.mkdir("deep").c_str(), O_RDONLY | O_DIRECTORY)};
+    for (size_t length = tmp.file("deep").size(); chain.back() >= 0 && length <= kMaxHostPath;
+         length += step.size() + 1) {
+        ASSERT_EQ(::mkdirat(chain.back(), step.c_str(), 0700), 0);
+        chain.push_back(::openat(chain.back(), step.c_str(), O_RDONLY | O_DIRECTORY));
+    }
+    ASSERT_GE(chain.back(), 0);
     PlanPtr longPaths = NewPlan();
     EXPECT_EQ(Plan_AddFolder(longPaths.get(), tmp.file("deep").c_str()), 0u);
+    for (size_t i = chain.size() - 1; i > 0; --i) {
+        ::close(chain[i]);
+        ::unlinkat(chain[i - 1], step.c_str(), AT_REMOVEDIR);
+    }
+    ::close(chain[0]);
+    EXPECT_NE(longPaths->refusal.rule.find("beyond the 4095 that this system's paths may have"),
+              std::string::npos)
+        << longPaths->refusal.rule;
 
     // One character outside Latin-1 makes every character take two bytes: 128 characters
     // need 257 bytes, beyond a File Identifier.
@@ -472,6 +486,8 @@ TEST_F(PlanTree, ScanRefusesLoopsLongPathsAndUnrecordableNames) {
     PlanPtr spellings = NewPlan();
     EXPECT_EQ(Plan_AddFolderContents(spellings.get(), tmp.file("spellings").c_str()), 0u);
     EXPECT_NE(log().find("is recorded like another entry of its folder"), std::string::npos);
+    EXPECT_NE(spellings->refusal.rule.find("recorded like that of another entry"),
+              std::string::npos);
 }
 
 // A pipe would block the burn for ever: it is left out, as sockets and devices are, each with a

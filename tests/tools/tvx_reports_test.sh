@@ -51,7 +51,7 @@ done
 
 # A source failure names the source and why, never as a drive error.
 ln -s loop.txt loop.txt
-long=$work/$(printf 'n%.0s' $(seq 1 260))
+long=$work/$(printf 'n%.0s' $(seq 1 4100))
 while read -r path why; do
     run 3 "source $why" -- --virtual "src.img:dvd-r" burn-files -v "/x=$path"
     has "source named: $why" "source: $path: $why"

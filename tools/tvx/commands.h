@@ -30,8 +30,12 @@ int CheckVideoTs(const Options& options, const std::string& folder);
 // Whether the volume of a folder or file set fits the disc in the drive, with the sizes.
 int CheckFits(const Options& options, const BurnRequest& request);
 int Erase(const Options& options);
-// The volume a burn of request would write, as an image file of the volume's size.
-int MakeImage(const Options& options, const BurnRequest& request, const std::string& output);
+// The volume a burn of request would write, as an image file of the volume's size ("-":
+// standard output). Made here with the library's image builder, without any drive; file-set
+// pairs may graft a folder's tree (VOLUME_PATH=FOLDER). Folder scans leave out the entries that
+// match one of the shell patterns in excludes.
+int MakeImage(const Options& options, const BurnRequest& request,
+              const std::vector<std::string>& excludes, const std::string& output);
 
 // `tvx probe ...`: runs the drive report program in this process's place and answers its
 // failure to start; -1 when the command line asks for something else.

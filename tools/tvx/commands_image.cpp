@@ -1,146 +1,231 @@
-// make-image: the volume a burn writes, as an image file. The volume is burned through the
-// public interface onto a virtual DVD+R of ample capacity (a sparse file in a temporary folder
-// beside the output) and the volume's sectors are copied out, so an image and a burned disc
-// come from the same code.
-#include "burn_report.h"
+// make-image: the volume a burn writes, as an image file. The tool builds it with the library's
+// own image builder and streams it through the builder's file sink: the same plan, layout and
+// stream that a burn hands the drive, with no drive, no virtual disc and no copy in between.
 #include "burn_run.h"
 #include "commands.h"
 #include "host_output.h"
-#include "progress.h"
+#include "left_out.h"
 #include "results.h"
 #include "signals.h"
 #include "source_reason.h"
-#include "virtual_drives.h"
+
+#include "image/image_file_sink.h"
+#include "image/plan.h"
+#include "image/source_check.h"
+#include "platform/host.h"
 
 #include <cerrno>
-#include <cstdlib>
+#include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <vector>
+#include <fnmatch.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tvxcli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// Blocks of the virtual disc: far beyond any volume; the image file stays sparse.
-constexpr uint32_t kScratchBlocks = 0x7FFFFFFF;
 constexpr uint64_t kSectorBytes = 2048;
 
-class ScratchFolder {
+struct PlanDeleter {
+    void operator()(tvx::VolumePlan* plan) const { tvx::Plan_Free(plan); }
+};
+using PlanPtr = std::unique_ptr<tvx::VolumePlan, PlanDeleter>;
+
+// The output as the sink sees it: an open descriptor this file does not own. A write fails once
+// a stop was asked for, so that the stream ends at the next piece; errno of a failed write is
+// kept for the message.
+class OutputFile final : public tvx::HostFile {
   public:
-    ~ScratchFolder() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
-    }
-    bool create(const std::string& output, std::string& error) {
-        fs::path target(output);
-        fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-        std::string pattern =
-            (folder / ("." + target.filename().string() + ".disc-XXXXXX")).string();
-        if (!::mkdtemp(pattern.data())) {
-            error = "cannot make a temporary folder in " + folder.string() + ": " +
-                    std::strerror(errno);
-            return false;
+    OutputFile(int fd, int& error) : fd_(fd), error_(error) {}
+    uint32_t read(void*, uint32_t) override { return 0; }
+    uint32_t write(const void* data, uint32_t count) override {
+        const auto* in = static_cast<const uint8_t*>(data);
+        uint32_t done = 0;
+        while (done < count && !StopRequested()) {
+            ssize_t n = ::write(fd_, in + done, count - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error_ = n < 0 ? errno : ENOSPC;
+                break;
+            }
+            done += static_cast<uint32_t>(n);
         }
-        path_ = pattern;
-        return true;
+        return done;
     }
-    std::string path() const { return path_; }
+    uint64_t size() override {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    }
+    bool seek(uint64_t offset) override {
+        if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset))
+            return true;
+        error_ = errno;
+        return false;
+    }
 
   private:
-    std::string path_;
+    int fd_;
+    int& error_;
 };
 
-// Copies the first sectors of the scratch disc to output; a disc file shorter than the volume
-// (never written at its end) reads as zeros there.
-int CopyVolume(const std::string& disc, uint32_t sectors, const std::string& output) {
-    std::ifstream in(disc, std::ios::binary);
-    if (!in) return Fail(kExitFailed, "cannot read the burned volume in %s", disc.c_str());
-    SafeOutput out(output);
-    std::string error;
-    if (!out.open(error)) return Fail(kExitFailed, "%s", error.c_str());
-    std::vector<char> buffer(1 << 20);
-    uint64_t left = uint64_t{sectors} * kSectorBytes;
-    while (left > 0) {
-        if (StopRequested())
-            return Fail(kExitCancelled, "stopped by %s; %s was not written", StopSignalName(),
-                        output.c_str());
-        size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), left));
-        in.read(buffer.data(), static_cast<std::streamsize>(n));
-        size_t got = static_cast<size_t>(in.gcount());
-        std::memset(buffer.data() + got, 0, n - got);
-        if (std::fwrite(buffer.data(), 1, n, out.file()) != n)
-            return Fail(kExitFailed, "writing %s failed: %s", output.c_str(), std::strerror(errno));
-        left -= n;
+// A pattern without '/' matches an entry's name at any depth; one with '/' matches the whole
+// path relative to the source folder, '*' never crossing a '/'.
+tvx::ScanExclude ExcludeMatcher(const std::vector<std::string>& patterns) {
+    if (patterns.empty()) return {};
+    return [patterns](std::string_view relative) {
+        const std::string path(relative);
+        const size_t slash = path.rfind('/');
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        for (const std::string& p : patterns) {
+            const bool whole = p.find('/') != std::string::npos;
+            if (fnmatch(p.c_str(), whole ? path.c_str() : name.c_str(), whole ? FNM_PATHNAME : 0) ==
+                0)
+                return true;
+        }
+        return false;
+    };
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Fills the plan as the burn of the same request does; folder pairs of a file set graft the
+// folder's tree. Empty when it worked, else the source to name (for a refusal with a rule the
+// plan's record says more).
+bool FillPlan(tvx::VolumePlan* plan, const BurnRequest& request, std::string& failed) {
+    failed = request.path;
+    switch (request.source) {
+    case BurnSource::VideoTs:
+        return tvx::Plan_AddVideoTsFolder(plan, request.path.c_str()) != 0;
+    case BurnSource::DvdVideo:
+        return tvx::Plan_AddDvdVideoFolder(plan, request.path.c_str()) != 0;
+    case BurnSource::Data:
+        return tvx::Plan_AddFolderContents(plan, request.path.c_str()) != 0;
+    case BurnSource::Files:
+    case BurnSource::Image:
+        break;
     }
-    if (!out.commit(error)) return Fail(kExitFailed, "%s", error.c_str());
-    return kExitOk;
+    for (const std::string& pair : request.pairs) {
+        const size_t eq = pair.find('=');
+        const std::string volume = pair.substr(0, eq), host = pair.substr(eq + 1);
+        if (IsFolder(host)) {
+            failed = host;
+            NameLeftOut(BurnRequest{BurnSource::Data, host, {}, {}});
+            if (!tvx::Plan_AddFolderAt(plan, volume.c_str(), host.c_str())) return false;
+            continue;
+        }
+        // Named as the burn names it: a bad volume path by itself, anything else by its file.
+        failed = tvx::Plan_IsFileSetPath(volume.c_str()) ? host : volume;
+        if (!tvx::Plan_AddFileSetEntry(plan, volume.c_str(), host.c_str())) return false;
+    }
+    return true;
+}
+
+// The host file of the first file run that no longer has its planned size, or "".
+std::string ChangedSource(const tvx::VolumePlan* plan) {
+    for (const tvx::WriteRun& run : plan->writeList) {
+        if (run.kind != tvx::RunKind::File) continue;
+        std::unique_ptr<tvx::HostFile> file =
+            tvx::host().openFile(run.hostPath(), tvx::FileAccess::Read);
+        if (!file || file->currentSize() != run.plannedSize()) return run.hostPath();
+    }
+    return "";
+}
+
+// As a burn reports TVX_ERR_SOURCE: the result, the source at fault and why.
+int SourceFailure(const Options& options, const tvx::VolumePlan* plan, const std::string& failed,
+                  const BurnRequest& request, const SourceSizes& sizes,
+                  const std::string& outcome) {
+    const TVX_Result result = TVX_ERR_SOURCE;
+    const int rc = Fail(ExitCodeOf(result), "make-image: %s (0x%08X)", TVX_ResultName(result),
+                        static_cast<unsigned>(result));
+    if (!plan->refusal.empty())
+        std::fprintf(stderr, "  source: %s: %s\n", plan->refusal.path.c_str(),
+                     plan->refusal.rule.c_str());
+    else
+        ReportNamedSource(failed, request, sizes);
+    std::fprintf(stderr, "  %s\n", outcome.c_str());
+    PrintJsonResult(options, "make-image", &result, rc, nullptr, "");
+    return rc;
 }
 
 } // namespace
 
-int MakeImage(const Options& options, const BurnRequest& requested, const std::string& output) {
+int MakeImage(const Options& options, const BurnRequest& requested,
+              const std::vector<std::string>& excludes, const std::string& output) {
     const char* what = "make-image";
+    const bool toStdout = output == "-";
+    const std::string outputName = toStdout ? "standard output" : output;
+    const std::string notWritten = output + " was not written";
+    const std::string incomplete =
+        toStdout ? "the volume on standard output is incomplete" : notWritten;
     BurnRequest request = requested;
-    Options burnOptions = options;
-    burnOptions.testWrite = burnOptions.verify = false;
-    burnOptions.speed.clear();
+    Options checked = options;
+    checked.testWrite = checked.verify = false;
+    checked.speed.clear();
     TVX_BurnOptions burn{};
-    if (int rc = PrepareBurn(burnOptions, request, burn)) return rc;
-    if (fs::is_directory(output)) return Fail(kExitUsage, "%s is a folder", output.c_str());
+    if (int rc = PrepareBurn(checked, request, burn)) return rc;
+    if (toStdout && ::isatty(STDOUT_FILENO))
+        return Fail(kExitUsage, "standard output is a terminal; give -o FILE or redirect it");
+    if (toStdout && options.json)
+        return Fail(kExitUsage, "--json and -o - both want standard output");
 
-    ScratchFolder scratch;
-    std::string error;
-    if (!scratch.create(output, error)) return Fail(kExitFailed, "%s", error.c_str());
-    std::string disc = (fs::path(scratch.path()) / "volume.img").string();
-    VirtualDriveSpec drive;
-    drive.image = disc;
-    drive.kind = "dvd+r";
-    drive.capacity = kScratchBlocks;
-    if (!ConfigureVirtualDrives({drive}, {}, error)) return Fail(kExitFailed, "%s", error.c_str());
-    burnOptions.virtualImages = {disc};
-    burnOptions.drive = "virtual:" + disc;
-
+    PlanPtr plan(
+        tvx::Plan_Create(options.label.empty() ? tvx::kDefaultVolumeLabel : options.label.c_str()));
+    if (!plan) return Fail(kExitFailed, "%s: out of memory", what);
+    plan->exclude = ExcludeMatcher(excludes);
     SourceSizes sizes;
     sizes.take(request);
-    uint32_t sectors = 0;
+    NameLeftOut(request);
+    std::string failed;
+    if (!FillPlan(plan.get(), request, failed))
+        return SourceFailure(options, plan.get(), failed, request, sizes,
+                             toStdout ? "nothing was written" : notWritten);
+    // Every file opened once before anything is written, as a burn does.
+    if (!tvx::Plan_CheckSources(plan.get(), &failed))
+        return SourceFailure(options, plan.get(), failed, request, sizes,
+                             toStdout ? "nothing was written" : notWritten);
+    if (!tvx::Plan_Layout(plan.get()))
+        return Fail(kExitFailed,
+                    "%s: the volume cannot be laid out (more than 65535 folders, "
+                    "or beyond 2^32 sectors)",
+                    what);
+    const uint32_t sectors = tvx::Plan_VolumeSize(plan.get());
+
+    InstallStopHandlers();
+    // A reader that closes the pipe ends make-image as it ends any other filter.
+    if (toStdout) std::signal(SIGPIPE, SIG_DFL);
+    SafeOutput file(output);
+    std::string error;
+    if (!toStdout && !file.open(error)) return Fail(kExitFailed, "%s", error.c_str());
+    const int fd = toStdout ? STDOUT_FILENO : ::fileno(file.file());
+    // A regular file may stay sparse where the volume is empty; a pipe gets every byte.
+    struct stat st {};
+    const bool sparse = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    int writeError = 0;
+    auto out = std::make_unique<OutputFile>(fd, writeError);
+    bool streamed;
     {
-        Session session;
-        if (int rc = session.start()) return rc;
-        if (session.open(burnOptions) != kExitOk) {
-            TVX_DriveInfo first{};
-            if (TVX_GetDriveCount() > 0 && TVX_GetDriveInfo(0, &first) == TVX_OK &&
-                first.driveLetter)
-                return Fail(kExitFailed, "make-image works through the virtual recorder, which "
-                                         "the CD/DVD drives of this machine hide; nothing was "
-                                         "written");
-            return Fail(kExitFailed,
-                        "the virtual recorder cannot hold its disc in %s (it needs "
-                        "a large sparse file there); nothing was written",
-                        scratch.path().c_str());
-        }
-        TVX_Result r = RunBurn(burnOptions, session.handle(), request, burn);
-        EndProgress(r == TVX_OK);
-        if (r != TVX_OK) {
-            int rc = ReportFailure(what, r, session.handle(), options.verbose);
-            if (r == TVX_ERR_CANCELLED) std::fprintf(stderr, "  stopped by %s\n", StopSignalName());
-            ReportSource(r, session.handle(), request, sizes);
-            std::fprintf(stderr, "  %s was not written\n", output.c_str());
-            PrintJsonResult(options, what, &r, rc, session.handle(), "");
-            return rc;
-        }
-        sectors = Facts().trackBlocks;
+        tvx::ImageFileSink sink(std::move(out), sparse);
+        streamed = tvx::Plan_Stream(plan.get(), sink) && sink.finish();
     }
-    if (int rc = CopyVolume(disc, sectors, output)) {
-        PrintJsonResult(options, what, nullptr, rc, nullptr, "");
-        return rc;
-    }
+    if (!streamed && StopRequested())
+        return Fail(kExitCancelled, "stopped by %s; %s", StopSignalName(), incomplete.c_str());
+    if (!streamed && writeError)
+        return Fail(kExitFailed, "writing %s failed: %s; %s", outputName.c_str(),
+                    std::strerror(writeError), incomplete.c_str());
+    if (!streamed)
+        return SourceFailure(options, plan.get(), ChangedSource(plan.get()), request, sizes,
+                             incomplete);
+    if (!toStdout && !file.commit(error)) return Fail(kExitFailed, "%s", error.c_str());
     if (!options.quiet && !options.json)
-        std::printf("%s: %s holds the volume, %u sectors (%llu bytes)\n", what, output.c_str(),
-                    sectors, static_cast<unsigned long long>(sectors) * kSectorBytes);
+        std::fprintf(toStdout ? stderr : stdout,
+                     "%s: %s holds the volume, %u sectors (%llu bytes)\n", what, outputName.c_str(),
+                     sectors, static_cast<unsigned long long>(sectors) * kSectorBytes);
     TVX_Result ok = TVX_OK;
     PrintJsonResult(options, what, &ok, kExitOk, nullptr, "");
     return kExitOk;

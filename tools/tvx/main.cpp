@@ -92,9 +92,8 @@ int main(int argc, char** argv) {
                  "Show the phases of burns and erases and the drive's full sense data");
     app.add_flag("--json", options.json,
                  "Machine-readable output: one JSON document (drives, info, ls, check, "
-                 "check-video-ts), "
-                 "or one JSON object a line per event and a result object (burns, erase, "
-                 "make-image)");
+                 "check-video-ts, make-image), "
+                 "or one JSON object a line per event and a result object (burns, erase)");
 
     auto addBurnOptions = [&](CLI::App* cmd, bool withLabel) {
         if (withLabel) cmd->add_option("-l,--label", options.label, "Volume label");
@@ -136,18 +135,33 @@ int main(int argc, char** argv) {
     auto* makeImage = app.add_subcommand(
         "make-image", "Write the volume a burn would write to an image file, without a drive");
     std::string imageVideoTs, imageDvdVideo, imageData, imageOutput;
+    std::vector<std::string> imageExcludes;
     bool imageFiles = false;
     auto* fromVideoTs = makeImage->add_option("--video-ts", imageVideoTs, "A VIDEO_TS folder");
     auto* fromDvdVideo =
         makeImage->add_option("--dvd-video", imageDvdVideo, "A folder that holds VIDEO_TS");
     auto* fromData = makeImage->add_option("--data", imageData, "A folder's contents");
-    auto* fromFiles = makeImage->add_flag("--files", imageFiles,
-                                          "A file set: VOLUME_PATH=HOST_PATH pairs and --list");
-    makeImage->add_option("pairs", request.pairs, "VOLUME_PATH=HOST_PATH pairs (with --files)");
+    auto* fromFiles = makeImage->add_flag(
+        "--files", imageFiles,
+        "A file set: VOLUME_PATH=HOST_PATH pairs and --list; a folder as HOST_PATH "
+        "(/docs=DIR) brings its whole tree");
+    makeImage->add_option("source", request.pairs,
+                          "A folder whose contents become the volume (as --data), or with "
+                          "--files its VOLUME_PATH=HOST_PATH pairs");
     makeImage->add_option("-f,--list", request.listFile,
                           "A file of VOLUME_PATH=HOST_PATH lines (with --files)");
-    makeImage->add_option("-o,--output", imageOutput, "The image file to write")->required();
-    makeImage->add_option("-l,--label", options.label, "Volume label");
+    makeImage
+        ->add_option("--exclude", imageExcludes,
+                     "Leave out entries that match a shell pattern: on the name without "
+                     "'/', on the path from the source folder with it (repeatable)")
+        ->expected(1)
+        ->take_all();
+    makeImage
+        ->add_option("-o,--output", imageOutput,
+                     "The image file to write; - for standard "
+                     "output")
+        ->required();
+    makeImage->add_option("-l,-V,--label", options.label, "Volume label");
     auto* check = app.add_subcommand("check-video-ts", "Check whether a VIDEO_TS folder fits");
     check->add_option("folder", request.path, "The VIDEO_TS folder")->required();
     auto* erase = app.add_subcommand("erase", "Erase a DVD-RW or DVD+RW (quick by default)");
@@ -237,12 +251,21 @@ int main(int argc, char** argv) {
     if (*fileSet) request.source = BurnSource::Files;
     if (*videoTs || *dvdVideo || *data || *image || *fileSet) return finish(Burn(options, request));
     if (*makeImage) {
+        // A lone positional word without a named source is the folder to record, as genisoimage
+        // takes it.
+        const bool positionalFolder = !imageFiles && fromVideoTs->count() == 0 &&
+                                      fromDvdVideo->count() == 0 && fromData->count() == 0 &&
+                                      request.pairs.size() == 1 && request.listFile.empty();
+        if (positionalFolder) {
+            imageData = request.pairs.front();
+            request.pairs.clear();
+        }
         int sources = (fromVideoTs->count() > 0) + (fromDvdVideo->count() > 0) +
-                      (fromData->count() > 0) + (fromFiles->count() > 0);
+                      (!imageData.empty()) + (fromFiles->count() > 0);
         if (sources != 1)
             return finish(Fail(kExitUsage,
-                               "make-image takes exactly one of --video-ts, --dvd-video, --data "
-                               "and --files"));
+                               "make-image takes exactly one source: a folder, --video-ts, "
+                               "--dvd-video, --data or --files"));
         if (!imageFiles && (!request.pairs.empty() || !request.listFile.empty()))
             return finish(Fail(kExitUsage, "file pairs and --list go with --files"));
         request.source = imageFiles               ? BurnSource::Files
@@ -250,7 +273,7 @@ int main(int argc, char** argv) {
                          : !imageDvdVideo.empty() ? BurnSource::DvdVideo
                                                   : BurnSource::Data;
         request.path = imageFiles ? "" : imageVideoTs + imageDvdVideo + imageData;
-        return finish(MakeImage(options, request, imageOutput));
+        return finish(MakeImage(options, request, imageExcludes, imageOutput));
     }
     if (*check) return CheckVideoTs(options, request.path);
     if (int rc = view.run(options); rc >= 0) return rc;

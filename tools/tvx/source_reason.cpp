@@ -18,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The longest source path the library takes, in bytes.
-constexpr size_t kMaxSourcePath = 259;
+constexpr size_t kMaxSourcePath = 4095;
 
 void TakeFile(std::map<std::string, uint64_t>& sizes, const std::string& path) {
     struct stat st {};
@@ -54,7 +54,10 @@ std::string SourceSizes::why(const std::string& path) const {
         switch (errno) {
         case ENOENT:
         case ENOTDIR:
-            return known != sizes_.end() ? "it vanished during the burn" : "it does not exist";
+            if (known != sizes_.end()) return "it vanished during the burn";
+            if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+                return "it is a symbolic link that leads nowhere";
+            return "it does not exist";
         case ELOOP:
             return "its symbolic links form a loop";
         case ENAMETOOLONG:
@@ -85,35 +88,44 @@ bool SourceSizes::isHostPath(const std::string& text, const BurnRequest& request
     return false;
 }
 
+void ReportNamedSource(const std::string& named, const BurnRequest& request,
+                       const SourceSizes& sizes) {
+    std::string problem = DiagnoseSource(request);
+    std::string why = sizes.why(named);
+    const bool host = sizes.isHostPath(named, request);
+    if (!host)
+        why = "the volume path is refused: it names the root or holds a \".\" or \"..\" "
+              "component";
+    if (why.empty() && request.source == BurnSource::Files)
+        why = "its entry is refused: its volume path runs through a file, or its name equals "
+              "an earlier entry's once the characters \\ / : * ? \" < > | are recorded as "
+              "'_'";
+    if (why.empty() && !problem.empty()) {
+        std::fprintf(stderr, "  source: %s\n", problem.c_str());
+        return;
+    }
+    if (why.empty()) why = "it could not be read as planned";
+    std::fprintf(stderr, "  source: %s: %s\n", named.c_str(), why.c_str());
+    if (!problem.empty() && problem.find(named) == std::string::npos)
+        std::fprintf(stderr, "  source: %s\n", problem.c_str());
+}
+
 void ReportSource(TVX_Result result, TVX_RecHandle handle, const BurnRequest& request,
                   const SourceSizes& sizes) {
     if (result != TVX_ERR_SOURCE && result != TVX_ERR_VERIFY && result != TVX_ERR_COMMAND) return;
-    std::string named;
     TVX_LastError e;
-    if (result == TVX_ERR_SOURCE && handle && TVX_GetLastError(handle, &e) == TVX_OK &&
-        e.location == kSourceFailureLocation && e.description)
-        named = e.description;
-    std::string problem = DiagnoseSource(request);
-    if (!named.empty()) {
-        std::string why = sizes.why(named);
-        const bool host = sizes.isHostPath(named, request);
-        if (!host)
-            why = "the volume path is refused: it names the root or holds a \".\" or \"..\" "
-                  "component";
-        if (why.empty() && request.source == BurnSource::Files)
-            why = "its entry is refused: its volume path runs through a file, or its name equals "
-                  "an earlier entry's once the characters \\ / : * ? \" < > | are recorded as "
-                  "'_'";
-        if (why.empty() && !problem.empty()) {
-            std::fprintf(stderr, "  source: %s\n", problem.c_str());
-            return;
-        }
-        if (why.empty()) why = "it could not be read as planned";
-        std::fprintf(stderr, "  source: %s: %s\n", named.c_str(), why.c_str());
-        if (!problem.empty() && problem.find(named) == std::string::npos)
-            std::fprintf(stderr, "  source: %s\n", problem.c_str());
+    const bool recorded = result == TVX_ERR_SOURCE && handle &&
+                          TVX_GetLastError(handle, &e) == TVX_OK && e.description;
+    // A source the volume cannot record comes named with its rule.
+    if (recorded && e.location == kSourceRefusedLocation) {
+        std::fprintf(stderr, "  source: %s\n", e.description);
         return;
     }
+    if (recorded && e.location == kSourceFailureLocation && *e.description) {
+        ReportNamedSource(e.description, request, sizes);
+        return;
+    }
+    std::string problem = DiagnoseSource(request);
     if (!problem.empty()) {
         std::fprintf(stderr, "  source: %s\n", problem.c_str());
     } else if (result == TVX_ERR_SOURCE) {

@@ -26,6 +26,13 @@ class SourceSizes {
     std::map<std::string, uint64_t> sizes_;
 };
 
+// The TVX_LastError location of a source the volume cannot record: description "PATH: RULE".
+inline constexpr int32_t kSourceRefusedLocation = 1021;
+
+// Prints why named (a source of the request, or a file-set entry's volume path) failed.
+void ReportNamedSource(const std::string& named, const BurnRequest& request,
+                       const SourceSizes& sizes);
+
 // Prints the source at fault after a TVX_ERR_SOURCE, TVX_ERR_VERIFY or TVX_ERR_COMMAND: the one
 // the library named, with why, and any other that cannot be read.
 void ReportSource(TVX_Result result, TVX_RecHandle handle, const BurnRequest& request,
