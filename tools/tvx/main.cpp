@@ -46,7 +46,7 @@ std::vector<std::string> VirtualImagesFromEnvironment() {
     std::string item;
     for (const char* p = text;; ++p) {
         if (*p == ';' || *p == 0) {
-            VirtualDriveSpec entry;
+            VirtualDriveRequest entry;
             std::string error;
             if (!item.empty() && ParseVirtualDrive(item, entry, error))
                 images.push_back(entry.image);
@@ -73,14 +73,14 @@ int main(int argc, char** argv) {
     app.footer(std::string(kFooter) + VirtualDriveKinds());
 
     Options options;
-    std::vector<std::string> virtualSpecs;
+    std::vector<std::string> virtualDriveTexts;
     app.add_option("-d,--drive", options.drive,
                    "Drive: index or device as `tvx drives` shows it (default 0)");
-    app.add_option("--virtual", virtualSpecs,
+    app.add_option("--virtual", virtualDriveTexts,
                    "Attach a virtual recorder IMAGE[:KIND[:BLOCKS][+BEHAVIOUR]...], or one that "
                    "replays a drive report: IMAGE:report=REPORT.json");
-    std::vector<std::string> faultSpecs;
-    app.add_option("--virtual-fault", faultSpecs,
+    std::vector<std::string> faultTexts;
+    app.add_option("--virtual-fault", faultTexts,
                    "Make the virtual recorders fail a command (for testing): "
                    "OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed");
     // Answered before parsing (AsksForVersion) when it comes before the command; after it, it
@@ -215,24 +215,24 @@ int main(int argc, char** argv) {
         return rc;
     };
 
-    if (!virtualSpecs.empty()) {
-        std::vector<VirtualDriveSpec> requests;
-        for (const auto& text : virtualSpecs) {
-            VirtualDriveSpec entry;
+    if (!virtualDriveTexts.empty()) {
+        std::vector<VirtualDriveRequest> requests;
+        for (const auto& text : virtualDriveTexts) {
+            VirtualDriveRequest entry;
             std::string error;
             if (!ParseVirtualDrive(text, entry, error))
                 return finish(Fail(kExitUsage, "%s", error.c_str()));
             requests.push_back(entry);
             options.virtualImages.push_back(entry.image);
         }
-        for (const auto& text : faultSpecs) {
-            VirtualFaultSpec fault;
+        for (const auto& text : faultTexts) {
+            VirtualFaultRequest fault;
             std::string error;
             if (!ParseVirtualFault(text, fault, error))
                 return finish(Fail(kExitUsage, "%s", error.c_str()));
         }
         std::string error;
-        if (!ConfigureVirtualDrives(requests, faultSpecs, error))
+        if (!ConfigureVirtualDrives(requests, faultTexts, error))
             return finish(Fail(kExitNoDrive, "%s", error.c_str()));
     } else {
         options.virtualImages = VirtualImagesFromEnvironment();

@@ -28,15 +28,15 @@ const char* VirtualDriveKinds() {
     return tvx::vdrive::LayerDriveKinds();
 }
 
-bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& request, std::string& error) {
-    return tvx::vdrive::ParseDriveSpec(text, request, error);
+bool ParseVirtualDrive(const std::string& text, VirtualDriveRequest& request, std::string& error) {
+    return tvx::vdrive::ParseDriveText(text, request, error);
 }
 
-bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& request, std::string& error) {
-    return tvx::vdrive::ParseFaultSpec(text, request, error);
+bool ParseVirtualFault(const std::string& text, VirtualFaultRequest& request, std::string& error) {
+    return tvx::vdrive::ParseFaultText(text, request, error);
 }
 
-bool ConfigureVirtualDrives(const std::vector<VirtualDriveSpec>& drives,
+bool ConfigureVirtualDrives(const std::vector<VirtualDriveRequest>& drives,
                             const std::vector<std::string>& faultTexts, std::string& error) {
     namespace fs = std::filesystem;
     if (drives.size() > kMaxVirtualDrives) {

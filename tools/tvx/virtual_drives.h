@@ -12,21 +12,21 @@
 
 namespace tvxcli {
 
-using VirtualDriveSpec = tvx::vdrive::LayerDriveSpec;
-using VirtualFaultSpec = tvx::vdrive::LayerFaultSpec;
+using VirtualDriveRequest = tvx::vdrive::LayerDriveRequest;
+using VirtualFaultRequest = tvx::vdrive::LayerFaultRequest;
 
 // Parses "IMAGE[:KIND[:BLOCKS][+BEHAVIOUR[=ARGS]]...]"; false with a message on a bad request.
-bool ParseVirtualDrive(const std::string& text, VirtualDriveSpec& request, std::string& error);
+bool ParseVirtualDrive(const std::string& text, VirtualDriveRequest& request, std::string& error);
 // A fault the virtual recorders inject, for testing hosts: "OPCODE[@N]:sense:KK/AA/QQ" or
 // "OPCODE[@N]:malformed" (hexadecimal operation code; N = the n-th such command, default every).
-bool ParseVirtualFault(const std::string& text, VirtualFaultSpec& request, std::string& error);
+bool ParseVirtualFault(const std::string& text, VirtualFaultRequest& request, std::string& error);
 
 // Configures the layer for this process (before TVX_Initialize): the drives in order, the faults
 // as given, and fast timing so that nothing waits for the model's simulated minutes. An image
 // without a state file is loaded as a pressed DVD-ROM when it exists and KIND is dvd-rom, as a
 // recorded DVD+RW when KIND is dvd+rw, and a missing image is created blank. False with a message
 // when a drive cannot be attached.
-bool ConfigureVirtualDrives(const std::vector<VirtualDriveSpec>& drives,
+bool ConfigureVirtualDrives(const std::vector<VirtualDriveRequest>& drives,
                             const std::vector<std::string>& faultTexts, std::string& error);
 
 // Kinds accepted on the command line, for help texts.

@@ -59,7 +59,7 @@ const char* KindOfProfile(uint16_t profile) {
 }
 
 // "REPORT.json[+BEHAVIOUR...]": the disc's kind and size come from the report.
-bool FromReport(const std::string& rest, LayerDriveSpec& request, std::string& error) {
+bool FromReport(const std::string& rest, LayerDriveRequest& request, std::string& error) {
     const size_t plus = rest.find('+');
     const std::string path = rest.substr(0, plus);
     DriveReport report;
@@ -92,8 +92,8 @@ bool IsLayerDriveKind(const std::string& kind) {
     return false;
 }
 
-bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::string& error) {
-    request = LayerDriveSpec{};
+bool ParseDriveText(const std::string& text, LayerDriveRequest& request, std::string& error) {
+    request = LayerDriveRequest{};
     request.image = text;
     size_t from = 0;
 #if defined(_WIN32)
@@ -158,7 +158,7 @@ bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::strin
     return true;
 }
 
-bool ParseFaultSpec(const std::string& text, LayerFaultSpec& request, std::string& error) {
+bool ParseFaultText(const std::string& text, LayerFaultRequest& request, std::string& error) {
     request = {};
     unsigned opcode = 0, occurrence = 0, key = 0, asc = 0, ascq = 0;
     char action[16] = {};
@@ -190,13 +190,13 @@ bool ParseLayerConfig(const char* drives, const char* faults, const char* timing
                       const char* completion, LayerConfig& config, std::string& error) {
     config = {};
     for (const std::string& item : SplitList(drives)) {
-        LayerDriveSpec request;
-        if (!ParseDriveSpec(item, request, error)) return false;
+        LayerDriveRequest request;
+        if (!ParseDriveText(item, request, error)) return false;
         config.drives.push_back(request);
     }
     for (const std::string& item : SplitList(faults)) {
-        LayerFaultSpec request;
-        if (!ParseFaultSpec(item, request, error)) return false;
+        LayerFaultRequest request;
+        if (!ParseFaultText(item, request, error)) return false;
         config.faults.push_back(request);
     }
     std::string timingText = timing ? timing : "";

@@ -39,14 +39,14 @@ inline constexpr char kCompletionVariable[] = "TVX_VIRTUAL_COMPLETION";
 inline constexpr char kTraceVariable[] = "TVX_VIRTUAL_TRACE";
 inline constexpr char kListSeparator = ';';
 
-struct LayerDriveSpec {
+struct LayerDriveRequest {
     std::string image;
     std::string kind = "dvd-r";          // one of LayerDriveKinds()
     uint32_t capacity = 0;               // blocks for a new disc; 0 = a real disc's capacity
-    std::vector<std::string> behaviours; // "name[=args]", checked by ParseDriveSpec
+    std::vector<std::string> behaviours; // "name[=args]", checked by ParseDriveText
 };
 
-struct LayerFaultSpec {
+struct LayerFaultRequest {
     int opcode = -1;
     uint32_t occurrence = 0; // the n-th such command; 0 = every one
     bool malformed = false;  // else CHECK CONDITION with key/asc/ascq
@@ -54,8 +54,8 @@ struct LayerFaultSpec {
 };
 
 struct LayerConfig {
-    std::vector<LayerDriveSpec> drives;
-    std::vector<LayerFaultSpec> faults;
+    std::vector<LayerDriveRequest> drives;
+    std::vector<LayerFaultRequest> faults;
     bool fastTiming = false;
     bool pendingCompletion = false;
     std::string traceFile; // empty: no trace
@@ -66,8 +66,8 @@ const char* LayerDriveKinds();
 bool IsLayerDriveKind(const std::string& kind);
 
 // Each false with a message on bad text.
-bool ParseDriveSpec(const std::string& text, LayerDriveSpec& request, std::string& error);
-bool ParseFaultSpec(const std::string& text, LayerFaultSpec& request, std::string& error);
+bool ParseDriveText(const std::string& text, LayerDriveRequest& request, std::string& error);
+bool ParseFaultText(const std::string& text, LayerFaultRequest& request, std::string& error);
 // Any variable may be null (not set). Empty list entries are skipped.
 bool ParseLayerConfig(const char* drives, const char* faults, const char* timing,
                       const char* completion, LayerConfig& config, std::string& error);

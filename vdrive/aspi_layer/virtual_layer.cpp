@@ -48,7 +48,7 @@ MediumKind KindFromName(const std::string& name) {
 
 // An image with a state file is a disc left by an earlier run; an image without one is loaded
 // only as a pressed disc or a DVD+RW; a missing image becomes a blank disc.
-bool Attach(VirtualRecorder& recorder, const LayerDriveSpec& request, std::string& problem) {
+bool Attach(VirtualRecorder& recorder, const LayerDriveRequest& request, std::string& problem) {
     namespace fs = std::filesystem;
     std::error_code ec;
     MediumKind kind = KindFromName(request.kind);
@@ -109,7 +109,7 @@ std::string ImageSerial(const std::string& image) {
     return text;
 }
 
-FaultRule RuleOf(const LayerFaultSpec& fault) {
+FaultRule RuleOf(const LayerFaultRequest& fault) {
     FaultRule rule;
     rule.opcode = fault.opcode;
     rule.occurrence = fault.occurrence;
@@ -142,7 +142,7 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
     // One drive per image: further targets naming an image (by any path) share its drive, with
     // the behaviours its first entry gave it.
     std::map<ImageKey, std::shared_ptr<VirtualRecorder>> byImage;
-    for (const LayerDriveSpec& request : config.drives) {
+    for (const LayerDriveRequest& request : config.drives) {
         if (drives_.size() == kMaxTargets) {
             problems_.push_back("too many virtual drives");
             break;
@@ -170,7 +170,7 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
         }
         recorder->setSerial(ImageSerial(request.image));
         recorder->setTraceEnabled(!tracePath_.empty());
-        for (const LayerFaultSpec& fault : config.faults)
+        for (const LayerFaultRequest& fault : config.faults)
             recorder->addFault(RuleOf(fault));
         ScsiTarget* target = recorder.get();
         if (!drive.replayReport.empty()) {

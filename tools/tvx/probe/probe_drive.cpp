@@ -81,7 +81,7 @@ int DriveIndex(const std::string& text, const std::vector<std::string>& images,
     return found;
 }
 
-std::optional<uint8_t> ReplayedBus(const tvx::vdrive::LayerDriveSpec& drive) {
+std::optional<uint8_t> ReplayedBus(const tvx::vdrive::LayerDriveRequest& drive) {
     static const struct {
         const char* name;
         uint8_t bus;

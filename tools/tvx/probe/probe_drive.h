@@ -18,6 +18,6 @@ int DriveIndex(const std::string& text, const std::vector<std::string>& images, 
 
 // The storage bus that a replayed drive's report names; none for a drive that replays nothing
 // or a report that names no bus.
-std::optional<uint8_t> ReplayedBus(const tvx::vdrive::LayerDriveSpec& drive);
+std::optional<uint8_t> ReplayedBus(const tvx::vdrive::LayerDriveRequest& drive);
 
 } // namespace tvxprobe
