@@ -8,6 +8,7 @@
 #include "results.h"
 #include "signals.h"
 #include "source_reason.h"
+#include "volume_plan.h"
 
 #include "image/image_file_sink.h"
 #include "image/plan.h"
@@ -17,7 +18,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fnmatch.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,11 +27,6 @@ namespace tvxcli {
 namespace {
 
 constexpr uint64_t kSectorBytes = 2048;
-
-struct PlanDeleter {
-    void operator()(tvx::VolumePlan* plan) const { tvx::Plan_Free(plan); }
-};
-using PlanPtr = std::unique_ptr<tvx::VolumePlan, PlanDeleter>;
 
 // The output as the sink sees it: an open descriptor this file does not own. A write fails once
 // a stop was asked for, so that the stream ends at the next piece; errno of a failed write is
@@ -70,61 +65,6 @@ class OutputFile final : public tvx::HostFile {
     int& error_;
 };
 
-// A pattern without '/' matches an entry's name at any depth; one with '/' matches the whole
-// path relative to the source folder, '*' never crossing a '/'.
-tvx::ScanExclude ExcludeMatcher(const std::vector<std::string>& patterns) {
-    if (patterns.empty()) return {};
-    return [patterns](std::string_view relative) {
-        const std::string path(relative);
-        const size_t slash = path.rfind('/');
-        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        for (const std::string& p : patterns) {
-            const bool whole = p.find('/') != std::string::npos;
-            if (fnmatch(p.c_str(), whole ? path.c_str() : name.c_str(), whole ? FNM_PATHNAME : 0) ==
-                0)
-                return true;
-        }
-        return false;
-    };
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Fills the plan as the burn of the same request does; folder pairs of a file set graft the
-// folder's tree. Empty when it worked, else the source to name (for a refusal with a rule the
-// plan's record says more).
-bool FillPlan(tvx::VolumePlan* plan, const BurnRequest& request, std::string& failed) {
-    failed = request.path;
-    switch (request.source) {
-    case BurnSource::VideoTs:
-        return tvx::Plan_AddVideoTsFolder(plan, request.path.c_str()) != 0;
-    case BurnSource::DvdVideo:
-        return tvx::Plan_AddDvdVideoFolder(plan, request.path.c_str()) != 0;
-    case BurnSource::Data:
-        return tvx::Plan_AddFolderContents(plan, request.path.c_str()) != 0;
-    case BurnSource::Files:
-    case BurnSource::Image:
-        break;
-    }
-    for (const std::string& pair : request.pairs) {
-        const size_t eq = pair.find('=');
-        const std::string volume = pair.substr(0, eq), host = pair.substr(eq + 1);
-        if (IsFolder(host)) {
-            failed = host;
-            NameLeftOut(BurnRequest{BurnSource::Data, host, {}, {}});
-            if (!tvx::Plan_AddFolderAt(plan, volume.c_str(), host.c_str())) return false;
-            continue;
-        }
-        // Named as the burn names it: a bad volume path by itself, anything else by its file.
-        failed = tvx::Plan_IsFileSetPath(volume.c_str()) ? host : volume;
-        if (!tvx::Plan_AddFileSetEntry(plan, volume.c_str(), host.c_str())) return false;
-    }
-    return true;
-}
-
 // The host file of the first file run that no longer has its planned size, or "".
 std::string ChangedSource(const tvx::VolumePlan* plan) {
     for (const tvx::WriteRun& run : plan->writeList) {
@@ -134,23 +74,6 @@ std::string ChangedSource(const tvx::VolumePlan* plan) {
         if (!file || file->currentSize() != run.plannedSize()) return run.hostPath();
     }
     return "";
-}
-
-// As a burn reports TVX_ERR_SOURCE: the result, the source at fault and why.
-int SourceFailure(const Options& options, const tvx::VolumePlan* plan, const std::string& failed,
-                  const BurnRequest& request, const SourceSizes& sizes,
-                  const std::string& outcome) {
-    const TVX_Result result = TVX_ERR_SOURCE;
-    const int rc = Fail(ExitCodeOf(result), "make-image: %s (0x%08X)", TVX_ResultName(result),
-                        static_cast<unsigned>(result));
-    if (!plan->refusal.empty())
-        std::fprintf(stderr, "  source: %s: %s\n", plan->refusal.path.c_str(),
-                     plan->refusal.rule.c_str());
-    else
-        ReportNamedSource(failed, request, sizes);
-    std::fprintf(stderr, "  %s\n", outcome.c_str());
-    PrintJsonResult(options, "make-image", &result, rc, nullptr, "");
-    return rc;
 }
 
 } // namespace
@@ -183,11 +106,11 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     NameLeftOut(request);
     std::string failed;
     if (!FillPlan(plan.get(), request, failed))
-        return SourceFailure(options, plan.get(), failed, request, sizes,
+        return PlanSourceFailure(options, what, plan.get(), failed, request, sizes,
                              toStdout ? "nothing was written" : notWritten);
     // Every file opened once before anything is written, as a burn does.
     if (!tvx::Plan_CheckSources(plan.get(), &failed))
-        return SourceFailure(options, plan.get(), failed, request, sizes,
+        return PlanSourceFailure(options, what, plan.get(), failed, request, sizes,
                              toStdout ? "nothing was written" : notWritten);
     if (!tvx::Plan_Layout(plan.get()))
         return Fail(kExitFailed,
@@ -219,7 +142,7 @@ int MakeImage(const Options& options, const BurnRequest& requested,
         return Fail(kExitFailed, "writing %s failed: %s; %s", outputName.c_str(),
                     std::strerror(writeError), incomplete.c_str());
     if (!streamed)
-        return SourceFailure(options, plan.get(), ChangedSource(plan.get()), request, sizes,
+        return PlanSourceFailure(options, what, plan.get(), ChangedSource(plan.get()), request, sizes,
                              incomplete);
     if (!toStdout && !file.commit(error)) return Fail(kExitFailed, "%s", error.c_str());
     if (!options.quiet && !options.json)
