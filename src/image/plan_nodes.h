@@ -22,6 +22,9 @@ void Node_MakeEmptyDirectory(FileNode* node);
 // Find-first through the host. Logs every object it skips (neither a file nor a folder) and a
 // query that fails, naming the path.
 bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results);
+// A folder's listing through the host, one entry at a time (see Host::listFolder), logged as
+// Node_FindOnHost logs. False when the folder cannot be listed or `each` stopped the listing.
+bool Node_ListOnHost(const std::string& folder, const FolderVisitor& each, bool openFiles);
 // Gives the node its ISO name in dir and links it at the head of dir's chain.
 bool Node_Link(FileNode* dir, std::unique_ptr<FileNode> node);
 // Strips trailing separators ('/' or '\'), keeping a lone one.

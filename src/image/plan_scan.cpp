@@ -11,6 +11,10 @@
 #include "image/plan.h"
 #include "image/plan_nodes.h"
 
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -25,6 +29,55 @@ constexpr char kAudioTs[] = "AUDIO_TS";
 
 using Identity = std::pair<uint64_t, uint64_t>;
 
+Identity identityOf(const FindResult& found) {
+    return {found.volumeId, found.fileId};
+}
+
+// Names of a folder's listing, side by side in large blocks: no allocation per name.
+class NameStore {
+  public:
+    std::string_view add(std::string_view name) {
+        if (blocks_.empty() || used_ + name.size() > kBlock) {
+            blocks_.emplace_back(new char[std::max(kBlock, name.size())]);
+            used_ = 0;
+        }
+        char* at = blocks_.back().get() + used_;
+        std::memcpy(at, name.data(), name.size());
+        used_ += name.size();
+        return {at, name.size()};
+    }
+
+  private:
+    static constexpr size_t kBlock = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t used_ = 0;
+};
+
+// What a scan keeps of a listed entry until its node is made.
+struct Listed {
+    std::string_view name; // in the listing's NameStore
+    uint32_t attributes;
+    bool opened;
+    uint64_t size, accessTime, writeTime, creationTime, volumeId, fileId;
+
+    static Listed From(const FindResult& r, NameStore& names) {
+        return {names.add(r.name), r.attributes, r.opened,  r.size,
+                r.accessTime,      r.writeTime,  r.creationTime, r.volumeId,
+                r.fileId};
+    }
+    void to(FindResult& r) const {
+        r.name.assign(name);
+        r.attributes = attributes;
+        r.opened = opened;
+        r.size = size;
+        r.accessTime = accessTime;
+        r.writeTime = writeTime;
+        r.creationTime = creationTime;
+        r.volumeId = volumeId;
+        r.fileId = fileId;
+    }
+};
+
 class FolderScan {
   public:
     explicit FolderScan(VolumePlan* plan) : plan_(plan) {}
@@ -32,17 +85,17 @@ class FolderScan {
     // Adds one found host object (and everything below it) to dir.
     bool addEntry(FileNode* dir, const std::string& path, std::string_view name,
                   const FindResult& found) {
-        return linkEntry(dir, path, makeNode(dir, path, name, found), found);
+        return linkEntry(dir, path, makeNode(dir != &plan_->root, path, name, found), found);
     }
 
-    // The node of a found host object for dir; null when its name cannot be recorded.
-    std::unique_ptr<FileNode> makeNode(FileNode* dir, std::string_view path, std::string_view name,
+    // The node of a found host object; null when its name cannot be recorded. Its host path
+    // follows from its parent's (inParent) or is `path`.
+    std::unique_ptr<FileNode> makeNode(bool inParent, std::string_view path, std::string_view name,
                                        const FindResult& found) {
         std::unique_ptr<FileNode> node = Node_New(name);
         if (!node) return nullptr;
         Node_FillFromHost(node.get(), found);
-        // Below a scanned folder the path follows from the parent's; only the top keeps it.
-        if (dir != &plan_->root) {
+        if (inParent) {
             node->sourceInParent = true;
         } else {
             node->sourcePath = path;
@@ -62,12 +115,11 @@ class FolderScan {
             return true;
         }
         ++plan_->directoryCount;
-        return scanBelow(added, path, found);
+        return scanBelow(added, path, identityOf(found));
     }
 
     // Adds the entries of the folder at path to dir.
-    bool scanBelow(FileNode* dir, const std::string& path, const FindResult& self) {
-        Identity id{self.volumeId, self.fileId};
+    bool scanBelow(FileNode* dir, const std::string& path, Identity id) {
         bool known = id != Identity{0, 0};
         if (known) {
             for (const Identity& a : ancestors_) {
@@ -77,35 +129,66 @@ class FolderScan {
         }
         std::string prefix = path;
         if (prefix.empty() || !Path_IsSeparator(prefix.back())) prefix += kHostSeparator;
-        std::vector<FindResult> results;
+        // The listing is held compactly (no copy of the host's records): nodes are made in
+        // entry order, so that the walks of the sorted tree follow memory, and linked in
+        // listing order, which decides the ISO names.
+        std::deque<Listed> listed;
+        NameStore names;
         // A folder that cannot be read is refused, never recorded as an empty one.
-        bool ok = Node_FindOnHost(prefix + kListPattern, results);
-        // Nodes are made in entry order, so that the walks of the sorted tree follow memory,
-        // and linked in listing order, which decides the ISO names.
-        std::vector<std::unique_ptr<FileNode>> nodes(ok ? results.size() : 0);
+        bool ok = Node_ListOnHost(
+            path,
+            [&](const FindResult& r) {
+                if (r.name != "." && r.name != "..") listed.push_back(Listed::From(r, names));
+                return true;
+            },
+            plan_->scanOpensFiles);
+        std::vector<std::unique_ptr<FileNode>> nodes(ok ? listed.size() : 0);
         if (ok) {
-            std::vector<std::string_view> names;
-            names.reserve(results.size());
-            for (const FindResult& r : results)
-                names.push_back(r.name);
-            std::vector<size_t> order;
-            Plan_EntryOrder(names, order);
-            for (size_t i : order) {
-                const FindResult& r = results[i];
-                if (r.name == "." || r.name == "..") continue;
-                nodes[i] =
-                    makeNode(dir, dir == &plan_->root ? prefix + r.name : std::string(), r.name, r);
+            std::vector<std::string_view> entryNames;
+            entryNames.reserve(listed.size());
+            for (const Listed& l : listed)
+                entryNames.push_back(l.name);
+            std::vector<uint32_t> order;
+            Plan_EntryOrder(entryNames, order);
+            entryNames = {};
+            // The root's entries share the scanned folder's path, kept once in the root, unless
+            // another folder's entries are there already.
+            FileNode& root = plan_->root;
+            const bool shared = dir != &root || root.sourcePath.empty() || root.sourcePath == path;
+            if (dir == &root && shared && !listed.empty()) root.sourcePath = path;
+            FindResult found;
+            std::string childPath;
+            for (uint32_t i : order) {
+                listed[i].to(found);
+                if (!shared) childPath.assign(prefix).append(found.name);
+                nodes[i] = makeNode(shared, childPath, found.name, found);
             }
         }
-        for (size_t i = 0; ok && i < results.size(); ++i) {
-            const FindResult& r = results[i];
-            if (r.name == "." || r.name == "..") continue;
-            std::string childPath = prefix + r.name;
-            if (childPath.size() >= kMaxHostPath ||
-                !linkEntry(dir, childPath, std::move(nodes[i]), r)) {
+        std::vector<std::pair<FileNode*, Identity>> folders;
+        for (size_t i = 0; ok && i < listed.size(); ++i) {
+            const Listed& l = listed[i];
+            FileNode* added = nodes[i].get();
+            if (prefix.size() + l.name.size() >= kMaxHostPath || !added ||
+                !Node_Link(dir, std::move(nodes[i]))) {
                 ok = false;
                 break;
             }
+            ++count_;
+            if (added->isDirectory()) {
+                ++plan_->directoryCount;
+                folders.emplace_back(added, Identity{l.volumeId, l.fileId});
+            } else {
+                ++plan_->fileCount;
+            }
+        }
+        // The folders found are scanned after the listing, so that one listing is held at a time.
+        listed = {};
+        names = {};
+        std::vector<std::unique_ptr<FileNode>>().swap(nodes);
+        std::string childPath;
+        for (size_t i = 0; ok && i < folders.size(); ++i) {
+            childPath.assign(prefix).append(folders[i].first->name);
+            ok = scanBelow(folders[i].first, childPath, folders[i].second);
         }
         if (known) ancestors_.pop_back();
         return ok;
@@ -139,7 +222,7 @@ uint32_t scanFolder(VolumePlan* plan, const char* folder, bool contents) {
         bool ok;
         if (contents) {
             if (!(found.attributes & kNodeDirectory)) return 0;
-            ok = scan.scanBelow(&plan->root, absolute, found);
+            ok = scan.scanBelow(&plan->root, absolute, identityOf(found));
         } else {
             // A trailing separator never hides the folder's own name.
             std::string_view name = Path_LastComponent(absolute);

@@ -82,6 +82,7 @@ TVX_Result BurnVolume(RecHandle* handle, const TVX_BurnOptions* options, const c
     if (!lock.held()) return TVX_ERR_NOT_READY;
     PlanPtr plan(Plan_Create(label ? label : kDefaultLabel));
     if (!plan) return TVX_ERR_COMMAND;
+    plan->scanOpensFiles = true; // for the check of every source below
     const char* failed = nullptr;
     if (!fill(plan.get(), &failed)) {
         Job_RecordSource(handle, failed);

@@ -50,13 +50,13 @@ class PlanTree : public ::testing::Test {
 class UnlistableFolderHost : public SimHost {
   public:
     explicit UnlistableFolderHost(std::string folder) : folder_(std::move(folder)) {}
-    bool findFiles(const std::string& query, std::vector<FindResult>& results,
-                   std::vector<std::string>& skipped) override {
-        if (query == folder_ + "/*.*") {
+    bool listFolder(const std::string& folder, const FolderVisitor& each,
+                    std::vector<std::string>& skipped, bool openFiles) override {
+        if (folder == folder_) {
             setLastError(EACCES);
             return false;
         }
-        return SimHost::findFiles(query, results, skipped);
+        return SimHost::listFolder(folder, each, skipped, openFiles);
     }
 
   private:
