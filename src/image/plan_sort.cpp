@@ -13,6 +13,9 @@ namespace tvx {
 namespace {
 
 struct SortEntry {
+    // The key's first eight bytes, big-endian, zeros after a shorter key: most comparisons end
+    // here, in the order the whole keys give.
+    uint64_t head;
     size_t keyOffset; // into the shared key buffer
     uint32_t keyLength;
     uint32_t index; // the entry's place before sorting
@@ -51,14 +54,14 @@ template <class NameAt> void sortNames(SortScratch& scratch, size_t count, NameA
     scratch.entries.clear();
     if (count == 0) return;
     // The bytes every key begins with, and the room the rest of the keys take.
-    std::string head;
-    makeKey(head, nameAt(0));
-    size_t common = head.size();
+    std::string firstKey;
+    makeKey(firstKey, nameAt(0));
+    size_t common = firstKey.size();
     size_t bytes = 0;
     for (size_t i = 0; i < count; ++i) {
         makeKey(scratch.key, nameAt(i));
         size_t n = 0;
-        while (n < common && n < scratch.key.size() && scratch.key[n] == head[n])
+        while (n < common && n < scratch.key.size() && scratch.key[n] == firstKey[n])
             ++n;
         common = n;
         bytes += scratch.key.size();
@@ -67,8 +70,13 @@ template <class NameAt> void sortNames(SortScratch& scratch, size_t count, NameA
     scratch.entries.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         makeKey(scratch.key, nameAt(i));
-        scratch.entries.push_back({scratch.keys.size(),
-                                   static_cast<uint32_t>(scratch.key.size() - common),
+        const size_t length = scratch.key.size() - common;
+        uint64_t first = 0;
+        for (size_t k = 0; k < 8; ++k) {
+            const uint8_t byte = k < length ? static_cast<uint8_t>(scratch.key[common + k]) : 0;
+            first = first << 8 | byte;
+        }
+        scratch.entries.push_back({first, scratch.keys.size(), static_cast<uint32_t>(length),
                                    static_cast<uint32_t>(i)});
         scratch.keys.append(scratch.key, common);
     }
@@ -76,6 +84,7 @@ template <class NameAt> void sortNames(SortScratch& scratch, size_t count, NameA
     // Names that compare equal keep a fixed order by their exact bytes.
     std::sort(scratch.entries.begin(), scratch.entries.end(),
               [keys, &nameAt](const SortEntry& a, const SortEntry& b) {
+                  if (a.head != b.head) return a.head < b.head;
                   int c = compareBytes(keys.substr(a.keyOffset, a.keyLength),
                                        keys.substr(b.keyOffset, b.keyLength));
                   if (c != 0) return c < 0;
