@@ -192,8 +192,9 @@ void queueFiles(const FileNode* first, uint32_t partitionStart, Queue& q) {
 bool layout(VolumePlan* plan) {
     // Once per burn: every timestamp of the volume then converts without asking the system.
     host().refreshTimeZone();
-    Plan_SortTree(plan);
+    // No lookups follow: the indexes go before sorting needs its scratch memory.
     Dir_DropIndexes(&plan->root);
+    Plan_SortTree(plan);
 
     if (!Iso_BuildDirectoryTable(plan)) return false;
     plan->pathTableLocation = kPathTableSector;

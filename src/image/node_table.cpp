@@ -14,9 +14,10 @@ void NodeTable::place(std::vector<Slot>& slots, size_t hash, FileNode* node) {
 void NodeTable::insert(FileNode* node) {
     size_t hash = hash_(key_(node));
     if ((used_ + 1) * 2 > slots_.size()) {
-        // Grown (or, with many erased slots, only cleaned) into a new array.
+        // Grown (or, with many erased slots, only cleaned) into a new array that is at most
+        // half full: twice the old one as a table fills, so it holds 2-4 slots per entry.
         size_t size = 16;
-        while ((entries_ + 1) * 4 > size)
+        while ((entries_ + 1) * 2 >= size)
             size *= 2;
         std::vector<Slot> slots(size);
         for (const Slot& s : slots_) {

@@ -90,6 +90,7 @@ void Node_FillFromHost(FileNode* node, const FindResult& found) {
     node->accessTime = found.accessTime;
     node->writeTime = found.writeTime;
     node->creationTime = found.creationTime;
+    node->sourceOpened = found.opened;
 }
 
 void Node_MakeEmptyDirectory(FileNode* node) {
@@ -110,6 +111,30 @@ bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results,
         LogWrite("Skip: %s is neither a file nor a folder\n", path.c_str());
     if (!ok && skipped.empty()) {
         LogWrite("Fail: FindFirstFile(%s)\n", query.c_str());
+        LogSystemError(error);
+    }
+    return ok;
+}
+
+bool Node_ListOnHost(const std::string& folder, const FolderVisitor& each, bool openFiles,
+                     uint32_t* errorOut) {
+    std::vector<std::string> skipped;
+    bool stopped = false;
+    bool ok = host().listFolder(
+        folder,
+        [&](const FindResult& found) {
+            stopped = !each(found);
+            return !stopped;
+        },
+        skipped, openFiles);
+    uint32_t error = ok ? 0 : host().lastError();
+    if (errorOut) *errorOut = error;
+    for (const std::string& path : skipped)
+        LogWrite("Skip: %s is neither a file nor a folder\n", path.c_str());
+    if (!ok && !stopped) {
+        std::string query = folder;
+        if (query.empty() || !Path_IsSeparator(query.back())) query += kHostSeparator;
+        LogWrite("Fail: FindFirstFile(%s)\n", (query + "*.*").c_str());
         LogSystemError(error);
     }
     return ok;

@@ -67,6 +67,8 @@ struct FileNode {
     // Set for entries found by a folder scan below its top: the host path is the parent's, a
     // '/' and the name, and sourcePath stays empty (see Plan_SourcePath).
     bool sourceInParent = false;
+    // The host file opened for reading when it was found (see VolumePlan::scanOpensFiles).
+    bool sourceOpened = false;
 
     bool isDirectory() const { return (attributes & kNodeDirectory) != 0; }
     uint64_t size() const { return static_cast<uint64_t>(sizeHigh) << 32 | sizeLow; }
@@ -117,6 +119,9 @@ struct VolumePlan {
     PlanRefusal refusal;
     // Entries that folder scans leave out; none when empty.
     ScanExclude exclude;
+    // Folder scans ask the host to open the files they find (a burn checks every source before
+    // it writes; this spares it a second opening of each file).
+    bool scanOpensFiles = false;
 };
 
 // Creating, filling and releasing a plan
@@ -161,7 +166,7 @@ std::string Node_UdfName(const FileNode* node);
 // Entry order and counting
 void Plan_SortTree(VolumePlan* plan);
 // Indexes of names in the order Plan_SortTree gives entries of those names.
-void Plan_EntryOrder(const std::vector<std::string_view>& names, std::vector<size_t>& order);
+void Plan_EntryOrder(const std::vector<std::string_view>& names, std::vector<uint32_t>& order);
 uint32_t Plan_CountEntries(const FileNode* first);
 uint32_t Plan_CountDirectories(const FileNode* first);
 

@@ -23,6 +23,11 @@ void Node_MakeEmptyDirectory(FileNode* node);
 // query that fails, naming the path; error (when given) receives the host's error code.
 bool Node_FindOnHost(const std::string& query, std::vector<FindResult>& results,
                      uint32_t* error = nullptr);
+// A folder's listing through the host, one entry at a time (see Host::listFolder), logged as
+// Node_FindOnHost logs. False when the folder cannot be listed (error, when given, receives the
+// host's error code) or `each` stopped the listing.
+bool Node_ListOnHost(const std::string& folder, const FolderVisitor& each, bool openFiles,
+                     uint32_t* error = nullptr);
 // Finds or makes the directories of a volume path, as a file set's entries do; null when a
 // component names a file, is "." or "..", or cannot be recorded (plan->refusal says why).
 FileNode* Plan_MakeDirectoryPath(VolumePlan* plan, std::string_view path);

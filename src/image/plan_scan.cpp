@@ -11,6 +11,10 @@
 #include "image/plan.h"
 #include "image/plan_nodes.h"
 
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -19,11 +23,59 @@ namespace tvx {
 
 namespace {
 
-constexpr char kListPattern[] = "*.*";
 constexpr char kVideoTs[] = "VIDEO_TS";
 constexpr char kAudioTs[] = "AUDIO_TS";
 
 using Identity = std::pair<uint64_t, uint64_t>;
+
+Identity identityOf(const FindResult& found) {
+    return {found.volumeId, found.fileId};
+}
+
+// Names of a folder's listing, side by side in large blocks: no allocation per name.
+class NameStore {
+  public:
+    std::string_view add(std::string_view name) {
+        if (blocks_.empty() || used_ + name.size() > kBlock) {
+            blocks_.emplace_back(new char[std::max(kBlock, name.size())]);
+            used_ = 0;
+        }
+        char* at = blocks_.back().get() + used_;
+        std::memcpy(at, name.data(), name.size());
+        used_ += name.size();
+        return {at, name.size()};
+    }
+
+  private:
+    static constexpr size_t kBlock = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t used_ = 0;
+};
+
+// What a scan keeps of a listed entry until its node is made.
+struct Listed {
+    std::string_view name; // in the listing's NameStore
+    uint32_t attributes;
+    bool opened;
+    uint64_t size, accessTime, writeTime, creationTime, volumeId, fileId;
+
+    static Listed From(const FindResult& r, NameStore& names) {
+        return {names.add(r.name), r.attributes, r.opened,  r.size,
+                r.accessTime,      r.writeTime,  r.creationTime, r.volumeId,
+                r.fileId};
+    }
+    void to(FindResult& r) const {
+        r.name.assign(name);
+        r.attributes = attributes;
+        r.opened = opened;
+        r.size = size;
+        r.accessTime = accessTime;
+        r.writeTime = writeTime;
+        r.creationTime = creationTime;
+        r.volumeId = volumeId;
+        r.fileId = fileId;
+    }
+};
 
 class FolderScan {
   public:
@@ -34,17 +86,17 @@ class FolderScan {
     // Adds one found host object (and everything below it) to dir.
     bool addEntry(FileNode* dir, const std::string& path, std::string_view name,
                   const FindResult& found) {
-        return linkEntry(dir, path, makeNode(dir, path, name, found), found);
+        return linkEntry(dir, path, makeNode(false, path, name, found), found);
     }
 
-    // The node of a found host object for dir; null when its name cannot be recorded.
-    std::unique_ptr<FileNode> makeNode(FileNode* dir, std::string_view path, std::string_view name,
+    // The node of a found host object; null when its name cannot be recorded. Its host path
+    // follows from its parent's (inParent) or is `path`.
+    std::unique_ptr<FileNode> makeNode(bool inParent, std::string_view path, std::string_view name,
                                        const FindResult& found) {
         std::unique_ptr<FileNode> node = Node_New(name);
         if (!node) return nullptr;
         Node_FillFromHost(node.get(), found);
-        // Below a scanned folder the path follows from the parent's; only the top keeps it.
-        if (dir != top_) {
+        if (inParent) {
             node->sourceInParent = true;
         } else {
             node->sourcePath = path;
@@ -55,29 +107,18 @@ class FolderScan {
     // Links a made node (null: refused) into dir and scans below it.
     bool linkEntry(FileNode* dir, const std::string& path, std::unique_ptr<FileNode> node,
                    const FindResult& found) {
-        if (!node) return refuse(path, Node_NameRule(found.name));
-        // A folder grafted where entries already are must not bring a second of one name.
-        if (dir == top_ && Dir_FindExact(dir, node->name))
-            return refuse(path, "the volume already holds an entry of that name there");
         FileNode* added = node.get();
-        const std::string recorded(std::string_view(node->udfName));
-        if (!Node_Link(dir, std::move(node))) {
-            if (recorded.empty() || !Dir_UdfNameUsed(dir, recorded)) return false;
-            return refuse(path, "its name is recorded like that of another entry of its folder "
-                                "(the same characters in another encoding)");
-        }
-        ++count_;
+        if (!link(dir, path, std::move(node), found.name)) return false;
         if (!added->isDirectory()) {
             ++plan_->fileCount;
             return true;
         }
         ++plan_->directoryCount;
-        return scanBelow(added, path, found);
+        return scanBelow(added, path, identityOf(found));
     }
 
     // Adds the entries of the folder at path to dir.
-    bool scanBelow(FileNode* dir, const std::string& path, const FindResult& self) {
-        Identity id{self.volumeId, self.fileId};
+    bool scanBelow(FileNode* dir, const std::string& path, Identity id) {
         bool known = id != Identity{0, 0};
         if (known) {
             for (const Identity& a : ancestors_) {
@@ -89,10 +130,29 @@ class FolderScan {
         }
         std::string prefix = path;
         if (prefix.empty() || !Path_IsSeparator(prefix.back())) prefix += kHostSeparator;
-        std::vector<FindResult> results;
+        // The listing is held compactly (no copy of the host's records): nodes are made in
+        // entry order, so that the walks of the sorted tree follow memory, and linked in
+        // listing order, which decides the ISO names.
+        std::deque<Listed> listed;
+        NameStore names;
         // A folder that cannot be read is refused, never recorded as an empty one.
         uint32_t error = 0;
-        bool ok = Node_FindOnHost(prefix + kListPattern, results, &error);
+        // Excluded entries are dropped as they are listed, by their path relative to the base.
+        std::string relative = plan_->exclude ? relativeOf(prefix) : std::string();
+        const size_t keep = relative.size();
+        bool ok = Node_ListOnHost(
+            path,
+            [&](const FindResult& r) {
+                if (r.name == "." || r.name == "..") return true;
+                if (plan_->exclude) {
+                    relative.resize(keep);
+                    relative += r.name;
+                    if (plan_->exclude(relative)) return true;
+                }
+                listed.push_back(Listed::From(r, names));
+                return true;
+            },
+            plan_->scanOpensFiles, &error);
         if (!ok) {
             std::string text;
             if (!host().systemErrorText(error, text)) text = "error " + std::to_string(error);
@@ -101,27 +161,35 @@ class FolderScan {
                 text.pop_back();
             refuse(path, "the folder cannot be listed: " + text);
         }
-        if (ok && plan_->exclude) excludeFrom(prefix, results);
-        // Nodes are made in entry order, so that the walks of the sorted tree follow memory,
-        // and linked in listing order, which decides the ISO names.
-        std::vector<std::unique_ptr<FileNode>> nodes(ok ? results.size() : 0);
+        std::vector<std::unique_ptr<FileNode>> nodes(ok ? listed.size() : 0);
         if (ok) {
-            std::vector<std::string_view> names;
-            names.reserve(results.size());
-            for (const FindResult& r : results)
-                names.push_back(r.name);
-            std::vector<size_t> order;
-            Plan_EntryOrder(names, order);
-            for (size_t i : order) {
-                const FindResult& r = results[i];
-                if (r.name == "." || r.name == "..") continue;
-                nodes[i] = makeNode(dir, dir == top_ ? prefix + r.name : std::string(), r.name, r);
+            std::vector<std::string_view> entryNames;
+            entryNames.reserve(listed.size());
+            for (const Listed& l : listed)
+                entryNames.push_back(l.name);
+            std::vector<uint32_t> order;
+            Plan_EntryOrder(entryNames, order);
+            entryNames = {};
+            // The top's entries share the scanned folder's path, kept once in the top folder,
+            // unless the top came from elsewhere (a scanned folder, or another folder's entries
+            // are there already): then each keeps its own.
+            const bool topFree = !top_->sourceInParent &&
+                                 (top_->sourcePath.empty() || top_->sourcePath == path);
+            const bool shared = dir != top_ || topFree;
+            if (dir == top_ && shared && !listed.empty()) top_->sourcePath = path;
+            FindResult found;
+            std::string childPath;
+            for (uint32_t i : order) {
+                listed[i].to(found);
+                if (!shared) childPath.assign(prefix).append(found.name);
+                nodes[i] = makeNode(shared, childPath, found.name, found);
             }
         }
-        for (size_t i = 0; ok && i < results.size(); ++i) {
-            const FindResult& r = results[i];
-            if (r.name == "." || r.name == "..") continue;
-            std::string childPath = prefix + r.name;
+        std::vector<std::pair<FileNode*, Identity>> folders;
+        std::string childPath;
+        for (size_t i = 0; ok && i < listed.size(); ++i) {
+            const Listed& l = listed[i];
+            childPath.assign(prefix).append(l.name);
             if (childPath.size() >= kMaxHostPath) {
                 ok = refuse(childPath, "its path is " + std::to_string(childPath.size()) +
                                            " bytes long, beyond the " +
@@ -129,10 +197,25 @@ class FolderScan {
                                            " that this system's paths may have");
                 break;
             }
-            if (!linkEntry(dir, childPath, std::move(nodes[i]), r)) {
+            FileNode* added = nodes[i].get();
+            if (!link(dir, childPath, std::move(nodes[i]), l.name)) {
                 ok = false;
                 break;
             }
+            if (added->isDirectory()) {
+                ++plan_->directoryCount;
+                folders.emplace_back(added, Identity{l.volumeId, l.fileId});
+            } else {
+                ++plan_->fileCount;
+            }
+        }
+        // The folders found are scanned after the listing, so that one listing is held at a time.
+        listed = {};
+        names = {};
+        std::vector<std::unique_ptr<FileNode>>().swap(nodes);
+        for (size_t i = 0; ok && i < folders.size(); ++i) {
+            childPath.assign(prefix).append(folders[i].first->name);
+            ok = scanBelow(folders[i].first, childPath, folders[i].second);
         }
         if (known) ancestors_.pop_back();
         return ok;
@@ -147,19 +230,31 @@ class FolderScan {
         return false;
     }
 
-    // Drops the results whose path relative to the scan's base the plan excludes.
-    void excludeFrom(const std::string& prefix, std::vector<FindResult>& results) {
+    // Links a made node (null: its name cannot be recorded) into dir; refusals name path.
+    bool link(FileNode* dir, const std::string& path, std::unique_ptr<FileNode> node,
+              std::string_view name) {
+        if (!node) return refuse(path, Node_NameRule(name));
+        // A folder grafted where entries already are must not bring a second of one name.
+        if (dir == top_ && Dir_FindExact(dir, node->name))
+            return refuse(path, "the volume already holds an entry of that name there");
+        const std::string recorded(std::string_view(node->udfName));
+        if (!Node_Link(dir, std::move(node))) {
+            if (recorded.empty() || !Dir_UdfNameUsed(dir, recorded)) return false;
+            return refuse(path, "its name is recorded like that of another entry of its folder "
+                                "(the same characters in another encoding)");
+        }
+        ++count_;
+        return true;
+    }
+
+    // A folder's path (with its trailing separator) relative to the scan's base, '/'-joined.
+    std::string relativeOf(const std::string& prefix) const {
         // The base is a folder path without its trailing separator, or the root's lone one.
         const size_t start = base_.size() + (Path_IsSeparator(base_.back()) ? 0 : 1);
         std::string relative = prefix.size() > start ? prefix.substr(start) : std::string();
         for (char& c : relative)
             if (Path_IsSeparator(c)) c = '/';
-        const size_t keep = relative.size();
-        std::erase_if(results, [&](const FindResult& r) {
-            relative.resize(keep);
-            relative += r.name;
-            return plan_->exclude(relative);
-        });
+        return relative;
     }
 
     VolumePlan* plan_;
@@ -192,7 +287,7 @@ bool scanFolder(VolumePlan* plan, FileNode* dir, const char* folder, bool conten
         bool ok;
         if (contents) {
             if (!(found.attributes & kNodeDirectory)) return false;
-            ok = scan.scanBelow(dir, absolute, found);
+            ok = scan.scanBelow(dir, absolute, identityOf(found));
         } else {
             // A trailing separator never hides the folder's own name.
             std::string_view name = Path_LastComponent(absolute);

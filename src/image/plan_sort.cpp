@@ -13,29 +13,31 @@ namespace tvx {
 namespace {
 
 struct SortEntry {
+    // The key's first eight bytes, big-endian, zeros after a shorter key: most comparisons end
+    // here, in the order the whole keys give.
+    uint64_t head;
     size_t keyOffset; // into the shared key buffer
-    size_t keyLength;
-    std::string_view name;
-    size_t index; // the entry's place before sorting
+    uint32_t keyLength;
+    uint32_t index; // the entry's place before sorting
 };
 
 // Every key of a directory goes into one buffer that is reused for the next directory, so
-// sorting allocates nothing per entry.
+// sorting allocates nothing per entry. Bytes that begin every key of the directory decide
+// nothing and are left out (long names of one folder often share most of their bytes).
 struct SortScratch {
     std::string keys;
+    std::string key; // one name's whole key
     std::vector<SortEntry> entries;
     std::vector<FileNode*> nodes;
 };
 
-void appendKey(std::string& keys, std::string_view name) {
-    size_t at = keys.size();
-    keys.append(name);
-    char* key = keys.data() + at;
+void makeKey(std::string& key, std::string_view name) {
+    key.assign(name);
     // The character before ".BUP" becomes 'X', which sorts after the title set's digits.
     size_t bup = name.find(".BUP");
     if (bup != std::string_view::npos && bup > 0) key[bup - 1] = 'X';
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (key[i] >= 'A' && key[i] <= 'Z') key[i] = static_cast<char>(key[i] + 32);
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     }
 }
 
@@ -46,48 +48,60 @@ int compareBytes(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
-void addEntry(SortScratch& scratch, std::string_view name) {
-    scratch.entries.push_back({scratch.keys.size(), name.size(), name, scratch.entries.size()});
-    appendKey(scratch.keys, name);
-}
-
-void sortEntries(SortScratch& scratch) {
-    if (scratch.entries.empty()) return;
-    std::string_view keys = scratch.keys;
-    // Bytes that begin every key decide nothing: comparisons start after them (long names of
-    // one folder often share most of their bytes).
-    std::string_view first =
-        keys.substr(scratch.entries[0].keyOffset, scratch.entries[0].keyLength);
-    size_t common = first.size();
-    for (const SortEntry& e : scratch.entries) {
-        std::string_view key = keys.substr(e.keyOffset, e.keyLength);
+// Sorts the indexes 0 .. count - 1 of names (nameAt(i) is the i-th) into scratch.entries.
+template <class NameAt> void sortNames(SortScratch& scratch, size_t count, NameAt nameAt) {
+    scratch.keys.clear();
+    scratch.entries.clear();
+    if (count == 0) return;
+    // The bytes every key begins with, and the room the rest of the keys take.
+    std::string firstKey;
+    makeKey(firstKey, nameAt(0));
+    size_t common = firstKey.size();
+    size_t bytes = 0;
+    for (size_t i = 0; i < count; ++i) {
+        makeKey(scratch.key, nameAt(i));
         size_t n = 0;
-        while (n < common && n < key.size() && key[n] == first[n])
+        while (n < common && n < scratch.key.size() && scratch.key[n] == firstKey[n])
             ++n;
         common = n;
+        bytes += scratch.key.size();
     }
+    scratch.keys.reserve(bytes - count * common);
+    scratch.entries.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        makeKey(scratch.key, nameAt(i));
+        const size_t length = scratch.key.size() - common;
+        uint64_t first = 0;
+        for (size_t k = 0; k < 8; ++k) {
+            const uint8_t byte = k < length ? static_cast<uint8_t>(scratch.key[common + k]) : 0;
+            first = first << 8 | byte;
+        }
+        scratch.entries.push_back({first, scratch.keys.size(), static_cast<uint32_t>(length),
+                                   static_cast<uint32_t>(i)});
+        scratch.keys.append(scratch.key, common);
+    }
+    std::string_view keys = scratch.keys;
     // Names that compare equal keep a fixed order by their exact bytes.
     std::sort(scratch.entries.begin(), scratch.entries.end(),
-              [keys, common](const SortEntry& a, const SortEntry& b) {
-                  int c = compareBytes(keys.substr(a.keyOffset + common, a.keyLength - common),
-                                       keys.substr(b.keyOffset + common, b.keyLength - common));
+              [keys, &nameAt](const SortEntry& a, const SortEntry& b) {
+                  if (a.head != b.head) return a.head < b.head;
+                  int c = compareBytes(keys.substr(a.keyOffset, a.keyLength),
+                                       keys.substr(b.keyOffset, b.keyLength));
                   if (c != 0) return c < 0;
-                  return compareBytes(a.name, b.name) < 0;
+                  return compareBytes(nameAt(a.index), nameAt(b.index)) < 0;
               });
 }
 
 void sortChain(FileNode* dir, SortScratch& scratch) {
-    scratch.keys.clear();
-    scratch.entries.clear();
     scratch.nodes.clear();
-    for (FileNode* c = dir->firstChild; c; c = c->nextSibling) {
-        addEntry(scratch, c->name);
+    for (FileNode* c = dir->firstChild; c; c = c->nextSibling)
         scratch.nodes.push_back(c);
-    }
-    sortEntries(scratch);
+    const std::vector<FileNode*>& nodes = scratch.nodes;
+    sortNames(scratch, nodes.size(),
+              [&nodes](size_t i) { return std::string_view(nodes[i]->name); });
     FileNode** link = &dir->firstChild;
     for (const SortEntry& entry : scratch.entries) {
-        FileNode* node = scratch.nodes[entry.index];
+        FileNode* node = nodes[entry.index];
         *link = node;
         link = &node->nextSibling;
     }
@@ -96,12 +110,9 @@ void sortChain(FileNode* dir, SortScratch& scratch) {
 
 } // namespace
 
-void Plan_EntryOrder(const std::vector<std::string_view>& names, std::vector<size_t>& order) {
+void Plan_EntryOrder(const std::vector<std::string_view>& names, std::vector<uint32_t>& order) {
     SortScratch scratch;
-    scratch.entries.reserve(names.size());
-    for (std::string_view name : names)
-        addEntry(scratch, name);
-    sortEntries(scratch);
+    sortNames(scratch, names.size(), [&names](size_t i) { return names[i]; });
     order.clear();
     order.reserve(names.size());
     for (const SortEntry& entry : scratch.entries)

@@ -21,6 +21,7 @@ int Plan_CheckSources(const VolumePlan* plan, std::string* failedPath) {
                 pending.push_back(n);
                 continue;
             }
+            if (n->sourceOpened) continue; // its scan opened it
             std::unique_ptr<HostFile> file = files.open(n);
             if (!file || file->size() != n->size()) {
                 if (failedPath) *failedPath = Plan_SourcePath(n);

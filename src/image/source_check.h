@@ -8,8 +8,8 @@
 
 namespace tvx {
 
-// Opens (and closes) the host file of every file of the plan and compares its size with the
-// planned one. Nonzero when all open with their planned sizes; 0 with failedPath set to the
+// Opens (and closes) the host file of every file of the plan that its scan did not open, and
+// compares its size with the planned one. Nonzero when all open with their planned sizes; 0 with failedPath set to the
 // host path of the first that does not.
 int Plan_CheckSources(const VolumePlan* plan, std::string* failedPath);
 

@@ -48,6 +48,24 @@ std::unique_ptr<HostFile> Host::openFileIn(HostHandle, const std::string&) {
 }
 void Host::closeFolder(HostHandle) {}
 
+bool Host::listFolder(const std::string& folder, const FolderVisitor& each,
+                      std::vector<std::string>& skipped, bool) {
+#if defined(_WIN32)
+    constexpr char kSeparator = '\\';
+#else
+    constexpr char kSeparator = '/';
+#endif
+    std::string query = folder;
+    if (query.empty() || query.back() != kSeparator) query += kSeparator;
+    query += "*.*";
+    std::vector<FindResult> results;
+    if (!findFiles(query, results, skipped)) return false;
+    for (const FindResult& r : results) {
+        if (!each(r)) return false;
+    }
+    return true;
+}
+
 HostHandle Host::openMutex(const std::string&) {
     return nullptr;
 }

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,7 +54,13 @@ struct FindResult {
     // Identity of the object on the host (device and inode on Linux), for loop detection.
     uint64_t volumeId = 0;
     uint64_t fileId = 0;
+    // A file of a listing that was asked to open files: it opened for reading (and was closed
+    // again), with the size and times above.
+    bool opened = false;
 };
+
+// Sees one entry of a folder listing; answers false to stop the listing.
+using FolderVisitor = std::function<bool(const FindResult&)>;
 
 struct CalendarTime {
     int year = 0;
@@ -110,6 +117,12 @@ class HostFile {
     virtual uint64_t size() = 0;
     // Bytes in the file now, asked of the system again (a file that changed since size()).
     virtual uint64_t currentSize() { return size(); }
+    // Whether no bytes follow those read so far. A host whose read already met the end may
+    // answer without asking the system again; otherwise this reads (at most one byte).
+    virtual bool atEnd() {
+        uint8_t byte = 0;
+        return read(&byte, 1) == 0;
+    }
     virtual bool seek(uint64_t offset) = 0;
     // Asks the system to start reading the first `length` bytes into its cache, without
     // waiting, because they will be read soon. A hint only: it may do nothing.
@@ -137,6 +150,15 @@ class Host {
     // cannot be listed completely; an empty folder is listed with success.
     virtual bool findFiles(const std::string& query, std::vector<FindResult>& results,
                            std::vector<std::string>& skipped) = 0;
+    // Lists a folder one entry at a time, as findFiles(folder + separator + "*.*") lists it and
+    // in the same order, without holding the whole listing: every file and folder found goes to
+    // `each` (its FindResult lives for that call only). Skipped objects go to skipped. Answers
+    // false when the folder cannot be listed completely (lastError set; what `each` saw stays
+    // seen) or when `each` stopped the listing. With openFiles, a host may also open each file
+    // for reading and say so (FindResult::opened), in fewer calls than a look at the file and
+    // an open of it later. The default implementation asks findFiles and opens nothing.
+    virtual bool listFolder(const std::string& folder, const FolderVisitor& each,
+                            std::vector<std::string>& skipped, bool openFiles);
     // Absolute form of a path; false when it does not fit kMaxHostPath.
     virtual bool fullPath(const std::string& path, std::string& absolute) = 0;
 

@@ -80,6 +80,7 @@ TVX_Result BurnVolume(RecHandle* handle, const TVX_BurnOptions* options, const c
     if (!lock.held()) return TVX_ERR_NOT_READY;
     PlanPtr plan(Plan_Create(label ? label : kDefaultVolumeLabel));
     if (!plan) return TVX_ERR_COMMAND;
+    plan->scanOpensFiles = true; // for the check of every source below
     const char* failed = nullptr;
     if (!fill(plan.get(), &failed)) {
         // A source the volume cannot record is named with the rule it breaks.

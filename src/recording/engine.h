@@ -56,7 +56,8 @@ int Rec_StartFormat(RecHandle* handle);
 
 // Appends bytes to the transfer buffer, padded to a whole block; full buffers are written.
 int Rec_WriteBytes(RecHandle* handle, const void* data, uint32_t count);
-// Appends a whole host file from its current position, its last block padded with zeros.
+// Appends a whole host file from its current position, its last block padded with zeros. Fails
+// when the file holds more bytes than its size said (it grew meanwhile).
 int Rec_WriteFile(RecHandle* handle, HostFile& file);
 // Appends `bytes` bytes of a host file from its current position, the last block padded.
 int Rec_WriteFileBytes(RecHandle* handle, HostFile& file, uint64_t bytes);

@@ -10,10 +10,9 @@ int EngineSink::writeBytes(const void* data, uint32_t count) {
 
 int EngineSink::writeFile(HostFile& file, uint64_t expectedSize) {
     if (file.size() != expectedSize) return 0;
-    if (!Rec_WriteFile(handle_, file)) return 0;
-    // The engine took the planned bytes only; a file that grew or shrank meanwhile is not the
-    // source that was planned, and the volume would hold a copy of it that never existed.
-    return file.currentSize() == expectedSize ? 1 : 0;
+    // The engine takes the planned bytes only, and refuses a file that grew or shrank
+    // meanwhile: it is not the source that was planned.
+    return Rec_WriteFile(handle_, file);
 }
 
 int EngineSink::writeFilePart(HostFile& file, uint64_t expectedSize, uint64_t offset,

@@ -44,15 +44,14 @@ int Rec_WriteBytes(RecHandle* handle, const void* data, uint32_t count) {
     return 1;
 }
 
-int Rec_WriteFile(RecHandle* handle, HostFile& file) {
-    return Rec_WriteFileBytes(handle, file, file.size());
-}
+namespace {
 
-int Rec_WriteFileBytes(RecHandle* handle, HostFile& file, uint64_t size) {
+// Appends `size` bytes of the file; with wholeFile, they must be all the file still holds.
+int WriteFileBytes(RecHandle* handle, HostFile& file, uint64_t size, bool wholeFile) {
     RecordingState& rec = handle->rec;
     if (rec.blockSize == 0) return 0;
     const uint64_t needed = BlocksFor(size, rec.blockSize);
-    if (needed == 0) return 1;
+    if (needed == 0) return !wholeFile || file.atEnd() ? 1 : 0;
     uint64_t done = 0;
     uint64_t bytesLeft = size;
     while (done < needed) {
@@ -64,20 +63,37 @@ int Rec_WriteFileBytes(RecHandle* handle, HostFile& file, uint64_t size) {
         // piece ends mid-block, and never take more than the size measured above: a file that
         // grows meanwhile must not shift the sectors that follow it.
         uint32_t space = rec.bufferCapacity - rec.bufferFill;
-        uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(space, bytesLeft));
+        // The piece that ends a whole file asks for one byte more, which the block's padding
+        // has room for: the read that takes the last bytes then also tells that none follow.
+        const bool last = wholeFile && bytesLeft < space;
+        uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(space, bytesLeft)) + (last ? 1 : 0);
         uint32_t got = 0;
         while (got < want) {
             uint32_t n = file.read(rec.buffer + rec.bufferFill + got, want - got);
             if (n == 0) break;
             got += n;
+            if (last && got >= bytesLeft) break; // whether more follows is asked below
         }
         // The file shrank or could not be read: the needed blocks can never be committed.
         if (got == 0) return 0;
+        // It grew: the volume would hold a copy of it that never existed.
+        if (got > bytesLeft) return 0;
         if (!Rec_Commit(handle, got)) return 0;
         bytesLeft -= got;
         done += BlocksFor(got, rec.blockSize);
     }
-    return 1;
+    // A whole file that shrank within its last block filled the blocks, but not with its bytes.
+    return !wholeFile || (bytesLeft == 0 && file.atEnd()) ? 1 : 0;
+}
+
+} // namespace
+
+int Rec_WriteFile(RecHandle* handle, HostFile& file) {
+    return WriteFileBytes(handle, file, file.size(), true);
+}
+
+int Rec_WriteFileBytes(RecHandle* handle, HostFile& file, uint64_t size) {
+    return WriteFileBytes(handle, file, size, false);
 }
 
 int Rec_Commit(RecHandle* handle, uint32_t n) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -51,13 +53,13 @@ class PlanTree : public ::testing::Test {
 class UnlistableFolderHost : public SimHost {
   public:
     explicit UnlistableFolderHost(std::string folder) : folder_(std::move(folder)) {}
-    bool findFiles(const std::string& query, std::vector<FindResult>& results,
-                   std::vector<std::string>& skipped) override {
-        if (query == folder_ + "/*.*") {
+    bool listFolder(const std::string& folder, const FolderVisitor& each,
+                    std::vector<std::string>& skipped, bool openFiles) override {
+        if (folder == folder_) {
             setLastError(EACCES);
             return false;
         }
-        return SimHost::findFiles(query, results, skipped);
+        return SimHost::listFolder(folder, each, skipped, openFiles);
     }
 
   private:
@@ -348,6 +350,38 @@ TEST_F(PlanTree, DvdVideoSortOrder) {
     Plan_SortTree(plan.get());
     EXPECT_EQ(Names(Plan_FindNode(&plan->root, "VIDEO_TS")), order);
     EXPECT_EQ(Names(&plan->root), (std::vector<std::string>{"a_b", "aa", "AUDIO_TS", "VIDEO_TS"}));
+}
+
+// The order of names that share long beginnings, differ only past their first eight differing
+// bytes, only in case, or where one is the start of another: exactly the order of whole keys
+// (lower case), then of exact bytes.
+TEST_F(PlanTree, EntryOrderOfNamesAlikeForLong) {
+    const std::string p = "Photographs of the summer holiday, picture ";
+    const std::vector<std::vector<std::string>> sets = {
+        {p + "00000001b.jpeg", p + "00000001a.jpeg", p + "0000000", p + "00000001",
+         p + "0000000100", p + "00000001A.jpeg"},
+        {"b", "B", "a", "ab", "Ab", "aB", "abcdefghij", "abcdefghiJ", "abcdefghi"},
+        {"same", "same"},
+        {"x"},
+        {}};
+    for (const auto& names : sets) {
+        std::vector<std::string_view> views(names.begin(), names.end());
+        std::vector<uint32_t> order;
+        Plan_EntryOrder(views, order);
+        std::vector<std::string> got;
+        for (uint32_t i : order)
+            got.push_back(names.at(i));
+        std::vector<std::string> want = names;
+        auto lower = [](std::string s) {
+            for (char& c : s)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        std::stable_sort(want.begin(), want.end(), [&](const std::string& a, const std::string& b) {
+            return std::make_pair(lower(a), a) < std::make_pair(lower(b), b);
+        });
+        EXPECT_EQ(got, want);
+    }
 }
 
 TEST_F(PlanTree, FolderScans) {

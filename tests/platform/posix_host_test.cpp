@@ -107,6 +107,21 @@ TEST(PosixHostTest, OtherKindsAreSkippedAndNeverBlockAnOpen) {
     EXPECT_EQ(found[0].name, "file");
     std::sort(skipped.begin(), skipped.end());
     EXPECT_EQ(skipped, (std::vector<std::string>{link, dir.file("device"), fifo, socketPath}));
+    // A listing that opens what it finds opens the file only, and skips the same objects.
+    std::vector<FindResult> opened;
+    std::vector<std::string> skippedToo;
+    ASSERT_TRUE(host.listFolder(
+        dir.path(),
+        [&opened](const FindResult& r) {
+            opened.push_back(r);
+            return true;
+        },
+        skippedToo, true));
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(opened[0].opened);
+    EXPECT_EQ(opened[0].size, 1u);
+    std::sort(skippedToo.begin(), skippedToo.end());
+    EXPECT_EQ(skippedToo, skipped);
     skipped.clear();
     EXPECT_FALSE(host.findFiles(fifo, found, skipped));
     EXPECT_EQ(skipped, std::vector<std::string>{fifo});

@@ -204,33 +204,41 @@ TEST_F(EngineTest, SuccessfulTestWriteStaysInTheDriveAStoppedOneIsEjected) {
     EXPECT_TRUE(drive->trayOpen());
 }
 
-TEST_F(EngineTest, FileThatYieldsNoBytesEndsTheWriteWithFailure) {
-    class ShrunkFile : public HostFile {
+// A whole file is taken only when it yields exactly the bytes its size said: one that yields
+// nothing, fewer (shrank within its last block) or more (grew) fails, and never puts more than
+// its measured blocks into the buffer, which would shift every sector after it.
+TEST_F(EngineTest, WholeFileMustYieldExactlyItsSize) {
+    class FakeFile : public HostFile {
       public:
-        uint32_t read(void*, uint32_t) override { return 0; }
-        uint32_t write(const void*, uint32_t) override { return 0; }
-        uint64_t size() override { return 10000; }
-        bool seek(uint64_t) override { return true; }
-    } file;
-    begin(MediumKind::DvdPlusR, 5);
-    EXPECT_FALSE(Rec_WriteFile(handle, file));
-}
-
-TEST_F(EngineTest, FileThatGrowsWhileWrittenTakesOnlyItsMeasuredBlocks) {
-    class GrowingFile : public HostFile {
-      public:
+        explicit FakeFile(uint64_t holds) : left_(holds) {}
         uint32_t read(void* buffer, uint32_t count) override {
-            std::memset(buffer, 'g', count); // never ends
-            return count;
+            uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, left_));
+            std::memset(buffer, 'g', n);
+            left_ -= n;
+            return n;
         }
         uint32_t write(const void*, uint32_t) override { return 0; }
         uint64_t size() override { return 3000; }
         bool seek(uint64_t) override { return true; }
-    } file;
+
+      private:
+        uint64_t left_;
+    };
+    const struct {
+        uint64_t holds;
+        bool taken;
+    } cases[] = {{3000, true}, {0, false}, {2500, false}, {3001, false}, {1u << 20, false}};
     begin(MediumKind::DvdPlusR, 5);
-    ASSERT_TRUE(Rec_WriteFile(handle, file));
-    EXPECT_EQ(handle->rec.bufferFill, 2 * kBlockSize);
-    EXPECT_EQ(handle->rec.buffer[3000], 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.holds);
+        handle->rec.bufferFill = 0; // each case from an empty buffer
+        FakeFile file(c.holds);
+        EXPECT_EQ(Rec_WriteFile(handle, file) != 0, c.taken);
+        EXPECT_LE(handle->rec.bufferFill, 2 * kBlockSize);
+        if (c.taken) {
+            EXPECT_EQ(handle->rec.buffer[3000], 0);
+        }
+    }
 }
 
 // The waits end at their stated virtual times when the drive never becomes ready.

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -141,6 +142,21 @@ TEST(Win32Files, FindFirstReportsTimesSizesAndListsFolders) {
             EXPECT_EQ(r.name, "Movie.vob");
         }
     }
+    // The listing one entry at a time names the same entries, with or without a separator.
+    for (const std::string& path : {dir.path(), dir.path().substr(0, dir.path().size() - 1)}) {
+        std::vector<std::string> names;
+        ASSERT_TRUE(host().listFolder(
+            path,
+            [&names](const tvx::FindResult& r) {
+                names.push_back(r.name);
+                return true;
+            },
+            skipped, true));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"Movie.vob", "VIDEO_TS"})) << path;
+    }
+    EXPECT_FALSE(host().listFolder(
+        dir.path() + "missing", [](const tvx::FindResult&) { return true; }, skipped, false));
     std::vector<tvx::FindResult> folder;
     ASSERT_TRUE(host().findFiles(dir.path() + "VIDEO_TS\\", folder, skipped))
         << "trailing separator";

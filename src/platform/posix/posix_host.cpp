@@ -36,13 +36,25 @@ class PosixFile final : public HostFile {
         auto* out = static_cast<uint8_t*>(buffer);
         uint32_t done = 0;
         while (done < count) {
-            ssize_t n = ::read(fd_, out + done, count - done);
+            const uint32_t asked = count - done;
+            ssize_t n = ::read(fd_, out + done, asked);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
+            if (n <= 0) {
+                ended_ = n == 0;
+                break;
+            }
             done += static_cast<uint32_t>(n);
+            // A regular file answers a modest request short only at its end: no second call
+            // is needed to hear it.
+            if (readSize_ >= 0 && static_cast<uint32_t>(n) < asked && asked <= kShortMeansEnd) {
+                ended_ = true;
+                break;
+            }
         }
         return done;
     }
+
+    bool atEnd() override { return ended_ || HostFile::atEnd(); }
 
     uint32_t write(const void* data, uint32_t count) override {
         auto* in = static_cast<const uint8_t*>(data);
@@ -68,6 +80,7 @@ class PosixFile final : public HostFile {
     }
 
     bool seek(uint64_t offset) override {
+        ended_ = false;
         return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
     }
 
@@ -76,27 +89,20 @@ class PosixFile final : public HostFile {
     }
 
   private:
+    // Requests up to this size are never cut by the system except at the file's end (it cuts
+    // larger ones near 2 GiB).
+    static constexpr uint32_t kShortMeansEnd = 1u << 30;
+
     int fd_;
     int64_t readSize_;
+    bool ended_ = false; // the last read met the end of the file
 };
 
 enum class Probe { Found, Skipped, Gone, Failed };
 
-// What find-first makes of one path (relative to the open folder, or AT_FDCWD): a file or
-// folder, an object it skips, nothing (the entry vanished), or a failure that errno describes.
-Probe probe(int folder, const char* path, const std::string& name, FindResult& r) {
-    struct stat st {};
-    if (::fstatat(folder, path, &st, 0) != 0) {
-        int error = errno;
-        struct stat link {};
-        if ((error == ENOENT || error == ELOOP) &&
-            ::fstatat(folder, path, &link, AT_SYMLINK_NOFOLLOW) == 0)
-            return Probe::Skipped; // a link that leads nowhere
-        errno = error;
-        return error == ENOENT ? Probe::Gone : Probe::Failed;
-    }
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Probe::Skipped;
-    r.name = name;
+// The find-first record of a file or folder with the given status.
+void fill(std::string_view name, const struct stat& st, FindResult& r) {
+    r.name.assign(name);
     r.shortName.clear();
     r.attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
     if (!name.empty() && name[0] == '.') r.attributes |= kAttrHidden;
@@ -108,7 +114,40 @@ Probe probe(int folder, const char* path, const std::string& name, FindResult& r
     r.creationTime = FileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
     r.volumeId = static_cast<uint64_t>(st.st_dev);
     r.fileId = static_cast<uint64_t>(st.st_ino);
+    r.opened = false;
+}
+
+// What find-first makes of one path (relative to the open folder, or AT_FDCWD): a file or
+// folder, an object it skips, nothing (the entry vanished), or a failure that errno describes.
+Probe probe(int folder, const char* path, std::string_view name, FindResult& r) {
+    struct stat st {};
+    if (::fstatat(folder, path, &st, 0) != 0) {
+        int error = errno;
+        struct stat link {};
+        if ((error == ENOENT || error == ELOOP) &&
+            ::fstatat(folder, path, &link, AT_SYMLINK_NOFOLLOW) == 0)
+            return Probe::Skipped; // a link that leads nowhere
+        errno = error;
+        return error == ENOENT ? Probe::Gone : Probe::Failed;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Probe::Skipped;
+    fill(name, st, r);
     return Probe::Found;
+}
+
+// A regular file (as the listing's type says) opened by its name in the folder and closed
+// again: what a look at it would tell, and that it opens for reading, in one lookup of its
+// name. Anything else (it cannot be opened, or is no longer a regular file) is left to probe.
+bool openProbe(int folder, const char* name, FindResult& r) {
+    int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (!ok) return false;
+    fill(name, st, r);
+    r.opened = true;
+    return true;
 }
 
 std::string lastComponent(const std::string& path) {
@@ -258,6 +297,21 @@ bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& res
             return false;
         }
     }
+    size_t before = results.size();
+    bool ok = listFolder(
+        folder,
+        [&results](const FindResult& r) {
+            results.push_back(r);
+            return true;
+        },
+        skipped, false);
+    // A partial listing would record a folder without some of its entries.
+    if (!ok) results.resize(before);
+    return ok;
+}
+
+bool PosixHost::listFolder(const std::string& folder, const FolderVisitor& each,
+                           std::vector<std::string>& skipped, bool openFiles) {
     // Entries are looked at relative to the open folder: the kernel resolves the folder's path
     // once, not once per entry.
     int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -267,10 +321,11 @@ bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& res
         if (folderFd >= 0) ::close(folderFd);
         return false;
     }
-    std::string prefix = folder;
+    std::string prefix = folder.empty() ? std::string("/") : folder;
     if (prefix.back() != '/') prefix += '/';
-    size_t before = results.size();
     int error = 0;
+    bool stopped = false;
+    FindResult r; // one record for every entry, so its name keeps its memory
     for (;;) {
         errno = 0;
         struct dirent* e = ::readdir(dir);
@@ -279,10 +334,14 @@ bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& res
             break;
         }
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        FindResult r;
-        Probe found = probe(::dirfd(dir), e->d_name, e->d_name, r);
+        Probe found = openFiles && e->d_type == DT_REG && openProbe(::dirfd(dir), e->d_name, r)
+                          ? Probe::Found
+                          : probe(::dirfd(dir), e->d_name, e->d_name, r);
         if (found == Probe::Found) {
-            results.push_back(std::move(r));
+            if (!each(r)) {
+                stopped = true;
+                break;
+            }
         } else if (found == Probe::Skipped) {
             skipped.push_back(prefix + e->d_name);
         } else if (found == Probe::Failed) {
@@ -292,13 +351,8 @@ bool PosixHost::findFiles(const std::string& query, std::vector<FindResult>& res
         // An entry that vanished since it was listed is not reported.
     }
     ::closedir(dir);
-    if (error != 0) {
-        // A partial listing would record a folder without some of its entries.
-        results.resize(before);
-        setLastError(static_cast<uint32_t>(error));
-        return false;
-    }
-    return true;
+    if (error != 0) setLastError(static_cast<uint32_t>(error));
+    return error == 0 && !stopped;
 }
 
 bool PosixHost::fullPath(const std::string& path, std::string& absolute) {

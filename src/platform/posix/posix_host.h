@@ -19,6 +19,10 @@ class PosixHost : public Host {
     void closeFolder(HostHandle folder) override;
     bool findFiles(const std::string& query, std::vector<FindResult>& results,
                    std::vector<std::string>& skipped) override;
+    // readdir, and each entry looked at by its name in the open folder; with openFiles, a
+    // regular file is opened instead, which tells what a look would.
+    bool listFolder(const std::string& folder, const FolderVisitor& each,
+                    std::vector<std::string>& skipped, bool openFiles) override;
     bool fullPath(const std::string& path, std::string& absolute) override;
 
     Clock& clock() override { return clock_; }

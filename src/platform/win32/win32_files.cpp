@@ -172,6 +172,38 @@ std::unique_ptr<HostFile> Win32Host::openFile(const std::string& path, FileAcces
     return std::make_unique<Win32File>(h);
 }
 
+namespace {
+
+// Lists with FindFirstFileA / FindNextFileA (query ends in "*.*"), each entry to `each`.
+// False when the listing fails part way (last error set) or `each` stops it.
+bool ListQuery(const std::string& query, const FolderVisitor& each) {
+    WIN32_FIND_DATAA data{};
+    HANDLE find = ::FindFirstFileA(query.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        // A listing that matched nothing (an empty drive root has no "." either) is empty.
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+    std::string folder = FolderOf(query);
+    DWORD error = ERROR_NO_MORE_FILES;
+    bool stopped = false;
+    do {
+        if (!IsDotEntry(data.cFileName) && !each(FromFindData(data, folder))) {
+            stopped = true;
+            break;
+        }
+    } while (::FindNextFileA(find, &data));
+    if (!stopped) error = ::GetLastError();
+    ::FindClose(find);
+    if (stopped) return false;
+    if (error != ERROR_NO_MORE_FILES) {
+        ::SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool Win32Host::findFiles(const std::string& rawQuery, std::vector<FindResult>& results,
                           std::vector<std::string>&) {
     // A folder named with a trailing separator is still that folder (the find call alone would
@@ -180,32 +212,29 @@ bool Win32Host::findFiles(const std::string& rawQuery, std::vector<FindResult>& 
     while (query.size() > 1 && (query.back() == '\\' || query.back() == '/') &&
            !(query.size() == 3 && query[1] == ':'))
         query.pop_back();
-    const bool list = IsListQuery(query);
+    if (IsListQuery(query)) {
+        size_t before = results.size();
+        bool ok = ListQuery(query, [&results](const FindResult& r) {
+            results.push_back(r);
+            return true;
+        });
+        // A partial listing would record a folder without some of its entries.
+        if (!ok) results.resize(before);
+        return ok;
+    }
     WIN32_FIND_DATAA data{};
     HANDLE find = ::FindFirstFileA(query.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        // A listing that matched nothing (an empty drive root has no "." either) is empty.
-        return list && ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    }
-    std::string folder = FolderOf(query);
-    size_t before = results.size();
-    DWORD error = ERROR_NO_MORE_FILES;
-    if (list) {
-        do {
-            if (!IsDotEntry(data.cFileName)) results.push_back(FromFindData(data, folder));
-        } while (::FindNextFileA(find, &data));
-        error = ::GetLastError();
-    } else {
-        results.push_back(FromFindData(data, folder));
-    }
+    if (find == INVALID_HANDLE_VALUE) return false;
+    results.push_back(FromFindData(data, FolderOf(query)));
     ::FindClose(find);
-    if (error != ERROR_NO_MORE_FILES) {
-        // A partial listing would record a folder without some of its entries.
-        results.resize(before);
-        ::SetLastError(error);
-        return false;
-    }
     return true;
+}
+
+bool Win32Host::listFolder(const std::string& folder, const FolderVisitor& each,
+                           std::vector<std::string>&, bool) {
+    std::string query = folder;
+    if (query.empty() || (query.back() != '\\' && query.back() != '/')) query += '\\';
+    return ListQuery(query + "*.*", each);
 }
 
 bool Win32Host::fullPath(const std::string& path, std::string& absolute) {

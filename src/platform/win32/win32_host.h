@@ -32,6 +32,10 @@ class Win32Host : public Host {
     // query answers its first match.
     bool findFiles(const std::string& query, std::vector<FindResult>& results,
                    std::vector<std::string>& skipped) override;
+    // The same listing, one entry at a time.
+    // Files are not opened (openFiles asks for no more than a hint): find-first reports them.
+    bool listFolder(const std::string& folder, const FolderVisitor& each,
+                    std::vector<std::string>& skipped, bool openFiles) override;
     bool fullPath(const std::string& path, std::string& absolute) override;
 
     Clock& clock() override;
