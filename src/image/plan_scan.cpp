@@ -60,9 +60,8 @@ struct Listed {
     uint64_t size, accessTime, writeTime, creationTime, volumeId, fileId;
 
     static Listed From(const FindResult& r, NameStore& names) {
-        return {names.add(r.name), r.attributes, r.opened,  r.size,
-                r.accessTime,      r.writeTime,  r.creationTime, r.volumeId,
-                r.fileId};
+        return {names.add(r.name), r.attributes,   r.opened,   r.size,  r.accessTime,
+                r.writeTime,       r.creationTime, r.volumeId, r.fileId};
     }
     void to(FindResult& r) const {
         r.name.assign(name);
@@ -173,8 +172,8 @@ class FolderScan {
             // The top's entries share the scanned folder's path, kept once in the top folder,
             // unless the top came from elsewhere (a scanned folder, or another folder's entries
             // are there already): then each keeps its own.
-            const bool topFree = !top_->sourceInParent &&
-                                 (top_->sourcePath.empty() || top_->sourcePath == path);
+            const bool topFree =
+                !top_->sourceInParent && (top_->sourcePath.empty() || top_->sourcePath == path);
             const bool shared = dir != top_ || topFree;
             if (dir == top_ && shared && !listed.empty()) top_->sourcePath = path;
             FindResult found;

@@ -57,8 +57,8 @@ int CheckFits(const Options& options, const BurnRequest& requested) {
             return Fail(kExitFailed, "%s: a folder; a file set's entries are files", host.c_str());
     }
 
-    PlanPtr plan(tvx::Plan_Create(options.label.empty() ? tvx::kDefaultVolumeLabel
-                                                        : options.label.c_str()));
+    PlanPtr plan(
+        tvx::Plan_Create(options.label.empty() ? tvx::kDefaultVolumeLabel : options.label.c_str()));
     if (!plan) return Fail(kExitFailed, "check: out of memory");
     SourceSizes sizes;
     sizes.take(request);
@@ -103,8 +103,10 @@ int CheckFits(const Options& options, const BurnRequest& requested) {
                     Bytes(size).c_str(), space, Bytes(space).c_str(), verdict);
     }
     if (fits) return kExitOk;
-    return Fail(ExitCodeOf(r), "check: %s (0x%08X): the volume needs %u sectors more than the "
-                "disc offers", TVX_ResultName(r), static_cast<unsigned>(r), size - space);
+    return Fail(ExitCodeOf(r),
+                "check: %s (0x%08X): the volume needs %u sectors more than the "
+                "disc offers",
+                TVX_ResultName(r), static_cast<unsigned>(r), size - space);
 }
 
 } // namespace tvxcli

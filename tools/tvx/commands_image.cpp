@@ -107,11 +107,11 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     std::string failed;
     if (!FillPlan(plan.get(), request, failed))
         return PlanSourceFailure(options, what, plan.get(), failed, request, sizes,
-                             toStdout ? "nothing was written" : notWritten);
+                                 toStdout ? "nothing was written" : notWritten);
     // Every file opened once before anything is written, as a burn does.
     if (!tvx::Plan_CheckSources(plan.get(), &failed))
         return PlanSourceFailure(options, what, plan.get(), failed, request, sizes,
-                             toStdout ? "nothing was written" : notWritten);
+                                 toStdout ? "nothing was written" : notWritten);
     if (!tvx::Plan_Layout(plan.get()))
         return Fail(kExitFailed,
                     "%s: the volume cannot be laid out (more than 65535 folders, "
@@ -142,8 +142,8 @@ int MakeImage(const Options& options, const BurnRequest& requested,
         return Fail(kExitFailed, "writing %s failed: %s; %s", outputName.c_str(),
                     std::strerror(writeError), incomplete.c_str());
     if (!streamed)
-        return PlanSourceFailure(options, what, plan.get(), ChangedSource(plan.get()), request, sizes,
-                             incomplete);
+        return PlanSourceFailure(options, what, plan.get(), ChangedSource(plan.get()), request,
+                                 sizes, incomplete);
     if (!toStdout && !file.commit(error)) return Fail(kExitFailed, "%s", error.c_str());
     if (!options.quiet && !options.json)
         std::fprintf(toStdout ? stderr : stdout,
