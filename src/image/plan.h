@@ -57,7 +57,8 @@ struct FileNode {
     // followed by the name's own bytes (a plain ASCII name), which UDF_BuildFileIdent then
     // writes from `name`: most names cost their bytes once.
     PackedText udfName;
-    // Host path of the bytes; empty for directories made from nothing.
+    // Host path of the bytes; for the top folder of a scan, the folder its entries share;
+    // empty for other directories made from nothing.
     PackedText sourcePath;
     // Name lookups and ISO name uniqueness within a directory; made with its first entry.
     std::unique_ptr<DirectoryIndex> index;

@@ -80,7 +80,8 @@ class FolderScan {
   public:
     // Entries go into top; base is the host path that excluded paths are relative to.
     FolderScan(VolumePlan* plan, FileNode* top, std::string_view base)
-        : plan_(plan), top_(top), base_(Path_TrimTrailing(base)) {}
+        : plan_(plan), top_(top), topHeldEntries_(top->firstChild != nullptr),
+          base_(Path_TrimTrailing(base)) {}
 
     // Adds one found host object (and everything below it) to dir.
     bool addEntry(FileNode* dir, const std::string& path, std::string_view name,
@@ -234,7 +235,7 @@ class FolderScan {
               std::string_view name) {
         if (!node) return refuse(path, Node_NameRule(name));
         // A folder grafted where entries already are must not bring a second of one name.
-        if (dir == top_ && Dir_FindExact(dir, node->name))
+        if (dir == top_ && topHeldEntries_ && Dir_FindExact(dir, node->name))
             return refuse(path, "the volume already holds an entry of that name there");
         const std::string recorded(std::string_view(node->udfName));
         if (!Node_Link(dir, std::move(node))) {
@@ -258,6 +259,7 @@ class FolderScan {
 
     VolumePlan* plan_;
     FileNode* top_;
+    bool topHeldEntries_; // one listing never names an entry twice; only earlier ones can clash
     std::string_view base_;
     uint32_t count_ = 0;
     std::vector<Identity> ancestors_;
