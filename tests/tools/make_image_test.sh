@@ -75,6 +75,19 @@ has "the write failure named" "writing /dev/full failed: No space left on device
 run 1 "--json and -o - refused" make-image tree --json -o -
 [ -z "$(ls -a | grep '\.tvx-')" ] && ok "no temporary files" || bad "temporary files left"
 
+# Killed at any moment (SIGKILL: no handler runs), make-image leaves the old output or the whole
+# new one under the output's name, and no temporary file beside it.
+mkdir -p big && head -c $((48 << 20)) /dev/urandom > big/data.bin
+"$tvx" make-image -q big -o whole.iso || bad "make-image of big"
+for delay in 0 0.02 0.05 0.1 0.2 0.4; do
+    echo old > killed.iso
+    "$tvx" make-image -q big -o killed.iso & pid=$!
+    sleep $delay; kill -9 $pid 2>/dev/null; wait $pid 2>/dev/null
+    { [ "$(cat killed.iso 2>/dev/null | head -c 4)" = "old" ] || $compare killed.iso whole.iso > /dev/null 2>&1; } &&
+        [ -z "$(ls -a | grep '\.tvx-')" ] && ok "killed after ${delay}s: old or whole, nothing left" ||
+        bad "killed after ${delay}s: $(ls -a | grep '\.tvx-' | tr '\n' ' ')"
+done
+
 # Names at the limit: recorded and read by other tools; beyond it refused by make-image and by a
 # burn alike, naming the entry and the rule.
 long254=$(printf 'n%.0s' $(seq 254)) long255=$(printf 'n%.0s' $(seq 255))

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,7 +64,7 @@ std::string danglingLink(const std::string& path) {
 
 SafeOutput::~SafeOutput() {
     if (file_) std::fclose(file_);
-    if (!committed_ && !direct_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+    if (!committed_ && !direct_ && !unnamed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
     pendingTemporary[0] = '\0';
 }
 
@@ -105,13 +106,24 @@ bool SafeOutput::open(std::string& error) {
     // between creating the file and being able to remove it.
     cleanUpOnEndingSignals();
     std::memcpy(pendingTemporary, pattern.c_str(), pattern.size() + 1);
-    int fd = ::mkstemp(pendingTemporary);
+    temporary_ = pattern;
+    // A file without a name where the system offers one (it is given one only once written
+    // whole): even a kill -9 then leaves nothing behind.
+    int fd = -1;
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            unnamed_ = true;
+            pendingTemporary[0] = '\0';
+        }
+    }
+    if (fd < 0) fd = ::mkstemp(pendingTemporary);
     if (fd < 0) {
         pendingTemporary[0] = '\0';
         error = "cannot write in " + folder.string() + ": " + std::strerror(errno);
         return false;
     }
-    temporary_ = pendingTemporary;
+    if (!unnamed_) temporary_ = pendingTemporary;
     mode_t mode;
     if (exists) {
         mode = existing.st_mode & 07777;
@@ -133,6 +145,12 @@ bool SafeOutput::open(std::string& error) {
 bool SafeOutput::commit(std::string& error) {
     bool ok = std::fflush(file_) == 0 && (direct_ || ::fsync(::fileno(file_)) == 0);
     int savedErrno = errno;
+    // The unnamed file gets its temporary name while it is still open.
+    if (ok && unnamed_ && !giveName(::fileno(file_), error)) {
+        std::fclose(file_);
+        file_ = nullptr;
+        return false;
+    }
     bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (!ok || !closed) {
@@ -146,6 +164,28 @@ bool SafeOutput::commit(std::string& error) {
     }
     pendingTemporary[0] = '\0';
     return committed_ = true;
+}
+
+bool SafeOutput::giveName(int fd, std::string& error) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    std::string name = temporary_;
+    // temporary_ ends in the pattern's six X; each try fills them anew.
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (size_t i = name.size() - 6; i < name.size(); ++i)
+            name[i] = kChars[random() % (sizeof kChars - 1)];
+        std::memcpy(pendingTemporary, name.c_str(), name.size() + 1);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            temporary_ = name;
+            unnamed_ = false;
+            return true;
+        }
+        pendingTemporary[0] = '\0';
+        if (errno != EEXIST) break;
+    }
+    error = "cannot write " + destination_ + ": " + std::strerror(errno);
+    return false;
 }
 
 } // namespace tvxcli

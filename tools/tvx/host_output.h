@@ -1,4 +1,5 @@
-// Writing a host file safely: the data goes to a temporary file in the destination's folder,
+// Writing a host file safely: the data goes to a temporary file in the destination's folder
+// (one without a name where the system allows, so that even a killed process leaves nothing),
 // which replaces the destination only once everything was written; on any failure the
 // destination is left as it was.
 #pragma once
@@ -23,11 +24,15 @@ class SafeOutput {
     bool commit(std::string& error);
 
   private:
+    // Links the unnamed file (O_TMPFILE) under a fresh temporary name beside the destination.
+    bool giveName(int fd, std::string& error);
+
     std::string destination_;
     std::string temporary_;
     FILE* file_ = nullptr;
     bool direct_ = false;
     bool committed_ = false;
+    bool unnamed_ = false; // open without a name yet: nothing to remove
 };
 
 } // namespace tvxcli
