@@ -140,6 +140,11 @@ bool CloseOnly(DriveModel& m, const Args& args, std::string& error) {
     return NoArgs(args, error);
 }
 
+bool IgnoresTestWrite(DriveModel& m, const Args& args, std::string& error) {
+    m.testWriteIgnored = true;
+    return NoArgs(args, error);
+}
+
 bool WriteParamsWithDescriptor(DriveModel& m, const Args& args, std::string& error) {
     m.modeBlockDescriptor = true;
     m.writeParamsPageLength = 0x36;
@@ -196,6 +201,9 @@ constexpr Behaviour kBehaviours[] = {
     {"close-only", "",
      "the DVD+RW feature says CloseOnly: a background format stops only the compatible way "
      "(CLOSE function 2); the quick stop (function 0) is refused with 05/24/00", &CloseOnly},
+    {"ignores-test-write", "",
+     "MODE SELECT takes the test write bit without complaint but the drive writes for real: "
+     "the bit reads back clear and the changeable mask marks it fixed", &IgnoresTestWrite},
     {"page05-descriptor", "",
      "MODE SENSE puts an 8-byte block descriptor before the write parameters page even with "
      "DBD, the page is 36h bytes long (a MODE SELECT with another length is refused), and its "

@@ -13,14 +13,17 @@ constexpr uint32_t kHeaderBytes = 8;
 
 constexpr uint32_t kBlockDescriptorBytes = 8;
 constexpr uint8_t kBufferUnderrunFreeBit = 0x40;
+constexpr uint8_t kTestWriteBit = 0x10;
 
 // Bits the host may change in each page byte.
-void ChangeableMask(uint8_t* page, uint32_t pageBytes, bool bufferUnderrunFreeFixed) {
+void ChangeableMask(uint8_t* page, uint32_t pageBytes, bool bufferUnderrunFreeFixed,
+                    bool testWriteFixed) {
     std::memset(page, 0, pageBytes);
     page[0] = kPageWriteParameters;
     page[1] = static_cast<uint8_t>(pageBytes - 2);
     page[2] = 0x5F; // BUFE, test write, write type
     if (bufferUnderrunFreeFixed) page[2] &= ~kBufferUnderrunFreeBit;
+    if (testWriteFixed) page[2] &= ~kTestWriteBit;
     page[3] = 0xEF;                  // multi-session, FP, copy, track mode
     page[4] = 0x0F;                  // data block type
     page[5] = 0xFF;                  // link size
@@ -67,7 +70,7 @@ Reply Drive::modeSense(const Command& c) {
     if (control == 0) {
         std::memcpy(p, page05_, pageBytes);
     } else if (control == 1) {
-        ChangeableMask(p, pageBytes, model.bufferUnderrunFreeFixed);
+        ChangeableMask(p, pageBytes, model.bufferUnderrunFreeFixed, model.testWriteIgnored);
     } else {
         std::memcpy(p, defaultPage05_, pageBytes);
     }
@@ -103,7 +106,10 @@ Reply Drive::modeSelect(const Command& c) {
     bool testWrite = page[2] & 0x10;
     uint8_t multiSession = page[3] >> 6;
     if (!writeTypeAllowed(writeTypeWanted)) return Reply::Fail(sense::InvalidParameterField());
-    if (testWrite) {
+    if (testWrite && model.testWriteIgnored) {
+        page[2] &= ~kTestWriteBit;
+        testWrite = false;
+    } else if (testWrite) {
         bool dashSequential = medium && !trayOpen && IsDash(medium->kind) && medium->sequential();
         if (!model.testWrite || !dashSequential) return Reply::Fail(sense::InvalidParameterField());
     }

@@ -201,10 +201,18 @@ ScsiResult Drive::execute(const ScsiRequest& request) {
     commandLimitMs_ = c.timeLimitMs;
     timedOut_ = false;
 
+    // An attention held behind an earlier one goes to the next command, whatever it is.
+    if (queuedAttention_) {
+        const Sense queued = *queuedAttention_;
+        queuedAttention_.reset();
+        return check(queued);
+    }
     std::optional<FaultRule> fault = faults.match(c.cdb, cdbLength);
     if (fault) {
         switch (fault->action) {
         case FaultRule::Action::Sense:
+            if (fault->queueAttention)
+                queuedAttention_ = Sense::Of(0x06, fault->queuedAsc, fault->queuedAscq);
             return check(Sense::Of(fault->senseKey, fault->asc, fault->ascq));
         case FaultRule::Action::TransportFailure:
             result.outcome = ScsiOutcome::TransportFailed;

@@ -162,6 +162,8 @@ class Drive {
     std::optional<uint64_t> writeBusySinceMs_;
     std::optional<uint64_t> settleBusySinceMs_;
     uint8_t settleBusyOpcode_ = 0;
+    // A second unit attention a fault left for the next command.
+    std::optional<Sense> queuedAttention_;
     uint32_t attentionMatches_ = 0;
     uint32_t successes_ = 0;
     uint64_t commandLimitMs_ = 0;

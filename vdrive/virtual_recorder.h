@@ -135,6 +135,9 @@ struct DriveModel {
     // The BUF bit of the write parameters page is fixed (off): not changeable, and a MODE
     // SELECT that sets it is taken without changing it.
     bool bufferUnderrunFreeFixed = false;
+    // A MODE SELECT asking for test write is taken, but the drive keeps writing for real: the
+    // bit reads back clear and the changeable mask marks it fixed.
+    bool testWriteIgnored = false;
     // The largest transfer the path to the drive takes, in bytes; a command that moves more
     // fails in the transport, as behind a USB bridge. 0 = no limit.
     uint32_t maxTransferBytes = 0;
@@ -171,6 +174,11 @@ struct FaultRule {
     uint8_t asc = 0;
     uint8_t ascq = 0;
     uint32_t shortBytes = 0;
+    // With Action::Sense: a second unit attention the drive then holds for its next command,
+    // whatever that is.
+    bool queueAttention = false;
+    uint8_t queuedAsc = 0;
+    uint8_t queuedAscq = 0;
 
     static FaultRule SenseOn(int opcode, uint8_t key, uint8_t asc, uint8_t ascq,
                              uint32_t occurrence = 0, uint32_t maxFires = 0);

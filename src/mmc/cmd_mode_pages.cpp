@@ -30,6 +30,9 @@ constexpr std::size_t kMinimumPageBytes = 5;
 // Byte 2: BUF (bit 6), test write (bit 4) and write type (bits 0-3) are the library's; bit 5
 // (link size valid) is the drive's to choose.
 constexpr uint8_t kWriteTypeByteBits = 0x5F;
+// BUF is the one of them a drive may keep fixed: test write and write type decide what the
+// drive does to the disc, so they must read back as sent whatever the drive calls changeable.
+constexpr uint8_t kBufBit = 0x40;
 // Byte 4: the data block type (bits 0-3).
 constexpr uint8_t kDataBlockTypeBits = 0x0F;
 
@@ -90,8 +93,8 @@ std::size_t BuildWriteParametersSelect(const uint8_t* drivePage, std::size_t pag
 bool WriteParametersTaken(const uint8_t* sentPage, const uint8_t* readBackPage,
                           const uint8_t* changeablePage) {
     uint8_t compared = kWriteTypeByteBits;
-    // A bit the drive does not let the host change is the drive's, whatever was sent.
-    if (changeablePage) compared &= changeablePage[2];
+    // A BUF bit the drive does not let the host change is the drive's, whatever was sent.
+    if (changeablePage) compared &= static_cast<uint8_t>(changeablePage[2] | ~kBufBit);
     return (sentPage[2] & compared) == (readBackPage[2] & compared);
 }
 
@@ -117,7 +120,7 @@ int Mmc_SetWriteParameters(RecHandle* h, const WriteParameters* params) {
     }
     const uint8_t* sentPage = list + kModeHeaderBytes;
     if (WriteParametersTaken(sentPage, readBack + after.offset, nullptr)) return 1;
-    // Only a difference in a bit the host may change is a refusal.
+    // A difference in BUF alone is no refusal when the drive keeps BUF fixed.
     uint8_t mask[kModeSenseBytes] = {};
     ModePageSpan maskPage;
     if (!Mmc_ModeSense10(h, mask, sizeof mask, kPageWriteParameters, kPageControlChangeable) ||

@@ -33,6 +33,7 @@ inline CommandRecord NewCommand(uint8_t opcode, uint8_t cdbLength, uint8_t direc
 inline constexpr uint8_t kOpTestUnitReady = 0x00;
 inline constexpr uint8_t kOpRequestSense = 0x03;
 inline constexpr uint8_t kOpFormatUnit = 0x04;
+inline constexpr uint8_t kOpInquiry = 0x12;
 inline constexpr uint8_t kOpStartStopUnit = 0x1B;
 inline constexpr uint8_t kOpPreventAllow = 0x1E;
 inline constexpr uint8_t kOpReadFormatCapacities = 0x23;
@@ -53,5 +54,6 @@ inline constexpr uint8_t kOpRead12 = 0xA8;
 inline constexpr uint8_t kOpGetPerformance = 0xAC;
 inline constexpr uint8_t kOpReadDiscStructure = 0xAD;
 inline constexpr uint8_t kOpSetStreaming = 0xB6;
+inline constexpr uint8_t kOpSetCdSpeed = 0xBB;
 
 } // namespace tvx

@@ -44,5 +44,7 @@ inline constexpr int32_t kSourceFile = 1020;
 inline constexpr int32_t kSourceRefused = 1021;
 inline constexpr int32_t kIncompleteWipe = 1030;
 inline constexpr int32_t kVolumeWholeFinishFailed = 1040;
+// A medium change or a reset ended the job (the command and the drive's answer are recorded).
+inline constexpr int32_t kDiscMayBeAnother = 1050;
 
 } // namespace tvx::location

@@ -17,8 +17,8 @@ static_assert(sizeof(MapWindow) <= MapWindow::kDataOffset, "window header fits b
 
 MapWindow* MapWindow_Create(MapWindowList& list, uint64_t start, uint32_t count, uint32_t mode) {
     const size_t length = static_cast<size_t>(count) * kSectorSize;
-    void* raw = ::operator new(MapWindow::kDataOffset + length, std::align_val_t{64},
-                               std::nothrow);
+    void* raw =
+        ::operator new (MapWindow::kDataOffset + length, std::align_val_t{64}, std::nothrow);
     if (!raw) return nullptr;
     MapWindow* window = new (raw) MapWindow;
     window->start = start;
@@ -45,17 +45,19 @@ void MapWindow_Unlink(MapWindow* window) {
     window->link.prev->next = window->link.next;
     if (window->link.next) window->link.next->prev = window->link.prev;
     window->~MapWindow();
-    ::operator delete(window, std::align_val_t{64});
+    ::operator delete (window, std::align_val_t{64});
 }
 
 void MapWindow_FreeAll(MapWindowList& list) {
-    while (list.head.next) MapWindow_Unlink(reinterpret_cast<MapWindow*>(list.head.next));
+    while (list.head.next)
+        MapWindow_Unlink(reinterpret_cast<MapWindow*>(list.head.next));
 }
 
 TvxDiscFile* MapWindow_Owner(void* data) {
-    MapWindowLink* link = reinterpret_cast<MapWindowLink*>(static_cast<uint8_t*>(data) -
-                                                           MapWindow::kDataOffset);
-    while (link->prev) link = link->prev;
+    MapWindowLink* link =
+        reinterpret_cast<MapWindowLink*>(static_cast<uint8_t*>(data) - MapWindow::kDataOffset);
+    while (link->prev)
+        link = link->prev;
     return reinterpret_cast<MapWindowList*>(link)->owner;
 }
 
@@ -74,7 +76,8 @@ int writeFileWindow(DiscFile* file, MapWindow* window) {
     const uint32_t made = DiscFile_MapRange(file, window->start, window->length, pieces);
     // Every byte of the window that lies in the file must reach the disc: a file without
     // extents (embedded data) or with extents shorter than its size is not written back.
-    const uint64_t inFile = std::min<uint64_t>(window->length, file->openEntry->size - window->start);
+    const uint64_t inFile =
+        std::min<uint64_t>(window->length, file->openEntry->size - window->start);
     int ok = 1;
     uint32_t offset = 0;
     for (uint32_t i = 0; i < made; ++i) {
@@ -157,14 +160,15 @@ int32_t TVX_CALL TVX_SyncMMap(void* data) {
     TVX_DiscInfo info = {};
     if (TVX_GetDiscInfo(handle, &info) < 0) return 0;
     handle->discInfo = info;
+    handle->rec.discSeen = 1;
 
     int result = 0;
     if (window->mode == tvx::kWindowFile) {
         result = tvx::writeFileWindow(file, window);
     } else {
-        result = tvx::DiscFile_WriteSectors(handle, window->data(),
-                                            static_cast<uint32_t>(window->start),
-                                            window->length) == window->length;
+        result =
+            tvx::DiscFile_WriteSectors(handle, window->data(), static_cast<uint32_t>(window->start),
+                                       window->length) == window->length;
     }
     // The drive is flushed and the disc closed whatever the write gave.
     tvx::Rec_FlushAndSync(handle);

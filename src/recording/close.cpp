@@ -32,19 +32,26 @@ int Rec_FlushAndSync(RecHandle* handle) {
     // A partial buffer goes out first, padded to the packet on restricted overwrite.
     const int flushed = Rec_DrainBuffer(handle);
     BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
+    // The limit counts from the flush: a drive busy with it does not get a second wait.
+    Stopwatch since;
     if (!Mmc_SyncCache(handle, 1)) {
         Mmc_RecordError(handle, location::kFlushSyncCache);
         return 0;
     }
     int waited = 1;
-    Stopwatch since;
+    PollScope polling(handle);
     for (;;) {
         uint32_t lastLba = 0;
         if (Mmc_TestUnitReady(handle) && Mmc_ReadCapacity(handle, &lastLba)) {
             waited = 1;
             break;
         }
+        const bool hopeless = Rec_WaitHopeless(handle);
         Mmc_RecordError(handle, location::kFlushPoll);
+        if (hopeless) {
+            waited = 0;
+            break;
+        }
         if (!Rec_ReportWrite(handle, kEventWait) || rec.cancelled) {
             if (Rec_CancelEject(handle)) {
                 waited = 1;
@@ -97,21 +104,20 @@ int Rec_CloseSession(RecHandle* handle, int) {
 
 int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function) {
     BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
-    bool accepted = false;
-    for (uint32_t attempt = 0; attempt < kCloseAttempts && !accepted && !handle->rec.cancelled;
-         ++attempt) {
-        accepted = Mmc_CloseTrackSession(handle, function, track) != 0;
-        if (!accepted) host().sleep(kCloseRetryMs);
-    }
-    if (!accepted) {
+    // A CLOSE the drive refused is not sent again: only the command layer repeats one the
+    // drive was too busy to start, and that time counts against the wait.
+    Stopwatch since;
+    if (handle->rec.cancelled || !Mmc_CloseTrackSession(handle, function, track)) {
         Mmc_RecordError(handle, location::kCloseRetryAttempts);
         return 0;
     }
-    Stopwatch since;
+    PollScope polling(handle);
     for (;;) {
         uint32_t lastLba = 0;
         if (Mmc_ReadCapacity(handle, &lastLba)) return 1;
+        const bool hopeless = Rec_WaitHopeless(handle);
         Mmc_RecordError(handle, location::kCloseRetryPoll);
+        if (hopeless) return 0;
         if (!Rec_ReportWrite(handle, kEventWait) || handle->rec.cancelled) {
             if (Rec_CancelEject(handle)) return 1;
         }
@@ -124,7 +130,12 @@ int Rec_CloseAndWait(RecHandle* handle, int function) {
     RecordingState& rec = handle->rec;
     BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
     if (function == kCloseStopFormat) function = PlusRwStopFunction(handle);
+    Stopwatch since;
     if (!Mmc_CloseTrackSession(handle, function, 0)) {
+        if (Rec_WaitHopeless(handle)) {
+            Mmc_RecordError(handle, location::kCloseWaitFallback);
+            return 0;
+        }
         host().sleep(kPollIntervalMs);
         Mmc_SyncCache(handle, 1);
         host().sleep(kPollIntervalMs);
@@ -137,11 +148,13 @@ int Rec_CloseAndWait(RecHandle* handle, int function) {
         rec.progressValue = 0;
         rec.progressTotal = kProgressScale;
     }
-    Stopwatch since;
+    PollScope polling(handle);
     for (;;) {
         uint32_t lastLba = 0;
         if (Mmc_ReadCapacity(handle, &lastLba)) return 1;
+        const bool hopeless = Rec_WaitHopeless(handle);
         Mmc_RecordError(handle, location::kCloseWaitPoll);
+        if (hopeless) return 0;
         uint8_t sense[kRequestSenseBytes] = {};
         Mmc_RequestSense(handle, sense, kRequestSenseBytes);
         const SenseFields answer = Mmc_DecodeSense(sense, kRequestSenseBytes);

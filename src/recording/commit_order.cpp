@@ -53,14 +53,17 @@ int Rec_SyncCache(RecHandle* handle) {
     RecordingState& rec = handle->rec;
     if (!Rec_DrainBuffer(handle)) return 0;
     BusyWaitScope waiting(handle, &Rec_WriteBusyWait);
+    Stopwatch since;
     if (!Mmc_SyncCache(handle, 1)) {
         Mmc_RecordError(handle, location::kFlushSyncCache);
         return 0;
     }
-    Stopwatch since;
+    PollScope polling(handle);
     for (;;) {
         if (Mmc_TestUnitReady(handle)) return 1;
+        const bool hopeless = Rec_WaitHopeless(handle);
         Mmc_RecordError(handle, location::kFlushPoll);
+        if (hopeless) return 0;
         // The position stays: the estimate of Rec_ReportWrite is for the last flush only.
         if (!Rec_Progress(handle, kEventWait, rec.progressBlocks) || rec.cancelled) return 0;
         if (since.elapsed() >= kFlushWaitMs) return 0;

@@ -11,6 +11,7 @@ namespace {
 inline constexpr uint8_t kAscNotReady = 0x04;
 inline constexpr uint8_t kAscqFormatInProgress = 0x04;
 inline constexpr uint8_t kAscqLongWriteInProgress = 0x08;
+inline constexpr uint8_t kAscNoMedium = 0x3A;
 
 } // namespace
 
@@ -23,6 +24,12 @@ bool Rec_SenseBusyWriting(RecHandle* handle) {
     const SenseFields sense = Mmc_LastSense(handle);
     return sense.key == kSenseKeyNotReady && sense.asc == kAscNotReady &&
            (sense.ascq == kAscqLongWriteInProgress || sense.ascq == kAscqFormatInProgress);
+}
+
+bool Rec_WaitHopeless(RecHandle* handle) {
+    if (handle->rec.discLost) return true;
+    const SenseFields sense = Mmc_LastSense(handle);
+    return sense.key == kSenseKeyNotReady && sense.asc == kAscNoMedium;
 }
 
 int Rec_CancelEject(RecHandle* handle) {

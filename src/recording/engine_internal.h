@@ -15,8 +15,6 @@ inline constexpr uint32_t kFormattedSettleMs = 3000;
 // A DVD-R's flush also writes the lead-out of a full reservation: as long as a close.
 inline constexpr uint32_t kFlushWaitMs = 3600000;
 inline constexpr uint32_t kFlushEscalateMs = 15000;
-inline constexpr uint32_t kCloseAttempts = 5;
-inline constexpr uint32_t kCloseRetryMs = 3000;
 // Closing a DVD-R or finishing a DVD+RW's background format takes the slowest drives up to an
 // hour.
 inline constexpr uint32_t kCloseWaitMs = 3600000;
@@ -75,10 +73,32 @@ class BusyWaitScope {
     int (*saved_)(RecHandle*);
 };
 
+// Marks a wait that polls the drive once a second itself: the command layer then answers its
+// questions at once rather than repeating them while the drive is busy.
+class PollScope {
+  public:
+    explicit PollScope(RecHandle* handle) : handle_(handle), saved_(handle->rec.polling) {
+        handle->rec.polling = 1;
+    }
+    ~PollScope() { handle_->rec.polling = saved_; }
+    PollScope(const PollScope&) = delete;
+    PollScope& operator=(const PollScope&) = delete;
+
+  private:
+    RecHandle* handle_;
+    int32_t saved_;
+};
+
+// True when waiting longer is pointless: the drive has no medium, or a medium change or reset
+// ended the job.
+bool Rec_WaitHopeless(RecHandle* handle);
+
 // Busy-wait reports: a wait event at the position written so far (a WRITE is repeated at that
 // very address), or as the waits after writing show it. 0 when the host stops.
 int Rec_WriteBusyWait(RecHandle* handle);
 int Rec_SettleBusyWait(RecHandle* handle);
+// The same during verification: a verification event at the sector reached.
+int Rec_VerifyBusyWait(RecHandle* handle);
 
 // Progress indication of the sense data of the last failed command (0 when it has none).
 uint16_t Rec_SenseProgress(RecHandle* handle);

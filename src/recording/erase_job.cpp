@@ -15,6 +15,7 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32
     TVX_Result result = TVX_GetDiscInfo(handle, &disc);
     if (result != TVX_OK) return result;
     handle->discInfo = disc;
+    handle->rec.discSeen = 1;
     const bool erasableKind = disc.mediaType == MediaDvdRw || IsPlusRw(disc.mediaType);
     if (!erasableKind || !disc.canErase) return TVX_ERR_DISC_KIND;
 

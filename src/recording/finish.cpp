@@ -70,6 +70,7 @@ int Rec_Blank(RecHandle* handle) {
     rec.progressValue = 0;
     rec.progressTotal = kProgressScale;
     Rec_Progress(handle, kEventEraseBegin, 0);
+    BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
 
     if (IsPlusRw(handle->discInfo.mediaType) && Rec_FormatStatus(handle) != 0) {
         if (!ZeroPlusRw(handle)) return 0;
@@ -83,11 +84,14 @@ int Rec_Blank(RecHandle* handle) {
     const uint32_t limit = rec.quickErase ? kQuickBlankWaitMs : kFullBlankWaitMs;
     int ready = 0;
     Stopwatch since;
+    PollScope polling(handle);
     for (;;) {
         ready = Mmc_TestUnitReady(handle);
         if (ready) break;
         uint32_t drivePosition = Rec_SenseProgress(handle);
+        const bool hopeless = Rec_WaitHopeless(handle);
         Mmc_RecordError(handle, location::kBlankPoll);
+        if (hopeless) break;
         uint32_t elapsed = since.elapsed();
         uint32_t value;
         if (elapsed < kBlankEstimateDelayMs || drivePosition != 0) {

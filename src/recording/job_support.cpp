@@ -38,6 +38,7 @@ TransferBuffer::TransferBuffer(RecHandle* handle)
     rec.commitOrder = 0;
     rec.packetBlocks = 0;
     rec.volumeCommitted = 0;
+    rec.testWriteRefused = 0;
 }
 
 TransferBuffer::~TransferBuffer() {
@@ -69,6 +70,8 @@ TVX_Result Job_CheckMedia(RecHandle* handle, int32_t mode) {
     TVX_Result result = TVX_GetDiscInfo(handle, &disc);
     if (result != TVX_OK) return result;
     handle->discInfo = disc;
+    // From here on the job works on this disc: a medium change or a reset ends it.
+    handle->rec.discSeen = 1;
     const uint32_t media = disc.mediaType;
     if ((media & kWritableDvdMask) == 0) return TVX_ERR_DISC_KIND;
     // Only a simulation needs the Test Write ability; a drive without it still records.
@@ -100,6 +103,7 @@ TVX_Result Job_RecordingResult(RecHandle* handle, JobOutcome outcome, int32_t mo
         handle->rec.cancelled = 0;
         return TVX_ERR_CANCELLED;
     }
+    if (handle->rec.testWriteRefused) return TVX_ERR_MODE;
     if (outcome == JobOutcome::Done) return TVX_OK;
     if (outcome == JobOutcome::SourceFailed) return TVX_ERR_SOURCE;
     return mode == TVX_MODE_WRITE_VERIFY ? TVX_ERR_VERIFY : TVX_ERR_COMMAND;
@@ -143,6 +147,8 @@ void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode) {
 }
 
 void Job_NoteVolumeWhole(RecHandle* handle) {
+    // Of a disc that may be another nothing is known.
+    if (handle->rec.discLost) return;
     TVX_LastError& record = handle->lastError;
     record.description = kVolumeWholeText;
     record.category = kFinishingCategory;
@@ -151,7 +157,8 @@ void Job_NoteVolumeWhole(RecHandle* handle) {
 
 void Job_LeaveIncomplete(RecHandle* handle) {
     RecordingState& rec = handle->rec;
-    if (rec.testWrite || !rec.writeBegan) return;
+    // Nothing is written to a disc that may be another.
+    if (rec.testWrite || !rec.writeBegan || rec.discLost) return;
     if (rec.volumeCommitted) {
         // Everything was written and flushed: the volume stays, only finishing the disc failed.
         Job_NoteVolumeWhole(handle);

@@ -32,6 +32,12 @@ inline bool IsWrittenInPlace(uint32_t media, uint16_t profile) {
            (media == MediaDvdRw && profile == kProfileDvdRwRestricted);
 }
 
+// Written session-at-once: DVD-R, DVD-R DL and a sequential DVD-RW. A cache flush before the
+// last sector pads the track and closes the session, so nothing may flush them early.
+inline bool IsSessionAtOnce(uint32_t media, uint16_t profile) {
+    return IsDashMedia(media) && !IsWrittenInPlace(media, profile);
+}
+
 // Every kind of DVD a burn accepts.
 inline constexpr uint32_t kWritableDvdMask = MediaDvdR | MediaDvdRw | MediaDvdRam | MediaDvdPlusR |
                                              MediaDvdPlusRw | MediaDvdPlusRDualLayer |

@@ -82,6 +82,12 @@ int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options) {
     parameters.bufferUnderrunFree = 1;
     parameters.multiSession = 0;
     int pageSet = Mmc_SetWriteParameters(handle, &parameters);
+    // A drive that did not take the test write would burn the disc for real.
+    if (rec.testWrite && !pageSet) {
+        Mmc_RecordError(handle, location::kPrepareWriteParameters);
+        rec.testWriteRefused = 1;
+        return 0;
+    }
     // Plus media take no write parameters page; many drives refuse it there.
     if (IsPlusMedia(handle->discInfo.mediaType)) return 1;
     if (!pageSet && !RefusalExpected(handle, location::kPrepareWriteParameters)) return 0;
@@ -138,16 +144,22 @@ int Rec_StartFormat(RecHandle* handle) {
     int status = Rec_FormatStatus(handle);
     if (status == 2 || status == 3) return 1;
     const uint32_t restart = status == 1 ? 1 : 0;
+    // The host hears of the wait once a second and may stop it; the position stays.
+    BusyWaitScope waiting(handle, &Rec_WriteBusyWait);
+    Stopwatch since;
     if (!Mmc_Format(handle, 0xFFFFFFFFu, kFormatTypeBackground, restart)) {
         Mmc_RecordError(handle, location::kStartFormatFormatUnit);
         return 0;
     }
-    Stopwatch since;
+    PollScope polling(handle);
     for (;;) {
         if (Mmc_TestUnitReady(handle)) return 1;
+        const bool hopeless = Rec_WaitHopeless(handle);
         Mmc_RecordError(handle, location::kStartFormatPoll);
+        if (hopeless) return 0;
         uint8_t sense[kRequestSenseBytes] = {};
         Mmc_RequestSense(handle, sense, kRequestSenseBytes);
+        if (!Rec_WriteBusyWait(handle)) return 0;
         host().sleep(kPollIntervalMs);
         if (since.elapsed() >= kFormatWaitMs) return 0;
     }

@@ -52,4 +52,9 @@ int Rec_SettleBusyWait(RecHandle* handle) {
     return Rec_ReportWrite(handle, kEventWait) && !handle->rec.cancelled;
 }
 
+int Rec_VerifyBusyWait(RecHandle* handle) {
+    RecordingState& rec = handle->rec;
+    return Rec_Progress(handle, kEventVerify, rec.progressValue) && !rec.cancelled;
+}
+
 } // namespace tvx

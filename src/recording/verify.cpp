@@ -2,6 +2,7 @@
 
 #include "mmc/commands.h"
 #include "recording/engine.h"
+#include "recording/engine_internal.h"
 #include "recording/job_support.h"
 
 #include <algorithm>
@@ -34,6 +35,8 @@ VerifyResult Verify_Region(RecHandle* handle, uint32_t startSector, HostFile& fi
     uint64_t remaining = file.size();
     if (remaining == 0) return VerifyResult::Equal;
     VerifyBuffers buffers;
+    // A drive busy with a read is waited out in the command layer; the host hears of it.
+    BusyWaitScope waiting(handle, &Rec_VerifyBusyWait);
     uint32_t sector = startSector;
     bool firstPiece = true;
     while (remaining > 0) {

@@ -106,9 +106,16 @@ JobLock::JobLock(RecHandle* handle) {
         return;
     }
     held_ = true;
+    handle_ = handle;
+    handle->rec.discSeen = 0;
+    handle->rec.discLost = 0;
 }
 
 JobLock::~JobLock() {
+    if (handle_) {
+        handle_->rec.discSeen = 0;
+        handle_->rec.discLost = 0;
+    }
     if (deviceFile_) host().unlockDevice(deviceFile_, kDeviceLockJob);
     if (lock_) host().releaseJobLock(lock_);
     if (!key_.empty()) {

@@ -24,7 +24,8 @@ inline constexpr const char* kDriveLockFailedText = "THE DRIVE COULD NOT BE LOCK
 class JobLock {
   public:
     // Takes the lock of the handle's drive. When another job holds it, records that in the
-    // handle's LastError and holds nothing.
+    // handle's LastError and holds nothing. While held, the handle's watch of the disc (whether
+    // the job has looked at it, whether a medium change ended the job) belongs to this job.
     explicit JobLock(RecHandle* handle);
     ~JobLock();
     JobLock(const JobLock&) = delete;
@@ -34,6 +35,7 @@ class JobLock {
     bool held() const { return held_; }
 
   private:
+    RecHandle* handle_ = nullptr;     // set while held
     std::string key_;                 // registered in this process while held
     HostHandle deviceFile_ = nullptr; // set: its job byte is locked
     HostHandle lock_ = nullptr;       // the host's named job lock, when there is one

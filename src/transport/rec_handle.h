@@ -43,9 +43,19 @@ struct RecordingState {
     // The whole volume, its structures included, is on the disc and flushed: from here on a
     // failure leaves it whole and readable.
     int32_t volumeCommitted = 0;
+    // The drive did not take the test write asked for: the burn is refused, nothing written.
+    int32_t testWriteRefused = 0;
     // Called about once a second while the command layer waits out a busy drive; 0 ends the
     // wait (the host stopped). Set by the engine around the commands it waits for.
     int (*busyWait)(TvxRecHandle* handle) = nullptr;
+    // A wait polls the drive itself: the command layer answers its questions at once instead
+    // of repeating them while the drive is busy.
+    int32_t polling = 0;
+    // The job has looked at the disc: from here on a medium change or a reset ends it.
+    int32_t discSeen = 0;
+    // A medium change or a reset ended the job: the disc in the drive may be another, so no
+    // command that changes a disc is sent any more, and the record of that answer is kept.
+    int32_t discLost = 0;
 };
 
 // Room for the path named by a source failure and the rule it breaks (the longest host path

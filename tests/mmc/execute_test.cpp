@@ -183,48 +183,142 @@ struct ScriptTarget : ScsiTarget {
     }
 };
 
-TEST(MmcExecuteTest, AnswersThatAreNoFailureAreTakenCareOfHere) {
-    test::ScopedSimHost sim;
-    test::DirectTransport transport;
-    ScriptTarget target;
-    RecHandle* handle = transport.open(target);
-    CommandRecord write = Inquiry();
-    write.cdb[0] = 0x2A;
-
-    // A recovered error is success, sent once.
-    target.answers = {FixedSense(0x01, 0x17, 0x01)};
-    EXPECT_EQ(Mmc_Execute(handle, &write, nullptr, 0), 1);
-    EXPECT_EQ(target.opcodes, std::vector<uint8_t>{0x2A});
-
-    // A reset is cleared with TEST UNIT READY and the command repeated; a descriptor-format
-    // busy answer to WRITE is waited out, after a flush where the drive needs one.
-    target.opcodes.clear();
-    std::vector<uint8_t> busy = {0x72, 0x02, 0x04, 0x07, 0, 0, 0, 0};
-    target.answers = {FixedSense(0x06, 0x29, 0x00), {}, busy};
-    EXPECT_EQ(Mmc_Execute(handle, &write, nullptr, 0), 1);
-    EXPECT_EQ(target.opcodes, (std::vector<uint8_t>{0x2A, 0x00, 0x2A, 0x35, 0x2A}));
-
-    // A drive that keeps announcing unit attentions is given up on, with its sense kept.
-    target.opcodes.clear();
-    target.answers.assign(40, FixedSense(0x06, 0x29, 0x00));
-    EXPECT_EQ(Mmc_Execute(handle, &write, nullptr, 0), 0);
-    EXPECT_EQ(target.opcodes.size(), 9u);
-    Mmc_RecordError(handle, location::kWriteChunk);
-    EXPECT_EQ(handle->lastError.senseKey, 0x06);
-    EXPECT_EQ(handle->lastError.asc, 0x29);
-
-    // Busy answers to other commands are the caller's to judge; descriptor sense is recorded
-    // with its own key, ASC and ASCQ.
-    target.opcodes.clear();
-    target.answers = {busy};
-    CommandRecord inquiry = Inquiry();
-    EXPECT_EQ(Mmc_Execute(handle, &inquiry, nullptr, 0), 0);
-    EXPECT_EQ(target.opcodes.size(), 1u);
-    Mmc_RecordError(handle, location::kWriteChunk);
-    EXPECT_EQ(handle->lastError.senseKey, 0x02);
-    EXPECT_EQ(handle->lastError.asc, 0x04);
-    EXPECT_EQ(handle->lastError.ascq, 0x07);
-    EXPECT_STREQ(handle->lastError.description, "LOGICAL UNIT NOT READY, OPERATION IN PROGRESS");
+// What each answer means, by the kind of command: the commands the drive receives, the
+// result, and whether the job was ended (its record kept).
+TEST(MmcExecuteTest, EachAnswerIsDecidedByTheKindOfCommand) {
+    using Bytes = std::vector<uint8_t>;
+    const Bytes busyDescriptor = {0x72, 0x02, 0x04, 0x07, 0, 0, 0, 0};
+    const Bytes reset = FixedSense(0x06, 0x29, 0x00), changed = FixedSense(0x06, 0x28, 0x00);
+    const Bytes otherAttention = FixedSense(0x06, 0x3F, 0x03);
+    struct Row {
+        const char* what;
+        uint8_t opcode;
+        bool discSeen;
+        uint32_t media;
+        std::vector<Bytes> answers;
+        int result;
+        Bytes sent;
+        bool ended;
+    };
+    const Row rows[] = {
+        {"recovered error is success",
+         0x2A,
+         true,
+         MediaDvdPlusR,
+         {FixedSense(0x01, 0x17, 0x01)},
+         1,
+         {0x2A},
+         false},
+        {"busy WRITE on DVD+R: flush, then again",
+         0x2A,
+         true,
+         MediaDvdPlusR,
+         {busyDescriptor},
+         1,
+         {0x2A, 0x35, 0x2A},
+         false},
+        {"busy WRITE on DVD-R: again, never a flush",
+         0x2A,
+         true,
+         MediaDvdR,
+         {FixedSense(0x02, 0x04, 0x04)},
+         1,
+         {0x2A, 0x2A},
+         false},
+        {"medium change on the flush ends",
+         0x2A,
+         true,
+         MediaDvdPlusR,
+         {busyDescriptor, changed},
+         0,
+         {0x2A, 0x35},
+         true},
+        {"reset on a WRITE ends", 0x2A, true, MediaDvdPlusRw, {reset}, 0, {0x2A}, true},
+        {"medium change on MODE SELECT ends, even before the disc query",
+         0x55,
+         false,
+         0,
+         {changed},
+         0,
+         {0x55},
+         true},
+        {"reset before the disc query: cleared, asked again",
+         0x51,
+         false,
+         0,
+         {reset},
+         1,
+         {0x51, 0x00, 0x51},
+         false},
+        {"medium change after the disc query ends a question",
+         0x51,
+         true,
+         0,
+         {changed},
+         0,
+         {0x51},
+         true},
+        {"a change queued behind another attention ends",
+         0x51,
+         true,
+         0,
+         {otherAttention, changed},
+         0,
+         {0x51, 0x00},
+         true},
+        {"busy question: asked again",
+         0x28,
+         true,
+         0,
+         {FixedSense(0x02, 0x04, 0x08)},
+         1,
+         {0x28, 0x28},
+         false},
+        {"busy TEST UNIT READY is the answer",
+         0x00,
+         true,
+         0,
+         {FixedSense(0x02, 0x04, 0x07)},
+         0,
+         {0x00},
+         false},
+        {"no medium is final", 0x28, true, 0, {FixedSense(0x02, 0x3A, 0x00)}, 0, {0x28}, false},
+        {"medium error is final", 0x28, true, 0, {FixedSense(0x03, 0x11, 0x00)}, 0, {0x28}, false},
+        {"attentions that never settle",
+         0x12,
+         false,
+         0,
+         std::vector<Bytes>(40, otherAttention),
+         0,
+         {0x12, 0, 0x12, 0, 0x12, 0, 0x12, 0, 0x12},
+         false},
+    };
+    for (const Row& row : rows) {
+        test::ScopedSimHost sim;
+        test::DirectTransport transport;
+        ScriptTarget target;
+        RecHandle* handle = transport.open(target);
+        handle->rec.discSeen = row.discSeen;
+        handle->discInfo.mediaType = row.media;
+        target.answers = row.answers;
+        CommandRecord command = Inquiry();
+        command.cdb[0] = row.opcode;
+        EXPECT_EQ(Mmc_Execute(handle, &command, nullptr, 0), row.result) << row.what;
+        EXPECT_EQ(target.opcodes, row.sent) << row.what;
+        EXPECT_EQ(handle->rec.discLost != 0, row.ended) << row.what;
+        if (!row.ended) continue;
+        // The answer that ended the job is its record; later steps do not replace it.
+        const TVX_LastError kept = handle->lastError;
+        EXPECT_EQ(kept.senseKey, 0x06) << row.what;
+        EXPECT_EQ(kept.location, location::kDiscMayBeAnother) << row.what;
+        Mmc_RecordError(handle, location::kWriteChunk);
+        EXPECT_EQ(handle->lastError.location, location::kDiscMayBeAnother) << row.what;
+        // Nothing more is sent that would change a disc that may be another.
+        target.opcodes.clear();
+        command.cdb[0] = 0x2A;
+        EXPECT_EQ(Mmc_Execute(handle, &command, nullptr, 0), 0) << row.what;
+        EXPECT_TRUE(target.opcodes.empty()) << row.what;
+    }
 }
 
 // A transport whose getters claim more CDB and sense bytes than the record holds.

@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> faultTexts;
     app.add_option("--virtual-fault", faultTexts,
                    "Make the virtual recorders fail a command (for testing): "
-                   "OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed");
+                   "OPCODE[@N]:sense:KK/AA/QQ[+06/AA/QQ] (a second attention for the next "
+                   "command) or OPCODE[@N]:malformed");
     // Answered before parsing (AsksForVersion) when it comes before the command; after it, it
     // still only shows the version, so that nothing runs that was not meant to.
     bool versionAsked = false;

@@ -174,15 +174,26 @@ bool ParseFaultText(const std::string& text, LayerFaultRequest& request, std::st
         }
         int end = 0;
         if (std::strcmp(action, "sense") == 0 &&
-            std::sscanf(rest.c_str(), ":%x/%x/%x%n", &key, &asc, &ascq, &end) == 3 &&
-            static_cast<size_t>(end) == rest.size() && key <= 0xF && asc <= 0xFF && ascq <= 0xFF) {
+            std::sscanf(rest.c_str(), ":%x/%x/%x%n", &key, &asc, &ascq, &end) == 3 && key <= 0xF &&
+            asc <= 0xFF && ascq <= 0xFF) {
             request.key = static_cast<uint8_t>(key);
             request.asc = static_cast<uint8_t>(asc);
             request.ascq = static_cast<uint8_t>(ascq);
-            return true;
+            const std::string queued = rest.substr(static_cast<size_t>(end));
+            unsigned qasc = 0, qascq = 0;
+            int qend = 0;
+            if (queued.empty()) return true;
+            if (std::sscanf(queued.c_str(), "+06/%x/%x%n", &qasc, &qascq, &qend) == 2 &&
+                static_cast<size_t>(qend) == queued.size() && qasc <= 0xFF && qascq <= 0xFF) {
+                request.queueAttention = true;
+                request.queuedAsc = static_cast<uint8_t>(qasc);
+                request.queuedAscq = static_cast<uint8_t>(qascq);
+                return true;
+            }
         }
     }
-    error = "bad fault '" + text + "' (use OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed)";
+    error = "bad fault '" + text +
+            "' (use OPCODE[@N]:sense:KK/AA/QQ[+06/AA/QQ] or OPCODE[@N]:malformed)";
     return false;
 }
 

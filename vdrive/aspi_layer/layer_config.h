@@ -9,7 +9,8 @@
 //                           `tvx probe` report, with a disc of the report's kind and size (the
 //                           same as IMAGE:KIND:BLOCKS+replay=REPORT.json). A report's path holds
 //                           no '+' or ';'.
-//   TVX_VIRTUAL_FAULTS      OPCODE[@N]:sense:KK/AA/QQ or OPCODE[@N]:malformed entries separated
+//   TVX_VIRTUAL_FAULTS      OPCODE[@N]:sense:KK/AA/QQ[+06/AA/QQ] or OPCODE[@N]:malformed entries
+//   separated
 //                           by ';', injected into every drive
 //   TVX_VIRTUAL_TIMING      "real" (default: the drive's slow work takes its model time on the
 //                           real clock) or "fast" (slow work completes at once)
@@ -51,6 +52,9 @@ struct LayerFaultRequest {
     uint32_t occurrence = 0; // the n-th such command; 0 = every one
     bool malformed = false;  // else CHECK CONDITION with key/asc/ascq
     uint8_t key = 0, asc = 0, ascq = 0;
+    // "+06/AA/QQ": a second unit attention held for the next command.
+    bool queueAttention = false;
+    uint8_t queuedAsc = 0, queuedAscq = 0;
 };
 
 struct LayerConfig {

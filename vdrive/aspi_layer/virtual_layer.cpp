@@ -117,6 +117,9 @@ FaultRule RuleOf(const LayerFaultRequest& fault) {
     rule.senseKey = fault.key;
     rule.asc = fault.asc;
     rule.ascq = fault.ascq;
+    rule.queueAttention = fault.queueAttention;
+    rule.queuedAsc = fault.queuedAsc;
+    rule.queuedAscq = fault.queuedAscq;
     return rule;
 }
 
