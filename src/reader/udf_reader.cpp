@@ -3,6 +3,7 @@
 #include "common/byte_order.h"
 #include "image/udf_tag.h"
 #include "mmc/commands.h"
+#include "mmc/sense.h"
 
 #include <algorithm>
 #include <cstring>
@@ -59,6 +60,9 @@ uint32_t UdfReader_FindAnchor(RecHandle* handle) {
             if (candidate < kLowestCandidate || candidate > kHighestCandidate) continue;
             for (int attempt = 0; attempt < kAnchorProbeTries; ++attempt) {
                 if (UdfReader_ProbeAnchor(handle, candidate)) return candidate;
+                // The command layer already waited out a drive that is not ready: asking
+                // again would only make the waits stack.
+                if (Mmc_LastSense(handle).key == kSenseKeyNotReady) break;
             }
         }
     }

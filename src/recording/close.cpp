@@ -53,15 +53,9 @@ int Rec_FlushAndSync(RecHandle* handle) {
             break;
         }
         if (!Rec_ReportWrite(handle, kEventWait) || rec.cancelled) {
-            if (Rec_CancelEject(handle)) {
-                waited = 1;
-                break;
-            }
-            waited = 0;
-            if (since.elapsed() > kFlushEscalateMs && Rec_FinishSteps(handle)) {
-                waited = 1;
-                break;
-            }
+            // A stop ends the wait at once: the disc goes out if the drive lets it.
+            waited = Rec_CancelEject(handle);
+            break;
         }
         host().sleep(kPollIntervalMs);
         // A drive that never confirms the flush has not recorded the data.
@@ -118,9 +112,9 @@ int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function) {
         const bool hopeless = Rec_WaitHopeless(handle);
         Mmc_RecordError(handle, location::kCloseRetryPoll);
         if (hopeless) return 0;
-        if (!Rec_ReportWrite(handle, kEventWait) || handle->rec.cancelled) {
-            if (Rec_CancelEject(handle)) return 1;
-        }
+        // A stop ends the wait at once: the disc goes out if the drive lets it.
+        if (!Rec_ReportWrite(handle, kEventWait) || handle->rec.cancelled)
+            return Rec_CancelEject(handle);
         host().sleep(kPollIntervalMs);
         if (since.elapsed() >= kCloseWaitMs) return 0;
     }
@@ -170,9 +164,7 @@ int Rec_CloseAndWait(RecHandle* handle, int function) {
         } else {
             reported = Rec_ReportWrite(handle, kEventWait);
         }
-        if (!reported || rec.cancelled) {
-            if (Rec_CancelEject(handle)) return 1;
-        }
+        if (!reported || rec.cancelled) return Rec_CancelEject(handle);
         host().sleep(kPollIntervalMs);
         if (since.elapsed() >= kPlusRwCloseWaitMs) return 0;
     }

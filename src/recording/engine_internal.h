@@ -14,7 +14,6 @@ inline constexpr uint32_t kFormatWaitMs = 300000;
 inline constexpr uint32_t kFormattedSettleMs = 3000;
 // A DVD-R's flush also writes the lead-out of a full reservation: as long as a close.
 inline constexpr uint32_t kFlushWaitMs = 3600000;
-inline constexpr uint32_t kFlushEscalateMs = 15000;
 // Closing a DVD-R or finishing a DVD+RW's background format takes the slowest drives up to an
 // hour.
 inline constexpr uint32_t kCloseWaitMs = 3600000;

@@ -276,6 +276,61 @@ TEST_F(EngineTest, PlusRwCloseWithoutAJobShowsTheDrivesOwnProgressAndGivesUpAfte
     EXPECT_NE(traceText(start).find("CLOSE2/0"), std::string::npos);
 }
 
+// Every wait reports at least once a second, ends at once when the host stops it, and ends at
+// once when the drive says there is no medium.
+TEST_F(EngineTest, EveryWaitIsWatchedAndEndsOnAStopOrWithoutMedium) {
+    struct Row {
+        const char* what;
+        MediumKind kind;
+        uint8_t poll; // the command the wait polls with
+        int (*run)(RecHandle*);
+    };
+    const Row rows[] = {
+        {"flush", MediumKind::DvdPlusR, 0x00, &Rec_FlushAndSync},
+        {"close track", MediumKind::DvdPlusR, 0x25,
+         [](RecHandle* h) { return Rec_CloseTrack(h, 1); }},
+        {"DVD+RW close", MediumKind::DvdPlusRw, 0x25,
+         [](RecHandle* h) { return Rec_CloseSession(h, 1); }},
+        // The track begins whatever the format start gave; its wait is what counts here.
+        {"format start", MediumKind::DvdPlusRw, 0x00,
+         [](RecHandle* h) { return Rec_BeginTrack(h, 1, 2, kBlockSize); }},
+    };
+    for (const Row& row : rows) {
+        for (bool stop : {false, true}) {
+            SCOPED_TRACE(std::string(row.what) + (stop ? ", stopped" : ", no medium"));
+            buffer.reset();
+            drive = std::make_unique<vdrive::VirtualRecorder>(sim->virtualClock(),
+                                                              vdrive::DriveModel::Default());
+            handle = transport.open(*drive);
+            if (row.poll == 0x00 && row.kind == MediumKind::DvdPlusRw) {
+                insertBlank(row.kind);
+                handle->rec.callback = callback();
+                handle->rec.userData = logData();
+                ASSERT_EQ(TVX_GetDiscInfo(handle, &handle->discInfo), TVX_OK);
+                buffer = std::make_unique<TransferBuffer>(handle);
+                TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
+                ASSERT_TRUE(Rec_Prepare(handle, &options));
+            } else {
+                begin(row.kind, 2);
+            }
+            log = EventLog();
+            log.stopAtType = stop ? TVX_EVENT_WAIT : -1;
+            drive->addFault(stop ? FaultRule::SenseOn(row.poll, 0x02, 0x04, 0x07)
+                                 : FaultRule::SenseOn(row.poll, 0x02, 0x3A, 0x00));
+            const uint64_t before = nowMs();
+            row.run(handle);
+            EXPECT_LT(nowMs() - before, 3000u);
+            if (stop) {
+                EXPECT_EQ(handle->rec.cancelled, 1);
+                EXPECT_EQ(log.count(TVX_EVENT_WAIT), 1);
+            } else {
+                EXPECT_EQ(handle->lastError.asc, 0x3A);
+            }
+            handle->rec.cancelled = 0;
+        }
+    }
+}
+
 TEST_F(EngineTest, BackgroundFormatThatNeverGetsReadyGivesUpAfter5MinutesTrackStillBegins) {
     insertBlank(MediumKind::DvdPlusRw);
     ASSERT_EQ(TVX_GetDiscInfo(handle, &handle->discInfo), TVX_OK);
@@ -292,14 +347,17 @@ TEST_F(EngineTest, BackgroundFormatThatNeverGetsReadyGivesUpAfter5MinutesTrackSt
     EXPECT_NE(traceText().find("FORMAT TUR SENSE TUR SENSE"), std::string::npos);
 }
 
-TEST_F(EngineTest, CloseIsTriedFiveTimesThreeSecondsApart) {
+// A CLOSE the drive refused is not sent again; one it was too busy to start is.
+TEST_F(EngineTest, OnlyACloseTheDriveDidNotStartIsSentAgain) {
     begin(MediumKind::DvdPlusR, 32);
-    drive->addFault(FaultRule::SenseOn(0x5B, 0x05, 0x24, 0x00));
-    uint64_t before = nowMs();
+    drive->addFault(FaultRule::SenseOn(0x5B, 0x05, 0x24, 0x00, 1, 1));
     EXPECT_FALSE(Rec_CloseTrack(handle, 1));
-    EXPECT_GE(nowMs() - before, 15000u);
-    EXPECT_EQ(countToken("CLOSE1/1"), 5u);
+    EXPECT_EQ(countToken("CLOSE1/1"), 1u);
     EXPECT_EQ(handle->lastError.location, 772);
+    drive->clearTrace();
+    drive->addFault(FaultRule::SenseOn(0x5B, 0x02, 0x04, 0x08, 0, 2));
+    EXPECT_TRUE(Rec_CloseTrack(handle, 1));
+    EXPECT_EQ(countToken("CLOSE1/1"), 3u);
 }
 
 TEST_F(EngineTest, EjectLoopGivesUpAfterAMinute) {

@@ -18,7 +18,8 @@ using vdrive::MediumKind;
 
 enum class Outcome {
     Whole,              // the burn succeeds and the disc holds the volume
-    MediumChanged,      // the burn ends with the drive's 06/28/00 and no volume that looks whole
+    MediumChanged,      // the burn ends with the drive's medium change or reset on a WRITE and
+                        // no volume that looks whole
     BurnsAgain,         // a second volume burns over the first and the disc holds it
     StopLeavesNoVolume, // the host stops the burn: cancelled, no volume structures remain
 };
@@ -27,8 +28,9 @@ struct Row {
     std::vector<const char*> behaviours;
     std::vector<MediumKind> kinds;
     Outcome outcome = Outcome::Whole;
-    bool waits = false;       // the host must hear wait events meanwhile
-    bool reloadFirst = false; // the tray is opened and the disc loaded through the interface
+    bool waits = false;          // the host must hear wait events meanwhile
+    bool reloadFirst = false;    // the tray is opened and the disc loaded through the interface
+    uint8_t attentionAsc = 0x28; // MediumChanged: the ASC of the attention that ended the burn
 };
 
 const std::vector<MediumKind> kAllKinds = {
@@ -45,7 +47,8 @@ const Row kRows[] = {
     {{"write-busy=30,02/04/08"}, kAllKinds, Outcome::Whole, true},
     {{"write-busy=20,05/2C/00"}, kAllKinds, Outcome::Whole, true},
     {{"attention-after-load"}, kAllKinds},
-    {{"attention=2A@12"}, kAllKinds},
+    // A reset loses the drive's cache and write parameters: never written on.
+    {{"attention=2A@12"}, kAllKinds, Outcome::MediumChanged, false, false, 0x29},
     {{"attention=28@2,06/28/00"}, kAllKinds},
     {{"attention=2A@12,06/28/00"}, kAllKinds, Outcome::MediumChanged},
     {{"attention=2A@12,06/28/00", "descriptor-sense"}, kAllKinds, Outcome::MediumChanged},
@@ -200,7 +203,7 @@ TEST_F(RealDriveBurnTest, EveryBehaviourOnEveryKindItAppliesTo) {
             // The medium may have changed under the burn: it ends, and says why.
             EXPECT_EQ(result, TVX_ERR_VERIFY) << drive->formatTrace(); // a verifying burn's failure
             EXPECT_EQ(handle->lastError.senseKey, 0x06);
-            EXPECT_EQ(handle->lastError.asc, 0x28);
+            EXPECT_EQ(handle->lastError.asc, row.attentionAsc);
             EXPECT_EQ(handle->lastError.ascq, 0x00);
             EXPECT_EQ(handle->lastError.cdb[0], 0x2A);
             if (Rewritable(kind)) {
