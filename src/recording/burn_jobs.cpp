@@ -71,6 +71,8 @@ JobOutcome StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOpt
     // is whole on the disc stays, and only its finishing failed.
     Job_LeaveIncomplete(handle);
     Rec_Finish(handle);
+    // A disc the drive was still closing stays in; what the record says is the volume's state.
+    if (handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
     return failure;
 }
 

@@ -84,11 +84,14 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
     if (!buffer.attached()) return TVX_ERR_COMMAND;
     handle->rec.cancelled = 0;
     JobOutcome outcome = RecordImage(handle, *image, imagePath, options, imageBytes);
+    const bool recordingFailed = outcome == JobOutcome::Failed;
     // The image is a volume too: one that did not complete must not look like one.
     if (outcome != JobOutcome::Done)
         Job_LeaveIncomplete(handle);
     else if (options->mode == TVX_MODE_WRITE_VERIFY)
         outcome = VerifyImage(handle, *image, imagePath, imageBytes);
     Rec_Finish(handle);
+    // A disc the drive was still closing stays in; what the record says is the volume's state.
+    if (recordingFailed && handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
     return Job_RecordingResult(handle, outcome, options->mode);
 }

@@ -15,8 +15,8 @@ class EngineTest : public RecordingTest {
   protected:
     using RecordingTest::RecordingTest;
 
-    // Disc read, buffer attached, drive prepared and the track begun.
-    void begin(MediumKind kind, uint32_t blocks, int32_t mode = TVX_MODE_WRITE) {
+    // Disc read, buffer attached and the drive prepared.
+    void prepare(MediumKind kind, int32_t mode = TVX_MODE_WRITE) {
         insertBlank(kind);
         handle->rec.callback = callback();
         handle->rec.userData = logData();
@@ -24,6 +24,10 @@ class EngineTest : public RecordingTest {
         buffer = std::make_unique<TransferBuffer>(handle);
         TVX_BurnOptions options = {mode, -1};
         ASSERT_TRUE(Rec_Prepare(handle, &options));
+    }
+    // ... and the track begun.
+    void begin(MediumKind kind, uint32_t blocks, int32_t mode = TVX_MODE_WRITE) {
+        prepare(kind, mode);
         ASSERT_TRUE(Rec_BeginTrack(handle, 1, blocks, kBlockSize));
         start = drive->trace().size();
     }
@@ -302,17 +306,10 @@ TEST_F(EngineTest, EveryWaitIsWatchedAndEndsOnAStopOrWithoutMedium) {
             drive = std::make_unique<vdrive::VirtualRecorder>(sim->virtualClock(),
                                                               vdrive::DriveModel::Default());
             handle = transport.open(*drive);
-            if (row.poll == 0x00 && row.kind == MediumKind::DvdPlusRw) {
-                insertBlank(row.kind);
-                handle->rec.callback = callback();
-                handle->rec.userData = logData();
-                ASSERT_EQ(TVX_GetDiscInfo(handle, &handle->discInfo), TVX_OK);
-                buffer = std::make_unique<TransferBuffer>(handle);
-                TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
-                ASSERT_TRUE(Rec_Prepare(handle, &options));
-            } else {
+            if (row.poll == 0x00 && row.kind == MediumKind::DvdPlusRw)
+                prepare(row.kind);
+            else
                 begin(row.kind, 2);
-            }
             log = EventLog();
             log.stopAtType = stop ? TVX_EVENT_WAIT : -1;
             drive->addFault(stop ? FaultRule::SenseOn(row.poll, 0x02, 0x04, 0x07)
