@@ -43,6 +43,5 @@ inline constexpr int32_t kSourceFile = 1020;
 // A source the volume cannot record, named with the rule it breaks.
 inline constexpr int32_t kSourceRefused = 1021;
 inline constexpr int32_t kIncompleteWipe = 1030;
-inline constexpr int32_t kVolumeWholeFinishFailed = 1040;
 
 } // namespace tvx::location

@@ -57,8 +57,6 @@ JobOutcome StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOpt
     ok = ok && Rec_FlushAndSync(handle);
     if (ok && handle->rec.commitOrder) handle->rec.volumeCommitted = 1;
     ok = ok && Rec_CloseTrack(handle, 1) && Rec_CloseSession(handle, 1);
-    // A stop during the close ends its wait, not the volume.
-    if (ok && handle->rec.cancelled && handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
     if (ok) {
         // The volume is complete; what the verification finds does not change the disc.
         VerifyResult verified = options->mode == TVX_MODE_WRITE_VERIFY ? Verify_Volume(handle, plan)

@@ -10,6 +10,7 @@
 #include "results.h"
 #include "signals.h"
 #include "source_reason.h"
+#include "volume_plan.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -139,6 +140,8 @@ TVX_Result RunBurn(const Options& options, TVX_RecHandle handle, const BurnReque
     const char* path = request.path.c_str();
     NameLeftOut(request);
     StartProgress(options);
+    // Progress counts against the volume's own size; the library's total may be padded.
+    SetVolumeSize(PlannedSectors(request, options.label));
     InstallStopHandlers();
     switch (request.source) {
     case BurnSource::VideoTs:
@@ -182,8 +185,8 @@ int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_
     if (!refusal.empty()) std::fprintf(stderr, "  %s\n", refusal.c_str());
     ReportSource(result, handle, request, before.sizes);
     TVX_LastError finish;
-    const bool volumeWhole =
-        TVX_GetLastError(handle, &finish) == TVX_OK && finish.location == kVolumeWholeLocation;
+    const bool volumeWhole = TVX_GetLastError(handle, &finish) == TVX_OK &&
+                             VolumeWholeRecord(before.disc.mediaType, finish);
     // What the disc holds now is the drive's word, read after the job; nothing is asked when
     // nothing was written.
     DiscAfterJob after;
