@@ -54,9 +54,10 @@
  *     Otherwise the record still describes the failure that ended the recording.
  *   - Once the whole volume is on such a disc and flushed, a failure or a stop while the disc
  *     is finished (a DVD+RW's close and background format) keeps it: the job returns the
- *     failure's code (TVX_ERR_COMMAND, TVX_ERR_CANCELLED) and its TVX_LastError has description
- *     "THE VOLUME IS WHOLE ON THE DISC; ONLY FINISHING IT FAILED", category "Finishing",
- *     location 1040 and the drive's answer to the failed step, if any.
+ *     failure's code (TVX_ERR_COMMAND, TVX_ERR_CANCELLED) and its TVX_LastError is the failed
+ *     step's own record. On a DVD+RW only the close follows that flush, so a burn of a DVD+RW
+ *     that ends with TVX_LastError location 805 (the close failed) or 239 (a poll of the
+ *     close's wait, when the host stopped it) has left the whole volume on the disc.
  *   - A DVD-R, DVD-R DL, sequential DVD-RW, DVD+R or DVD+R DL is then left as it was when writing
  *     ended: its track and session open, never closed or finalised, so that no drive presents
  *     it as a finished disc; the sectors not written cannot be read. Such a disc cannot be
@@ -169,9 +170,9 @@ enum TVX_MediaType {
 #define TVX_EVENT_PREPARE 0        /* preparation of a recording or erase begins */
 #define TVX_EVENT_FINISHED 1       /* the recording or erase has ended */
 #define TVX_EVENT_TRACK_BEGIN 2    /* the track is about to begin */
-#define TVX_EVENT_TRACK_SIZE 3     /* the track's size is known: the track's own size in
-                                      blocks, and the progress total (at least 0x80000 on
-                                      DVD-R, DVD-RW and DVD-R DL) */
+#define TVX_EVENT_TRACK_SIZE 3     /* the track's size is known; the pair is zeros, and the
+                                      write events carry the progress total (the track's
+                                      size, at least 0x80000 on DVD-R, DVD-RW and DVD-R DL) */
 #define TVX_EVENT_WRITE 4          /* a chunk is about to be written: volume sectors written
                                       before it (not its address: media written in place take
                                       the volume's structures last) */
@@ -255,8 +256,7 @@ typedef struct TVX_FileSetEntry {
 /**
  * The host's progress function for burns and erases, called on the thread that runs the job.
  * `eventType` is a TVX_EVENT_* value; `data` points at two values (progress value, progress
- * total) for events 4, 5, 7 and 8, (the track's size, progress total) for event 3, and at two
- * zeros otherwise, valid during the call only.
+ * total) for events 4, 5, 7 and 8, and at two zeros otherwise, valid during the call only.
  * `userData` is the value the host passed to the job, 32 bits wide on every target: pass an
  * index into the host's own table, not a pointer. Returning 0 stops the job.
  */
@@ -268,8 +268,17 @@ typedef int32_t(TVX_CALL* TVX_ProgressCallback)(int32_t eventType, uint32_t* dat
  * Starts the library: chooses the transport and fills the drive table.
  *
  * The operating system's SCSI pass-through is tried first; when it reaches no drive, the ASPI
- * layer module ("libwnaspi32.so" on Linux, found beside the library) is loaded instead. Each
- * drive found is asked once for its media kinds. Resets the mode set by TVX_InitializeEx.
+ * layer module is loaded instead: on Linux "libwnaspi32.so" from the library's private folder
+ * "torvexin" beside the library's own file (for a program linked with the static library,
+ * beside the program), by its absolute path only. Each drive found is asked once for its media
+ * kinds. Resets the mode set by TVX_InitializeEx.
+ *
+ * The library itself reads no environment variable. The ASPI layer module that comes with it
+ * serves virtual recorders (disc images) when TVX_VIRTUAL_DRIVES is set before this call:
+ * "image:kind[:blocks];..." with kind dvd-r, dvd-rw, dvd-rw-ro (restricted overwrite), dvd+r,
+ * dvd+rw, dvd-ram, dvd+r-dl, dvd-r-dl or dvd-rom (an existing image, read only); a missing
+ * image becomes a blank disc of that kind. TVX_VIRTUAL_TIMING=fast skips the recorders'
+ * simulated minutes. On a machine whose pass-through reaches a drive, they are not seen.
  *
  * \return 1 when a transport was chosen (even if it found no drive), 0 when none can be used.
  *         A yes/no, not a result code: here 0 is failure, the opposite of TVX_OK.
@@ -408,7 +417,9 @@ TVX_API TVX_Result TVX_CALL TVX_GetDriveCaps(TVX_RecHandle handle, uint32_t* cap
  * On a DVD+RW the answer comes from the disc's content, since the drive calls every formatted
  * DVD+RW complete: a disc whose blocks 16 to 31 are zero is blank with the whole disc free; one
  * with data has `freeBlocks` 0 and `appendable` 1 only when the library was started with
- * TVX_InitializeEx (0 after TVX_Initialize).
+ * TVX_InitializeEx (0 after TVX_Initialize). A DVD-RAM or a DVD-RW in restricted overwrite is
+ * described as the drive reports it (once formatted: not blank, erasable, whatever it holds);
+ * the burns write over these media from their start all the same.
  *
  * \return TVX_OK; TVX_ERR_INVALID_ARG when `info` is NULL; TVX_ERR_NOT_READY when the drive is
  *         not ready (no disc, tray open, still spinning up: try again), `*info` left unchanged;
@@ -470,7 +481,8 @@ TVX_API int32_t TVX_CALL TVX_TestReady(TVX_RecHandle handle);
  *
  * \return TVX_OK, or TVX_ERR_NOT_READY when the drive refuses.
  *
- * Blocks while the tray moves (the command's limit is 20 s).
+ * Blocks while the tray moves (the command's limit is 300 s, for drives that spin the disc
+ * down first).
  */
 TVX_API TVX_Result TVX_CALL TVX_EjectMedia(TVX_RecHandle handle);
 
@@ -480,7 +492,7 @@ TVX_API TVX_Result TVX_CALL TVX_EjectMedia(TVX_RecHandle handle);
  * \return TVX_OK, or TVX_ERR_NOT_READY when the drive refuses (a drive without a motorised tray
  *         cannot load).
  *
- * Blocks while the tray moves (the command's limit is 20 s). The drive may still be spinning up
+ * Blocks while the tray moves (the command's limit is 300 s). The drive may still be spinning up
  * afterwards: wait until TVX_TestReady answers 1 before reading or burning.
  */
 TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
@@ -601,7 +613,10 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
  * checked; its size is rounded up to whole 2048-byte blocks. TVX_MODE_WRITE_VERIFY compares
  * the whole image with the disc. The image is written as the volume burns write a volume: on a
  * DVD+RW, DVD-RAM or DVD-RW in restricted overwrite its sectors 0 to 271 go last, and a burn that
- * fails or is stopped leaves what the notes at the top of this header say.
+ * fails or is stopped leaves what the notes at the top of this header say. An empty image (0
+ * bytes) writes no sector: the disc keeps what it holds. An image shorter than 272 sectors on
+ * such media still has sectors 16 to 271 zeroed first, past its end, so that no earlier
+ * volume's structures remain beside it.
  *
  * Modes, disc checks, progress, results and blocking are those of TVX_BurnVideoTsFolder: a
  * successful burn ejects the disc (TVX_LoadMedia before reading it back), and `userData` is 32
@@ -652,7 +667,8 @@ TVX_API TVX_Result TVX_CALL TVX_CheckVideoTsFolderSize(TVX_RecHandle handle, con
  *         TVX_ERR_DISC_KIND when the disc is no DVD-RW or DVD+RW or holds nothing to erase.
  *
  * Blocks until the drive is ready again: at most 3 minutes for a quick erase, 35 for a full
- * one; a DVD+RW first waits up to 5 minutes for its close.
+ * one; a DVD+RW first has its file system area zeroed and flushed and waits up to an hour for
+ * its close.
  */
 TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32_t quick,
                                           TVX_ProgressCallback callback, int32_t userData);
@@ -763,8 +779,9 @@ TVX_API void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t 
  *         opened is never written back: the result is 0 without any drive command, and the
  *         LastError (location 1107, category "Disc file system") says so.
  *
- * Blocks for the writes (at most 180 s each), then waits for the drive to flush (at most 30
- * minutes) and to close (at most 5 minutes).
+ * Blocks for the writes (at most 180 s each; a write the drive answers busy is sent again for
+ * up to 30 minutes), then waits for the drive to flush (at most an hour) and to close (at most
+ * an hour).
  */
 TVX_API int32_t TVX_CALL TVX_SyncMMap(void* data);
 

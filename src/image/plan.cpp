@@ -70,6 +70,22 @@ std::string Node_NameRule(std::string_view name) {
            "Latin-1, 127 otherwise";
 }
 
+size_t Node_PathBytes(std::string_view name) {
+    if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; }))
+        return name.size();
+    // Bytes that are no characters of the host's text come back as the characters they were
+    // recorded as.
+    std::u16string units;
+    std::string back;
+    if (!host().ansiToUtf16(name, units) || !host().utf16ToAnsi(units, back)) return name.size();
+    return std::max(name.size(), back.size());
+}
+
+std::string Node_PathRule(size_t bytes) {
+    return "its path in the volume is " + std::to_string(bytes) + " bytes long, beyond the " +
+           std::to_string(kMaxVolumePath) + " that a path on the disc may have";
+}
+
 std::string Node_UdfName(const FileNode* node) {
     if (!node->udfName.empty()) return std::string(std::string_view(node->udfName));
     return static_cast<char>(kCompression8) + node->name;

@@ -27,9 +27,10 @@ inline constexpr uint32_t kNodeDirectory = 0x10;
 inline constexpr uint32_t kNodeHidden = 0x02;
 // ISO 9660 identifiers hold at most 15 bytes (plus a terminator in isoName).
 inline constexpr size_t kIsoNameMax = 15;
-// Volume paths are host text: they hold as much as a host path (259 bytes on Windows), so
-// that every name a File Identifier holds can be given a path.
-inline constexpr size_t kMaxVolumePath = kMaxHostPath - 1;
+// A path in the volume holds at most 259 bytes, on every platform, in the form TVX_OpenFile
+// takes it back (a leading "/", and a trailing one for a folder): every path a burn records
+// opens again.
+inline constexpr size_t kMaxVolumePath = 259;
 // The label of a volume whose host gives none.
 inline constexpr const char* kDefaultVolumeLabel = "UDF102";
 
@@ -161,6 +162,10 @@ std::string Plan_SourcePath(const FileNode* node);
 // Why a name cannot be recorded (empty, or beyond what a File Identifier holds), in words; ""
 // when it can.
 std::string Node_NameRule(std::string_view name);
+// Bytes that a recorded name takes in a path read back from the disc (host text again).
+size_t Node_PathBytes(std::string_view name);
+// Why a volume path of that many bytes (as TVX_OpenFile takes it) cannot be recorded, in words.
+std::string Node_PathRule(size_t bytes);
 // The recorded d-characters of an entry's name, compression byte first.
 std::string Node_UdfName(const FileNode* node);
 

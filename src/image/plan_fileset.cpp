@@ -85,6 +85,17 @@ void splitLeaf(std::string_view path, std::string_view& parentPath, std::string_
     parentPath = i > 0 ? path.substr(0, i - 1) : std::string_view();
 }
 
+// Whether the path fits kMaxVolumePath as TVX_OpenFile takes it back (a leading "/", and a
+// trailing one for a folder); records the refusal otherwise.
+bool openablePath(VolumePlan* plan, std::string_view path, bool folder) {
+    size_t bytes = folder ? 1 : 0;
+    for (std::string_view part : splitComponents(path))
+        bytes += 1 + Node_PathBytes(part);
+    if (bytes <= kMaxVolumePath) return true;
+    plan->refusal = {std::string(path), Node_PathRule(bytes)};
+    return false;
+}
+
 // Whether every component of a volume path can be recorded; records the refusal otherwise.
 bool recordableNames(VolumePlan* plan, std::string_view path) {
     for (std::string_view part : splitComponents(path)) {
@@ -116,7 +127,7 @@ FileNode* makeDirectoryPath(VolumePlan* plan, std::string_view path) {
 } // namespace
 
 FileNode* Plan_MakeDirectoryPath(VolumePlan* plan, std::string_view path) {
-    if (path.size() > kMaxVolumePath || !recordableNames(plan, path)) return nullptr;
+    if (!openablePath(plan, path, true) || !recordableNames(plan, path)) return nullptr;
     for (std::string_view part : splitComponents(path))
         if (part == "." || part == "..") return nullptr;
     try {
@@ -171,10 +182,10 @@ bool Plan_IsFileSetPath(const char* volumePath) {
 int Plan_AddFileSetEntry(VolumePlan* plan, const char* volumePath, const char* sourcePath) {
     if (!plan || plan->laidOut || !volumePath || !sourcePath) return 0;
     std::string_view path = Path_TrimTrailing(volumePath);
-    if (path.size() > kMaxVolumePath || std::strlen(sourcePath) >= kMaxHostPath) return 0;
+    if (std::strlen(sourcePath) >= kMaxHostPath) return 0;
     if (!Plan_IsFileSetPath(volumePath)) return 0;
     try {
-        if (!recordableNames(plan, path)) return 0;
+        if (!openablePath(plan, path, false) || !recordableNames(plan, path)) return 0;
         std::string_view parentPath, leaf;
         splitLeaf(path, parentPath, leaf);
         if (leaf.empty()) return 0;

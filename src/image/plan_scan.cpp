@@ -86,6 +86,7 @@ class FolderScan {
     // Adds one found host object (and everything below it) to dir.
     bool addEntry(FileNode* dir, const std::string& path, std::string_view name,
                   const FindResult& found) {
+        if (!fitsVolumePath(dir, path, name, found.attributes)) return false;
         return linkEntry(dir, path, makeNode(false, path, name, found), found);
     }
 
@@ -187,6 +188,7 @@ class FolderScan {
         }
         std::vector<std::pair<FileNode*, Identity>> folders;
         std::string childPath;
+        const size_t dirBytes = volumePathBytes(dir);
         for (size_t i = 0; ok && i < listed.size(); ++i) {
             const Listed& l = listed[i];
             childPath.assign(prefix).append(l.name);
@@ -195,6 +197,10 @@ class FolderScan {
                                            " bytes long, beyond the " +
                                            std::to_string(kMaxHostPath - 1) +
                                            " that this system's paths may have");
+                break;
+            }
+            if (!fitsVolumePath(dirBytes, childPath, l.name, l.attributes)) {
+                ok = false;
                 break;
             }
             FileNode* added = nodes[i].get();
@@ -224,6 +230,27 @@ class FolderScan {
     uint32_t count() const { return count_; }
 
   private:
+    // Bytes of the folder's path in the volume as TVX_OpenFile takes it, without its trailing
+    // "/" ("" for the root).
+    static size_t volumePathBytes(const FileNode* dir) {
+        size_t bytes = 0;
+        for (const FileNode* n = dir; n && n->parent; n = n->parent)
+            bytes += 1 + Node_PathBytes(n->name);
+        return bytes;
+    }
+    bool fitsVolumePath(const FileNode* dir, const std::string& path, std::string_view name,
+                        uint32_t attributes) {
+        return fitsVolumePath(volumePathBytes(dir), path, name, attributes);
+    }
+    // Whether an entry of that name in a folder whose path takes dirBytes can be opened again
+    // by its path (a folder's with its trailing "/"); records the refusal otherwise.
+    bool fitsVolumePath(size_t dirBytes, const std::string& path, std::string_view name,
+                        uint32_t attributes) {
+        const size_t bytes =
+            dirBytes + 1 + Node_PathBytes(name) + ((attributes & kNodeDirectory) ? 1 : 0);
+        return bytes <= kMaxVolumePath || refuse(path, Node_PathRule(bytes));
+    }
+
     // Records the first refusal (the deepest entry at fault); answers false.
     bool refuse(const std::string& path, std::string rule) {
         if (plan_->refusal.empty()) plan_->refusal = {path, std::move(rule)};

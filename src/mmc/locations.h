@@ -43,7 +43,6 @@ inline constexpr int32_t kSourceFile = 1020;
 // A source the volume cannot record, named with the rule it breaks.
 inline constexpr int32_t kSourceRefused = 1021;
 inline constexpr int32_t kIncompleteWipe = 1030;
-inline constexpr int32_t kVolumeWholeFinishFailed = 1040;
 // A medium change or a reset ended the job (the command and the drive's answer are recorded).
 inline constexpr int32_t kDiscMayBeAnother = 1050;
 

@@ -17,7 +17,6 @@ constexpr uint32_t kBlockBytes = 2048;
 constexpr uint8_t kDiscStatusEmpty = 0;
 constexpr uint8_t kDiscStatusFinalised = 2;
 constexpr uint8_t kSessionReserved = 2;
-constexpr uint16_t kProfileDvdRwRestricted = 0x0013;
 // A file system on a disc written in place leaves its descriptors in blocks 16 to 31.
 constexpr uint32_t kContentFirstBlock = 16;
 constexpr uint32_t kContentLastBlock = 31;
@@ -68,9 +67,10 @@ bool HoldsVolume(RecHandle* handle) {
     return false;
 }
 
-// Media written in place (DVD+RW, DVD-RAM, DVD-RW in restricted overwrite) report themselves as
-// complete (or "others") once formatted, whatever they hold, so their content decides.
-void ApplyInPlaceContent(RecHandle* handle, TVX_DiscInfo& info) {
+// A DVD+RW reports itself as complete once formatted, whatever it holds, so its content decides.
+// DVD-RAM and restricted-overwrite DVD-RW keep the drive's answer (the burns take them as media
+// written over in place on their own).
+void ApplyPlusRwContent(RecHandle* handle, TVX_DiscInfo& info) {
     uint32_t current = 0, formattable = 0;
     if (!Mmc_GetFormatCapacity(handle, &current, &formattable)) current = formattable = 0;
     if (HoldsVolume(handle)) {
@@ -133,9 +133,7 @@ TVX_API TVX_Result TVX_CALL TVX_GetDiscInfo(TVX_RecHandle handle, TVX_DiscInfo* 
         disc.discStatus != kDiscStatusFinalised && disc.lastSessionState != kSessionReserved;
 
     FillFromTrack(handle, disc, info);
-    const bool inPlace = info.mediaType == MediaDvdPlusRw || info.mediaType == MediaDvdRam ||
-                         features.currentProfile == kProfileDvdRwRestricted;
-    if (inPlace) ApplyInPlaceContent(handle, info);
+    if (info.mediaType == MediaDvdPlusRw) ApplyPlusRwContent(handle, info);
 
     info.capacityBlocks = Clamp32(uint64_t{info.freeBlocks} + info.usedBlocks);
     info.blockSize = kBlockBytes;

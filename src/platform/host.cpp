@@ -109,6 +109,9 @@ LockAttempt Host::lockDevice(HostHandle, uint64_t, bool) {
     return LockAttempt::Unavailable;
 }
 void Host::unlockDevice(HostHandle, uint64_t) {}
+bool Host::deviceLockedElsewhere(HostHandle, uint64_t) {
+    return false;
+}
 bool Host::passThroughFields(HostHandle, PassThroughSystemFields&) {
     return false;
 }

@@ -227,6 +227,9 @@ class Host {
     // (Unavailable): such a host orders its drives with named mutexes instead.
     virtual LockAttempt lockDevice(HostHandle device, uint64_t offset, bool wait);
     virtual void unlockDevice(HostHandle device, uint64_t offset);
+    // Whether another open of the device holds the lock at offset, asked without taking it.
+    // The default knows no such locks (false).
+    virtual bool deviceLockedElsewhere(HostHandle device, uint64_t offset);
     // The system's fields of the last pass-through request on this device file; false when the
     // host keeps none (the default) or no request was carried yet.
     virtual bool passThroughFields(HostHandle device, PassThroughSystemFields& fields);

@@ -170,9 +170,12 @@ TVX_DiscFile TVX_CALL TVX_OpenFile(TVX_RecHandle handle, const char* path) {
     }
     if (failure) {
         // While another job writes to the disc (a window written back, a burn) its reads see a
-        // volume in the middle of a change: that, not the disc, is the reason to report.
-        tvx::JobLock probe(handle);
-        if (probe.held()) tvx::OpenFailure_Record(handle, *failure);
+        // volume in the middle of a change: that, not the disc, is the reason to report. The
+        // lock is only looked at: a job starting now must not find it taken by a reader.
+        if (tvx::JobLock_HeldElsewhere(handle))
+            tvx::JobLock_RecordBusy(handle);
+        else
+            tvx::OpenFailure_Record(handle, *failure);
         return nullptr;
     }
     file->openEntry = entry;

@@ -57,8 +57,6 @@ JobOutcome StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOpt
     ok = ok && Rec_FlushAndSync(handle);
     if (ok && handle->rec.commitOrder) handle->rec.volumeCommitted = 1;
     ok = ok && Rec_CloseTrack(handle, 1) && Rec_CloseSession(handle, 1);
-    // A stop during the close ends its wait, not the volume.
-    if (ok && handle->rec.cancelled && handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
     if (ok) {
         // The volume is complete; what the verification finds does not change the disc.
         VerifyResult verified = options->mode == TVX_MODE_WRITE_VERIFY ? Verify_Volume(handle, plan)
@@ -70,9 +68,11 @@ JobOutcome StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOpt
     // A volume that did not complete must not look like one (stopped burns included); one that
     // is whole on the disc stays, and only its finishing failed.
     Job_LeaveIncomplete(handle);
+    // A disc the drive was still closing stays in: the record keeps the finishing step that
+    // failed, which tells the host the volume is whole, not the eject after it.
+    const TVX_LastError finishing = handle->lastError;
     Rec_Finish(handle);
-    // A disc the drive was still closing stays in; what the record says is the volume's state.
-    if (handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
+    if (handle->rec.volumeCommitted && !handle->rec.discLost) handle->lastError = finishing;
     return failure;
 }
 

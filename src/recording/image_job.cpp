@@ -15,6 +15,10 @@ JobOutcome RecordImage(RecHandle* handle, HostFile& image, const char* imagePath
                        const TVX_BurnOptions* options, uint64_t imageBytes) {
     const uint32_t sectors = static_cast<uint32_t>((imageBytes + kBlockSize - 1) / kBlockSize);
     Job_ChooseWriteOrder(handle, options->mode);
+    // An empty image is written as it is: nothing, so the disc keeps what it holds. (A short
+    // one still has sectors 16 to 271 zeroed first, past its end, so that no old volume's
+    // structures remain beside it.)
+    if (sectors == 0) handle->rec.commitOrder = 0;
     if (!Rec_Prepare(handle, options) || !Rec_BeginTrack(handle, 1, sectors, kBlockSize))
         return JobOutcome::Failed;
     const int written = Rec_WriteVolume(handle, sectors, [&](uint32_t first, uint32_t end) {
@@ -32,8 +36,6 @@ JobOutcome RecordImage(RecHandle* handle, HostFile& image, const char* imagePath
     if (!Rec_FlushAndSync(handle)) return JobOutcome::Failed;
     if (handle->rec.commitOrder) handle->rec.volumeCommitted = 1;
     if (!Rec_CloseTrack(handle, 1) || !Rec_CloseSession(handle, 1)) return JobOutcome::Failed;
-    // A stop during the close ends its wait, not the volume.
-    if (handle->rec.cancelled && handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
     return JobOutcome::Done;
 }
 
@@ -90,8 +92,11 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_BurnVolumeImage(TVX_RecHandle handle,
         Job_LeaveIncomplete(handle);
     else if (options->mode == TVX_MODE_WRITE_VERIFY)
         outcome = VerifyImage(handle, *image, imagePath, imageBytes);
+    // A disc the drive was still closing stays in: the record keeps the finishing step that
+    // failed, not the eject after it.
+    const TVX_LastError finishing = handle->lastError;
     Rec_Finish(handle);
-    // A disc the drive was still closing stays in; what the record says is the volume's state.
-    if (recordingFailed && handle->rec.volumeCommitted) Job_NoteVolumeWhole(handle);
+    if (recordingFailed && handle->rec.volumeCommitted && !handle->rec.discLost)
+        handle->lastError = finishing;
     return Job_RecordingResult(handle, outcome, options->mode);
 }

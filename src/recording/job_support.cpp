@@ -17,7 +17,6 @@ namespace {
 inline constexpr uint16_t kFeatureDashWrite = 0x002F;
 inline constexpr uint16_t kFeatureProfileList = 0x0000;
 inline constexpr const char* kSourceCategory = "Source";
-inline constexpr const char* kFinishingCategory = "Finishing";
 inline constexpr uint32_t kRestrictedPacket = 16;
 
 } // namespace
@@ -146,24 +145,13 @@ void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode) {
     rec.packetBlocks = restricted ? kRestrictedPacket : 0;
 }
 
-void Job_NoteVolumeWhole(RecHandle* handle) {
-    // Of a disc that may be another nothing is known.
-    if (handle->rec.discLost) return;
-    TVX_LastError& record = handle->lastError;
-    record.description = kVolumeWholeText;
-    record.category = kFinishingCategory;
-    record.location = location::kVolumeWholeFinishFailed;
-}
-
 void Job_LeaveIncomplete(RecHandle* handle) {
     RecordingState& rec = handle->rec;
     // Nothing is written to a disc that may be another.
     if (rec.testWrite || !rec.writeBegan || rec.discLost) return;
-    if (rec.volumeCommitted) {
-        // Everything was written and flushed: the volume stays, only finishing the disc failed.
-        Job_NoteVolumeWhole(handle);
-        return;
-    }
+    // Everything was written and flushed: the volume stays, only finishing the disc failed, and
+    // the record keeps the step that failed (the close of a DVD+RW).
+    if (rec.volumeCommitted) return;
     // Nothing more of the volume goes to the disc, and the host's stop ended the recording, not
     // this clean-up: no events, so that the waits below are not ended (and the disc ejected)
     // before the volume structures are gone.

@@ -82,19 +82,10 @@ bool Job_RewritableDisc(RecHandle* handle);
 // handle's DiscInfo: media written over in place get the volume's structures last.
 void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode);
 
-// The LastError description of a burn whose volume is whole on the disc while finishing it (the
-// close, the background format, the eject) failed or was stopped.
-inline constexpr const char* kVolumeWholeText =
-    "THE VOLUME IS WHOLE ON THE DISC; ONLY FINISHING IT FAILED";
-
-// Records that the volume is whole on the disc while finishing it failed or was stopped: the
-// drive's answer stays in the record, description kVolumeWholeText, location 1040.
-void Job_NoteVolumeWhole(RecHandle* handle);
-
 // The end of a recording that did not complete, before Rec_Finish. Once writing began (and not
 // in a test write), a rewritable disc gets its volume structures overwritten so that no volume
 // remains readable; a write-once disc is left with its track and session open. A volume that
-// was committed (rec.volumeCommitted) is kept: the record then says so (location 1040).
+// was committed (rec.volumeCommitted) is kept, and the record keeps the finishing step's failure.
 void Job_LeaveIncomplete(RecHandle* handle);
 
 } // namespace tvx

@@ -22,11 +22,6 @@ int Rec_Progress(RecHandle* handle, int type, uint32_t value) {
         rec.progressValue = value;
         pair[0] = rec.progressValue;
         pair[1] = rec.progressTotal;
-    } else if (type == kEventTrackSize) {
-        // The track's own size beside the total: on dash media the total is padded to the
-        // minimum, and a host showing progress needs what is really written.
-        pair[0] = rec.trackBlocks;
-        pair[1] = rec.progressTotal;
     }
     int32_t result = rec.callback(type, pair, rec.userData);
     if (result == 0) rec.cancelled = 1;

@@ -1,6 +1,5 @@
 #include "transport/job_lock.h"
 
-#include "frame/log.h"
 #include "mmc/locations.h"
 #include "transport/identify.h"
 
@@ -33,12 +32,10 @@ std::set<std::string>& HeldKeys() {
 }
 
 void RecordRefusal(RecHandle* handle, LockAttempt attempt) {
-    TVX_LastError& record = handle->lastError;
-    record = TVX_LastError{};
-    const bool busy = attempt == LockAttempt::Busy;
-    record.description = busy ? kDriveInUseText : kDriveLockFailedText;
-    record.category = kDriveInUseCategory;
-    record.location = busy ? location::kJobLockBusy : location::kJobLockFailed;
+    JobLock_RecordBusy(handle);
+    if (attempt == LockAttempt::Busy) return;
+    handle->lastError.description = kDriveLockFailedText;
+    handle->lastError.location = location::kJobLockFailed;
 }
 
 // Takes the drive's lock shared with other processes: the device file's job byte, else the
@@ -57,6 +54,14 @@ LockAttempt LockAcrossProcesses(Device* device, const std::string& key, HostHand
 }
 
 } // namespace
+
+void JobLock_RecordBusy(RecHandle* handle) {
+    TVX_LastError& record = handle->lastError;
+    record = TVX_LastError{};
+    record.description = kDriveInUseText;
+    record.category = kDriveInUseCategory;
+    record.location = location::kJobLockBusy;
+}
 
 std::string JobLock_Key(Device* device) {
     DeviceHeader& header = device->header;
@@ -94,11 +99,6 @@ JobLock::JobLock(RecHandle* handle) {
     // ordered. A lock that failed refuses the job: it might run beside another.
     LockAttempt attempt = LockAcrossProcesses(handle->device, key, deviceFile_, lock_);
     if (attempt == LockAttempt::Busy || attempt == LockAttempt::Failed) {
-        if (attempt == LockAttempt::Failed) {
-            const uint32_t error = host().lastError();
-            LogWrite("Fail: the job lock of %s\n", key.c_str());
-            LogSystemError(error);
-        }
         std::lock_guard<std::mutex> guard(HeldKeysLock());
         HeldKeys().erase(key_);
         key_.clear();
@@ -109,6 +109,17 @@ JobLock::JobLock(RecHandle* handle) {
     handle_ = handle;
     handle->rec.discSeen = 0;
     handle->rec.discLost = 0;
+}
+
+bool JobLock_HeldElsewhere(RecHandle* handle) {
+    if (!handle || !handle->device) return false;
+    const std::string key = JobLock_Key(handle->device);
+    {
+        std::lock_guard<std::mutex> guard(HeldKeysLock());
+        if (HeldKeys().count(key)) return true;
+    }
+    HostHandle file = handle->device->header.deviceFile;
+    return file && host().deviceLockedElsewhere(file, kDeviceLockJob);
 }
 
 JobLock::~JobLock() {

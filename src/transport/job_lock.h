@@ -42,6 +42,13 @@ class JobLock {
     bool held_ = false;
 };
 
+// Whether a job (of this process, or of another through the drive's device file) holds the
+// drive's lock now. Asks without taking the lock, so that nobody is refused meanwhile. A named
+// job lock of another process (Windows) is not seen.
+bool JobLock_HeldElsewhere(RecHandle* handle);
+// Records in the handle's LastError that another writing job has the drive (location 1010).
+void JobLock_RecordBusy(RecHandle* handle);
+
 // The name of the drive's lock: the backend's identity of the drive, or its unit serial number,
 // or (for neither) a name that only this process uses. Asks the drive at most once per Device.
 std::string JobLock_Key(Device* device);

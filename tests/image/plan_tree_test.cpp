@@ -113,8 +113,14 @@ TEST_F(PlanTree, FileSetRefusals) {
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "a:b", tmp.file("folder").c_str()));
     EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), "/a:b", src.c_str()));
     EXPECT_NE(Plan_FindNode(&plan->root, "a_b"), nullptr);
-    std::string longPath(300, 'p');
-    EXPECT_FALSE(Plan_AddFileSetEntry(plan.get(), longPath.c_str(), src.c_str()));
+    // A path in the volume holds 259 bytes as it is opened again ("/ddd/ppp...").
+    PlanPtr fits = NewPlan();
+    EXPECT_TRUE(
+        Plan_AddFileSetEntry(fits.get(), ("ddd/" + std::string(254, 'p')).c_str(), src.c_str()));
+    EXPECT_FALSE(
+        Plan_AddFileSetEntry(plan.get(), ("dddd/" + std::string(254, 'p')).c_str(), src.c_str()));
+    EXPECT_NE(plan->refusal.rule.find("260 bytes long, beyond the 259"), std::string::npos)
+        << plan->refusal.rule;
     // A name whose recorded form exceeds 255 bytes: 128 characters outside Latin-1.
     std::string wide;
     for (int i = 0; i < 128; ++i)
@@ -485,17 +491,27 @@ TEST_F(PlanTree, ScanRefusesLoopsLongPathsAndUnrecordableNames) {
     PlanPtr links = NewPlan();
     EXPECT_EQ(Plan_AddFolder(links.get(), tmp.file("links").c_str()), 5u);
 
-    // Folders nested beyond the system's path limit, made (and removed) one step at a time.
+    // Folders nested beyond the system's path limit, made (and removed) one step at a time: the
+    // volume's 259 bytes end first, then (below the deepest nameable folder) the system's.
     const std::string step(200, 'd');
+    std::string deepest = tmp.file("deep");
     std::vector<int> chain{::open(tmp.mkdir("deep").c_str(), O_RDONLY | O_DIRECTORY)};
-    for (size_t length = tmp.file("deep").size(); chain.back() >= 0 && length <= kMaxHostPath;
-         length += step.size() + 1) {
+    for (size_t length = deepest.size(); chain.back() >= 0; length += step.size() + 1) {
         ASSERT_EQ(::mkdirat(chain.back(), step.c_str(), 0700), 0);
+        if (length + step.size() + 1 >= kMaxHostPath) break;
         chain.push_back(::openat(chain.back(), step.c_str(), O_RDONLY | O_DIRECTORY));
+        deepest += "/" + step;
     }
     ASSERT_GE(chain.back(), 0);
+    PlanPtr longVolumePaths = NewPlan();
+    EXPECT_EQ(Plan_AddFolder(longVolumePaths.get(), tmp.file("deep").c_str()), 0u);
+    EXPECT_EQ(longVolumePaths->refusal.path, tmp.file("deep/" + step + "/" + step));
+    EXPECT_NE(longVolumePaths->refusal.rule.find("408 bytes long, beyond the 259"),
+              std::string::npos)
+        << longVolumePaths->refusal.rule;
     PlanPtr longPaths = NewPlan();
-    EXPECT_EQ(Plan_AddFolder(longPaths.get(), tmp.file("deep").c_str()), 0u);
+    EXPECT_EQ(Plan_AddFolderContents(longPaths.get(), deepest.c_str()), 0u);
+    ::unlinkat(chain.back(), step.c_str(), AT_REMOVEDIR);
     for (size_t i = chain.size() - 1; i > 0; --i) {
         ::close(chain[i]);
         ::unlinkat(chain[i - 1], step.c_str(), AT_REMOVEDIR);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tvx {
@@ -100,6 +101,29 @@ TEST_F(VdriveQueries, FormattedDvdPlusRwIsJudgedByItsContent) {
     EXPECT_GT(info.usedBlocks, 0u);
     ExtendedMode = 1;
     EXPECT_EQ(discInfo().appendable, 1u);
+    ExtendedMode = saved;
+}
+
+// Only a DVD+RW is judged by its content and the extended mode; DVD-RAM and restricted
+// overwrite keep the drive's answer: an empty DVD-RW can be erased, a DVD-RAM with data appended.
+TEST_F(VdriveQueries, OnlyDvdPlusRwIsJudgedByItsContent) {
+    const uint8_t data[2048] = {1};
+    struct Case {
+        MediumKind kind;
+        bool withData;
+        uint32_t blank, canErase, appendable;
+    } cases[] = {{MediumKind::DvdRwRestricted, false, 0, 1, 0},
+                 {MediumKind::DvdRam, true, 0, 1, 1},
+                 {MediumKind::DvdPlusRw, true, 0, 1, 0}};
+    const int32_t saved = std::exchange(ExtendedMode, 0);
+    for (const Case& c : cases) {
+        ASSERT_TRUE(drive.insertRecorded(c.kind, 1000, false, kSmallDisc));
+        ASSERT_TRUE(!c.withData || drive.writeBlocks(16, 1, data));
+        const TVX_DiscInfo info = discInfo();
+        EXPECT_EQ(std::vector<uint32_t>({info.blank, info.canErase, info.appendable}),
+                  std::vector<uint32_t>({c.blank, c.canErase, c.appendable}))
+            << vdrive::MediumName(c.kind);
+    }
     ExtendedMode = saved;
 }
 

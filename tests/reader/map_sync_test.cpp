@@ -1,4 +1,5 @@
 // Writing mapped windows back to a recorded DVD+RW in the virtual recorder.
+#include "platform/sim/sim_host.h"
 #include "support/direct_transport.h"
 #include "support/temp_dir.h"
 #include "test_udf_image.h"
@@ -151,6 +152,31 @@ TEST_F(MapSyncTest, OpeningWhileAnotherJobWritesSaysTheDriveIsBusy) {
     TVX_LastError error{};
     TVX_GetLastError(other, &error);
     EXPECT_EQ(error.location, 1101); // no volume readable, and nobody writing
+}
+
+// A host on which a job lock cannot be made at all; it counts the attempts.
+class BrokenJobLockHost : public SimHost {
+  public:
+    LockAttempt tryJobLock(const std::string&, HostHandle&) override {
+        ++attempts;
+        return LockAttempt::Failed;
+    }
+    int attempts = 0;
+};
+
+// A failed open only looks at the job lock; a lock that cannot be made writes no log line.
+TEST_F(MapSyncTest, ReadersNeverTakeTheJobLockAndAFailedLockWritesNoLog) {
+    BrokenJobLockHost broken;
+    broken.setTempDirectory(temp_.mkdir("log") + "/");
+    setHost(&broken);
+    EXPECT_EQ(TVX_OpenFile(handle_, "/MISSING.BIN"), nullptr);
+    EXPECT_EQ(broken.attempts, 0);
+    EXPECT_EQ(handle_->lastError.location, 1102);
+    EXPECT_EQ(TVX_EraseDisc(handle_, 1, nullptr, 0), TVX_ERR_NOT_READY);
+    setHost(&*host_);
+    EXPECT_EQ(broken.attempts, 1);
+    EXPECT_EQ(handle_->lastError.location, 1011);
+    EXPECT_FALSE(std::ifstream(temp_.file("log/Torvexin.log")).good());
 }
 
 } // namespace

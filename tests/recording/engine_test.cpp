@@ -123,11 +123,11 @@ TEST_F(EngineTest, PaddingThatCompletesTheBufferSendsItBeforeTheNextAppend) {
 TEST_F(EngineTest, DashMediaReportAtLeast80000hBlocksPlusMediaTheTrackSize) {
     begin(MediumKind::DvdR, 1000);
     EXPECT_EQ(handle->rec.progressTotal, 0x80000u);
-    // The track-size event carries the track's own size beside the padded total.
+    // The track-size event carries a pair of zeros; the write events carry the padded total.
     ASSERT_NE(log.last(), nullptr);
     EXPECT_EQ(log.last()->type, 3);
-    EXPECT_EQ(log.last()->value, 1000u);
-    EXPECT_EQ(log.last()->total, 0x80000u);
+    EXPECT_EQ(log.last()->value, 0u);
+    EXPECT_EQ(log.last()->total, 0u);
     std::vector<uint8_t> data(65536, 1);
     ASSERT_TRUE(Rec_WriteBytes(handle, data.data(), 65536));
     ASSERT_NE(log.last(), nullptr);
@@ -140,13 +140,13 @@ TEST_F(EngineTest, DashMediaReportAtLeast80000hBlocksPlusMediaTheTrackSize) {
     log.events.clear();
     begin(MediumKind::DvdPlusR, 1000);
     EXPECT_EQ(handle->rec.progressTotal, 1000u);
-    // Type 2 carries zeros, type 3 the size and the total.
+    // Types 2 and 3 carry zeros.
     ASSERT_GE(log.events.size(), 2u);
     EXPECT_EQ(log.events[log.events.size() - 2].type, 2);
     EXPECT_EQ(log.events[log.events.size() - 2].total, 0u);
     EXPECT_EQ(log.events[log.events.size() - 1].type, 3);
-    EXPECT_EQ(log.events[log.events.size() - 1].value, 1000u);
-    EXPECT_EQ(log.events[log.events.size() - 1].total, 1000u);
+    EXPECT_EQ(log.events[log.events.size() - 1].value, 0u);
+    EXPECT_EQ(log.events[log.events.size() - 1].total, 0u);
 }
 
 TEST_F(EngineTest, BusyWriteIsSentAgainAfter50msUntilAccepted) {

@@ -49,7 +49,11 @@ contains "not writable named" "TVX_ERR_DISC_NOT_WRITABLE"
 
 # Other sources.
 expect 0 "burn DVD-Video folder" --virtual d.img:dvd+r burn-dvd-video "$sample"
-expect 0 "AUDIO_TS was added" --virtual d.img cat /AUDIO_TS/
+expect 0 "AUDIO_TS was added" --virtual d.img ls /AUDIO_TS/
+for path in /AUDIO_TS /AUDIO_TS/; do
+    expect 3 "cat $path of a folder" --virtual d.img cat "$path"
+    contains "$path named as a folder" "$path is a folder"
+done
 expect 0 "burn data folder" --virtual data.img:dvd-rw burn-data -l DATA data
 expect 0 "nested file reads back" --virtual data.img get /docs/blob.bin blob.out
 cmp -s blob.out data/docs/blob.bin && ok "nested bytes" || bad "nested bytes"
@@ -215,7 +219,23 @@ check_json json_doc 'd["disc"]["kind"] == "DVD-R" and not d["disc"]["blank"] and
 "$tvx" --virtual c.img check-video-ts --json "$sample/VIDEO_TS" > out.txt 2>/dev/null
 check_json json_doc 'd["fits"] and d["result"] == "TVX_OK" and d["volumeSectors"] > 0'
 "$tvx" --virtual j.img:dvd-r burn-data --json --verify data > out.txt 2>/dev/null
-check_json json_lines 'r["event"] == "result" and r["result"] == "TVX_OK" and r["exitCode"] == 0 and any(e["event"] == "verify" for e in L) and any(e["event"] == "track-size" and e["value"] == r["volumeSectors"] and e["total"] >= 0x80000 for e in L)'
+check_json json_lines 'r["event"] == "result" and r["result"] == "TVX_OK" and r["exitCode"] == 0 and any(e["event"] == "verify" for e in L) and any(e["event"] == "track-size" and e["value"] == 0 and e["total"] == 0 for e in L) and all(e.get("size") == r["volumeSectors"] for e in L if e["event"] == "write") and any(e["event"] == "write" and e["total"] >= 0x80000 for e in L)'
+# Names beyond U+FFFF read back whole; bytes that are no UTF-8 are escaped in JSON.
+smile=$(printf '\xf0\x9f\x98\x80')
+expect 0 "burn a name beyond U+FFFF" --virtual u.img:dvd+r burn-files "/$smile/x$smile.txt=$work/data/hello.txt"
+expect 0 "ls of it" --virtual u.img ls "/$smile/" && contains "listed in UTF-8" "x$smile.txt"
+"$tvx" --virtual u.img ls --json "/$smile/" > out.txt 2>/dev/null
+check_json json_doc 'd["entries"][0]["name"] == "x\U0001F600.txt"'
+notutf8=$(printf 's\xed\xa0\x80')
+mkdir "$notutf8" && cp -r "$sample/VIDEO_TS" "$notutf8/"
+"$tvx" --virtual c.img check-video-ts --json "$notutf8/VIDEO_TS" > out.txt 2>/dev/null
+check_json json_doc 'd["folder"] == "s\udced\udca0\udc80/VIDEO_TS"'
+deep=longpaths # every path a burn records opens again
+for i in $(seq 12); do deep="$deep/a-folder-name-of-thirty-bytes-$i"; done
+mkdir -p "$deep" && echo deep > "$deep/f.txt"
+expect 3 "a volume path beyond 259 bytes" --virtual lp.img:dvd+r burn-data longpaths
+contains "refused with the rule" "beyond the 259 that a path on the disc may have"
+expect 0 "erase of an empty restricted-overwrite DVD-RW" --virtual ro.img:dvd-rw-ro erase
 "$tvx" --virtual-fault 2a@1:sense:03/0C/00 --virtual jf.img:dvd-r burn-data --json data > out.txt 2>/dev/null
 check_json json_lines 'r["result"] == "TVX_ERR_COMMAND" and r["exitCode"] == 3 and r["lastError"]["location"] > 0 and r["discState"]'
 "$tvx" --virtual j.img burn-data --json data > out.txt 2>/dev/null

@@ -48,6 +48,12 @@ std::string FirstUnreadable(const std::string& folder) {
 
 } // namespace
 
+bool VolumeWholeRecord(uint32_t mediaBefore, const TVX_LastError& record) {
+    constexpr int32_t kPlusRwCloseFailed = 805, kPlusRwCloseWaitPoll = 239;
+    return (mediaBefore & MediaDvdPlusRw) &&
+           (record.location == kPlusRwCloseFailed || record.location == kPlusRwCloseWaitPoll);
+}
+
 std::string VolumeWholeState(uint32_t mediaType) {
     return "the whole volume is on the " + MediaName(mediaType) +
            " and its data are safe; only finishing the disc (closing it) did not complete: it "

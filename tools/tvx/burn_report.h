@@ -9,9 +9,13 @@
 
 namespace tvxcli {
 
-// The TVX_LastError location of a burn whose volume is whole on the disc while finishing it
-// failed or was stopped.
-inline constexpr int32_t kVolumeWholeLocation = 1040;
+// True when the TVX_LastError record of a failed or stopped burn says its volume is whole on the
+// disc and only finishing it did not complete: on a DVD+RW, only the close comes after the last
+// flush, and it records location 805 (the close failed) or 239 (its wait was stopped).
+bool VolumeWholeRecord(uint32_t mediaBefore, const TVX_LastError& record);
+// The TVX_LastError location of a burn on media written over in place whose volume structures
+// could not be overwritten again after it stopped.
+inline constexpr int32_t kIncompleteWipeLocation = 1030;
 // The disc's state then.
 std::string VolumeWholeState(uint32_t mediaType);
 // The source that cannot be read, named, or "" when every named source reads.

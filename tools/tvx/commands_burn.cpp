@@ -10,6 +10,7 @@
 #include "results.h"
 #include "signals.h"
 #include "source_reason.h"
+#include "volume_plan.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -139,6 +140,8 @@ TVX_Result RunBurn(const Options& options, TVX_RecHandle handle, const BurnReque
     const char* path = request.path.c_str();
     NameLeftOut(request);
     StartProgress(options);
+    // Progress counts against the volume's own size; the library's total may be padded.
+    SetVolumeSize(PlannedSectors(request, options.label));
     InstallStopHandlers();
     switch (request.source) {
     case BurnSource::VideoTs:
@@ -181,15 +184,20 @@ int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_
         ExplainRefusal(result, before.disc, options.testWrite, NeededFor(handle, request));
     if (!refusal.empty()) std::fprintf(stderr, "  %s\n", refusal.c_str());
     ReportSource(result, handle, request, before.sizes);
-    TVX_LastError finish;
-    const bool volumeWhole =
-        TVX_GetLastError(handle, &finish) == TVX_OK && finish.location == kVolumeWholeLocation;
+    TVX_LastError finish{};
+    const bool volumeWhole = TVX_GetLastError(handle, &finish) == TVX_OK &&
+                             VolumeWholeRecord(before.disc.mediaType, finish);
     // What the disc holds now is the drive's word, read after the job; nothing is asked when
     // nothing was written.
     DiscAfterJob after;
     if (Facts().trackBegun && !options.testWrite && !volumeWhole) after = ReadDiscAfterJob(handle);
-    std::string state = DescribeDiscAfter(result, before.disc.mediaType, Facts(), options.testWrite,
-                                          volumeWhole, after);
+    after.structuresCleared = finish.location != kIncompleteWipeLocation;
+    // A formatted DVD-RW (restricted overwrite) is the one DVD-RW a burn takes that is not blank.
+    const TVX_DiscInfo& was = before.disc;
+    const bool inPlace = (was.mediaType & (MediaDvdPlusRw | MediaDvdRam)) ||
+                         ((was.mediaType & MediaDvdRw) && !was.blank);
+    std::string state = DescribeDiscAfter(result, was.mediaType, inPlace, Facts(),
+                                          options.testWrite, volumeWhole, after);
     if (!state.empty()) std::fprintf(stderr, "  disc: %s\n", state.c_str());
     PrintJsonResult(options, what, &result, rc, handle, state);
     return rc;

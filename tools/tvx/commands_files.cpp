@@ -1,5 +1,6 @@
 // Reading files from the disc and patching a rewritable disc in place.
 #include "commands.h"
+#include "disc_listing.h"
 #include "host_output.h"
 #include "results.h"
 #include "signals.h"
@@ -59,10 +60,29 @@ void reportNotOpened(const std::string& discPath, TVX_RecHandle handle) {
         std::fprintf(stderr, "  paths start with /; folders end with /\n");
 }
 
+// Whether the path names a folder of the disc, with or without its trailing separator. Only
+// asked where the answer matters: a path that did not open, or an opened entry of no bytes
+// (a folder, or an empty file).
+bool namesFolder(TVX_RecHandle handle, const std::string& discPath) {
+    TVX_DiscFile root = TVX_OpenFile(handle, "/");
+    if (!root) return false;
+    std::vector<ListedEntry> entries;
+    bool isFolder = false;
+    std::string error;
+    const bool listed = ListDiscPath(root, discPath, false, entries, isFolder, error);
+    TVX_CloseFile(root);
+    return listed && isFolder;
+}
+
 int withFile(const Options& options, const std::string& discPath, FILE* out, const char* outName) {
     Session session;
     if (int rc = session.open(options)) return rc;
     TVX_DiscFile file = TVX_OpenFile(session.handle(), discPath.c_str());
+    // A folder has no bytes to copy, with or without its trailing separator.
+    if ((!file || TVX_GetFileSize(file) == 0) && namesFolder(session.handle(), discPath)) {
+        if (file) TVX_CloseFile(file);
+        return Fail(kExitFailed, "%s is a folder", discPath.c_str());
+    }
     if (!file) {
         reportNotOpened(discPath, session.handle());
         return kExitFailed;

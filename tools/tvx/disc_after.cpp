@@ -10,7 +10,6 @@ namespace tvxcli {
 
 namespace {
 
-constexpr uint32_t kWrittenInPlace = MediaDvdPlusRw | MediaDvdRam;
 constexpr uint32_t kWriteOnce =
     MediaDvdR | MediaDvdRDualLayer | MediaDvdPlusR | MediaDvdPlusRDualLayer;
 
@@ -48,8 +47,9 @@ DiscAfterJob ReadDiscAfterJob(TVX_RecHandle handle) {
     return after;
 }
 
-std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, const JobFacts& facts,
-                              bool testWrite, bool volumeWhole, const DiscAfterJob& after) {
+std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, bool writtenInPlace,
+                              const JobFacts& facts, bool testWrite, bool volumeWhole,
+                              const DiscAfterJob& after) {
     if (result == TVX_OK) return "";
     if (testWrite) return "test write: nothing was recorded, the disc is unchanged";
     if (!facts.trackBegun) return "nothing was written, the disc is unchanged";
@@ -72,13 +72,19 @@ std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, const Job
     // The whole volume went to the drive; the read-back (or, in this mode, the close) failed.
     if (result == TVX_ERR_VERIFY && (facts.verifying || facts.writeDone))
         return "the drive reports the " + kind + " holding " +
-               (disc.mediaType & kWrittenInPlace
+               (writtenInPlace
                     ? std::string("a volume")
                     : Sectors(disc.usedBlocks) + (disc.appendable ? " in an open session" : "")) +
                ", but it was not read back as the source: do not rely on it";
-    if ((disc.mediaType & kWrittenInPlace) && !facts.writing)
+    if (writtenInPlace && !facts.writing)
         return "no sector was written: the " + kind + " holds what it held before";
-    if (disc.mediaType & kWrittenInPlace)
+    // A formatted DVD-RAM or DVD-RW is reported as recorded whatever it holds; the library says
+    // whether it overwrote the volume structures again.
+    if (writtenInPlace && after.structuresCleared)
+        return "the burn did not complete, and the " + kind +
+               " holds nothing a reader could take for the new volume (once writing began its "
+               "volume structures were overwritten again); burn it again";
+    if (writtenInPlace)
         return "the drive reports data on the " + kind +
                ", but the burn did not complete and its old volume could not be cleared: do not "
                "rely on it; erase it with tvx erase";

@@ -13,13 +13,18 @@ namespace tvxcli {
 struct DiscAfterJob {
     bool read = false;
     TVX_DiscInfo info{};
+    // Media written over in place: the library overwrote the volume structures again after the
+    // burn stopped (its TVX_LastError location is 1030 when it could not).
+    bool structuresCleared = true;
 };
 DiscAfterJob ReadDiscAfterJob(TVX_RecHandle handle);
 
 // The disc's state in words after a burn that ended with result (not TVX_OK). mediaBefore is
-// the kind the disc had before the burn; volumeWhole says the library kept a whole volume
-// whose finishing failed (TVX_LastError location 1040).
-std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, const JobFacts& facts,
-                              bool testWrite, bool volumeWhole, const DiscAfterJob& after);
+// the kind the disc had before the burn, writtenInPlace whether the burn wrote over it in place
+// (DVD+RW, DVD-RAM, formatted DVD-RW); volumeWhole says the library kept a whole volume
+// whose finishing failed (VolumeWholeRecord).
+std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, bool writtenInPlace,
+                              const JobFacts& facts, bool testWrite, bool volumeWhole,
+                              const DiscAfterJob& after);
 
 } // namespace tvxcli

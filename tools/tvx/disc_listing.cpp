@@ -1,5 +1,7 @@
 #include "disc_listing.h"
 
+#include "platform/text.h"
+
 #include <cstring>
 #include <memory>
 
@@ -38,19 +40,6 @@ bool TagIs(const uint8_t* d, size_t length, uint16_t id) {
     for (int i = 0; i < 16; ++i)
         if (i != 4) sum = static_cast<uint8_t>(sum + d[i]);
     return sum == d[4] && Le16(d) == id;
-}
-
-void AppendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 // Sectors of the disc through mapped windows of one open disc file.
@@ -260,17 +249,18 @@ std::vector<std::string> PathComponents(const std::string& path) {
 bool DecodeDiscName(const uint8_t* bytes, size_t length, std::string& out) {
     out.clear();
     if (length == 0) return false;
+    std::u16string units;
     if (bytes[0] == 8) {
         for (size_t i = 1; i < length; ++i)
-            AppendUtf8(out, bytes[i]);
-        return true;
-    }
-    if (bytes[0] == 16 && length % 2 == 1) {
+            units.push_back(bytes[i]);
+    } else if (bytes[0] == 16 && length % 2 == 1) {
         for (size_t i = 1; i + 1 < length; i += 2)
-            AppendUtf8(out, uint32_t{bytes[i]} << 8 | bytes[i + 1]);
-        return true;
+            units.push_back(static_cast<char16_t>(bytes[i] << 8 | bytes[i + 1]));
+    } else {
+        return false;
     }
-    return false;
+    // Characters beyond U+FFFF are recorded as surrogate pairs.
+    return tvx::Utf16ToUtf8(units, out);
 }
 
 DiscTime DecodeDiscTime(const uint8_t* b) {

@@ -1,31 +1,20 @@
 #include "json.h"
 
+#include "platform/text.h"
+
 #include <cstdio>
 
 namespace tvxcli {
-
-namespace {
-
-// Length of the valid UTF-8 sequence at text[i], or 0.
-size_t Utf8Length(const std::string& text, size_t i) {
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (lead >= 0xF8 || length == 0 || i + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k)
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
-} // namespace
 
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            size_t length = Utf8Length(text, i);
-            if (length) {
+            // Only well-formed UTF-8 passes: no overlong forms, surrogates or values past
+            // U+10FFFF.
+            const size_t length = tvx::Utf8SequenceLength(text.data() + i, text.size() - i);
+            if (length > 1) {
                 out.append(text, i, length);
                 i += length;
                 continue;

@@ -195,6 +195,10 @@ void StartProgress(const Options& options) {
     SetStopFeedback(display.style == Style::Bar || display.style == Style::Lines);
 }
 
+void SetVolumeSize(uint32_t sectors) {
+    facts.trackBlocks = sectors;
+}
+
 const JobFacts& Facts() {
     return facts;
 }
@@ -227,14 +231,12 @@ int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {
         facts.trackBegun = true;
         break;
     case TVX_EVENT_TRACK_SIZE:
-        facts.trackBlocks = value;
-        facts.progressTotal = total;
-        Verbose("phase: track of %u sectors (progress total %u)\n", value, total);
+        Verbose("phase: track of %u sectors\n", facts.trackBlocks, 0);
         break;
     case TVX_EVENT_WRITE:
         facts.writing = true;
         facts.written = value;
-        if (facts.trackBlocks == 0) facts.progressTotal = total;
+        facts.progressTotal = total;
         if (value + kChunkSectors >= VolumeSize()) facts.writeDone = true;
         break;
     case TVX_EVENT_FINISHED:

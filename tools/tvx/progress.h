@@ -1,7 +1,7 @@
 // Progress of burns and erases: a bar per phase on a terminal (writing, closing, verifying,
 // erasing), plain lines otherwise, one JSON object per event with --json. Percentages and time
-// left count against the volume's real size, which the track-size event carries: the library's
-// own total is padded to a minimum on DVD-R/RW.
+// left count against the volume's real size, planned before the burn (SetVolumeSize): the
+// library's own total is padded to a minimum on DVD-R/RW.
 #pragma once
 
 #include "session.h"
@@ -26,6 +26,9 @@ struct JobFacts {
 
 // Resets the facts and chooses the display for this job.
 void StartProgress(const Options& options);
+// The volume's size in sectors, as planned for the job about to start (0: unknown, the library's
+// total stands in).
+void SetVolumeSize(uint32_t sectors);
 // The callback handed to the library; answers 0 once a stop was requested (signals.h).
 int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t userData);
 // Ends the display; succeeded completes the phase on screen.

@@ -65,6 +65,23 @@ bool FillPlan(tvx::VolumePlan* plan, const BurnRequest& request, std::string& fa
     return true;
 }
 
+uint32_t PlannedSectors(const BurnRequest& request, const std::string& label) {
+    constexpr uint64_t kSectorBytes = 2048;
+    if (request.source == BurnSource::Image) {
+        struct stat st {};
+        if (::stat(request.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+        return static_cast<uint32_t>((static_cast<uint64_t>(st.st_size) + kSectorBytes - 1) /
+                                     kSectorBytes);
+    }
+    // A burn's file set takes files only: one with a folder fails before anything is written.
+    for (const std::string& pair : request.pairs)
+        if (IsFolder(pair.substr(pair.find('=') + 1))) return 0;
+    PlanPtr plan(tvx::Plan_Create(label.empty() ? tvx::kDefaultVolumeLabel : label.c_str()));
+    std::string failed;
+    if (!plan || !FillPlan(plan.get(), request, failed) || !tvx::Plan_Layout(plan.get())) return 0;
+    return tvx::Plan_VolumeSize(plan.get());
+}
+
 // As a burn reports TVX_ERR_SOURCE: the result, the source at fault and why.
 int PlanSourceFailure(const Options& options, const char* what, const tvx::VolumePlan* plan,
                       const std::string& failed, const BurnRequest& request,

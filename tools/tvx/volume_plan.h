@@ -27,6 +27,10 @@ tvx::ScanExclude ExcludeMatcher(const std::vector<std::string>& patterns);
 // folder's tree. On failure `failed` names the source (the plan's refusal, when set, says more).
 bool FillPlan(tvx::VolumePlan* plan, const BurnRequest& request, std::string& failed);
 
+// The size in sectors of the volume the burn of the request records (an image's own size); 0
+// when the source cannot be planned.
+uint32_t PlannedSectors(const BurnRequest& request, const std::string& label);
+
 // Reports a source the plan could not take as a burn reports TVX_ERR_SOURCE: the result, the
 // source at fault and why, then what the output holds (outcome).
 int PlanSourceFailure(const Options& options, const char* what, const tvx::VolumePlan* plan,

@@ -221,6 +221,19 @@ LockAttempt PosixHost::lockDevice(HostHandle handle, uint64_t offset, bool wait)
     return error == EAGAIN || error == EACCES ? LockAttempt::Busy : LockAttempt::Failed;
 }
 
+bool PosixHost::deviceLockedElsewhere(HostHandle handle, uint64_t offset) {
+    auto* device = static_cast<PosixDevice*>(handle);
+    if (!device) return false;
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = static_cast<off_t>(offset);
+    range.l_len = 1;
+    // Open file description locks report a conflicting holder here; this description's own
+    // locks never conflict with it.
+    return ::fcntl(device->fd, F_OFD_GETLK, &range) == 0 && range.l_type != F_UNLCK;
+}
+
 void PosixHost::unlockDevice(HostHandle handle, uint64_t offset) {
     auto* device = static_cast<PosixDevice*>(handle);
     if (!device) return;

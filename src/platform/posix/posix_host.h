@@ -64,6 +64,7 @@ class PosixHost : public Host {
     // two opens in one process conflict as two processes do.
     LockAttempt lockDevice(HostHandle device, uint64_t offset, bool wait) override;
     void unlockDevice(HostHandle device, uint64_t offset) override;
+    bool deviceLockedElsewhere(HostHandle device, uint64_t offset) override;
     bool passThroughFields(HostHandle device, PassThroughSystemFields& fields) override;
     std::string deviceIdentity(HostHandle device) override;
     // The folder whose "sr<N>" entries are the optical devices (default /dev); tests point it at

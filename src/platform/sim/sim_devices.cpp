@@ -183,6 +183,14 @@ LockAttempt SimHost::lockDevice(HostHandle device, uint64_t offset, bool wait) {
     }
 }
 
+bool SimHost::deviceLockedElsewhere(HostHandle device, uint64_t offset) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    auto* handle = static_cast<DeviceHandle*>(device);
+    if (!devices_.count(handle) || handle->proxy || !driveKey(handle->letter)) return false;
+    auto it = deviceLocks_.find(std::make_pair(driveKey(handle->letter), offset));
+    return it != deviceLocks_.end() && it->second != handle;
+}
+
 void SimHost::unlockDevice(HostHandle device, uint64_t offset) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     auto* handle = static_cast<DeviceHandle*>(device);

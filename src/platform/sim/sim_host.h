@@ -112,6 +112,7 @@ class SimHost : public NativeHost {
     // Locks of the simulated drive, held by one device file at a time as on a real host.
     LockAttempt lockDevice(HostHandle device, uint64_t offset, bool wait) override;
     void unlockDevice(HostHandle device, uint64_t offset) override;
+    bool deviceLockedElsewhere(HostHandle device, uint64_t offset) override;
     std::string deviceIdentity(HostHandle device) override;
     // Virtual drives have no system beneath them whose fields could be told.
     bool passThroughFields(HostHandle, PassThroughSystemFields&) override { return false; }
