@@ -39,6 +39,20 @@ namespace {
 constexpr int kFilesPerFolder = 100;
 constexpr int kFoldersPerGroup = 20;
 
+// Groups of folders of 100 files each.
+void MakeTree(const fs::path& folder, int count) {
+    for (int i = 0; i < count; ++i) {
+        int album = i / kFilesPerFolder;
+        char group[80], dir[80];
+        std::snprintf(group, sizeof group, "Family collection, group %03d",
+                      album / kFoldersPerGroup);
+        std::snprintf(dir, sizeof dir, "Album of the family collection number %05d", album);
+        fs::path d = folder / group / dir;
+        if (i % kFilesPerFolder == 0) fs::create_directories(d);
+        WriteFile(d / FileName(i), i, kSmall);
+    }
+}
+
 // Empties the page cache (needs root); failing that, evicts the files' data pages, which leaves
 // the folders' metadata cached. Answers what it did, or null when it could do neither.
 const char* DropCaches(const fs::path& folder) {

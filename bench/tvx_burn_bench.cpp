@@ -6,7 +6,8 @@
 // bytes per entry + 16 MiB). Prints figures and each target with whether it is met; asserts
 // nothing.
 //
-// Usage: tvx_burn_bench [rounds] [work folder]   (defaults: 3, $TMPDIR or /tmp)
+// Usage: tvx_burn_bench [rounds] [work folder] [tvx]   (defaults: 3, $TMPDIR or /tmp, the
+//        tvx of this build)
 #include "small_files.h"
 
 #include <fcntl.h>
@@ -26,7 +27,7 @@ struct Burn {
 };
 
 // One `tvx burn-data` of folder onto a fresh virtual DVD+R in disc, as this process's child.
-Burn RunTvx(const fs::path& folder, const fs::path& disc) {
+Burn RunTvx(const char* tvx, const fs::path& folder, const fs::path& disc) {
     ::sync();
     auto start = WallClock::now();
     pid_t child = ::fork();
@@ -34,8 +35,7 @@ Burn RunTvx(const fs::path& folder, const fs::path& disc) {
         int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         if (null >= 0) ::dup2(null, 1);
         const std::string drive = disc.string() + ":dvd+r";
-        ::execl(TVX_TOOL_PATH, "tvx", "--virtual", drive.c_str(), "burn-data", "-q", folder.c_str(),
-                nullptr);
+        ::execl(tvx, "tvx", "--virtual", drive.c_str(), "burn-data", "-q", folder.c_str(), nullptr);
         _exit(127);
     }
     int status = 0;
@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     const char* tmp = std::getenv("TMPDIR");
     const fs::path base = argc > 2 ? fs::path(argv[2]) : fs::path(tmp ? tmp : "/tmp");
     const fs::path work = base / ("tvx-burn-bench-" + std::to_string(::getpid()));
+    const char* tool = argc > 3 ? argv[3] : TVX_TOOL_PATH;
     fs::create_directories(work);
     std::printf("tvx burn-data (whole process) to a virtual DVD+R against find | xargs cat + "
                 "fsync, best of %d (a shared machine is noisy: compare the ratios)\n",
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
         long peak = 0;
         for (int r = 0; r < rounds; ++r) {
             cat = std::min(cat, TimeCat(folder, work / "cat.out"));
-            Burn burn = RunTvx(folder, work / "disc.img");
+            Burn burn = RunTvx(tool, folder, work / "disc.img");
             if (burn.seconds < 0) {
                 tvx = -1;
                 break;

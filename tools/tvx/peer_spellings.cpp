@@ -117,6 +117,7 @@ bool Translate(const std::string& command, std::vector<std::string>& out, const 
         out.push_back("-" + word);
         return true;
     }
+    if (word == "-dvd-video" && command == "burn-dvd-video") return true;
     for (const Spelling& s : Spellings()) {
         if (word != s.word) continue;
         const std::vector<std::string>& becomes = command == "make-image" ? s.image : s.burn;
