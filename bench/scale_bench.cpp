@@ -8,6 +8,8 @@
 //
 // Usage: scale_bench [rounds] [work folder]   (defaults: 3, $TMPDIR or /tmp)
 //        scale_bench burn FOLDER IMAGE        (one burn, for a profiler)
+#include "small_files.h"
+
 #include "image/plan.h"
 #include "platform/host.h"
 #include "platform/sim/sim_host.h"
@@ -30,55 +32,12 @@
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
-using WallClock = std::chrono::steady_clock;
+using namespace bench;
 
 namespace {
 
 constexpr int kFilesPerFolder = 100;
 constexpr int kFoldersPerGroup = 20;
-
-double Seconds(WallClock::time_point since) {
-    return std::chrono::duration<double>(WallClock::now() - since).count();
-}
-
-// Long names that share their first eight characters, so that every ISO 9660 name needs a
-// numbered suffix.
-std::string FileName(int i) {
-    char name[160];
-    std::snprintf(name, sizeof name,
-                  "Photographs of the summer holiday by the sea, camera roll of 2026, "
-                  "picture %06d.jpeg",
-                  i);
-    return name;
-}
-
-// The sizes of a shape's files: `least` bytes and up to `spread` - 1 more.
-struct Sizes {
-    int least;
-    int spread;
-};
-constexpr Sizes kSmall{256, 3840};    // 256 to 4095 bytes
-constexpr Sizes kKilobytes{1024, 7169}; // 1 to 8 KiB
-
-// Small files of real bytes, not holes.
-void WriteFile(const fs::path& path, int i, Sizes sizes) {
-    static std::vector<char> bytes = [] {
-        std::vector<char> b(8192);
-        for (size_t k = 0; k < b.size(); ++k)
-            b[k] = static_cast<char>(k * 131 + 7);
-        return b;
-    }();
-    std::ofstream out(path, std::ios::binary);
-    bytes[0] = static_cast<char>(i);
-    out.write(bytes.data(), sizes.least + (i * 7919) % sizes.spread);
-}
-
-void MakeFlat(const fs::path& folder, int count, Sizes sizes) {
-    fs::create_directories(folder);
-    for (int i = 0; i < count; ++i)
-        WriteFile(folder / FileName(i), i, sizes);
-}
 
 // Groups of folders of 100 files each.
 void MakeTree(const fs::path& folder, int count) {
@@ -91,17 +50,6 @@ void MakeTree(const fs::path& folder, int count) {
         fs::path d = folder / group / dir;
         if (i % kFilesPerFolder == 0) fs::create_directories(d);
         WriteFile(d / FileName(i), i, kSmall);
-    }
-}
-
-// Folders of 40 files side by side.
-void MakeFolders(const fs::path& folder, int count, Sizes sizes) {
-    for (int i = 0; i < count; ++i) {
-        char dir[80];
-        std::snprintf(dir, sizeof dir, "Album of the family collection number %05d", i / 40);
-        fs::path d = folder / dir;
-        if (i % 40 == 0) fs::create_directories(d);
-        WriteFile(d / FileName(i), i, sizes);
     }
 }
 
@@ -123,19 +71,6 @@ const char* DropCaches(const fs::path& folder) {
         ::close(fd);
     }
     return any ? "file data evicted (no root: folder metadata stays cached)" : nullptr;
-}
-
-// Copies the folder's files into one file and puts it on the disk.
-double TimeCat(const fs::path& folder, const fs::path& out) {
-    std::string command =
-        "find '" + folder.string() + "' -type f -print0 | xargs -0 cat > '" + out.string() +
-        "' && sync '" + out.string() + "'";
-    ::sync();
-    auto start = WallClock::now();
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "cat failed\n");
-    double seconds = Seconds(start);
-    fs::remove(out);
-    return seconds;
 }
 
 // One burn of the folder's contents on a fresh disc; seconds, or a negative value on failure.
@@ -210,10 +145,6 @@ size_t BurnPeakBytes(const fs::path& folder, const fs::path& disc) {
         WEXITSTATUS(status) != 0)
         return 0;
     return static_cast<size_t>(usage.ru_maxrss) * 1024;
-}
-
-const char* Met(bool met) {
-    return met ? "met" : "NOT met";
 }
 
 } // namespace

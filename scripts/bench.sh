@@ -10,7 +10,7 @@ dir=build-bench
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 benches=("$@")
 if [ ${#benches[@]} -eq 0 ]; then
-  benches=(vdrive_write_bench image_bench reader_bench burn_throughput scale_bench make_image_bench)
+  benches=(vdrive_write_bench image_bench reader_bench burn_throughput scale_bench make_image_bench tvx_burn_bench)
 fi
 cmake --build "$dir" -j "$(nproc)" --target "${benches[@]}"
 for bench in "${benches[@]}"; do

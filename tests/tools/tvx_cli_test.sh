@@ -203,9 +203,12 @@ contains "write-once state" "disc: the drive reports the DVD-R open and partial:
 expect 3 "a missing source is named" --virtual s2.img:dvd-r burn-files "/x=$work/gone.txt"
 contains "source named" "source: $work/gone.txt: it does not exist"
 mkdir -p odd/sub && echo x > odd/sub/file.txt && mkfifo odd/sub/pipe && ln -s gone odd/dangling
+ln -s loop odd/loop && ln -s sub odd/linked
 expect 0 "a folder with a pipe and a dangling link burns" --virtual odd.img:dvd+r burn-data odd
 contains "pipe named" "left out: odd/sub/pipe (a named pipe)"
 contains "dangling link named" "left out: odd/dangling (a symbolic link that leads nowhere)"
+contains "link loop named" "left out: odd/loop (a symbolic link in a loop)"
+contains "a linked folder's pipe named" "left out: odd/linked/pipe (a named pipe)"
 grep -n "left out" out.txt | head -1 | grep -q "^1:" && ok "named before the burn" || bad "named late"
 
 # Machine-readable output.

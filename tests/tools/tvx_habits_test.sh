@@ -37,6 +37,27 @@ done <<'EOF'
 0|Torvexin 1.3.0.81||-V
 0|Torvexin 1.3.0.81||--virtual v.img:dvd-r -d 0 -V
 0|Torvexin 1.3.0.81|burn data folder|--virtual v.img:dvd-r burn-data data --version
+# Other tools' spellings: taken where they mean ours, else answered (exit 1, nothing done); a
+# single-dash word is never split into one-letter options; a command's options before it.
+0|p1.iso holds the volume||make-image -dvd-video dv -o p1.iso -V MOVIE -udf
+1|-J: not supported: the UDF file system carries long names||make-image -J data -o x.iso
+1|-R: not supported: owners and permissions are not recorded||burn-data data -R
+1|-b: not supported: no boot images||make-image -b boot.img data -o x.iso
+1|-volset: not supported|--output|make-image -volset X data -o x.iso
+1|-hide: not supported|Usage|make-image -hide x data -o x.iso
+1|-dvd-video: use burn-dvd-video FOLDER||burn-data -dvd-video dv
+1|unknown option '-dvd-compatible'|no drive|--virtual p.img:dvd+r burn-data data -dvd-compatible
+0|burn data folder: done|Torvexin|--virtual p2.img:dvd+r burn-data data -dvd-compat -V LABEL
+0|speed: 4.0x (5540 kB/s)||--virtual p3.img:dvd+r burn-data -v data -speed=4
+0|test write: nothing was recorded||--virtual p4.img:dvd-r burn-data data -dry-run
+0|test write: nothing was recorded|not expected|--virtual p5.img:dvd-r -s 8 --test burn-data data
+0|p6.iso holds the volume||-V LBL make-image data -o p6.iso
+1|-s|unknown command|-s 8 drives
+1|--label|Torvexin|burn-data data -V
+0|--verify|Kinds:|help burn-data
+0|burn-dvd-video||help
+1|unknown command 'frob'||help frob
+2|holds a dvd+rw disc, not the dvd-r given||--virtual disc.img:dvd-r ls
 # A mistyped command names the nearest ones; a far one only itself.
 1|unknown command 'burn-dat'; did you mean burn-data?||burn-dat data
 1|did you mean burn-data?||brun-data data
@@ -100,6 +121,29 @@ json 'd["folder"] and d["entries"][0]["name"] == "blob.bin" and d["entries"][0][
 json 'sorted((e["name"], e["folder"]) for e in d["entries"]) == [("docs", True), ("hello.txt", False)]'
 "$tvx" --virtual small.img check --json --data data > out.txt 2>/dev/null
 json 'not d["fits"] and d["verdict"] == "does not fit" and d["discSectors"] == 100'
+
+"$tvx" --json drives > out.txt 2>/dev/null
+json 'isinstance(d["drives"], list)'
+mkdir -p lo && echo x > lo/f.txt && mkfifo lo/pipe && ln -s gone lo/dangling
+"$tvx" make-image --json lo -o lo.iso > out.txt 2>/dev/null
+json 'd["volumeSectors"] * 2048 == d["volumeBytes"] == __import__("os").path.getsize("lo.iso") and sorted(e["kind"] for e in d["leftOut"]) == ["a named pipe", "a symbolic link that leads nowhere"]'
+
+# SOURCE_DATE_EPOCH: the same bytes from two runs in other zones and seconds, a burn the same
+# as make-image, every time the epoch's (the files are newer); without it, the runs differ.
+"$tvx" make-image -q data -o now1.iso && sleep 1 && "$tvx" make-image -q data -o now2.iso
+! cmp -s now1.iso now2.iso && ok || bad "two runs without SOURCE_DATE_EPOCH are the same"
+export SOURCE_DATE_EPOCH=1000000000
+TZ=UTC "$tvx" make-image -q -dvd-video dv -o r1.iso && TZ=Asia/Tokyo "$tvx" make-image -q --dvd-video dv -o r2.iso
+cmp -s r1.iso r2.iso && ok || bad "make-image with SOURCE_DATE_EPOCH differs between runs"
+"$tvx" make-image -q data -o r3.iso && "$tvx" --virtual r.img:dvd+r burn-dvd-video -q dv &&
+    "$tvx" --virtual r4.img:dvd-r burn-data -q data
+cmp -s -n "$(stat -c %s r1.iso)" r1.iso r.img && cmp -s -n "$(stat -c %s r3.iso)" r3.iso r4.img &&
+    ok || bad "a burn with SOURCE_DATE_EPOCH differs from make-image"
+"$tvx" --virtual r4.img ls --json > out.txt 2>/dev/null
+json 'all(e["modified"] == "2001-09-09T01:46:40+00:00" for e in d["entries"])'
+SOURCE_DATE_EPOCH=soon "$tvx" make-image data -o bad.iso > out.txt 2>&1
+[ $? -eq 1 ] && grep -qF "SOURCE_DATE_EPOCH 'soon'" out.txt && [ ! -e bad.iso ] && ok || bad "a bad SOURCE_DATE_EPOCH"
+unset SOURCE_DATE_EPOCH
 
 # Names beyond ASCII come back as they were burned; times are the files' own.
 "$tvx" --virtual names.img:dvd+r burn-data -q names || bad "burning names"

@@ -68,6 +68,12 @@ run 3 "a source that changed size" -- --virtual "grow.img:dvd+r+write-busy=3" bu
 wait
 has "changed size named" "source: $work/grows.bin: it changed size during the burn (300000 bytes before, 300100 now)"
 lacks "no drive error for a changed size" "drive error"
+# The same in a folder, whose sizes are taken in the walk that names left-out entries.
+mkdir -p growdir && head -c 300000 /dev/urandom > growdir/grows.bin && cp data/hi.txt growdir/
+(sleep 1; head -c 100 /dev/zero >> growdir/grows.bin) &
+run 3 "a folder's file that changed size" -- --virtual "grow2.img:dvd+r+write-busy=3" burn-data -v growdir
+wait
+has "changed size named in a folder" "growdir/grows.bin: it changed size during the burn (300000 bytes before, 300100 now)"
 run 3 "make-image names the file at fault" -- make-image --files "/x=$work/gone.txt" -o m.iso
 has "make-image source" "source: $work/gone.txt: it does not exist"
 run 3 "a name that only its cleaning makes equal" -- --virtual clash.img:dvd-r burn-files "/a_b=$work/data/hi.txt" "/a:b=$work/data/big.bin"

@@ -36,6 +36,10 @@ int Erase(const Options& options);
 // match one of the shell patterns in excludes.
 int MakeImage(const Options& options, const BurnRequest& request,
               const std::vector<std::string>& excludes, const std::string& output);
+// The volume of request, as make-image writes it, into fd (an empty regular file the caller
+// owns), for a burn that records it as an image; failures are reported as make-image reports
+// them under the name what. 0 or an exit code.
+int WriteVolumeInto(const Options& options, const BurnRequest& request, int fd, const char* what);
 
 // `tvx probe ...`: runs the drive report program in this process's place and answers its
 // failure to start; -1 when the command line asks for something else.
@@ -63,5 +67,7 @@ int Patch(const Options& options, const PatchRequest& request);
 void PrintJsonResult(const Options& options, const char* command, const TVX_Result* result,
                      int exitCode, TVX_RecHandle handle, const std::string& discState);
 bool JsonResultPrinted();
+// A member the result object carries besides the common ones (json: its value, as JSON).
+void AddJsonResultMember(const std::string& key, const std::string& json);
 
 } // namespace tvxcli

@@ -13,14 +13,20 @@
 #include "volume_plan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <unistd.h>
 
 namespace tvxcli {
 
 namespace {
 
 bool resultPrinted = false;
+std::vector<std::pair<std::string, std::string>> extraMembers;
 
 // The space the request's volume needs, for the words of TVX_ERR_NO_SPACE: exact for an image
 // and a VIDEO_TS folder (the library's own size check), else what the files alone take.
@@ -104,6 +110,32 @@ void ShowSpeed(const Options& options, int32_t kBps) {
         std::fprintf(stderr, "speed: %.1fx (%d kB/s)\n", kBps / kDvdOneX, kBps);
 }
 
+// The volume of a burn as an unnamed file in the temporary folder, gone when the tool ends.
+class ReproducibleImage {
+  public:
+    ~ReproducibleImage() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int build(const Options& options, const BurnRequest& request, const char* what) {
+        const char* tmp = std::getenv("TMPDIR");
+        const std::string folder = tmp && *tmp ? tmp : "/tmp";
+        fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ < 0)
+            return Fail(kExitFailed, "%s: no unnamed file can be made in %s: %s", what,
+                        folder.c_str(), std::strerror(errno));
+        if (!options.quiet && !options.json)
+            std::fprintf(stderr,
+                         "note: SOURCE_DATE_EPOCH is set: the volume is built in %s first (as "
+                         "large as the volume), then burned\n",
+                         folder.c_str());
+        return WriteVolumeInto(options, request, fd_, what);
+    }
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+  private:
+    int fd_ = -1;
+};
+
 } // namespace
 
 int PrepareBurn(const Options& options, BurnRequest& request, TVX_BurnOptions& burn) {
@@ -138,7 +170,6 @@ TVX_Result RunBurn(const Options& options, TVX_RecHandle handle, const BurnReque
                    const TVX_BurnOptions& burn) {
     const char* label = options.label.empty() ? nullptr : options.label.c_str();
     const char* path = request.path.c_str();
-    NameLeftOut(request);
     StartProgress(options);
     // Progress counts against the volume's own size; the library's total may be padded.
     SetVolumeSize(PlannedSectors(request, options.label));
@@ -214,9 +245,18 @@ int Burn(const Options& options, const BurnRequest& requested) {
     ShowSpeed(options, burn.writeSpeed);
     BurnBefore before;
     TVX_GetDiscInfo(h, &before.disc);
+    const char* what = CommandName(request.source);
+    // The library takes no time from its caller: a volume with the times SOURCE_DATE_EPOCH
+    // gives is built here, as make-image builds it, and burned as an image.
+    ReproducibleImage built;
+    if (options.sourceDate && request.source != BurnSource::Image) {
+        if (int rc = built.build(options, request, what)) return rc;
+        request = BurnRequest{BurnSource::Image, built.path(), {}, {}};
+    }
     before.sizes.take(request);
+    NameLeftOut(before.sizes.leftOut());
     TVX_Result r = RunBurn(options, h, request, burn);
-    return ReportBurn(options, CommandName(request.source), r, h, request, before);
+    return ReportBurn(options, what, r, h, request, before);
 }
 
 int CheckVideoTs(const Options& options, const std::string& folder) {
@@ -324,6 +364,8 @@ void PrintJsonResult(const Options& options, const char* command, const TVX_Resu
     object.add("discState", discState);
     const JobFacts& facts = Facts();
     if (facts.trackBlocks) object.add("volumeSectors", int64_t{facts.trackBlocks});
+    for (const auto& [key, json] : extraMembers)
+        object.addRaw(key.c_str(), json);
     object.addRaw("lastError",
                   result && *result != TVX_OK && handle ? JsonLastError(handle) : "null");
     std::printf("%s\n", object.str().c_str());
@@ -332,6 +374,10 @@ void PrintJsonResult(const Options& options, const char* command, const TVX_Resu
 
 bool JsonResultPrinted() {
     return resultPrinted;
+}
+
+void AddJsonResultMember(const std::string& key, const std::string& json) {
+    extraMembers.emplace_back(key, json);
 }
 
 } // namespace tvxcli

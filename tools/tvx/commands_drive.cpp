@@ -39,7 +39,14 @@ std::string DriveJson(int index, const TVX_DriveInfo& info, const Options& optio
 
 int ListDrives(const Options& options) {
     Session session;
-    if (int rc = session.start()) return rc;
+    if (int rc = session.start()) {
+        // A reader of the document learns there are no drives, and why, from the document.
+        if (options.json)
+            std::printf(
+                "%s\n",
+                JsonObject().addRaw("drives", "[]").add("message", LastFailure()).str().c_str());
+        return rc;
+    }
     int count = TVX_GetDriveCount();
     std::vector<std::string> items;
     if (count == 0 && !options.json) std::printf("no drives\n");

@@ -4,6 +4,7 @@
 #include "burn_run.h"
 #include "commands.h"
 #include "host_output.h"
+#include "json.h"
 #include "left_out.h"
 #include "results.h"
 #include "signals.h"
@@ -78,12 +79,19 @@ std::string ChangedSource(const tvx::VolumePlan* plan) {
 
 } // namespace
 
-int MakeImage(const Options& options, const BurnRequest& requested,
-              const std::vector<std::string>& excludes, const std::string& output) {
-    const char* what = "make-image";
+namespace {
+
+// make-image to output, or (intoFd >= 0) the volume of a burn into a file of the tool's own.
+int BuildVolume(const Options& options, const BurnRequest& requested,
+                const std::vector<std::string>& excludes, const std::string& output, int intoFd,
+                const char* burnName) {
+    const bool forBurn = intoFd >= 0;
+    const char* what = forBurn ? burnName : "make-image";
     const bool toStdout = output == "-";
-    const std::string outputName = toStdout ? "standard output" : output;
-    const std::string notWritten = output + " was not written";
+    const std::string outputName = forBurn    ? "the temporary image"
+                                   : toStdout ? "standard output"
+                                              : output;
+    const std::string notWritten = forBurn ? "nothing was burned" : output + " was not written";
     const std::string incomplete =
         toStdout ? "the volume on standard output is incomplete" : notWritten;
     BurnRequest request = requested;
@@ -92,9 +100,9 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     checked.speed.clear();
     TVX_BurnOptions burn{};
     if (int rc = PrepareBurn(checked, request, burn)) return rc;
-    if (toStdout && ::isatty(STDOUT_FILENO))
+    if (toStdout && !forBurn && ::isatty(STDOUT_FILENO))
         return Fail(kExitUsage, "standard output is a terminal; give -o FILE or redirect it");
-    if (toStdout && options.json)
+    if (toStdout && !forBurn && options.json)
         return Fail(kExitUsage, "--json and -o - both want standard output");
 
     PlanPtr plan(
@@ -103,29 +111,39 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     plan->exclude = ExcludeMatcher(excludes);
     SourceSizes sizes;
     sizes.take(request);
-    NameLeftOut(request);
+    NameLeftOut(sizes.leftOut());
+    if (options.json) {
+        std::vector<std::string> items;
+        for (const LeftOutEntry& e : sizes.leftOut())
+            items.push_back(JsonObject().add("path", e.path).add("kind", e.kind).str());
+        AddJsonResultMember("leftOut", JsonArray(items));
+    }
     std::string failed;
     if (!FillPlan(plan.get(), request, failed))
         return PlanSourceFailure(options, what, plan.get(), failed, request, sizes,
-                                 toStdout ? "nothing was written" : notWritten);
+                                 toStdout || forBurn ? "nothing was written" : notWritten);
     // Every file opened once before anything is written, as a burn does.
     if (!tvx::Plan_CheckSources(plan.get(), &failed))
         return PlanSourceFailure(options, what, plan.get(), failed, request, sizes,
-                                 toStdout ? "nothing was written" : notWritten);
+                                 toStdout || forBurn ? "nothing was written" : notWritten);
     if (!tvx::Plan_Layout(plan.get()))
         return Fail(kExitFailed,
                     "%s: the volume cannot be laid out (more than 65535 folders, "
                     "or beyond 2^32 sectors)",
                     what);
     const uint32_t sectors = tvx::Plan_VolumeSize(plan.get());
+    if (options.json && !forBurn) {
+        AddJsonResultMember("volumeSectors", std::to_string(sectors));
+        AddJsonResultMember("volumeBytes", std::to_string(uint64_t{sectors} * kSectorBytes));
+    }
 
     InstallStopHandlers();
     // A reader that closes the pipe ends make-image as it ends any other filter.
     if (toStdout) std::signal(SIGPIPE, SIG_DFL);
     SafeOutput file(output);
     std::string error;
-    if (!toStdout && !file.open(error)) return Fail(kExitFailed, "%s", error.c_str());
-    const int fd = toStdout ? STDOUT_FILENO : ::fileno(file.file());
+    if (!toStdout && !forBurn && !file.open(error)) return Fail(kExitFailed, "%s", error.c_str());
+    const int fd = forBurn ? intoFd : toStdout ? STDOUT_FILENO : ::fileno(file.file());
     // A regular file may stay sparse where the volume is empty; a pipe gets every byte.
     struct stat st {};
     const bool sparse = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -144,6 +162,7 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     if (!streamed)
         return PlanSourceFailure(options, what, plan.get(), ChangedSource(plan.get()), request,
                                  sizes, incomplete);
+    if (forBurn) return kExitOk;
     if (!toStdout && !file.commit(error)) return Fail(kExitFailed, "%s", error.c_str());
     if (!options.quiet && !options.json)
         std::fprintf(toStdout ? stderr : stdout,
@@ -152,6 +171,17 @@ int MakeImage(const Options& options, const BurnRequest& requested,
     TVX_Result ok = TVX_OK;
     PrintJsonResult(options, what, &ok, kExitOk, nullptr, "");
     return kExitOk;
+}
+
+} // namespace
+
+int MakeImage(const Options& options, const BurnRequest& request,
+              const std::vector<std::string>& excludes, const std::string& output) {
+    return BuildVolume(options, request, excludes, output, -1, nullptr);
+}
+
+int WriteVolumeInto(const Options& options, const BurnRequest& request, int fd, const char* what) {
+    return BuildVolume(options, request, {}, "", fd, what);
 }
 
 } // namespace tvxcli

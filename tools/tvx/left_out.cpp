@@ -1,57 +1,114 @@
 #include "left_out.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
-#include <set>
-#include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
-#include <vector>
 
 namespace tvxcli {
 
 namespace {
 
-// What the library would make of an entry it does not record, or null for files and folders.
-const char* leftOutKind(const std::string& path, struct stat& st) {
-    if (::stat(path.c_str(), &st) != 0) {
-        struct stat link {};
-        if (::lstat(path.c_str(), &link) != 0) return nullptr; // vanished meanwhile
-        return errno == ELOOP ? "a symbolic link in a loop" : "a symbolic link that leads nowhere";
-    }
-    if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return nullptr;
-    if (S_ISFIFO(st.st_mode)) return "a named pipe";
-    if (S_ISSOCK(st.st_mode)) return "a socket";
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+const char* KindOf(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
     return "of a kind that is not recorded";
 }
 
-} // namespace
+class Walk {
+  public:
+    Walk(const WalkedFile& file, std::vector<LeftOutEntry>& leftOut)
+        : file_(file), leftOut_(leftOut) {}
 
-void NameLeftOut(const BurnRequest& request) {
-    if (request.source == BurnSource::Files || request.source == BurnSource::Image) return;
-    // Folders still to list; a folder reached twice (through links) is listed once.
-    std::vector<std::string> pending{request.path};
-    std::set<std::pair<dev_t, ino_t>> seen;
-    while (!pending.empty()) {
-        const std::string folder = pending.back();
-        pending.pop_back();
-        DIR* dir = ::opendir(folder.c_str());
-        if (!dir) continue; // the library names a folder it cannot read
+    // Takes fd (a folder) and walks it; path is its path, extended and restored in place. A
+    // folder that holds itself through a link is not walked again (the library refuses it).
+    void folder(int fd, std::string& path) {
+        struct stat st {};
+        DIR* dir = nullptr;
+        if (::fstat(fd, &st) != 0 ||
+            std::find(holders_.begin(), holders_.end(), std::make_pair(st.st_dev, st.st_ino)) !=
+                holders_.end() ||
+            !(dir = ::fdopendir(fd))) {
+            ::close(fd);
+            return;
+        }
+        holders_.emplace_back(st.st_dev, st.st_ino);
+        const size_t base = path.size();
+        if (path.empty() || path.back() != '/') path += '/';
+        const size_t prefix = path.size();
         while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            const std::string path = folder + (folder.back() == '/' ? "" : "/") + name;
-            struct stat st {};
-            if (const char* kind = leftOutKind(path, st)) {
-                std::fprintf(stderr, "left out: %s (%s)\n", path.c_str(), kind);
-            } else if (S_ISDIR(st.st_mode) && seen.insert({st.st_dev, st.st_ino}).second) {
-                pending.push_back(path);
-            }
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+            path.resize(prefix);
+            path += name;
+            this->entry(::dirfd(dir), name, entry->d_type, path);
         }
         ::closedir(dir);
+        holders_.pop_back();
+        path.resize(base);
     }
+
+  private:
+    void entry(int dirFd, const char* name, unsigned char type, std::string& path) {
+        if (type == DT_DIR) {
+            descend(dirFd, name, path);
+            return;
+        }
+        if (type == DT_REG && !file_) return;
+        if (type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK) {
+            leftOut_.push_back({path, KindOf(type == DT_FIFO   ? S_IFIFO
+                                             : type == DT_SOCK ? S_IFSOCK
+                                                               : S_IFCHR)});
+            return;
+        }
+        // A regular file for its size; a link or an unknown type for what it is.
+        struct stat st {};
+        const int flags = type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0;
+        if (::fstatat(dirFd, name, &st, flags) != 0) {
+            const bool loop = errno == ELOOP;
+            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return; // vanished
+            if (S_ISLNK(st.st_mode))
+                leftOut_.push_back({path, loop ? "a symbolic link in a loop"
+                                               : "a symbolic link that leads nowhere"});
+            return;
+        }
+        if (S_ISREG(st.st_mode)) {
+            if (file_) file_(path, static_cast<uint64_t>(st.st_size));
+        } else if (S_ISDIR(st.st_mode)) {
+            descend(dirFd, name, path);
+        } else {
+            leftOut_.push_back({path, KindOf(st.st_mode)});
+        }
+    }
+
+    void descend(int dirFd, const char* name, std::string& path) {
+        int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) folder(fd, path);
+    }
+
+    const WalkedFile& file_;
+    std::vector<LeftOutEntry>& leftOut_;
+    std::vector<std::pair<dev_t, ino_t>> holders_; // the folders being walked, outermost first
+};
+
+} // namespace
+
+void WalkSourceFolder(const std::string& root, const WalkedFile& file,
+                      std::vector<LeftOutEntry>& leftOut) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    std::string path = root;
+    Walk(file, leftOut).folder(fd, path);
+}
+
+void NameLeftOut(const std::vector<LeftOutEntry>& leftOut) {
+    for (const LeftOutEntry& e : leftOut)
+        std::fprintf(stderr, "left out: %s (%s)\n", e.path.c_str(), e.kind);
 }
 
 } // namespace tvxcli

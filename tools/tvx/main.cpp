@@ -2,7 +2,9 @@
 // Torvexin's public interface.
 #include "command_words.h"
 #include "commands.h"
+#include "peer_spellings.h"
 #include "results.h"
+#include "source_date.h"
 #include "view_commands.h"
 #include "virtual_drives.h"
 
@@ -10,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 using namespace tvxcli;
 
@@ -61,12 +64,8 @@ std::vector<std::string> VirtualImagesFromEnvironment() {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (int code = RunProbeIfAsked(argc, argv); code >= 0) return code;
-    if (AsksForVersion(argc, argv)) {
-        std::printf("%s\n", VersionText().c_str());
-        return kExitOk;
-    }
+int main(int rawArgc, char** rawArgv) {
+    if (int code = RunProbeIfAsked(rawArgc, rawArgv); code >= 0) return code;
     CLI::App app{"tvx: burn, erase and read DVDs with Torvexin"};
     app.require_subcommand(1);
     app.fallthrough();
@@ -97,7 +96,7 @@ int main(int argc, char** argv) {
                  "or one JSON object a line per event and a result object (burns, erase)");
 
     auto addBurnOptions = [&](CLI::App* cmd, bool withLabel) {
-        if (withLabel) cmd->add_option("-l,--label", options.label, "Volume label");
+        if (withLabel) cmd->add_option("-l,-V,--label", options.label, "Volume label");
         cmd->add_option("-s,--speed", options.speed,
                         "Write speed: 8 or 8x (times 1385 kB/s), 11080kB, or max; a speed the "
                         "disc does not offer is lowered to one it does");
@@ -137,7 +136,7 @@ int main(int argc, char** argv) {
         "make-image", "Write the volume a burn would write to an image file, without a drive");
     std::string imageVideoTs, imageDvdVideo, imageData, imageOutput;
     std::vector<std::string> imageExcludes;
-    bool imageFiles = false;
+    bool imageFiles = false, peerDvdVideo = false;
     auto* fromVideoTs = makeImage->add_option("--video-ts", imageVideoTs, "A VIDEO_TS folder");
     auto* fromDvdVideo =
         makeImage->add_option("--dvd-video", imageDvdVideo, "A folder that holds VIDEO_TS");
@@ -146,6 +145,8 @@ int main(int argc, char** argv) {
         "--files", imageFiles,
         "A file set: VOLUME_PATH=HOST_PATH pairs and --list; a folder as HOST_PATH "
         "(/docs=DIR) brings its whole tree");
+    // genisoimage's -dvd-video: the folder given is a DVD-Video folder.
+    makeImage->add_flag("--peer-dvd-video", peerDvdVideo)->group("");
     makeImage->add_option("source", request.pairs,
                           "A folder whose contents become the volume (as --data), or with "
                           "--files its VOLUME_PATH=HOST_PATH pairs");
@@ -189,6 +190,27 @@ int main(int argc, char** argv) {
     ViewCommands view;
     view.add(app);
     UseCommandFooters(app);
+
+    // Other tools' spellings and options before the command, before the parser sees them.
+    std::vector<std::string> words(rawArgv, rawArgv + rawArgc), commands;
+    for (auto* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        commands.push_back(sub->get_name());
+    std::string spellingError;
+    if (!TakePeerSpellings(words, commands, spellingError)) {
+        std::fprintf(stderr, "error: %s\nRun 'tvx --help' for the commands and options.\n",
+                     spellingError.c_str());
+        return kExitUsage;
+    }
+    std::vector<char*> pointers;
+    for (std::string& w : words)
+        pointers.push_back(w.data());
+    pointers.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+    char** argv = pointers.data();
+    if (AsksForVersion(argc, argv)) {
+        std::printf("%s\n", VersionText().c_str());
+        return kExitOk;
+    }
     if (int rc = RefuseUnknownCommand(app, argc, argv)) return rc;
 
     try {
@@ -239,6 +261,14 @@ int main(int argc, char** argv) {
         options.virtualImages = VirtualImagesFromEnvironment();
     }
 
+    if (*videoTs || *dvdVideo || *data || *fileSet || *makeImage) {
+        std::optional<int64_t> sourceDate;
+        std::string error;
+        if (!ReadSourceDate(sourceDate, error))
+            return finish(Fail(kExitUsage, "%s", error.c_str()));
+        if (sourceDate) UseSourceDate(*sourceDate);
+        options.sourceDate = sourceDate.has_value();
+    }
     if (*version) {
         std::printf("%s\n", VersionText().c_str());
         return kExitOk;
@@ -261,7 +291,9 @@ int main(int argc, char** argv) {
             imageData = request.pairs.front();
             request.pairs.clear();
         }
-        int sources = (fromVideoTs->count() > 0) + (fromDvdVideo->count() > 0) +
+        const bool peerFolder = peerDvdVideo && !imageData.empty();
+        if (peerFolder) std::swap(imageData, imageDvdVideo);
+        int sources = (fromVideoTs->count() > 0) + (fromDvdVideo->count() > 0 || peerFolder) +
                       (!imageData.empty()) + (fromFiles->count() > 0);
         if (sources != 1)
             return finish(Fail(kExitUsage,

@@ -20,6 +20,8 @@ struct Options {
     std::string speed; // "8", "8x", "11080kB" or "max"
     bool testWrite = false;
     bool verify = false;
+    // SOURCE_DATE_EPOCH is set: the tool builds the volume itself, with the times it gives
+    bool sourceDate = false;
     // erasing
     bool full = false;
 };

@@ -3,11 +3,13 @@
 #include "burn_report.h"
 #include "results.h"
 
+#include "platform/host.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,33 +17,65 @@ namespace tvxcli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // The longest source path the library takes, in bytes.
 constexpr size_t kMaxSourcePath = 4095;
 
-void TakeFile(std::map<std::string, uint64_t>& sizes, const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        sizes[path] = static_cast<uint64_t>(st.st_size);
+// FNV-1a: two paths of one request that share a hash are as unlikely as to be ignored.
+uint64_t PathHash(const std::string& path) {
+    uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : path)
+        h = (h ^ c) * 1099511628211ull;
+    return h;
 }
 
 } // namespace
 
+uint64_t SourceSizes::key(const std::string& path) const {
+    for (const std::string* folder : {&folder_, &absoluteFolder_})
+        if (!folder->empty() && path.compare(0, folder->size(), *folder) == 0)
+            return PathHash(path.substr(folder->size()));
+    return PathHash(path);
+}
+
+void SourceSizes::add(const std::string& path, uint64_t size) {
+    sizes_.emplace_back(key(path), size);
+}
+
+const uint64_t* SourceSizes::sizeOf(const std::string& path) const {
+    const uint64_t h = key(path);
+    auto it = std::lower_bound(sizes_.begin(), sizes_.end(), std::make_pair(h, uint64_t{0}));
+    return it != sizes_.end() && it->first == h ? &it->second : nullptr;
+}
+
 void SourceSizes::take(const BurnRequest& request) {
     sizes_.clear();
+    leftOut_.clear();
+    folder_.clear();
+    absoluteFolder_.clear();
+    auto takeFile = [this](const std::string& path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            add(path, static_cast<uint64_t>(st.st_size));
+    };
     if (request.source == BurnSource::Files) {
         for (const auto& pair : request.pairs) {
             size_t eq = pair.find('=');
-            if (eq != std::string::npos) TakeFile(sizes_, pair.substr(eq + 1));
+            if (eq != std::string::npos) takeFile(pair.substr(eq + 1));
         }
-        return;
+    } else {
+        takeFile(request.path);
+        auto slashed = [](std::string path) { return path.back() == '/' ? path : path + '/'; };
+        if (request.source != BurnSource::Image && !request.path.empty()) {
+            folder_ = slashed(request.path);
+            std::string absolute;
+            if (tvx::host().fullPath(request.path, absolute)) absoluteFolder_ = slashed(absolute);
+        }
+        if (request.source != BurnSource::Image)
+            WalkSourceFolder(
+                request.path, [this](const std::string& path, uint64_t size) { add(path, size); },
+                leftOut_);
     }
-    TakeFile(sizes_, request.path);
-    std::error_code ec;
-    fs::recursive_directory_iterator it(request.path, ec), end;
-    for (; !ec && it != end; it.increment(ec))
-        TakeFile(sizes_, it->path().string());
+    std::sort(sizes_.begin(), sizes_.end());
 }
 
 std::string SourceSizes::why(const std::string& path) const {
@@ -49,12 +83,12 @@ std::string SourceSizes::why(const std::string& path) const {
         return "its path is " + std::to_string(path.size()) + " bytes long, more than the " +
                std::to_string(kMaxSourcePath) + " a source path may have";
     struct stat st {};
-    auto known = sizes_.find(path);
+    const uint64_t* known = sizeOf(path);
     if (::stat(path.c_str(), &st) != 0) {
         switch (errno) {
         case ENOENT:
         case ENOTDIR:
-            if (known != sizes_.end()) return "it vanished during the burn";
+            if (known) return "it vanished during the burn";
             if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
                 return "it is a symbolic link that leads nowhere";
             return "it does not exist";
@@ -66,10 +100,9 @@ std::string SourceSizes::why(const std::string& path) const {
             return std::string("it cannot be looked up: ") + std::strerror(errno);
         }
     }
-    if (known != sizes_.end() && S_ISREG(st.st_mode) &&
-        known->second != static_cast<uint64_t>(st.st_size))
-        return "it changed size during the burn (" + std::to_string(known->second) +
-               " bytes before, " + std::to_string(st.st_size) + " now)";
+    if (known && S_ISREG(st.st_mode) && *known != static_cast<uint64_t>(st.st_size))
+        return "it changed size during the burn (" + std::to_string(*known) + " bytes before, " +
+               std::to_string(st.st_size) + " now)";
     if (S_ISFIFO(st.st_mode)) return "it is a named pipe, not a file";
     if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device, not a file";
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

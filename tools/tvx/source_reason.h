@@ -3,18 +3,22 @@
 #pragma once
 
 #include "commands.h"
+#include "left_out.h"
 #include "torvexin.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tvxcli {
 
 class SourceSizes {
   public:
-    // Records the size of every regular file the request names or holds.
+    // Records the size of every regular file the request names or holds, and the entries of
+    // its folder that a burn leaves out, in one walk of the folder.
     void take(const BurnRequest& request);
+    const std::vector<LeftOutEntry>& leftOut() const { return leftOut_; }
     // Why path (a source of the request) cannot be burned: missing, changed size, unreadable,
     // name too long, a loop of links; "" when it reads as it did.
     std::string why(const std::string& path) const;
@@ -23,7 +27,15 @@ class SourceSizes {
     bool isHostPath(const std::string& text, const BurnRequest& request) const;
 
   private:
-    std::map<std::string, uint64_t> sizes_;
+    // (hash of the path, size), sorted: a few bytes an entry however long the paths are. Below
+    // a folder source, the path is the part after the folder, so that the folder as given and
+    // the absolute path the library names find the same entry.
+    std::vector<std::pair<uint64_t, uint64_t>> sizes_;
+    std::string folder_, absoluteFolder_; // with a trailing '/'; empty for other sources
+    std::vector<LeftOutEntry> leftOut_;
+    void add(const std::string& path, uint64_t size);
+    uint64_t key(const std::string& path) const;
+    const uint64_t* sizeOf(const std::string& path) const;
 };
 
 // The TVX_LastError location of a source the volume cannot record: description "PATH: RULE".

@@ -12,7 +12,9 @@
 
 namespace tvxcli {
 
-using VirtualDriveRequest = tvx::vdrive::LayerDriveRequest;
+struct VirtualDriveRequest : tvx::vdrive::LayerDriveRequest {
+    bool kindGiven = false; // the text named a kind (else the default stands)
+};
 using VirtualFaultRequest = tvx::vdrive::LayerFaultRequest;
 
 // Parses "IMAGE[:KIND[:BLOCKS][+BEHAVIOUR[=ARGS]]...]"; false with a message on a bad request.
@@ -24,8 +26,9 @@ bool ParseVirtualFault(const std::string& text, VirtualFaultRequest& request, st
 // Configures the layer for this process (before TVX_Initialize): the drives in order, the faults
 // as given, and fast timing so that nothing waits for the model's simulated minutes. An image
 // without a state file is loaded as a pressed DVD-ROM when it exists and KIND is dvd-rom, as a
-// recorded DVD+RW when KIND is dvd+rw, and a missing image is created blank. False with a message
-// when a drive cannot be attached.
+// recorded DVD+RW when KIND is dvd+rw, and a missing image is created blank. An image with a
+// state file holds its own kind of disc: a different kind given for it is refused. False with
+// a message when a drive cannot be attached.
 bool ConfigureVirtualDrives(const std::vector<VirtualDriveRequest>& drives,
                             const std::vector<std::string>& faultTexts, std::string& error);
 

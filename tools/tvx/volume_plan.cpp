@@ -54,7 +54,9 @@ bool FillPlan(tvx::VolumePlan* plan, const BurnRequest& request, std::string& fa
         const std::string volume = pair.substr(0, eq), host = pair.substr(eq + 1);
         if (IsFolder(host)) {
             failed = host;
-            NameLeftOut(BurnRequest{BurnSource::Data, host, {}, {}});
+            std::vector<LeftOutEntry> leftOut;
+            WalkSourceFolder(host, nullptr, leftOut);
+            NameLeftOut(leftOut);
             if (!tvx::Plan_AddFolderAt(plan, volume.c_str(), host.c_str())) return false;
             continue;
         }
