@@ -11,7 +11,7 @@ namespace tvxcli {
 int PrepareBurn(const Options& options, BurnRequest& request, TVX_BurnOptions& burn);
 // Runs the burn with progress and stop handling.
 TVX_Result RunBurn(const Options& options, TVX_RecHandle handle, const BurnRequest& request,
-                   const TVX_BurnOptions& burn);
+                   const TVX_BurnOptions& burn, uint32_t mediaType);
 // What was known before the burn: the disc as the drive reported it, the sources' sizes.
 struct BurnBefore {
     TVX_DiscInfo disc{};

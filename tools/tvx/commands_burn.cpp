@@ -167,12 +167,16 @@ int PrepareBurn(const Options& options, BurnRequest& request, TVX_BurnOptions& b
 }
 
 TVX_Result RunBurn(const Options& options, TVX_RecHandle handle, const BurnRequest& request,
-                   const TVX_BurnOptions& burn) {
+                   const TVX_BurnOptions& burn, uint32_t mediaType) {
     const char* label = options.label.empty() ? nullptr : options.label.c_str();
     const char* path = request.path.c_str();
     StartProgress(options);
-    // Progress counts against the volume's own size; the library's total may be padded.
-    SetVolumeSize(PlannedSectors(request, options.label));
+    // Progress counts against the volume's own size. The library's total is that size except on
+    // dash media, where it may be padded to the smallest track: only there is the volume
+    // planned here, a second scan of the source; elsewhere the first write event tells.
+    constexpr uint32_t kPaddedMedia = MediaDvdR | MediaDvdRw | MediaDvdRDualLayer;
+    if (request.source == BurnSource::Image || (mediaType & kPaddedMedia))
+        SetVolumeSize(PlannedSectors(request, options.label));
     InstallStopHandlers();
     switch (request.source) {
     case BurnSource::VideoTs:
@@ -255,7 +259,7 @@ int Burn(const Options& options, const BurnRequest& requested) {
     }
     before.sizes.take(request);
     NameLeftOut(before.sizes.leftOut());
-    TVX_Result r = RunBurn(options, h, request, burn);
+    TVX_Result r = RunBurn(options, h, request, burn, before.disc.mediaType);
     return ReportBurn(options, what, r, h, request, before);
 }
 

@@ -237,6 +237,8 @@ int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {
         facts.writing = true;
         facts.written = value;
         facts.progressTotal = total;
+        // Not planned before the burn: the library's total is the volume's size.
+        if (!facts.trackBlocks) facts.trackBlocks = total;
         if (value + kChunkSectors >= VolumeSize()) facts.writeDone = true;
         break;
     case TVX_EVENT_FINISHED:

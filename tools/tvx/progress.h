@@ -26,8 +26,8 @@ struct JobFacts {
 
 // Resets the facts and chooses the display for this job.
 void StartProgress(const Options& options);
-// The volume's size in sectors, as planned for the job about to start (0: unknown, the library's
-// total stands in).
+// The volume's size in sectors, as planned for the job about to start (0: unknown, the first
+// write event's total stands in).
 void SetVolumeSize(uint32_t sectors);
 // The callback handed to the library; answers 0 once a stop was requested (signals.h).
 int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t userData);
