@@ -44,5 +44,9 @@ inline constexpr int32_t kSourceFile = 1020;
 inline constexpr int32_t kSourceRefused = 1021;
 inline constexpr int32_t kIncompleteWipe = 1030;
 inline constexpr int32_t kVolumeWholeFinishFailed = 1040;
+// Verification: a READ of the read-back failed (the drive's answer is recorded), or a sector read
+// back is not the one written (description "SECTOR N READ BACK OTHER THAN IT WAS WRITTEN").
+inline constexpr int32_t kVerifyRead = 1050;
+inline constexpr int32_t kVerifyDifferent = 1051;
 
 } // namespace tvx::location

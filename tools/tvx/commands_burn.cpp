@@ -174,7 +174,13 @@ int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_
         PrintJsonResult(options, what, &result, kExitOk, handle, "");
         return kExitOk;
     }
+    const bool readBack = ReadBackFailed(result, handle, Facts());
     int rc = ReportFailure(what, result, handle, options.verbose);
+    // Writing or closing that failed is told as such whether or not a read-back was to follow.
+    if (result == TVX_ERR_VERIFY && !readBack) {
+        std::fprintf(stderr, "  the burn failed before the read-back\n");
+        rc = kExitFailed;
+    }
     if (result == TVX_ERR_CANCELLED && StopRequested())
         std::fprintf(stderr, "  stopped by %s\n", StopSignalName());
     std::string refusal =
@@ -189,7 +195,7 @@ int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_
     DiscAfterJob after;
     if (Facts().trackBegun && !options.testWrite && !volumeWhole) after = ReadDiscAfterJob(handle);
     std::string state = DescribeDiscAfter(result, before.disc.mediaType, Facts(), options.testWrite,
-                                          volumeWhole, after);
+                                          volumeWhole, readBack, after);
     if (!state.empty()) std::fprintf(stderr, "  disc: %s\n", state.c_str());
     PrintJsonResult(options, what, &result, rc, handle, state);
     return rc;

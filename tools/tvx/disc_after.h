@@ -18,8 +18,10 @@ DiscAfterJob ReadDiscAfterJob(TVX_RecHandle handle);
 
 // The disc's state in words after a burn that ended with result (not TVX_OK). mediaBefore is
 // the kind the disc had before the burn; volumeWhole says the library kept a whole volume
-// whose finishing failed (TVX_LastError location 1040).
+// whose finishing failed (TVX_LastError location 1040); readBackFailed that the verification ran
+// and found the disc otherwise than written (ReadBackFailed).
 std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, const JobFacts& facts,
-                              bool testWrite, bool volumeWhole, const DiscAfterJob& after);
+                              bool testWrite, bool volumeWhole, bool readBackFailed,
+                              const DiscAfterJob& after);
 
 } // namespace tvxcli
