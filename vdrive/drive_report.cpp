@@ -259,17 +259,19 @@ bool LoadReport(const std::string& path, DriveReport& report, std::string& error
         error = "cannot read the drive report " + path;
         return false;
     }
-    // Read at most one byte more than a report may hold: a huge file is refused unread.
-    std::string text(kMaxReportBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    // Read piece by piece and no further than a report may hold: a huge file is refused early.
+    std::string text;
+    char piece[65536];
+    while (in.read(piece, sizeof piece) || in.gcount() > 0) {
+        text.append(piece, static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxReportBytes) {
+            error = path + ": larger than the " + std::to_string(kMaxReportBytes >> 20) +
+                    " MiB a drive report may hold";
+            return false;
+        }
+    }
     if (in.bad()) {
         error = "cannot read the drive report " + path;
-        return false;
-    }
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxReportBytes) {
-        error = path + ": larger than the " + std::to_string(kMaxReportBytes >> 20) +
-                " MiB a drive report may hold";
         return false;
     }
     if (!ParseReport(text, report, error)) {
