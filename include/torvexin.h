@@ -508,7 +508,8 @@ TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
  * it, the shortest of which holds 30 characters (15 outside Latin-1).
  *
  * `options->mode` TVX_MODE_WRITE, TVX_MODE_TEST_WRITE (DVD-R/-RW only; nothing is recorded) or
- * TVX_MODE_WRITE_VERIFY (every host file is read back from the disc and compared); `writeSpeed`
+ * TVX_MODE_WRITE_VERIFY (every sector the burn wrote is read back and compared: the volume's
+ * descriptors, directories and File Entries, the host files and the zeros between them); `writeSpeed`
  * in kB/s, -1 for the fastest. The disc must be a blank recordable DVD, or a DVD+RW, DVD-RAM or
  * DVD-RW in restricted overwrite, which is written over from its start. The callback gets the progress events on this thread;
  * `userData` is handed back to it unchanged and is 32 bits wide: pass an index into the host's
@@ -528,7 +529,10 @@ TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
  *         written over in place excepted); TVX_ERR_NO_SPACE;
  *         TVX_ERR_CANCELLED (the callback returned 0); TVX_ERR_COMMAND when writing or closing
  *         failed (see TVX_GetLastError); in TVX_MODE_WRITE_VERIFY every failure of the
- *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead.
+ *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead. A
+ *         read-back that failed is told by its TVX_LastError: location 1060 with the drive's
+ *         answer to the READ that failed, or location 1061, category "Verify", description
+ *         "SECTOR n READ BACK OTHER THAN IT WAS WRITTEN" naming the first differing sector.
  *
  * Blocks for the whole recording: writing at the drive's speed, then waiting for the drive to
  * flush and close (each wait at most an hour), the read-back when verifying, and the eject
@@ -611,7 +615,7 @@ TVX_API TVX_Result TVX_CALL TVX_BurnFileSet(TVX_RecHandle handle, const TVX_Burn
 /**
  * Burns a finished volume image file unchanged, from the disc's first block. The image is not
  * checked; its size is rounded up to whole 2048-byte blocks. TVX_MODE_WRITE_VERIFY compares
- * the whole image with the disc. The image is written as the volume burns write a volume: on a
+ * the whole image, and the zeros that pad its last block, with the disc. The image is written as the volume burns write a volume: on a
  * DVD+RW, DVD-RAM or DVD-RW in restricted overwrite its sectors 0 to 271 go last, and a burn that
  * fails or is stopped leaves what the notes at the top of this header say. An empty image (0
  * bytes) writes no sector: the disc keeps what it holds. An image shorter than 272 sectors on

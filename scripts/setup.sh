@@ -2,7 +2,7 @@
 # Installs what Torvexin needs from Debian packages: building it (always), and with --tests also
 # what the test suite, its independent checkers and the fuzzer use.
 set -euo pipefail
-packages=(cmake ninja-build g++ gcc pkg-config ccache libcli11-dev)
+packages=(cmake ninja-build g++ gcc pkg-config ccache libcli11-dev nlohmann-json3-dev)
 if [ "${1:-}" = --tests ]; then
   packages+=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev

@@ -13,6 +13,9 @@ dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
 command -v wine >/dev/null || need+=(wine)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 [ -f /usr/share/i18n/locales/ja_JP ] || need+=(locales)
+# The virtual recorders' layer reads drive reports with nlohmann/json, header-only: the build
+# machine's headers serve the cross build.
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
   dpkg --print-foreign-architectures | grep -qx i386 || { $SUDO dpkg --add-architecture i386; }

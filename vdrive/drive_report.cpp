@@ -1,11 +1,13 @@
 #include "vdrive/drive_report.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace tvx::vdrive {
 
@@ -41,20 +43,6 @@ const char* OutcomeName(ScsiOutcome outcome) {
         return "timed-out";
     }
     return "completed";
-}
-
-// The value of "key": in one line of the report ("" when absent); strings lose their quotes.
-std::string Field(const std::string& line, const std::string& key) {
-    std::string pattern = "\"" + key + "\":";
-    size_t at = line.find(pattern);
-    if (at == std::string::npos) return "";
-    at += pattern.size();
-    if (at < line.size() && line[at] == '"') {
-        size_t end = line.find('"', at + 1);
-        return end == std::string::npos ? "" : line.substr(at + 1, end - at - 1);
-    }
-    size_t end = line.find_first_of(",}", at);
-    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
 } // namespace
@@ -105,43 +93,163 @@ std::string ExchangesJson(const std::vector<Exchange>& exchanges) {
     return text + "]";
 }
 
-bool ParseExchanges(const std::string& report, std::vector<Exchange>& exchanges,
-                    std::string& error) {
-    exchanges.clear();
-    if (report.find("\"format\":" + std::to_string(kReportFormat)) == std::string::npos) {
-        error = "not a drive report of format " + std::to_string(kReportFormat);
+namespace {
+
+using Json = nlohmann::json;
+
+// A report larger than this is no drive report: a probe writes about 25 KB.
+constexpr uint64_t kMaxReportBytes = 16u << 20;
+
+// The unsigned whole number under key, at most max; false with the reason when it is missing
+// (and required) or of another type.
+bool Number(const Json& object, const char* key, uint64_t max, bool required, uint64_t& value,
+            std::string& why) {
+    const auto it = object.find(key);
+    if (it == object.end()) {
+        value = 0;
+        if (!required) return true;
+        why = std::string("it has no \"") + key + "\"";
         return false;
     }
-    size_t start = 0;
-    while (start < report.size()) {
-        size_t end = report.find('\n', start);
-        std::string line = report.substr(start, end == std::string::npos ? end : end - start);
-        start = end == std::string::npos ? report.size() : end + 1;
-        if (line.find("{\"name\":") == std::string::npos) continue;
-        Exchange e;
-        e.name = Field(line, "name");
-        std::string outcome = Field(line, "outcome");
-        e.outcome = outcome == "transport-failed" ? ScsiOutcome::TransportFailed
-                    : outcome == "timed-out"      ? ScsiOutcome::TimedOut
-                                                  : ScsiOutcome::Completed;
-        e.requested =
-            static_cast<uint32_t>(std::strtoul(Field(line, "requested").c_str(), nullptr, 10));
-        e.status = static_cast<uint8_t>(std::strtoul(Field(line, "status").c_str(), nullptr, 10));
-        e.transferred =
-            static_cast<uint32_t>(std::strtoul(Field(line, "transferred").c_str(), nullptr, 10));
-        e.elapsedMs = static_cast<uint32_t>(std::strtoul(Field(line, "ms").c_str(), nullptr, 10));
-        if (!FromHex(Field(line, "cdb"), e.cdb) || e.cdb.empty() || e.cdb.size() > 16 ||
-            !FromHex(Field(line, "sense"), e.sense) || e.sense.size() > 32 ||
-            !FromHex(Field(line, "data"), e.data)) {
-            error = "a command of the report is damaged: " + e.name;
-            return false;
-        }
-        exchanges.push_back(std::move(e));
+    if (!it->is_number_unsigned() || it->get<uint64_t>() > max) {
+        why = std::string("its \"") + key + "\" is not a whole number from 0 to " +
+              std::to_string(max);
+        return false;
     }
-    if (exchanges.empty()) {
+    value = it->get<uint64_t>();
+    return true;
+}
+
+bool Text(const Json& object, const char* key, std::string& value, std::string& why) {
+    const auto it = object.find(key);
+    if (it == object.end() || !it->is_string()) {
+        why = std::string("its \"") + key + "\" is " +
+              (it == object.end() ? "missing" : "not a text");
+        return false;
+    }
+    value = it->get<std::string>();
+    return true;
+}
+
+bool HexField(const Json& object, const char* key, size_t maxBytes, std::vector<uint8_t>& bytes,
+              std::string& why) {
+    std::string text;
+    if (!Text(object, key, text, why)) return false;
+    if (!FromHex(text, bytes) || bytes.size() > maxBytes) {
+        why = std::string("its \"") + key + "\" is not hexadecimal bytes" +
+              (maxBytes == SIZE_MAX ? "" : " (at most " + std::to_string(maxBytes) + ")");
+        return false;
+    }
+    return true;
+}
+
+bool ParseExchange(const Json& item, Exchange& e, std::string& why) {
+    if (!item.is_object()) {
+        why = "it is not an object";
+        return false;
+    }
+    std::string outcome;
+    uint64_t requested = 0, status = 0, transferred = 0, ms = 0;
+    if (!Text(item, "name", e.name, why) || !HexField(item, "cdb", 16, e.cdb, why) ||
+        !Number(item, "requested", UINT32_MAX, true, requested, why) ||
+        !Text(item, "outcome", outcome, why) || !Number(item, "status", 255, true, status, why) ||
+        !HexField(item, "sense", 32, e.sense, why) ||
+        !Number(item, "transferred", UINT32_MAX, true, transferred, why) ||
+        !Number(item, "ms", UINT32_MAX, false, ms, why) ||
+        !HexField(item, "data", SIZE_MAX, e.data, why))
+        return false;
+    if (e.cdb.empty()) {
+        why = "its \"cdb\" is empty";
+        return false;
+    }
+    if (outcome == "completed")
+        e.outcome = ScsiOutcome::Completed;
+    else if (outcome == "transport-failed")
+        e.outcome = ScsiOutcome::TransportFailed;
+    else if (outcome == "timed-out")
+        e.outcome = ScsiOutcome::TimedOut;
+    else {
+        why =
+            "its \"outcome\" \"" + outcome + "\" is none of completed, transport-failed, timed-out";
+        return false;
+    }
+    e.requested = static_cast<uint32_t>(requested);
+    e.status = static_cast<uint8_t>(status);
+    e.transferred = static_cast<uint32_t>(transferred);
+    e.elapsedMs = static_cast<uint32_t>(ms);
+    return true;
+}
+
+// The report from its text, whatever its layout (one command a line as the probe writes it, or
+// re-indented or compacted by a JSON tool).
+bool ParseReport(const std::string& text, DriveReport& report, std::string& error) {
+    report = DriveReport{};
+    Json doc;
+    try {
+        doc = Json::parse(text);
+    } catch (const Json::exception& e) {
+        // "[json.exception.parse_error.101] parse error at line 3, column 2: ..." without the id.
+        std::string what = e.what();
+        const size_t id = what.find("] ");
+        error = "not JSON: " + (id == std::string::npos ? what : what.substr(id + 2));
+        return false;
+    }
+    if (!doc.is_object()) {
+        error = "not a drive report: it is no JSON object";
+        return false;
+    }
+    const auto format = doc.find("format");
+    if (format == doc.end()) {
+        error = "not a drive report: it has no \"format\"";
+        return false;
+    }
+    if (!format->is_number_integer() || format->get<int64_t>() != kReportFormat) {
+        error = "a drive report of format " + format->dump() + "; this program reads format " +
+                std::to_string(kReportFormat);
+        return false;
+    }
+    const auto commands = doc.find("commands");
+    if (commands == doc.end() || !commands->is_array()) {
+        error = "its \"commands\" is not a list";
+        return false;
+    }
+    if (commands->empty()) {
         error = "the report holds no commands";
         return false;
     }
+    report.commands.reserve(commands->size());
+    for (size_t i = 0; i < commands->size(); ++i) {
+        Exchange e;
+        std::string why;
+        if (!ParseExchange((*commands)[i], e, why)) {
+            error = "command " + std::to_string(i + 1) +
+                    (e.name.empty() ? "" : " (" + e.name + ")") + " is damaged: " + why;
+            return false;
+        }
+        report.commands.push_back(std::move(e));
+    }
+    const auto path = doc.find("path");
+    if (path != doc.end()) {
+        uint64_t maxTransfer = 0;
+        std::string why;
+        if (!path->is_object() ||
+            !Number(*path, "maxTransferBytes", UINT32_MAX, false, maxTransfer, why) ||
+            (path->contains("bus") && !Text(*path, "bus", report.bus, why))) {
+            error = "its \"path\" is damaged: " + (why.empty() ? "it is not an object" : why);
+            return false;
+        }
+        report.maxTransferBytes = static_cast<uint32_t>(maxTransfer);
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseExchanges(const std::string& text, std::vector<Exchange>& exchanges, std::string& error) {
+    DriveReport report;
+    exchanges.clear();
+    if (!ParseReport(text, report, error)) return false;
+    exchanges = std::move(report.commands);
     return true;
 }
 
@@ -151,15 +259,25 @@ bool LoadReport(const std::string& path, DriveReport& report, std::string& error
         error = "cannot read the drive report " + path;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!ParseExchanges(text.str(), report.commands, error)) {
+    // Read piece by piece and no further than a report may hold: a huge file is refused early.
+    std::string text;
+    char piece[65536];
+    while (in.read(piece, sizeof piece) || in.gcount() > 0) {
+        text.append(piece, static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxReportBytes) {
+            error = path + ": larger than the " + std::to_string(kMaxReportBytes >> 20) +
+                    " MiB a drive report may hold";
+            return false;
+        }
+    }
+    if (in.bad()) {
+        error = "cannot read the drive report " + path;
+        return false;
+    }
+    if (!ParseReport(text, report, error)) {
         error = path + ": " + error;
         return false;
     }
-    report.maxTransferBytes = static_cast<uint32_t>(
-        std::strtoul(Field(text.str(), "maxTransferBytes").c_str(), nullptr, 10));
-    report.bus = Field(text.str(), "bus");
     return true;
 }
 
@@ -183,6 +301,18 @@ uint32_t Be32At(const std::vector<uint8_t>& d, size_t at) {
 uint16_t ReportedProfile(const std::vector<Exchange>& commands) {
     const Exchange* e = Answered(commands, "GET_CONFIGURATION");
     return e && e->data.size() >= 8 ? static_cast<uint16_t>(e->data[6] << 8 | e->data[7]) : 0;
+}
+
+bool ReportedDiscWritten(const std::vector<Exchange>& commands) {
+    const uint16_t profile = ReportedProfile(commands);
+    // A pressed disc always holds content.
+    if (profile == 0x08 || profile == 0x10 || profile == 0x40) return true;
+    // Media written in place report themselves complete once formatted, whatever they hold.
+    static const uint16_t kSequential[] = {0x11, 0x14, 0x15, 0x16, 0x1B, 0x2B};
+    if (std::find(std::begin(kSequential), std::end(kSequential), profile) == std::end(kSequential))
+        return false;
+    const Exchange* e = Answered(commands, "READ_DISC_INFORMATION");
+    return e && e->data.size() > 2 && (e->data[2] & 3) != 0;
 }
 
 uint32_t ReportedBlocks(const std::vector<Exchange>& commands) {

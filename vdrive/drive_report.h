@@ -1,6 +1,7 @@
 // A drive report as `tvx probe` writes it: the commands it sent and the drive's raw answers.
 // The report is JSON with one command object a line in its "commands" array; this is the one
-// place that writes and reads that array, so the probe and the replay agree on it.
+// place that writes and reads that array, so the probe and the replay agree on it. Reading takes
+// any JSON layout of it.
 #pragma once
 
 #include "platform/scsi_target.h"
@@ -37,7 +38,8 @@ struct Exchange {
 
 // The exchanges as the report's "commands" array, one object a line.
 std::string ExchangesJson(const std::vector<Exchange>& exchanges);
-// Reads them back from a report's text; false with a message when it is not one.
+// Reads them back from a report's text (any JSON layout); false with a message when it is not
+// one: not JSON, another format, a command with a missing field or a field of another type.
 bool ParseExchanges(const std::string& report, std::vector<Exchange>& exchanges,
                     std::string& error);
 // A report file as the replay needs it.
@@ -50,7 +52,10 @@ struct DriveReport {
 // the disc's start (0: not told): what a recorder replaying it needs to hold.
 uint16_t ReportedProfile(const std::vector<Exchange>& commands);
 uint32_t ReportedBlocks(const std::vector<Exchange>& commands);
-// Reads a report file; false with a message naming it.
+// Whether the reported disc held content (a pressed disc, or a write-once or sequential disc that
+// was not blank): content that the report does not keep.
+bool ReportedDiscWritten(const std::vector<Exchange>& commands);
+// Reads a report file of at most 16 MiB; false with a message naming it.
 bool LoadReport(const std::string& path, DriveReport& report, std::string& error);
 
 std::string Hex(const std::vector<uint8_t>& bytes);

@@ -45,5 +45,9 @@ inline constexpr int32_t kSourceRefused = 1021;
 inline constexpr int32_t kIncompleteWipe = 1030;
 // A medium change or a reset ended the job (the command and the drive's answer are recorded).
 inline constexpr int32_t kDiscMayBeAnother = 1050;
+// Verification: a READ of the read-back failed (the drive's answer is recorded), or a sector read
+// back is not the one written (description "SECTOR N READ BACK OTHER THAN IT WAS WRITTEN").
+inline constexpr int32_t kVerifyRead = 1060;
+inline constexpr int32_t kVerifyDifferent = 1061;
 
 } // namespace tvx::location

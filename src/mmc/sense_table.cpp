@@ -355,6 +355,27 @@ constexpr SenseEntry kRows[] = {
 
 static_assert(std::size(kRows) == kSenseTableRows, "the sense table has 319 rows");
 
+// Conditions that drives report and the rows above lack: power calibration and write errors of
+// SPC and later MMC revisions, and known pairs under a second sense key (a drive that cannot
+// calibrate the laser for the disc may answer 5/73/03 rather than 3/73/03). They are consulted
+// only for triples the rows above do not hold, so every lookup of those rows stays as it was.
+// clang-format off
+constexpr SenseEntry kAddedRows[] = {
+    {0x03, 0x0C, 0x0B, 0, "AUXILIARY MEMORY WRITE ERROR", kCatWrite},
+    {0x0B, 0x0C, 0x0C, 0, "WRITE ERROR - UNEXPECTED UNSOLICITED DATA", kCatWrite},
+    {0x0B, 0x0C, 0x0D, 0, "WRITE ERROR - NOT ENOUGH UNSOLICITED DATA", kCatWrite},
+    {0x03, 0x0C, 0x0F, 0, "DEFECTS IN ERROR WINDOW", kCatWrite},
+    {0x05, 0x72, 0x06, 0, "RMZ EXTENSION IS NOT ALLOWED", kCatSequentialWrite},
+    {0x05, 0x72, 0x07, 0, "NO MORE TEST ZONE EXTENSIONS ARE ALLOWED", kCatSequentialWrite},
+    {0x05, 0x73, 0x02, 0, "POWER CALIBRATION AREA IS FULL", kCatSequentialWrite},
+    {0x05, 0x73, 0x03, 0, "POWER CALIBRATION AREA ERROR", kCatSequentialWrite},
+    {0x01, 0x73, 0x10, 0, "CURRENT POWER CALIBRATION AREA ALMOST FULL", kCatSequentialWrite},
+    {0x03, 0x73, 0x10, 0, "CURRENT POWER CALIBRATION AREA ALMOST FULL", kCatSequentialWrite},
+    {0x03, 0x73, 0x11, 0, "CURRENT POWER CALIBRATION AREA IS FULL", kCatSequentialWrite},
+    {0x05, 0x73, 0x17, 0, "RDZ IS FULL", kCatSequentialWrite},
+};
+// clang-format on
+
 constexpr uint32_t KeyOf(uint8_t key, uint8_t asc, uint8_t ascq) {
     return static_cast<uint32_t>(key) << 16 | static_cast<uint32_t>(asc) << 8 | ascq;
 }
@@ -384,14 +405,20 @@ std::span<const SenseEntry> SenseTable_Rows() {
     return kRows;
 }
 
+std::span<const SenseEntry> SenseTable_AddedRows() {
+    return kAddedRows;
+}
+
 SenseTexts Mmc_LookupSense(uint8_t senseKey, uint8_t asc, uint8_t ascq) {
     const SenseIndex& index = SortedIndex();
     const uint32_t wanted = KeyOf(senseKey, asc, ascq);
     auto it = std::lower_bound(index.begin(), index.end(), wanted,
                                [](const SenseEntry* e, uint32_t k) { return KeyOf(*e) < k; });
-    const SenseEntry& row =
-        (it != index.end() && KeyOf(**it) == wanted) ? **it : kRows[kSenseTableRows - 1];
-    return {row.description, row.category};
+    if (it != index.end() && KeyOf(**it) == wanted) return {(*it)->description, (*it)->category};
+    for (const SenseEntry& row : kAddedRows)
+        if (KeyOf(row) == wanted) return {row.description, row.category};
+    const SenseEntry& unknown = kRows[kSenseTableRows - 1];
+    return {unknown.description, unknown.category};
 }
 
 } // namespace tvx

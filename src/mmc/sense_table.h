@@ -21,5 +21,8 @@ inline constexpr std::size_t kSenseTableRows = 319;
 
 // The rows in stored order; the last one is the catch-all FF/FF/FF "Unknown" / "N/A".
 std::span<const SenseEntry> SenseTable_Rows();
+// Further conditions, looked up only when the rows above do not hold the triple; none of them
+// repeats a triple of those rows.
+std::span<const SenseEntry> SenseTable_AddedRows();
 
 } // namespace tvx

@@ -17,24 +17,6 @@ namespace {
 // Fills the plan from the host's source; on failure names the source that failed.
 using FillPlan = std::function<bool(VolumePlan*, const char** failed)>;
 
-// The file run the stream stopped in: one that holds the next sector the engine was given (a
-// file that failed before any of its bytes went in starts there). Of several, the first whose
-// host file no longer is what was planned.
-const WriteRun* FailedFileRun(const RecHandle* handle, const VolumePlan* plan) {
-    const RecordingState& rec = handle->rec;
-    const uint64_t given = uint64_t{rec.nextAddress - rec.trackStart} +
-                           (rec.blockSize ? rec.bufferFill / rec.blockSize : 0);
-    const WriteRun* candidate = nullptr;
-    for (const WriteRun& run : plan->writeList) {
-        if (run.kind != RunKind::File || run.start > given || run.start + run.sectorCount < given)
-            continue;
-        std::unique_ptr<HostFile> file = host().openFile(run.hostPath(), FileAccess::Read);
-        if (!file || file->size() != run.plannedSize()) return &run;
-        candidate = &run;
-    }
-    return candidate;
-}
-
 // The engine calls of a volume burn, in order, and the verification when asked for.
 JobOutcome StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOptions* options,
                           uint32_t size) {
@@ -47,7 +29,10 @@ JobOutcome StreamAndClose(RecHandle* handle, VolumePlan* plan, const TVX_BurnOpt
             if (Plan_StreamRange(plan, sink, first, end)) return 1;
             // The engine took every sector it was given: a host file failed.
             if (!handle->rec.writeFailed) {
-                const WriteRun* run = FailedFileRun(handle, plan);
+                const RecordingState& rec = handle->rec;
+                const uint64_t given = uint64_t{rec.nextAddress - rec.trackStart} +
+                                       (rec.blockSize ? rec.bufferFill / rec.blockSize : 0);
+                const WriteRun* run = Job_FailedFileRun(plan, given);
                 Job_RecordSource(handle, run ? run->hostPath().c_str() : "");
                 failure = JobOutcome::SourceFailed;
             }

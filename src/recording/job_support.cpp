@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 namespace tvx {
@@ -106,6 +107,19 @@ TVX_Result Job_RecordingResult(RecHandle* handle, JobOutcome outcome, int32_t mo
     if (outcome == JobOutcome::Done) return TVX_OK;
     if (outcome == JobOutcome::SourceFailed) return TVX_ERR_SOURCE;
     return mode == TVX_MODE_WRITE_VERIFY ? TVX_ERR_VERIFY : TVX_ERR_COMMAND;
+}
+
+const WriteRun* Job_FailedFileRun(const VolumePlan* plan, uint64_t sector) {
+    const WriteRun* candidate = nullptr;
+    for (const WriteRun& run : plan->writeList) {
+        if (run.kind != RunKind::File || run.start > sector ||
+            run.start + uint64_t{run.sectorCount} < sector)
+            continue;
+        std::unique_ptr<HostFile> file = host().openFile(run.hostPath(), FileAccess::Read);
+        if (!file || file->size() != run.plannedSize()) return &run;
+        candidate = &run;
+    }
+    return candidate;
 }
 
 void Job_RecordSource(RecHandle* handle, const char* path) {

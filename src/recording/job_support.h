@@ -67,6 +67,11 @@ enum class JobOutcome {
 // everything, a source failure over the mode's failure code.
 TVX_Result Job_RecordingResult(RecHandle* handle, JobOutcome outcome, int32_t mode);
 
+// The file run a stream stopped in at `sector` (the next sector it would have given): one that
+// holds that sector (a file that failed before any of its bytes went in starts there). Of
+// several, the first whose host file no longer is what was planned; null when none holds it.
+const WriteRun* Job_FailedFileRun(const VolumePlan* plan, uint64_t sector);
+
 // Records a source that cannot be read: the LastError description is its path (kept in the
 // handle), the category "Source".
 void Job_RecordSource(RecHandle* handle, const char* path);

@@ -72,7 +72,8 @@ struct TvxRecHandle {
     // restricted overwrite from a sequential one without asking again.
     uint16_t discProfile = 0;
     RecordingState rec;
-    // The path of the source that failed last; the LastError description points here.
+    // The text of the last failure the library found itself (the path of a source that failed,
+    // a sector read back otherwise than written); the LastError description points here.
     char sourceText[kSourceTextCapacity] = {};
 };
 

@@ -62,6 +62,10 @@ TEST(SenseTable, StoredOrderAndUniqueTriples) {
                 << "row " << i;
         }
     }
+    // The added rows repeat no triple: a fixed row's lookup cannot change.
+    for (const SenseEntry& row : SenseTable_AddedRows())
+        EXPECT_TRUE(seen.insert({row.senseKey, row.asc, row.ascq}).second)
+            << std::hex << int(row.senseKey) << "/" << int(row.asc) << "/" << int(row.ascq);
 }
 
 TEST(SenseTable, LookupFindsTheNamedRows) {
@@ -92,6 +96,8 @@ TEST(SenseTable, LookupFindsTheNamedRows) {
         {0x01, 0x5D, 0x01, "FAILURE PREDICTION THRESHOLD EXCEEDED - Predicted Media Failure",
          "General"},
         {0x01, 0x73, 0x06, "PROGRAM MEMORY AREA/RMA IS (almost) FULL", "Sequential Write"},
+        {0x05, 0x73, 0x03, "POWER CALIBRATION AREA ERROR", "Sequential Write"},
+        {0x03, 0x73, 0x11, "CURRENT POWER CALIBRATION AREA IS FULL", "Sequential Write"},
         {0xFF, 0xFF, 0xFF, "Unknown", "N/A"},
         // A known pair under a key the table does not list for it.
         {0x05, 0x04, 0x08, "Unknown", "N/A"},
@@ -108,10 +114,12 @@ TEST(SenseTable, LookupFindsTheNamedRows) {
 }
 
 TEST(SenseTable, EveryRowIsFoundByItsOwnTriple) {
-    for (const SenseEntry& row : SenseTable_Rows()) {
-        SenseTexts t = Mmc_LookupSense(row.senseKey, row.asc, row.ascq);
-        EXPECT_EQ(t.description, row.description);
-        EXPECT_EQ(t.category, row.category);
+    for (auto rows : {SenseTable_Rows(), SenseTable_AddedRows()}) {
+        for (const SenseEntry& row : rows) {
+            SenseTexts t = Mmc_LookupSense(row.senseKey, row.asc, row.ascq);
+            EXPECT_EQ(t.description, row.description);
+            EXPECT_EQ(t.category, row.category);
+        }
     }
 }
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <tuple>
 #if defined(__linux__)
 #include <sys/fsuid.h>
 #include <sys/stat.h>
@@ -411,24 +413,67 @@ TEST_F(JobResultTest, SecondHandleOnTheDriveIsRefusedDuringAJob) {
     EXPECT_EQ(TVX_BurnVolumeData(other, &options, data.c_str(), "OTHER", nullptr, 0), TVX_OK);
 }
 
+// Every sector the burn wrote is read back, the volume's own structures and the zeros between
+// files included: one that reads back wrong, or cannot be read, fails the verification with the
+// record naming it; without verification the burn succeeds.
 TEST_F(JobResultTest, OneWrongSectorFailsVerificationOnly) {
-    uint32_t lastFileSector = 0;
-    planData(&lastFileSector);
-    ASSERT_GT(lastFileSector, 0u);
-    for (int32_t mode : {TVX_MODE_WRITE_VERIFY, TVX_MODE_WRITE}) {
-        insertBlank(MediumKind::DvdPlusR);
-        bool corrupted = false;
-        log = EventLog();
-        // Once all data went to the drive, one sector of the last file goes bad on the disc.
-        log.onEvent = [&](const ProgressEvent& e) {
-            if (e.type != 5 || corrupted) return;
-            std::vector<uint8_t> garbage(2048, 0xEE);
-            ASSERT_TRUE(drive->writeBlocks(lastFileSector, 1, garbage.data()));
-            corrupted = true;
-        };
-        EXPECT_EQ(burnData(mode), mode == TVX_MODE_WRITE_VERIFY ? TVX_ERR_VERIFY : TVX_OK);
-        EXPECT_TRUE(corrupted);
-        drive->removeDisc();
+    VolumePlan* plan = Plan_Create("DATA");
+    Plan_AddFolderContents(plan, data.c_str());
+    ASSERT_TRUE(Plan_Layout(plan));
+    std::map<std::string, uint32_t> sectors;
+    uint32_t next = 0;
+    for (const WriteRun& run : plan->writeList) {
+        const char* what = run.kind == RunKind::File                ? "file"
+                           : run.source == RunSource::FileEntry     ? "file entry"
+                           : run.source == RunSource::DirectoryData ? "directory"
+                           : run.kind == RunKind::Descriptor        ? "descriptor"
+                                                                    : nullptr;
+        if (what && run.sectorCount) sectors[what] = run.start + run.sectorCount - 1;
+        if (run.start > next && next > 16) sectors.emplace("gap", run.start - 1);
+        next = run.start + run.sectorCount;
+    }
+    Plan_Free(plan);
+    ASSERT_EQ(sectors.size(), 5u);
+    for (const auto& [what, sector] : sectors) {
+        for (bool unreadable : {false, true}) {
+            SCOPED_TRACE(what + (unreadable ? " unreadable" : " wrong"));
+            for (int32_t mode : {TVX_MODE_WRITE_VERIFY, TVX_MODE_WRITE}) {
+                insertBlank(MediumKind::DvdPlusR);
+                drive->clearFaults();
+                if (unreadable) {
+                    vdrive::FaultRule rule = vdrive::FaultRule::SenseOn(0xA8, 0x03, 0x11, 0x00);
+                    rule.useLbaRange = true;
+                    rule.lbaFirst = rule.lbaLast = sector;
+                    drive->addFault(rule);
+                }
+                bool corrupted = unreadable;
+                log = EventLog();
+                // Once all data went to the drive, the sector goes bad on the disc.
+                log.onEvent = [&](const ProgressEvent& e) {
+                    if (e.type != 5 || corrupted) return;
+                    std::vector<uint8_t> garbage(2048, 0xEE);
+                    ASSERT_TRUE(drive->writeBlocks(sector, 1, garbage.data()));
+                    corrupted = true;
+                };
+                ASSERT_EQ(burnData(mode), mode == TVX_MODE_WRITE_VERIFY ? TVX_ERR_VERIFY : TVX_OK);
+                EXPECT_TRUE(corrupted);
+                const TVX_LastError& e = handle->lastError;
+                if (mode == TVX_MODE_WRITE) {
+                    EXPECT_NE(e.location, 1051);
+                } else if (unreadable) {
+                    // The READ that failed, not an earlier poll of the drive.
+                    EXPECT_EQ(e.location, 1050);
+                    EXPECT_EQ(e.cdb[0], 0xA8);
+                    EXPECT_EQ(std::tie(e.senseKey, e.asc, e.ascq), std::make_tuple(3, 0x11, 0));
+                } else {
+                    EXPECT_EQ(e.location, 1051);
+                    EXPECT_EQ(std::string(e.description),
+                              "SECTOR " + std::to_string(sector) +
+                                  " READ BACK OTHER THAN IT WAS WRITTEN");
+                }
+                drive->removeDisc();
+            }
+        }
     }
 }
 

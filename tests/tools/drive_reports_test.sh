@@ -37,6 +37,32 @@ while read -r name disc; do
     fail "$name: the replayed drive answers otherwise: $(head -c 800 "$work/diff")"
 done <<< "$table"
 
+# Any JSON layout of a report replays as the probe wrote it. A written disc's report is refused
+# onto a new image, which could only stand for it as a blank disc.
+python3 -m json.tool "$reports/qemu-scsi.json" > "$work/indented.json"
+python3 - "$reports/cdemu-dvdplusr-blank.json" "$work" <<'PY'
+import json, sys
+report = json.load(open(sys.argv[1]))
+json.dump(report, open(sys.argv[2] + "/compact.json", "w"), separators=(",", ":"))
+for c in report["commands"]:
+    if c["name"] == "READ_DISC_INFORMATION":  # the same DVD+R, finalised
+        c["data"] = c["data"][:4] + "%02x" % (int(c["data"][4:6], 16) & ~3 | 2) + c["data"][6:]
+json.dump(report, open(sys.argv[2] + "/finalised.json", "w"), indent=1)
+PY
+truncate -s 4M "$work/indented.img"
+for layout in indented compact; do
+  "$tvx" --virtual "$work/$layout.img:report=$work/$layout.json" info > /dev/null ||
+    fail "the $layout report does not replay"
+done
+for report in "$reports/cdemu-dvdplusr-written-reloaded.json" "$work/finalised.json"; do
+  if "$tvx" --virtual "$work/new.img:report=$report" info > /dev/null 2> "$work/err"; then
+    fail "$report: a written disc's report was replayed onto a new image"
+  fi
+  grep -q "$report: the report's disc was written, and its content is not in the report" \
+    "$work/err" || fail "the refusal does not say why: $(cat "$work/err")"
+  [ ! -e "$work/new.img" ] || fail "a refused report left a new image"
+done
+
 for tool in isoinfo udfinfo 7z bsdtar lsdvd; do
   command -v $tool > /dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done

@@ -49,6 +49,16 @@ for kind in dvd-r dvd+rw; do
     has "written $kind told" "disc: the drive reports the ${kind^^} holding .*, but it was not read back as the source"
 done
 
+# With --verify, a write that fails is a failed burn (3), not a difference (5); the drive's answer
+# has its text. A disc is called whole only when the drive took all of the volume.
+run 3 "write failure with --verify" -- --virtual-fault 2a@5:sense:05/73/03 --virtual w.img:dvd-r burn-image --verify image.iso
+has "told before the read-back" "the burn failed before the read-back"
+has "power calibration text" "ASC/ASCQ 73/03: POWER CALIBRATION AREA ERROR"
+has "how far writing got" "disc: the drive reports the DVD-R open and partial: writing ended after about 128 of"
+"$tvx" --virtual-fault 2a@20:sense:02/04/04 --virtual busy.img:dvd-r burn-image --verify image.iso > out.txt 2>&1 ||
+    has "a DVD-R whose writing ended early is not whole" "writing ended after about"
+lacks "no whole claim after a busy write" "closed and whole"
+
 # A source failure names the source and why, never as a drive error.
 ln -s loop.txt loop.txt
 long=$work/$(printf 'n%.0s' $(seq 1 4100))

@@ -60,6 +60,15 @@ std::string VolumeWholeState(uint32_t mediaType) {
            "reads as it is, and tvx erase or a new burn can replace it";
 }
 
+bool ReadBackFailed(TVX_Result result, TVX_RecHandle handle, const JobFacts& facts) {
+    if (result != TVX_ERR_VERIFY) return false;
+    TVX_LastError e;
+    const bool recorded =
+        TVX_GetLastError(handle, &e) == TVX_OK &&
+        (e.location == kVerifyReadLocation || e.location == kVerifyDifferentLocation);
+    return recorded || facts.verifying;
+}
+
 std::string DiagnoseSource(const BurnRequest& request) {
     switch (request.source) {
     case BurnSource::Image: {

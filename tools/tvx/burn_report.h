@@ -18,6 +18,9 @@ bool VolumeWholeRecord(uint32_t mediaBefore, const TVX_LastError& record);
 inline constexpr int32_t kIncompleteWipeLocation = 1030;
 // The disc's state then.
 std::string VolumeWholeState(uint32_t mediaType);
+// Whether a burn's result comes from its read-back: with verification asked for, the library
+// answers TVX_ERR_VERIFY for a failed write or close too.
+bool ReadBackFailed(TVX_Result result, TVX_RecHandle handle, const JobFacts& facts);
 // The source that cannot be read, named, or "" when every named source reads.
 std::string DiagnoseSource(const BurnRequest& request);
 

@@ -212,7 +212,13 @@ int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_
         PrintJsonResult(options, what, &result, kExitOk, handle, "");
         return kExitOk;
     }
+    const bool readBack = ReadBackFailed(result, handle, Facts());
     int rc = ReportFailure(what, result, handle, options.verbose);
+    // Writing or closing that failed is told as such whether or not a read-back was to follow.
+    if (result == TVX_ERR_VERIFY && !readBack) {
+        std::fprintf(stderr, "  the burn failed before the read-back\n");
+        rc = kExitFailed;
+    }
     if (result == TVX_ERR_CANCELLED && StopRequested())
         std::fprintf(stderr, "  stopped by %s\n", StopSignalName());
     std::string refusal =
@@ -232,7 +238,7 @@ int ReportBurn(const Options& options, const char* what, TVX_Result result, TVX_
     const bool inPlace = (was.mediaType & (MediaDvdPlusRw | MediaDvdRam)) ||
                          ((was.mediaType & MediaDvdRw) && !was.blank);
     std::string state = DescribeDiscAfter(result, was.mediaType, inPlace, Facts(),
-                                          options.testWrite, volumeWhole, after);
+                                          options.testWrite, volumeWhole, readBack, after);
     if (!state.empty()) std::fprintf(stderr, "  disc: %s\n", state.c_str());
     PrintJsonResult(options, what, &result, rc, handle, state);
     return rc;

@@ -49,7 +49,7 @@ DiscAfterJob ReadDiscAfterJob(TVX_RecHandle handle) {
 
 std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, bool writtenInPlace,
                               const JobFacts& facts, bool testWrite, bool volumeWhole,
-                              const DiscAfterJob& after) {
+                              bool readBackFailed, const DiscAfterJob& after) {
     if (result == TVX_OK) return "";
     if (testWrite) return "test write: nothing was recorded, the disc is unchanged";
     if (!facts.trackBegun) return "nothing was written, the disc is unchanged";
@@ -69,8 +69,8 @@ std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, bool writ
                "overwritten); burn it again" +
                eraseHint;
     }
-    // The whole volume went to the drive; the read-back (or, in this mode, the close) failed.
-    if (result == TVX_ERR_VERIFY && (facts.verifying || facts.writeDone))
+    // The volume was written and closed; the read-back found it otherwise than written.
+    if (readBackFailed)
         return "the drive reports the " + kind + " holding " +
                (writtenInPlace
                     ? std::string("a volume")
@@ -88,23 +88,23 @@ std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, bool writ
         return "the drive reports data on the " + kind +
                ", but the burn did not complete and its old volume could not be cleared: do not "
                "rely on it; erase it with tvx erase";
+    // How far writing got is the job's own count: a closed disc reports its reserved track as
+    // recorded, and an open track's recorded end is not always reported.
     const uint32_t size = facts.trackBlocks;
-    const std::string written =
-        Sectors(disc.usedBlocks) + (size ? " of the volume's " + std::to_string(size) : "");
+    const std::string ofVolume = size ? " of the volume's " + std::to_string(size) : "";
+    const std::string reached =
+        facts.writtenWhole ? "all " + Sectors(size) + " of the volume were written"
+        : facts.writing
+            ? "writing ended after about " + std::to_string(facts.written) + ofVolume + " sectors"
+            : "its track was reserved, nothing written to it";
     if (!disc.appendable) {
-        if (size && disc.usedBlocks >= size)
+        if (facts.writtenWhole && size && disc.usedBlocks >= size)
             return "the drive reports the " + kind +
                    " closed and whole: " + Sectors(disc.usedBlocks) +
                    " recorded, the whole volume; it reads as burned (it was not verified)";
-        return "the drive reports the " + kind + " closed with " + written +
-               " recorded: the volume is not whole; do not rely on it";
+        return "the drive reports the " + kind + " closed with " + Sectors(disc.usedBlocks) +
+               " recorded, but " + reached + ": the volume is not whole; do not rely on it";
     }
-    // An open track's recorded end is not always reported (a reserved track reads as its
-    // reservation): how far writing got is the job's own count.
-    const std::string reached =
-        facts.writing ? "writing ended after about " + std::to_string(facts.written) +
-                            (size ? " of the volume's " + std::to_string(size) : "") + " sectors"
-                      : "its track was reserved, nothing written to it";
     return "the drive reports the " + kind + " open and partial: " + reached +
            "; its session is left open so that no drive presents it as a finished disc; " +
            (dashRw ? "erase it with tvx erase before burning it again"

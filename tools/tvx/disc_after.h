@@ -22,9 +22,10 @@ DiscAfterJob ReadDiscAfterJob(TVX_RecHandle handle);
 // The disc's state in words after a burn that ended with result (not TVX_OK). mediaBefore is
 // the kind the disc had before the burn, writtenInPlace whether the burn wrote over it in place
 // (DVD+RW, DVD-RAM, formatted DVD-RW); volumeWhole says the library kept a whole volume
-// whose finishing failed (VolumeWholeRecord).
+// whose finishing failed (VolumeWholeRecord); readBackFailed that the verification ran and found
+// the disc otherwise than written (ReadBackFailed).
 std::string DescribeDiscAfter(TVX_Result result, uint32_t mediaBefore, bool writtenInPlace,
                               const JobFacts& facts, bool testWrite, bool volumeWhole,
-                              const DiscAfterJob& after);
+                              bool readBackFailed, const DiscAfterJob& after);
 
 } // namespace tvxcli

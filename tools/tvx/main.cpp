@@ -24,9 +24,9 @@ const char* kFooter = R"(Exit codes:
      that is not a number)
   2  no drive: no transport, no such drive, or it cannot be opened
   3  the operation failed (the result code, the drive's answer and, after a burn, the
-     disc's state are shown)
+     disc's state are shown); with --verify too, when writing or closing failed
   4  stopped by Ctrl-C, SIGTERM or SIGHUP (a burn or erase ends cleanly first)
-  5  verification found a difference or could not read the disc back
+  5  the read-back of --verify found a sector other than written or could not read the disc
 
 Drives: -d takes the index or the device that `tvx drives` shows (/dev/sr0 for D:,
 virtual:IMAGE for a virtual recorder).

@@ -241,13 +241,23 @@ int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {
         if (!facts.trackBlocks) facts.trackBlocks = total;
         if (value + kChunkSectors >= VolumeSize()) facts.writeDone = true;
         break;
+    case TVX_EVENT_WAIT:
+        // The drive is waited for with the position past the volume's end only once every chunk
+        // was taken; a wait during a chunk keeps the position before it, and the finishing step's
+        // eject (or anything after a stop) proves nothing.
+        if (facts.writeDone && !display.finished && !facts.stopAnswered && facts.trackBlocks &&
+            value >= facts.trackBlocks)
+            facts.writtenWhole = true;
+        break;
     case TVX_EVENT_FINISHED:
         // The phase on screen stays open: whether it completed, the job's result tells.
         display.finished = true;
         Verbose("phase: finishing (removal allowed, eject)\n", 0, 0);
         break;
     case TVX_EVENT_VERIFY:
+        // Read-back begins only once the volume is written and closed.
         facts.verifying = true;
+        facts.writtenWhole = true;
         break;
     case TVX_EVENT_ERASE_BEGIN:
         facts.erasing = true;
@@ -295,7 +305,8 @@ int32_t TVX_CALL ProgressCallback(int32_t eventType, uint32_t* data, int32_t) {
         if (display.style == Style::Bar || display.style == Style::Lines)
             Show(Fraction(phase, value, total), false);
     }
-    return StopRequested() ? 0 : 1;
+    if (StopRequested()) facts.stopAnswered = true;
+    return facts.stopAnswered ? 0 : 1;
 }
 
 } // namespace tvxcli

@@ -13,13 +13,15 @@ namespace tvxcli {
 
 // What the running job has reached, as its events told.
 struct JobFacts {
-    bool prepared = false;    // the drive was asked to prepare
-    bool trackBegun = false;  // a track was begun: the disc may have changed from here on
-    bool writing = false;     // sectors were handed to the drive
-    bool writeDone = false;   // the last chunk was handed to the drive
-    bool verifying = false;   // read back began
-    bool erasing = false;     // the erase began: before it, nothing on the disc has changed
-    uint32_t trackBlocks = 0; // the volume's size in sectors
+    bool prepared = false;     // the drive was asked to prepare
+    bool trackBegun = false;   // a track was begun: the disc may have changed from here on
+    bool writing = false;      // sectors were handed to the drive
+    bool writeDone = false;    // the last chunk was handed to the drive
+    bool writtenWhole = false; // the drive took the volume's last sector (the job went on after it)
+    bool stopAnswered = false; // the callback answered a stop
+    bool verifying = false;    // read back began
+    bool erasing = false;      // the erase began: before it, nothing on the disc has changed
+    uint32_t trackBlocks = 0;  // the volume's size in sectors
     uint32_t progressTotal = 0;
     uint32_t written = 0; // sectors written before the last chunk
 };

@@ -80,6 +80,10 @@ void PrintLastError(FILE* out, TVX_RecHandle handle, bool verbose) {
     // A source that failed is no drive error: the record names the host path, which the
     // commands report with the reason.
     if (e.location == kSourceFailureLocation) return;
+    if (e.location == kVerifyDifferentLocation) {
+        std::fprintf(out, "  read back: %s\n", e.description ? e.description : "");
+        return;
+    }
     std::fprintf(out, "  drive error at step %d: sense key %X, ASC/ASCQ %02X/%02X: %s (%s)\n",
                  e.location, e.senseKey, e.asc, e.ascq, e.description ? e.description : "",
                  e.category ? e.category : "");

@@ -15,11 +15,15 @@ enum ExitCode {
     kExitNoDrive = 2,   // no transport, no such drive, or the drive cannot be opened
     kExitFailed = 3,    // the operation failed (result code printed)
     kExitCancelled = 4, // stopped by Ctrl-C, SIGTERM or SIGHUP
-    kExitVerify = 5,    // verification found a difference or could not read back
+    kExitVerify = 5,    // the read-back found a difference or could not read the disc
 };
 
 // The TVX_LastError location of a source that could not be read (TVX_ERR_SOURCE).
 inline constexpr int32_t kSourceFailureLocation = 1020;
+// The TVX_LastError locations of a read-back that failed: a READ the drive refused, and a sector
+// read back otherwise than it was written (no drive error: the description names the sector).
+inline constexpr int32_t kVerifyReadLocation = 1060;
+inline constexpr int32_t kVerifyDifferentLocation = 1061;
 std::string MediaNames(uint32_t mask);
 // The one kind of a disc's media-type bits, for example "DVD-RW".
 std::string MediaName(uint32_t mediaType);

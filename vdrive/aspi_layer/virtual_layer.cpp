@@ -166,6 +166,26 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             problems_.push_back(problem);
             continue;
         }
+        // A report is read before the image is touched: a bad one leaves no new image behind.
+        DriveReport report;
+        if (!drive.replayReport.empty()) {
+            std::error_code ec;
+            if (!LoadReport(drive.replayReport, report, problem)) {
+                problems_.push_back(problem);
+                continue;
+            }
+            // The report keeps the drive's answers, not the disc's content: a new image would
+            // stand for the written disc as a blank one.
+            if (ReportedDiscWritten(report.commands) &&
+                !std::filesystem::exists(request.image, ec)) {
+                problems_.push_back(drive.replayReport +
+                                    ": the report's disc was written, and its content is not in "
+                                    "the report; replay it onto an image of that disc, not onto "
+                                    "the new " +
+                                    request.image);
+                continue;
+            }
+        }
         auto recorder = std::make_shared<VirtualRecorder>(clock_, drive);
         if (!Attach(*recorder, request, problem)) {
             problems_.push_back(problem);
@@ -177,11 +197,6 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             recorder->addFault(RuleOf(fault));
         ScsiTarget* target = recorder.get();
         if (!drive.replayReport.empty()) {
-            DriveReport report;
-            if (!LoadReport(drive.replayReport, report, problem)) {
-                problems_.push_back(problem);
-                continue;
-            }
             auto replay = std::make_unique<ReplayTarget>(std::move(report.commands), *recorder,
                                                          report.maxTransferBytes);
             DiscView disc = recorder->disc();
