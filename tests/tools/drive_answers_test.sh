@@ -39,13 +39,13 @@ sequence error on WRITE, DVD-RW|dvd-rw|2A@20:sense:05/2C/00||--verify|0||whole
 # Where a flush is harmless it goes first, as growisofs does.
 busy WRITE, DVD+R|dvd+r|2A@20:sense:02/04/07||--verify|0||whole
 # A reset during writing: the drive lost its cache; never repeated, the disc holds no volume.
-reset after a WRITE, DVD+RW|dvd+rw|2A@12:sense:06/29/01||--verify|5|sense key 6, ASC/ASCQ 29/01|none
+reset after a WRITE, DVD+RW|dvd+rw|2A@12:sense:06/29/01||--verify|3|sense key 6, ASC/ASCQ 29/01|none
 # A reset ends at once, whatever attention queues behind it.
-reset and medium change on a WRITE, DVD-R|dvd-r|2A@20:sense:06/29/00+06/28/00||--verify|5|sense key 6, ASC/ASCQ 29/00|none
+reset and medium change on a WRITE, DVD-R|dvd-r|2A@20:sense:06/29/00+06/28/00||--verify|3|sense key 6, ASC/ASCQ 29/00|none
 # The TEST UNIT READY that clears another attention may find a medium change: it ends the burn.
-medium change behind another attention|dvd-rw|5A@1:sense:06/3F/03+06/28/00||--verify|5|command: 00 00 00 00 00 00|none
-medium change on the flush before a repeat|dvd+r|2A@20:sense:02/04/07+06/28/00||--verify|5|sense key 6, ASC/ASCQ 28/00|none
-medium change before the first WRITE|dvd-rw|53:sense:06/28/00||--verify|5|sense key 6, ASC/ASCQ 28/00|none
+medium change behind another attention|dvd-rw|5A@1:sense:06/3F/03+06/28/00||--verify|3|command: 00 00 00 00 00 00|none
+medium change on the flush before a repeat|dvd+r|2A@20:sense:02/04/07+06/28/00||--verify|3|sense key 6, ASC/ASCQ 28/00|none
+medium change before the first WRITE|dvd-rw|53:sense:06/28/00||--verify|3|sense key 6, ASC/ASCQ 28/00|none
 # A drive that ignores the test write bit would burn for real: refused, nothing written.
 test write not taken|dvd-r||ignores-test-write|-t|3|cannot test write|none
 # Busy reads during verification are waited out; a medium error is not.
