@@ -44,5 +44,7 @@ inline constexpr int32_t kSourceFile = 1020;
 inline constexpr int32_t kSourceRefused = 1021;
 inline constexpr int32_t kIncompleteWipe = 1030;
 inline constexpr int32_t kVolumeWholeFinishFailed = 1040;
+// A mapped window's write-back: the WRITE that failed.
+inline constexpr int32_t kWindowWriteBack = 1109;
 
 } // namespace tvx::location

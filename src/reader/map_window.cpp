@@ -1,6 +1,8 @@
 #include "reader/map_window.h"
 
 #include "mmc/commands.h"
+#include "mmc/execute.h"
+#include "mmc/locations.h"
 #include "reader/disc_file.h"
 #include "reader/open_failure.h"
 #include "reader/udf_reader.h"
@@ -17,8 +19,8 @@ static_assert(sizeof(MapWindow) <= MapWindow::kDataOffset, "window header fits b
 
 MapWindow* MapWindow_Create(MapWindowList& list, uint64_t start, uint32_t count, uint32_t mode) {
     const size_t length = static_cast<size_t>(count) * kSectorSize;
-    void* raw = ::operator new(MapWindow::kDataOffset + length, std::align_val_t{64},
-                               std::nothrow);
+    void* raw =
+        ::operator new (MapWindow::kDataOffset + length, std::align_val_t{64}, std::nothrow);
     if (!raw) return nullptr;
     MapWindow* window = new (raw) MapWindow;
     window->start = start;
@@ -45,17 +47,19 @@ void MapWindow_Unlink(MapWindow* window) {
     window->link.prev->next = window->link.next;
     if (window->link.next) window->link.next->prev = window->link.prev;
     window->~MapWindow();
-    ::operator delete(window, std::align_val_t{64});
+    ::operator delete (window, std::align_val_t{64});
 }
 
 void MapWindow_FreeAll(MapWindowList& list) {
-    while (list.head.next) MapWindow_Unlink(reinterpret_cast<MapWindow*>(list.head.next));
+    while (list.head.next)
+        MapWindow_Unlink(reinterpret_cast<MapWindow*>(list.head.next));
 }
 
 TvxDiscFile* MapWindow_Owner(void* data) {
-    MapWindowLink* link = reinterpret_cast<MapWindowLink*>(static_cast<uint8_t*>(data) -
-                                                           MapWindow::kDataOffset);
-    while (link->prev) link = link->prev;
+    MapWindowLink* link =
+        reinterpret_cast<MapWindowLink*>(static_cast<uint8_t*>(data) - MapWindow::kDataOffset);
+    while (link->prev)
+        link = link->prev;
     return reinterpret_cast<MapWindowList*>(link)->owner;
 }
 
@@ -74,7 +78,8 @@ int writeFileWindow(DiscFile* file, MapWindow* window) {
     const uint32_t made = DiscFile_MapRange(file, window->start, window->length, pieces);
     // Every byte of the window that lies in the file must reach the disc: a file without
     // extents (embedded data) or with extents shorter than its size is not written back.
-    const uint64_t inFile = std::min<uint64_t>(window->length, file->openEntry->size - window->start);
+    const uint64_t inFile =
+        std::min<uint64_t>(window->length, file->openEntry->size - window->start);
     int ok = 1;
     uint32_t offset = 0;
     for (uint32_t i = 0; i < made; ++i) {
@@ -105,11 +110,19 @@ void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t count, u
     if (mode > tvx::kWindowFile) return nullptr;
     uint64_t start = first;
     if (mode == tvx::kWindowPartition) start = static_cast<uint64_t>(first) + file->partitionStart;
+    bool outside = false;
     if (mode == tvx::kWindowFile) {
         start = static_cast<uint64_t>(first) * tvx::kSectorSize;
-        if (start >= file->openEntry->size) return nullptr;
-    } else if (start + count > 0x100000000ull) {
-        return nullptr; // beyond the 32-bit sector addresses of the commands
+        outside = start >= file->openEntry->size;
+    } else {
+        // Sectors past the disc's end are neither read nor written back.
+        TVX_DiscInfo info = {};
+        outside = TVX_GetDiscInfo(file->recHandle, &info) < 0 || info.capacityBlocks == 0 ||
+                  start + count > info.capacityBlocks;
+    }
+    if (outside) {
+        tvx::OpenFailure_Record(file->recHandle, tvx::OpenFailure::WindowOutside);
+        return nullptr;
     }
     MapWindow* window = tvx::MapWindow_Create(file->windows, start, count, mode);
     if (!window) return nullptr;
@@ -162,14 +175,21 @@ int32_t TVX_CALL TVX_SyncMMap(void* data) {
     if (window->mode == tvx::kWindowFile) {
         result = tvx::writeFileWindow(file, window);
     } else {
-        result = tvx::DiscFile_WriteSectors(handle, window->data(),
-                                            static_cast<uint32_t>(window->start),
-                                            window->length) == window->length;
+        result =
+            tvx::DiscFile_WriteSectors(handle, window->data(), static_cast<uint32_t>(window->start),
+                                       window->length) == window->length;
     }
-    // The drive is flushed and the disc closed whatever the write gave.
-    tvx::Rec_FlushAndSync(handle);
+    // The record keeps the WRITE that failed (its CDB says where the sectors that may have
+    // changed end) through the flush and the close, which the drive gets whatever the write gave.
+    if (!result) tvx::Mmc_RecordError(handle, tvx::location::kWindowWriteBack);
+    const TVX_LastError failed = handle->lastError;
+    const int flushed = tvx::Rec_FlushAndSync(handle);
     tvx::Rec_CloseAndWait(handle, tvx::kCloseCompact);
-    return result;
+    if (!result || !flushed) {
+        if (!result) handle->lastError = failed;
+        return 0;
+    }
+    return 1;
 }
 
 int32_t TVX_CALL TVX_CloseMMap(void* data) {

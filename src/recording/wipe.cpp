@@ -25,11 +25,22 @@ int Rec_WriteZeros(RecHandle* handle, uint32_t lba, uint32_t blocks) {
     return 1;
 }
 
+int Rec_ZeroOldVolume(RecHandle* handle, int (*barrier)(RecHandle*)) {
+    const uint32_t start = handle->rec.trackStart;
+    // The blocks a reader starts from (partition tables, the first descriptors and the
+    // recognition sequence, both descriptor sequences, the anchor) go first. Until the flush
+    // confirms them, the cache may put any of the other zeros on the disc before them, and a
+    // reader would find an old descriptor leading to zeroed directories and file entries.
+    constexpr uint32_t kEntryEnd = 64, kAnchor = 256;
+    const uint32_t end = kVolumeStructuresLastBlock + 1;
+    return Rec_WriteZeros(handle, start, kEntryEnd) &&
+           Rec_WriteZeros(handle, start + kAnchor, end - kAnchor) && barrier(handle) &&
+           Rec_WriteZeros(handle, start + kEntryEnd, kAnchor - kEntryEnd);
+}
+
 int Rec_WipeVolume(RecHandle* handle) {
     handle->rec.bufferFill = 0;
-    if (!Rec_WriteZeros(handle, handle->rec.trackStart + kVolumeStructuresFirstBlock,
-                        kVolumeStructuresLastBlock + 1 - kVolumeStructuresFirstBlock))
-        return 0;
+    if (!Rec_ZeroOldVolume(handle, &Rec_SyncCache)) return 0;
     if (!Rec_FlushAndSync(handle)) return 0;
     if (IsPlusRw(handle->discInfo.mediaType) && !Rec_CloseAndWait(handle, kCloseStopFormat))
         return 0;

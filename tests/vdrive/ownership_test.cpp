@@ -148,6 +148,13 @@ TEST_F(Ownership, PlantedNamesAreNeitherFollowedNorWaitedOn) {
                     drive->lastError().find("symbolic link") != std::string::npos &&
                     ::access(dir.file("elsewhere").c_str(), F_OK) != 0;
          }},
+        {"a state file before its new image",
+         [&] { dir.write("disc.img.state", "kind=DVD-R\ncapacity=100\n"); },
+         [&] {
+             return !drive->insertBlank(MediumKind::DvdR, 100, image) &&
+                    drive->lastError().find(state) != std::string::npos &&
+                    ::access(image.c_str(), F_OK) != 0;
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -161,19 +168,98 @@ TEST_F(Ownership, PlantedNamesAreNeitherFollowedNorWaitedOn) {
     }
 }
 
+// What another user leaves in a folder both may write to: a link (as the kernel's
+// protected_symlinks would refuse it, whatever the machine's setting), and an image that anybody
+// may write. The caller's own are used.
+TEST_F(Ownership, AnotherUsersLinkOrWorldWritableImageIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs to give files to another user";
+    const uid_t other = 65534;
+    const std::string victim = dir.file("victim");
+    struct Case {
+        const char* what;
+        bool sticky;
+        std::function<void()> plant;
+        const char* refusal; // null: used
+    };
+    const Case cases[] = {
+        {"another user's link in a sticky folder", true,
+         [&] {
+             ASSERT_EQ(::symlink(victim.c_str(), image.c_str()), 0);
+             ASSERT_EQ(::lchown(image.c_str(), other, other), 0);
+         },
+         "symbolic link of another user"},
+        {"the caller's own link there", true,
+         [&] { ASSERT_EQ(::symlink(victim.c_str(), image.c_str()), 0); }, nullptr},
+        {"another user's link in a private folder", false,
+         [&] {
+             ASSERT_EQ(::symlink(victim.c_str(), image.c_str()), 0);
+             ASSERT_EQ(::lchown(image.c_str(), other, other), 0);
+         },
+         nullptr},
+        {"another user's image that anybody may write", true,
+         [&] {
+             dir.write("disc.img", std::string(2048, 'x'));
+             ASSERT_EQ(::chmod(image.c_str(), 0666), 0);
+             ASSERT_EQ(::chown(image.c_str(), other, other), 0);
+         },
+         "every user may write"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(::chmod(dir.path().c_str(), c.sticky ? 01777 : 0700), 0);
+        std::remove(image.c_str());
+        dir.write("victim", std::string(2048, 'v'));
+        c.plant();
+        const bool used = drive->loadImage(image, MediumKind::DvdPlusRw);
+        EXPECT_EQ(used, c.refusal == nullptr) << drive->lastError();
+        if (c.refusal) {
+            EXPECT_NE(drive->lastError().find(c.refusal), std::string::npos);
+        }
+        drive->removeDisc();
+    }
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+}
+
+// Whatever a user who may only read the image locks of it, its owner still attaches it.
+TEST_F(Ownership, AReaderOfTheImageCannotKeepItsOwnerOut) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs to act as another user";
+    ASSERT_TRUE(drive->insertRecorded(MediumKind::DvdPlusRw, 10, false, 100, image));
+    drive->removeDisc();
+    ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::seteuid(65534), 0);
+    const int reader = ::open(image.c_str(), O_RDONLY);
+    const int lockFile = ::open((image + ".lock").c_str(), O_RDONLY);
+    struct flock all {};
+    all.l_type = F_RDLCK;
+    all.l_whence = SEEK_SET;
+    const bool locked = reader >= 0 && ::fcntl(reader, F_OFD_SETLK, &all) == 0;
+    ASSERT_EQ(::seteuid(0), 0);
+    EXPECT_TRUE(locked);
+    EXPECT_LT(lockFile, 0) << "the owner's lock file is the owner's alone";
+    EXPECT_TRUE(drive->openDisc(image)) << drive->lastError();
+    ::close(reader);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+}
+
 TEST_F(Ownership, StateFileTakesTheImagesPermissionsAndNoTemporaryIsLeft) {
+    const mode_t mask = ::umask(022);
     ASSERT_TRUE(drive->insertBlank(MediumKind::DvdR, 100, image));
-    ASSERT_EQ(::chmod(image.c_str(), 0600), 0);
+    ::umask(mask);
+    struct stat made {};
+    ASSERT_EQ(::stat(image.c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0600u) << "a new image is its owner's alone";
+    ASSERT_EQ(::chmod(image.c_str(), 0640), 0);
     drive->removeDisc();
     ASSERT_TRUE(drive->openDisc(image));
     ASSERT_TRUE(drive->flush());
     struct stat st {};
     ASSERT_EQ(::stat((image + ".state").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
     size_t entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
         ++entries;
-    EXPECT_EQ(entries, 2u) << "the image and its state only";
+    EXPECT_EQ(entries, 3u) << "the image, its state and its lock only";
 }
 
 TEST(Trace, IsOffUntilAskedForAndThenKeepsTheLatestCommands) {
