@@ -27,13 +27,15 @@ int Rec_WriteZeros(RecHandle* handle, uint32_t lba, uint32_t blocks) {
 
 int Rec_ZeroOldVolume(RecHandle* handle, int (*barrier)(RecHandle*)) {
     const uint32_t start = handle->rec.trackStart;
-    // The blocks a reader starts from (partition tables, the first descriptors and the
-    // recognition sequence, both descriptor sequences, the anchor) go first. Until the flush
-    // confirms them, the cache may put any of the other zeros on the disc before them, and a
-    // reader would find an old descriptor leading to zeroed directories and file entries.
-    constexpr uint32_t kEntryEnd = 64, kAnchor = 256;
+    // What a reader starts from goes first, each part on the disc before the next is written:
+    // a drive may put cached blocks on the disc in any order, and an old descriptor left over
+    // would lead to zeroed descriptors, directories or file entries. First the system area's
+    // partition tables, the ISO 9660 descriptors and the UDF recognition sequence (0-31), then
+    // the UDF descriptor sequences and the anchor (32-63, 256-271), then the rest (64-255).
+    constexpr uint32_t kFirstEnd = 32, kEntryEnd = 64, kAnchor = 256;
     const uint32_t end = kVolumeStructuresLastBlock + 1;
-    return Rec_WriteZeros(handle, start, kEntryEnd) &&
+    return Rec_WriteZeros(handle, start, kFirstEnd) && barrier(handle) &&
+           Rec_WriteZeros(handle, start + kFirstEnd, kEntryEnd - kFirstEnd) &&
            Rec_WriteZeros(handle, start + kAnchor, end - kAnchor) && barrier(handle) &&
            Rec_WriteZeros(handle, start + kEntryEnd, kAnchor - kEntryEnd);
 }

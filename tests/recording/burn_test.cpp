@@ -75,8 +75,8 @@ std::string EngineSequence(MediumKind kind, bool verify) {
     // each part; then all but the descriptors, flushed; the UDF sequences, flushed; the first
     // descriptor.
     if (InPlace(kind))
-        s += "(WRITE ){3}SYNCI (TUR )+(WRITE ){6}SYNCI (TUR )+(WRITE )+SYNCI (TUR )+WRITE SYNCI "
-             "(TUR )+";
+        s += "WRITE SYNCI (TUR )+(WRITE ){2}SYNCI (TUR )+(WRITE ){6}SYNCI (TUR )+(WRITE )+SYNCI "
+             "(TUR )+WRITE SYNCI (TUR )+";
     s += "(WRITE )*SYNCI (TUR |TUR RCAP )*TUR RCAP ";
     if (IsPlusR(kind)) s += "CLOSE1/1 (RCAP )+CLOSE5/0 (RCAP )+";
     if (kind == MediumKind::DvdPlusRw) s += "CLOSE3/0 (RCAP SENSE )*RCAP ";

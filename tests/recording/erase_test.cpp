@@ -90,10 +90,12 @@ TEST_F(EraseTest, FormattedPlusRwIsZeroedAndClosed) {
     std::string trace = traceText();
     std::string engine = trace.substr(trace.find("TUR PREVENT1"));
     EXPECT_TRUE(std::regex_match(
-        engine, std::regex("TUR PREVENT1 START STREAM PERF PERF MSENSE (SELECT (MSENSE )?)?RDI "
-                           "(WRITE ){3}SYNCI (TUR )+(WRITE ){6}SYNCI CONFIG (CLOSE0/0 )+(SYNCI "
-                           "CONFIG (CLOSE0/0 )+)?(RCAP SENSE )*RCAP "
-                           "(TUR )+PREVENT0 ")))
+        engine,
+        std::regex(
+            "TUR PREVENT1 START STREAM PERF PERF MSENSE (SELECT (MSENSE )?)?RDI "
+            "WRITE SYNCI (TUR )+(WRITE ){2}SYNCI (TUR )+(WRITE ){6}SYNCI CONFIG (CLOSE0/0 )+(SYNCI "
+            "CONFIG (CLOSE0/0 )+)?(RCAP SENSE )*RCAP "
+            "(TUR )+PREVENT0 ")))
         << engine;
     std::vector<uint8_t> blocks(272 * 2048);
     ASSERT_TRUE(drive->readBlocks(0, 272, blocks.data()));
