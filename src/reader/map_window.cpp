@@ -117,7 +117,7 @@ void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t count, u
     } else {
         // Sectors past the disc's end are neither read nor written back.
         TVX_DiscInfo info = {};
-        outside = TVX_GetDiscInfo(file->recHandle, &info) < 0 || info.capacityBlocks == 0 ||
+        outside = TVX_GetDiscInfo(file->recHandle, &info) >= 0 && info.capacityBlocks != 0 &&
                   start + count > info.capacityBlocks;
     }
     if (outside) {

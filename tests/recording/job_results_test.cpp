@@ -440,7 +440,7 @@ TEST_F(JobResultTest, EmptyImageFitsAndVerifiesAtOnce) {
         << drive->formatTrace();
     // Nothing to write but the old volume's structures, now zeros: the disc holds what the image
     // holds, no volume.
-    EXPECT_EQ(countToken("WRITE"), 8u);
+    EXPECT_EQ(countToken("WRITE"), 9u);
     std::string engine = traceText().substr(traceText().find("PREVENT1"));
     EXPECT_EQ(engine.find("READ"), std::string::npos) << engine;
     EXPECT_EQ(log.count(8), 0);
