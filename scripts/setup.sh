@@ -8,6 +8,8 @@ if [ "${1:-}" = --tests ]; then
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     # independent readers that check the images we write
     genisoimage udftools p7zip-full libarchive-tools lsdvd libdvdread-dev libudfread-dev
+    # old volumes of other tools that a burn writes over: a hybrid with a FAT partition
+    xorriso mtools
     # a small real DVD-Video folder is made at test time
     ffmpeg dvdauthor
     sg3-utils

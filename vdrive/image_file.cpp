@@ -78,28 +78,75 @@ bool ImageFile::resize(uint64_t bytes, bool empty) {
 
 #else
 
+namespace {
+
+// What the kernel's protected_symlinks does, done here whatever the machine's setting: a link in
+// a folder that others may write to is followed only when its owner is the caller or the
+// folder's owner, so that nobody can aim another user's image at a file of that user's.
+bool LinkTrusted(const std::string& path, const struct stat& link) {
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat dir {};
+    if (::stat(folder.c_str(), &dir) != 0) return false;
+    if (!(dir.st_mode & (S_ISVTX | S_IWOTH))) return true;
+    return link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
+}
+
+} // namespace
+
 std::unique_ptr<ImageFile> ImageFile::Open(const std::string& path, ImageAccess access,
                                            std::string& problem) {
     // Non-blocking, so that a FIFO put in the image's place cannot hang the open.
-    int flags = (access == ImageAccess::Read ? O_RDONLY : O_RDWR) | O_NONBLOCK | O_CLOEXEC;
+    const int flags = (access == ImageAccess::Read ? O_RDONLY : O_RDWR) | O_NONBLOCK | O_CLOEXEC;
+    struct stat link {};
+    const bool isLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
     // A new image is never made through a link: one planted at the path would aim the write
     // anywhere its owner likes.
-    if (access == ImageAccess::Create) flags |= O_CREAT | O_NOFOLLOW;
-    int fd = ::open(path.c_str(), flags, 0644);
+    if (isLink && access == ImageAccess::Create) {
+        problem = path + " is a symbolic link; a new image is not made through one";
+        return nullptr;
+    }
+    if (isLink && !LinkTrusted(path, link)) {
+        problem = path + " is a symbolic link of another user in a folder others can write to; "
+                         "it is not followed";
+        return nullptr;
+    }
+    bool created = false;
+    int fd = -1;
+    if (access == ImageAccess::Create) {
+        // Only the caller may read or write a new image (less what the umask takes away).
+        fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+        created = fd >= 0;
+    }
+    // A path that was no link when looked at is not followed if one appears meanwhile.
+    if (fd < 0 && (access != ImageAccess::Create || errno == EEXIST))
+        fd = ::open(path.c_str(), flags | (isLink ? 0 : O_NOFOLLOW));
     if (fd < 0) {
-        problem = access == ImageAccess::Create && errno == ELOOP
-                      ? path + " is a symbolic link; a new image is not made through one"
-                      : Failed("open", path);
+        problem = errno == ELOOP ? path + " became a symbolic link while it was opened"
+                                 : Failed("open", path);
         return nullptr;
     }
     std::unique_ptr<ImageFile> file(new ImageFile(fd, path, access));
-    struct stat st {};
+    file->created_ = created;
+    struct stat st {
+    }, again{};
     if (::fstat(fd, &st) != 0) {
         problem = Failed("examine", path);
         return nullptr;
     }
+    if (isLink && (::lstat(path.c_str(), &again) != 0 || again.st_ino != link.st_ino ||
+                   again.st_uid != link.st_uid)) {
+        problem = path + " was replaced while it was opened";
+        return nullptr;
+    }
     if (!S_ISREG(st.st_mode)) {
         problem = path + " is not a regular file";
+        return nullptr;
+    }
+    // Another user who may write the image could change the disc under the caller's burn.
+    if (access != ImageAccess::Read && (st.st_mode & S_IWOTH) && st.st_uid != ::geteuid()) {
+        problem = path + " belongs to another user and every user may write to it; it is not "
+                         "used as a disc (copy it, or have its owner take away that permission)";
         return nullptr;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -110,20 +157,51 @@ std::unique_ptr<ImageFile> ImageFile::Open(const std::string& path, ImageAccess 
 }
 
 ImageFile::~ImageFile() {
+    if (lockFd_ >= 0) ::close(lockFd_);
     ::close(fd_);
 }
 
 bool ImageFile::claim(std::string& problem) {
-    // A lock of the open file description: any other open of the image, in this process or
-    // another, conflicts with it, and it ends with the last descriptor of this open.
+    // Locks of open file descriptions: any other open, in this process or another, conflicts
+    // with them, and they end with the last descriptor of this open. The owner's lock is on a
+    // file beside the image that only the owner can open: anybody who may read the image could
+    // hold a lock on it and so keep its owner out.
+    const std::string lockPath = path_ + ".lock";
+    const int lockFd =
+        readOnly() ? ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                   : ::open(lockPath.c_str(),
+                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat st {};
+    if (!readOnly() && (lockFd < 0 || ::fstat(lockFd, &st) != 0 || !S_ISREG(st.st_mode) ||
+                        st.st_uid != ::geteuid())) {
+        problem = lockFd < 0 && errno != ELOOP
+                      ? Failed("open", lockPath)
+                      : lockPath + " is not a file of the caller's; it is not used (remove it "
+                                   "if it is yours)";
+        if (lockFd >= 0) ::close(lockFd);
+        return false;
+    }
+    if (!readOnly() && (st.st_mode & 077)) ::fchmod(lockFd, 0600);
     struct flock lock {};
-    lock.l_type = readOnly() ? F_RDLCK : F_WRLCK;
     lock.l_whence = SEEK_SET;
-    lock.l_start = static_cast<off_t>(kClaimOffset);
     lock.l_len = 1;
-    if (::fcntl(fd_, F_OFD_SETLK, &lock) == 0) return true;
+    // A reader of a pressed image shares the image's byte, and the owner's lock when it may read
+    // the lock file (another user's reader cannot, and is not kept out).
+    lock.l_type = F_RDLCK;
+    lock.l_start = static_cast<off_t>(kClaimOffset);
+    bool held = !readOnly() || ::fcntl(fd_, F_OFD_SETLK, &lock) == 0;
+    if (held && lockFd >= 0) {
+        lock.l_type = readOnly() ? F_RDLCK : F_WRLCK;
+        lock.l_start = 0;
+        held = ::fcntl(lockFd, F_OFD_SETLK, &lock) == 0;
+    }
+    if (held) {
+        lockFd_ = lockFd;
+        return true;
+    }
     problem = errno == EAGAIN || errno == EACCES ? path_ + " is in use by another process"
                                                  : Failed("lock", path_);
+    if (lockFd >= 0) ::close(lockFd);
     return false;
 }
 

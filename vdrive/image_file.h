@@ -2,10 +2,14 @@
 // claim that makes one process the owner of the disc's state.
 //
 // Opening never blocks and never follows a link to create a file: a FIFO or device in the
-// image's place is refused, and so is a link where a new image is to be made. The claim is a
-// lock on one byte far beyond any image's data, held by the open file itself: the kernel drops
-// it when the file is closed or the process dies. Writers claim it exclusively, readers of a
-// pressed disc shared.
+// image's place is refused, and so is a link where a new image is to be made, a link of another
+// user in a folder others may write to, and an image of another user that anybody may write.
+// A new image is made by this open alone (exclusive create), readable by its owner only.
+//
+// The claim is a lock held by open files: the kernel drops it when they are closed or the
+// process dies. Writers claim "IMAGE.lock" exclusively, a file only its owner may open, so that
+// nobody who can only read the image keeps them out; readers of a pressed disc claim a byte far
+// beyond the image's data shared, and the lock file shared when they may read it.
 #pragma once
 
 #include <compare>
@@ -49,6 +53,8 @@ class ImageFile {
     uint64_t size() const { return size_; } // bytes when opened
     // Permission bits of the image, for files written beside it.
     uint32_t mode() const { return mode_; }
+    // True when this open made the file.
+    bool created() const { return created_; }
 
   private:
     ImageFile(int fd, std::string path, ImageAccess access);
@@ -58,6 +64,8 @@ class ImageFile {
     ImageKey key_;
     uint32_t mode_ = 0600;
     uint64_t size_ = 0;
+    bool created_ = false;
+    int lockFd_ = -1; // the owner's lock file, held open
 };
 
 } // namespace tvx::vdrive

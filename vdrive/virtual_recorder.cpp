@@ -3,8 +3,11 @@
 
 #include "vdrive/attachments.h"
 #include "vdrive/drive.h"
+#include "vdrive/write_cache.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 
 namespace tvx::vdrive {
 namespace {
@@ -45,6 +48,17 @@ std::shared_ptr<Medium> NewMedium(Drive& drive, MediumKind kind, uint32_t capaci
     if (file.empty()) return make(nullptr, problem);
     auto image = OpenFor(drive, file, ImageAccess::Create, problem);
     if (!image) return nullptr;
+    // A state file beside an image that did not exist was put there by someone else (or left by
+    // an accident): it is neither used nor replaced.
+    std::error_code ec;
+    const std::string state = Medium::StatePath(file);
+    if (image->created() && std::filesystem::symlink_status(state, ec).type() !=
+                                std::filesystem::file_type::not_found) {
+        problem = state + " is there already although its image " + file +
+                  " was not; remove it if it is yours";
+        std::remove(file.c_str());
+        return nullptr;
+    }
     return AttachDisc(std::move(image), false, make, problem);
 }
 
@@ -222,6 +236,15 @@ bool VirtualRecorder::writeBlocks(uint32_t lba, uint32_t count, const uint8_t* d
     Medium* m = drive_->medium.get();
     if (!m || !m->writable() || uint64_t{lba} + count > m->capacity) return false;
     return m->store->write(lba, count, data) && m->saveState();
+}
+
+WriteCache* VirtualRecorder::holdWritesInCache(uint32_t capacityBytes) {
+    Medium* m = drive_->medium.get();
+    if (!m || !m->store) return nullptr;
+    auto cache = std::make_unique<WriteCache>(std::move(m->store), capacityBytes);
+    WriteCache* held = cache.get();
+    m->store = std::move(cache);
+    return held;
 }
 
 bool VirtualRecorder::flush() {

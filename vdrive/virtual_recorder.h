@@ -226,6 +226,7 @@ struct DiscView {
 
 class Medium;
 class Drive;
+class WriteCache;
 
 class VirtualRecorder final : public ScsiTarget {
   public:
@@ -276,6 +277,10 @@ class VirtualRecorder final : public ScsiTarget {
     bool writeBlocks(uint32_t lba, uint32_t count, const uint8_t* data);
     // Writes the state file and flushes the image; true when in memory.
     bool flush();
+    // From now on the disc in the drive takes writes through a volatile cache of that many bytes
+    // (vdrive/write_cache.h), which tests cut the power of; null without a disc. The cache goes
+    // with the disc.
+    WriteCache* holdWritesInCache(uint32_t capacityBytes);
     // The write speed the drive currently uses, kB/s.
     uint32_t currentWriteSpeed() const;
     // True while a slow operation runs (after bringing it up to the clock's time).

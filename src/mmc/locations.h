@@ -49,5 +49,7 @@ inline constexpr int32_t kDiscMayBeAnother = 1050;
 // back is not the one written (description "SECTOR N READ BACK OTHER THAN IT WAS WRITTEN").
 inline constexpr int32_t kVerifyRead = 1060;
 inline constexpr int32_t kVerifyDifferent = 1061;
+// A mapped window's write-back: the WRITE that failed.
+inline constexpr int32_t kWindowWriteBack = 1109;
 
 } // namespace tvx::location

@@ -1,6 +1,8 @@
 #include "reader/map_window.h"
 
 #include "mmc/commands.h"
+#include "mmc/execute.h"
+#include "mmc/locations.h"
 #include "reader/disc_file.h"
 #include "reader/open_failure.h"
 #include "reader/udf_reader.h"
@@ -108,11 +110,19 @@ void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t count, u
     if (mode > tvx::kWindowFile) return nullptr;
     uint64_t start = first;
     if (mode == tvx::kWindowPartition) start = static_cast<uint64_t>(first) + file->partitionStart;
+    bool outside = false;
     if (mode == tvx::kWindowFile) {
         start = static_cast<uint64_t>(first) * tvx::kSectorSize;
-        if (start >= file->openEntry->size) return nullptr;
-    } else if (start + count > 0x100000000ull) {
-        return nullptr; // beyond the 32-bit sector addresses of the commands
+        outside = start >= file->openEntry->size;
+    } else {
+        // Sectors past the disc's end are neither read nor written back.
+        TVX_DiscInfo info = {};
+        outside = TVX_GetDiscInfo(file->recHandle, &info) >= 0 && info.capacityBlocks != 0 &&
+                  start + count > info.capacityBlocks;
+    }
+    if (outside) {
+        tvx::OpenFailure_Record(file->recHandle, tvx::OpenFailure::WindowOutside);
+        return nullptr;
     }
     MapWindow* window = tvx::MapWindow_Create(file->windows, start, count, mode);
     if (!window) return nullptr;
@@ -170,10 +180,17 @@ int32_t TVX_CALL TVX_SyncMMap(void* data) {
             tvx::DiscFile_WriteSectors(handle, window->data(), static_cast<uint32_t>(window->start),
                                        window->length) == window->length;
     }
-    // The drive is flushed and the disc closed whatever the write gave.
-    tvx::Rec_FlushAndSync(handle);
+    // The record keeps the WRITE that failed (its CDB says where the sectors that may have
+    // changed end) through the flush and the close, which the drive gets whatever the write gave.
+    if (!result) tvx::Mmc_RecordError(handle, tvx::location::kWindowWriteBack);
+    const TVX_LastError failed = handle->lastError;
+    const int flushed = tvx::Rec_FlushAndSync(handle);
     tvx::Rec_CloseAndWait(handle, tvx::kCloseCompact);
-    return result;
+    if (!result || !flushed) {
+        if (!result) handle->lastError = failed;
+        return 0;
+    }
+    return 1;
 }
 
 int32_t TVX_CALL TVX_CloseMMap(void* data) {

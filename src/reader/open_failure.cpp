@@ -18,6 +18,7 @@ constexpr FailureText kFailures[] = {
     {1105, "The file has more extents than can be read"},
     {1106, "The file's data lies outside the partition"},
     {1107, "Part of the window could not be read from the disc; nothing was written back"},
+    {1108, "The window reaches past the end of the file or of the disc"},
 };
 
 } // namespace

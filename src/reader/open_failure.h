@@ -17,7 +17,8 @@ enum class OpenFailure {
     DamagedEntry,     // the File Entry of the path is damaged
     TooManyExtents,   // the file has more extents than the reader keeps
     OutsidePartition, // an extent of the file leaves the partition
-    WindowNotRead     // a mapped window is not written back: part of it could not be read
+    WindowNotRead,    // a mapped window is not written back: part of it could not be read
+    WindowOutside     // a window reaches past the end of the file or of the disc
 };
 
 inline constexpr const char* kOpenFailureCategory = "Disc file system";

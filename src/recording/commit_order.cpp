@@ -14,19 +14,18 @@ namespace tvx {
 
 namespace {
 
-// Sectors 0 to 271 as they are written last, in whole 16-block packets. Everything that a
-// volume descriptor leads to goes first (the integrity sequence; the anchor, path tables and
-// the partition's start); the volume descriptor sequences at 32 and 48, which every anchor of
-// this or an earlier volume points to, make the UDF volume appear, and the ISO 9660 descriptor
-// at 16 with the UDF recognition sequence makes both appear.
+// Sectors 0 to 271 as they are written last. Everything that a volume descriptor leads to goes
+// with the rest of the volume (the integrity sequence; the anchor, path tables and the
+// partition's start); the volume descriptor sequences at 32 and 48, which every anchor of this
+// or an earlier volume points to, make the UDF volume appear, and the ISO 9660 descriptor at 16
+// with the UDF recognition sequence makes both appear.
 struct Piece {
     uint32_t first;
     uint32_t end;
 };
-constexpr Piece kLeadPieces[] = {{0, 16}, {64, 256}, {256, 272}};
-constexpr Piece kCommitPieces[] = {{32, 64}, {16, 32}};
-// The anchor in the volume's last block goes with the structures: its packet is held back.
-constexpr uint32_t kPacketBlocks = 16;
+constexpr Piece kLeadPieces[] = {{0, 16}, {64, 272}};
+constexpr Piece kUdfDescriptors = {32, 64};
+constexpr Piece kFirstDescriptors = {16, 32};
 
 } // namespace
 
@@ -76,49 +75,51 @@ int Rec_WriteVolume(RecHandle* handle, uint32_t size, const VolumeRange& range) 
     if (!rec.commitOrder) return range(0, size) && Rec_DrainBuffer(handle);
 
     const uint32_t start = rec.trackStart;
-    const uint32_t structuresEnd = kVolumeStructuresLastBlock + 1;
+    const uint32_t head = std::min(size, kVolumeStructuresLastBlock + 1);
     // 1. No reader finds the old volume any more, whatever it covered.
     if (!Rec_Progress(handle, kEventWrite, rec.progressBlocks) || rec.cancelled) {
         rec.writeFailed = 1;
         return 0;
     }
     rec.writeBegan = 1;
-    if (!Rec_WriteZeros(handle, start + kVolumeStructuresFirstBlock,
-                        structuresEnd - kVolumeStructuresFirstBlock)) {
+    if (!Rec_ZeroOldVolume(handle, &Rec_SyncCache)) {
         Mmc_RecordError(handle, location::kWriteChunk);
         rec.writeFailed = 1;
         return 0;
     }
+    // Barrier: the zeros are on the disc before any new block is, or a new file's blocks could
+    // be read through an old descriptor that the cache had not yet replaced.
     if (!Rec_SyncCache(handle)) {
         rec.writeFailed = 1;
         return 0;
     }
-    // 2. Everything the structures point to, but the packet of the volume's last block.
-    const uint32_t head = std::min(size, structuresEnd);
-    const uint32_t tail =
-        size > head ? std::max(head, (size - 1) / kPacketBlocks * kPacketBlocks) : head;
-    rec.nextAddress = start + head;
-    if (!range(head, tail) || !Rec_DrainBuffer(handle)) return 0;
-    if (!Rec_SyncCache(handle)) {
-        rec.writeFailed = 1;
-        return 0;
-    }
-    // 3. The structures; the job's final flush commits them.
-    auto write = [&](uint32_t first, uint32_t end) -> bool {
-        end = std::min(end, head);
-        if (first >= end) return true;
-        rec.nextAddress = start + first;
-        return range(first, end) && Rec_DrainBuffer(handle);
+    auto write = [&](const Piece& piece) -> bool {
+        const uint32_t end = std::min(piece.end, head);
+        if (piece.first >= end) return true;
+        rec.nextAddress = start + piece.first;
+        return range(piece.first, end) && Rec_DrainBuffer(handle);
     };
+    // 2. Everything but the descriptors that make the volume visible.
+    rec.nextAddress = start + head;
+    if (!range(head, size) || !Rec_DrainBuffer(handle)) return 0;
     for (const Piece& piece : kLeadPieces)
-        if (!write(piece.first, piece.end)) return 0;
-    if (tail < size) {
-        rec.nextAddress = start + tail;
-        if (!range(tail, size) || !Rec_DrainBuffer(handle)) return 0;
+        if (!write(piece)) return 0;
+    // Barrier: the data, the directories and the anchors are on the disc before the first
+    // descriptor that leads to them; a drive may put cached blocks on the disc in any order, and
+    // losing the last packet behind a visible volume shows a wrong file.
+    if (!Rec_SyncCache(handle)) {
+        rec.writeFailed = 1;
+        return 0;
     }
-    for (const Piece& piece : kCommitPieces)
-        if (!write(piece.first, piece.end)) return 0;
-    return 1;
+    // 3. The UDF descriptor sequences, then the first descriptors; the job's final flush commits
+    // them. Barrier: the recognition sequence at 16 announces UDF only once the descriptors it
+    // announces are on the disc, so a reader that trusts it never meets an empty sequence.
+    if (!write(kUdfDescriptors)) return 0;
+    if (!Rec_SyncCache(handle)) {
+        rec.writeFailed = 1;
+        return 0;
+    }
+    return write(kFirstDescriptors) ? 1 : 0;
 }
 
 } // namespace tvx

@@ -70,12 +70,12 @@ int Rec_WriteChunk(RecHandle* handle, const uint8_t* data, uint32_t bytes);
 // Rec_WriteFile...). Nonzero on success.
 using VolumeRange = std::function<int(uint32_t first, uint32_t end)>;
 // Writes a volume of `size` sectors from the track's start. With rec.commitOrder (media written
-// over in place) the old volume's structures (sectors 16 to 271) are first overwritten with zeros
-// and flushed, then the volume from sector 272 on, but the packet of its last block, is written
-// and flushed, and only then the rest: what the volume descriptors lead to first, the volume
-// descriptor sequences (32-63) and the first descriptor (16-31) last. Whenever the process or
-// the power stops, a reader finds the old volume, no volume, or the whole new one once the
-// job's final flush is done. Otherwise the sectors go in order. The caller then flushes
+// over in place) the old volume's structures (sectors 0 to 271) are first overwritten with zeros
+// and flushed, then everything but the volume descriptor sequences (32-63) and the first
+// descriptor (16-31) is written and flushed, then those sequences, flushed, and the first
+// descriptor last. Whenever the process or the power stops, and whatever part of its cache a
+// drive loses, a reader finds the old volume, no volume, or the whole new one once the job's
+// final flush is done. Otherwise the sectors go in order. The caller then flushes
 // (Rec_FlushAndSync).
 int Rec_WriteVolume(RecHandle* handle, uint32_t size, const VolumeRange& range);
 // Writes what the buffer holds (padded to the drive's packet on restricted overwrite).
@@ -99,6 +99,9 @@ int Rec_Blank(RecHandle* handle);
 // Overwrites the volume structures of a rewritable disc with zeros, flushes and, on a DVD+RW,
 // closes: after a recording that did not complete, no reader finds a volume there.
 int Rec_WipeVolume(RecHandle* handle);
+// Overwrites the old volume's structures (sectors 0 to 271 of the track) with zeros, those a
+// reader starts from flushed (barrier) before the rest; the caller flushes the rest.
+int Rec_ZeroOldVolume(RecHandle* handle, int (*barrier)(RecHandle*));
 // Writes `blocks` zero blocks from lba, repeating a write the drive answered busy.
 int Rec_WriteZeros(RecHandle* handle, uint32_t lba, uint32_t blocks);
 

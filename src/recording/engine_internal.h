@@ -25,9 +25,10 @@ inline constexpr uint32_t kBlankEstimateDelayMs = 10000;
 
 inline constexpr uint8_t kRequestSenseBytes = 18;
 
-// Blocks 16 to 271 hold every file system's anchor and volume descriptors: zeroed, no reader
-// finds a volume on the disc.
-inline constexpr uint32_t kVolumeStructuresFirstBlock = 16;
+// Blocks 0 to 15 hold a system area (partition tables and boot records of hybrid images), 16 to
+// 271 every file system's anchor and volume descriptors: zeroed, no reader finds a volume or a
+// partition on the disc.
+inline constexpr uint32_t kVolumeStructuresFirstBlock = 0;
 inline constexpr uint32_t kVolumeStructuresLastBlock = 271;
 inline constexpr uint16_t kZeroChunkBlocks = 32;
 

@@ -7,8 +7,6 @@
 #include "recording/media.h"
 
 #include <algorithm>
-#include <memory>
-#include <new>
 
 namespace tvx {
 
@@ -17,15 +15,25 @@ namespace {
 inline constexpr int kBlankWholeDisc = 0;
 inline constexpr int kBlankMinimal = 1;
 
+// A flush that waits for the drive without the write job's events: an erase reports only its
+// own progress.
+int FlushForErase(RecHandle* handle) {
+    if (!Mmc_SyncCache(handle, 1)) return 0;
+    Stopwatch since;
+    while (!Mmc_TestUnitReady(handle)) {
+        if (since.elapsed() >= kFlushWaitMs) return 0;
+        host().sleep(kPollIntervalMs);
+    }
+    return 1;
+}
+
 // Overwrites the volume structures of a formatted DVD+RW and closes it.
 int ZeroPlusRw(RecHandle* handle) {
-    const uint32_t bytes = kZeroChunkBlocks * kBlockSize;
-    std::unique_ptr<uint8_t[]> zeros(new (std::nothrow) uint8_t[bytes]());
-    if (!zeros) return 0;
-    for (uint32_t lba = kVolumeStructuresFirstBlock; lba <= kVolumeStructuresLastBlock;
-         lba += kZeroChunkBlocks)
-        Mmc_Write10(handle, zeros.get(), bytes, lba, kZeroChunkBlocks);
-    zeros.reset();
+    handle->rec.trackStart = 0;
+    if (!Rec_ZeroOldVolume(handle, &FlushForErase)) {
+        Mmc_RecordError(handle, location::kBlankSyncCache);
+        return 0;
+    }
     if (!Mmc_SyncCache(handle, 1)) {
         Mmc_RecordError(handle, location::kBlankSyncCache);
         return 0;

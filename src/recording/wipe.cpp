@@ -25,11 +25,24 @@ int Rec_WriteZeros(RecHandle* handle, uint32_t lba, uint32_t blocks) {
     return 1;
 }
 
+int Rec_ZeroOldVolume(RecHandle* handle, int (*barrier)(RecHandle*)) {
+    const uint32_t start = handle->rec.trackStart;
+    // What a reader starts from goes first, each part on the disc before the next is written:
+    // a drive may put cached blocks on the disc in any order, and an old descriptor left over
+    // would lead to zeroed descriptors, directories or file entries. First the system area's
+    // partition tables, the ISO 9660 descriptors and the UDF recognition sequence (0-31), then
+    // the UDF descriptor sequences and the anchor (32-63, 256-271), then the rest (64-255).
+    constexpr uint32_t kFirstEnd = 32, kEntryEnd = 64, kAnchor = 256;
+    const uint32_t end = kVolumeStructuresLastBlock + 1;
+    return Rec_WriteZeros(handle, start, kFirstEnd) && barrier(handle) &&
+           Rec_WriteZeros(handle, start + kFirstEnd, kEntryEnd - kFirstEnd) &&
+           Rec_WriteZeros(handle, start + kAnchor, end - kAnchor) && barrier(handle) &&
+           Rec_WriteZeros(handle, start + kEntryEnd, kAnchor - kEntryEnd);
+}
+
 int Rec_WipeVolume(RecHandle* handle) {
     handle->rec.bufferFill = 0;
-    if (!Rec_WriteZeros(handle, handle->rec.trackStart + kVolumeStructuresFirstBlock,
-                        kVolumeStructuresLastBlock + 1 - kVolumeStructuresFirstBlock))
-        return 0;
+    if (!Rec_ZeroOldVolume(handle, &Rec_SyncCache)) return 0;
     if (!Rec_FlushAndSync(handle)) return 0;
     if (IsPlusRw(handle->discInfo.mediaType) && !Rec_CloseAndWait(handle, kCloseStopFormat))
         return 0;

@@ -186,17 +186,24 @@ int ProbeSpti() {
     if (mask == 0) return 0;
     for (char letter = kFirstLetter; letter <= kLastLetter; ++letter) {
         if (!(mask & LetterBit(letter))) continue;
-        char path[8];
-        std::snprintf(path, sizeof path, "\\\\.\\%c:", letter);
-        if (HostHandle handle = _CreateDeviceFile(path)) {
-            host().closeDevice(handle);
-            return 1;
-        }
         char name[3] = {letter, ':', 0};
-        if (Device* device = OpenByDeviceFile(name)) {
-            Spti_Close(device);
-            return 1;
-        }
+        // A device node that opens is not yet a drive (a regular file, /dev/null or a FIFO in
+        // its place opens too): only one that carries an INQUIRY keeps the other paths, the
+        // virtual drives among them, from being tried.
+        Device* device = OpenByDeviceFile(name);
+        if (!device) continue;
+        CommandRecord inquiry;
+        inquiry.direction = kDirectionIn;
+        inquiry.cdbLength = 6;
+        inquiry.cdb[0] = 0x12;
+        inquiry.cdb[4] = 36;
+        uint8_t answer[36] = {};
+        Spti_Execute(device, &inquiry, answer, sizeof answer);
+        const bool answered = AsSpti(device)->requestDone;
+        Spti_Close(device);
+        LogWrite("%s: %s %s\n", answered ? "Answers" : "Fail", name,
+                 answered ? "through the pass-through" : "takes no pass-through request");
+        if (answered) return 1;
     }
     return 0;
 }

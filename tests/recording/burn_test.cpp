@@ -28,10 +28,10 @@ bool InPlace(MediumKind k) {
            k == MediumKind::DvdRwRestricted;
 }
 
-// The blocks of the WRITEs in order: on media written in place, zeros over the old structures,
-// then the volume from block 272 to the packet of its last block, then its first 272 blocks and
-// that packet, the volume descriptor sequences and the first descriptor last; elsewhere the
-// volume in order.
+// The blocks of the WRITEs in order: on media written in place, zeros over the old structures
+// (those a reader starts from first), then the volume from block 272 on, its first 272 blocks
+// but the descriptors, the volume descriptor sequences and the first descriptor last; elsewhere
+// the volume in order.
 void ExpectWriteOrder(MediumKind kind, const std::vector<vdrive::TraceEntry>& trace,
                       uint32_t volumeSize) {
     std::vector<uint32_t> lbas;
@@ -40,16 +40,14 @@ void ExpectWriteOrder(MediumKind kind, const std::vector<vdrive::TraceEntry>& tr
             lbas.push_back(uint32_t{e.cdb[2]} << 24 | e.cdb[3] << 16 | e.cdb[4] << 8 | e.cdb[5]);
     std::vector<uint32_t> expected;
     if (InPlace(kind)) {
-        const uint32_t tail = (volumeSize - 1) / 16 * 16;
-        for (uint32_t lba = 16; lba < 272; lba += 32)
-            expected.push_back(lba);
-        for (uint32_t lba = 272; lba < tail; lba += 32)
-            expected.push_back(lba);
-        expected.push_back(0);
+        expected = {0, 32, 256};
         for (uint32_t lba = 64; lba < 256; lba += 32)
             expected.push_back(lba);
-        expected.push_back(256);
-        expected.push_back(tail);
+        for (uint32_t lba = 272; lba < volumeSize; lba += 32)
+            expected.push_back(lba);
+        expected.push_back(0);
+        for (uint32_t lba = 64; lba < 272; lba += 32)
+            expected.push_back(lba);
         expected.push_back(32);
         expected.push_back(16);
     } else {
@@ -73,9 +71,12 @@ std::string EngineSequence(MediumKind kind, bool verify) {
         s += "RTI RTI RDI (RDI FORMAT (TUR SENSE )*TUR )?";
     else
         s += "RTI RESERVE RTI ";
-    // Written in place: the old structures are zeroed and flushed, then the data and flushed,
-    // then the structures.
-    if (InPlace(kind)) s += "(WRITE ){8}SYNCI (TUR )+(WRITE )+SYNCI (TUR )+(WRITE ){11}";
+    // Written in place: the old structures are zeroed, the descriptors first, with a flush after
+    // each part; then all but the descriptors, flushed; the UDF sequences, flushed; the first
+    // descriptor.
+    if (InPlace(kind))
+        s += "WRITE SYNCI (TUR )+(WRITE ){2}SYNCI (TUR )+(WRITE ){6}SYNCI (TUR )+(WRITE )+SYNCI "
+             "(TUR )+WRITE SYNCI (TUR )+";
     s += "(WRITE )*SYNCI (TUR |TUR RCAP )*TUR RCAP ";
     if (IsPlusR(kind)) s += "CLOSE1/1 (RCAP )+CLOSE5/0 (RCAP )+";
     if (kind == MediumKind::DvdPlusRw) s += "CLOSE3/0 (RCAP SENSE )*RCAP ";

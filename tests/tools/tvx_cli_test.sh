@@ -114,6 +114,23 @@ expect 0 "patch a file on a DVD+RW" --virtual fs.img patch --mode file --file /a
 expect 0 "patched file" --virtual fs.img cat /a/b/c.txt
 contains "patched bytes" "JELLO"
 expect 1 "patch without bytes" --virtual fs.img patch --block 0
+# A patch that cannot be done whole is refused before the disc is touched; one that fails part
+# way names the sectors that may have changed and, with -v, the drive's sense.
+head -c 3000 /dev/urandom > p3k.bin
+expect 0 "a 3000-byte file to patch" --virtual pt.img:dvd+rw burn-files "/p.bin=$work/p3k.bin"
+cp pt.img pt-before.img
+for window in "file --file /p.bin --block 0 --offset 5000" "file --file /p.bin --block 0 --offset 3500" \
+    "file --file /p.bin --block 0 --offset 2990" "file --file /p.bin --block 2 --offset 0" \
+    "absolute --block 4000000" "partition --block 4000000"; do
+    # shellcheck disable=SC2086
+    expect 1 "patch past the end refused: $window" --virtual pt.img patch --mode $window --hex 0102030405060708090a0b0c
+    contains "refusal says nothing was written" "nothing was written"
+done
+cmp -s pt.img pt-before.img && ok "refused patches changed nothing" || bad "refused patches changed the disc"
+head -c 81920 /dev/zero > zeros.bin
+expect 3 "a write-back failing part way" --virtual-fault 2a@2:sense:03/0c/00 --virtual pt.img -v patch --mode absolute --block 100 --from zeros.bin
+contains "sectors that may have changed named" "sectors 132 to 139 may have changed"
+contains "sense shown with -v" "sense: 70"
 
 # Exit codes: command-line errors are 1 whatever the parser's own number would be.
 expect 0 "help" --help

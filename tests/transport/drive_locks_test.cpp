@@ -3,6 +3,7 @@
 // nothing another user plants or holds in a shared folder affects them.
 #include "platform/posix/posix_host.h"
 #include "support/temp_dir.h"
+#include "transport/backends.h"
 #include "transport/device_mutex.h"
 #include "transport/job_lock.h"
 
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sched.h>
 #include <set>
 #include <sys/mman.h>
@@ -278,6 +280,24 @@ TEST(EventTest, SimulatedWaitsAdvanceVirtualTimeInsteadOfSleeping) {
     EXPECT_FALSE(sim.waitEvent(event, 30 * 60 * 1000));
     EXPECT_EQ(sim.virtualClock().nowMs() - before, 30u * 60 * 1000);
     sim.closeEvent(event);
+}
+
+// A device node that opens but carries no pass-through request is no drive: it does not make
+// the pass-through path the library's choice, so the other paths (the virtual drives among them)
+// are still tried.
+TEST_F(DriveLocksTest, NodesThatAreNoWorkingDriveDoNotWinTheProbe) {
+    const std::string node = devices.file("sr0");
+    const std::vector<std::pair<const char*, std::function<int()>>> nodes = {
+        {"a regular file", [&] { return ::close(::open(node.c_str(), O_CREAT | O_WRONLY, 0644)); }},
+        {"/dev/null", [&] { return ::symlink("/dev/null", node.c_str()); }},
+        {"a FIFO", [&] { return ::mkfifo(node.c_str(), 0644); }},
+    };
+    for (const auto& [what, plant] : nodes) {
+        SCOPED_TRACE(what);
+        std::remove(node.c_str());
+        ASSERT_EQ(plant(), 0);
+        EXPECT_EQ(ProbeSpti(), 0);
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace tvx::vdrive::test {
@@ -148,6 +149,13 @@ TEST_F(Ownership, PlantedNamesAreNeitherFollowedNorWaitedOn) {
                     drive->lastError().find("symbolic link") != std::string::npos &&
                     ::access(dir.file("elsewhere").c_str(), F_OK) != 0;
          }},
+        {"a state file before its new image",
+         [&] { dir.write("disc.img.state", "kind=DVD-R\ncapacity=100\n"); },
+         [&] {
+             return !drive->insertBlank(MediumKind::DvdR, 100, image) &&
+                    drive->lastError().find(state) != std::string::npos &&
+                    ::access(image.c_str(), F_OK) != 0;
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -161,19 +169,71 @@ TEST_F(Ownership, PlantedNamesAreNeitherFollowedNorWaitedOn) {
     }
 }
 
+// What another user leaves in a folder both may write to: a link (refused as the kernel's
+// protected_symlinks would, whatever the machine's setting), an image anybody may write.
+TEST_F(Ownership, AnotherUsersLinkOrWorldWritableImageIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs to give files to another user";
+    // A link (else an image of mode 0666), its owner, a sticky folder, the refusal (null: used).
+    const std::tuple<bool, uid_t, bool, const char*> cases[] = {
+        {true, 65534, true, "symbolic link of another user"},
+        {true, 0, true, nullptr},
+        {true, 65534, false, nullptr},
+        {false, 65534, true, "every user may write"}};
+    for (auto [link, owner, sticky, refusal] : cases) {
+        ASSERT_EQ(::chmod(dir.path().c_str(), sticky ? 01777 : 0700), 0);
+        std::remove(image.c_str());
+        const std::string victim = dir.write("victim", std::string(2048, 'v'));
+        ASSERT_EQ(link ? ::symlink(victim.c_str(), image.c_str())
+                       : ::chmod(dir.write("disc.img", victim).c_str(), 0666),
+                  0);
+        ASSERT_EQ(::lchown(image.c_str(), owner, owner), 0);
+        EXPECT_EQ(drive->loadImage(image, MediumKind::DvdPlusRw), refusal == nullptr);
+        EXPECT_NE(drive->lastError().find(refusal ? refusal : ""), std::string::npos);
+        drive->removeDisc();
+    }
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+}
+
+// Whatever a user who may only read the image locks of it, its owner still attaches it.
+TEST_F(Ownership, AReaderOfTheImageCannotKeepItsOwnerOut) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs to act as another user";
+    ASSERT_TRUE(drive->insertRecorded(MediumKind::DvdPlusRw, 10, false, 100, image));
+    drive->removeDisc();
+    ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::seteuid(65534), 0);
+    const int reader = ::open(image.c_str(), O_RDONLY);
+    const int lockFile = ::open((image + ".lock").c_str(), O_RDONLY);
+    struct flock all {};
+    all.l_type = F_RDLCK;
+    all.l_whence = SEEK_SET;
+    const bool locked = reader >= 0 && ::fcntl(reader, F_OFD_SETLK, &all) == 0;
+    ASSERT_EQ(::seteuid(0), 0);
+    EXPECT_TRUE(locked);
+    EXPECT_LT(lockFile, 0) << "the owner's lock file is the owner's alone";
+    EXPECT_TRUE(drive->openDisc(image)) << drive->lastError();
+    ::close(reader);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+}
+
 TEST_F(Ownership, StateFileTakesTheImagesPermissionsAndNoTemporaryIsLeft) {
+    const mode_t mask = ::umask(022);
     ASSERT_TRUE(drive->insertBlank(MediumKind::DvdR, 100, image));
-    ASSERT_EQ(::chmod(image.c_str(), 0600), 0);
+    ::umask(mask);
+    struct stat made {};
+    ASSERT_EQ(::stat(image.c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0600u) << "a new image is its owner's alone";
+    ASSERT_EQ(::chmod(image.c_str(), 0640), 0);
     drive->removeDisc();
     ASSERT_TRUE(drive->openDisc(image));
     ASSERT_TRUE(drive->flush());
     struct stat st {};
     ASSERT_EQ(::stat((image + ".state").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
     size_t entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
         ++entries;
-    EXPECT_EQ(entries, 2u) << "the image and its state only";
+    EXPECT_EQ(entries, 3u) << "the image, its state and its lock only";
 }
 
 TEST(Trace, IsOffUntilAskedForAndThenKeepsTheLatestCommands) {

@@ -21,6 +21,8 @@ namespace {
 
 // The LastError location of a window that TVX_SyncMMap refused to write back.
 constexpr int32_t kWindowNotRead = 1107;
+constexpr int32_t kWindowOutside = 1108;
+constexpr int32_t kWindowWriteBack = 1109;
 
 enum class CopyFailure { None, Read, Write, Stopped };
 
@@ -182,16 +184,40 @@ int Patch(const Options& options, const PatchRequest& request) {
         std::fprintf(stderr, "error: patching needs a DVD+RW in the drive\n");
         return kExitFailed;
     }
+    if (mode == TVX_MMAP_ABSOLUTE && uint64_t{request.block} + sectors > disc.capacityBlocks)
+        return Fail(kExitUsage,
+                    "sectors %u to %llu lie past the end of the disc (%u sectors); "
+                    "nothing was written",
+                    request.block, static_cast<unsigned long long>(request.block + sectors - 1),
+                    disc.capacityBlocks);
     std::string path = mode == TVX_MMAP_FILE ? request.file : "/";
     TVX_DiscFile file = TVX_OpenFile(session.handle(), path.c_str());
     if (!file) {
         reportNotOpened(path, session.handle());
         return kExitFailed;
     }
+    // Bytes past a file's end would go to the padding of its last sector, or nowhere.
+    const uint64_t first = uint64_t{request.block} * 2048 + request.offset;
+    if (mode == TVX_MMAP_FILE && first + bytes.size() > TVX_GetFileSize(file)) {
+        const uint64_t size = TVX_GetFileSize(file);
+        TVX_CloseFile(file);
+        return Fail(kExitUsage,
+                    "bytes %llu to %llu lie past the end of %s (%llu bytes); "
+                    "nothing was written",
+                    static_cast<unsigned long long>(first),
+                    static_cast<unsigned long long>(first + bytes.size() - 1), path.c_str(),
+                    static_cast<unsigned long long>(size));
+    }
     auto* window = static_cast<unsigned char*>(
         TVX_OpenMMap(file, request.block, static_cast<uint32_t>(sectors), mode));
     if (!window) {
         TVX_CloseFile(file);
+        TVX_LastError e{};
+        if (TVX_GetLastError(session.handle(), &e) == TVX_OK && e.location == kWindowOutside)
+            return Fail(kExitUsage,
+                        "the window reaches past the end of the %s; nothing was "
+                        "written",
+                        mode == TVX_MMAP_FILE ? "file" : "disc");
         std::fprintf(stderr, "error: the sectors cannot be read into a window\n");
         return kExitFailed;
     }
@@ -205,7 +231,20 @@ int Patch(const Options& options, const PatchRequest& request) {
         if (TVX_GetLastError(session.handle(), &e) == TVX_OK && e.location == kWindowNotRead)
             return Fail(kExitFailed, "part of the window could not be read from the disc; "
                                      "nothing was written, the disc is unchanged");
-        std::fprintf(stderr, "error: writing the window back failed\n");
+        // Each WRITE of the window went out in order: those before the one that failed changed
+        // the disc, that one may have changed part of its sectors, the rest were not sent.
+        if (e.location == kWindowWriteBack && e.cdb[0] == 0x2A) {
+            const uint32_t lba =
+                static_cast<uint32_t>(e.cdb[2]) << 24 | e.cdb[3] << 16 | e.cdb[4] << 8 | e.cdb[5];
+            const uint32_t count = static_cast<uint32_t>(e.cdb[7]) << 8 | e.cdb[8];
+            std::fprintf(stderr,
+                         "error: writing the window back failed at disc sector %u: the window's "
+                         "sectors before it were written, sectors %u to %u may have changed, "
+                         "the rest were not written\n",
+                         lba, lba, lba + (count ? count - 1 : 0));
+        } else {
+            std::fprintf(stderr, "error: writing the window back failed\n");
+        }
         PrintLastError(stderr, session.handle(), options.verbose);
         return kExitFailed;
     }

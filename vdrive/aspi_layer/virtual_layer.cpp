@@ -53,7 +53,14 @@ bool Attach(VirtualRecorder& recorder, const LayerDriveRequest& request, std::st
     std::error_code ec;
     MediumKind kind = KindFromName(request.kind);
     bool attached = false;
-    if (fs::exists(request.image + ".state", ec)) {
+    const bool hasState =
+        fs::symlink_status(request.image + ".state", ec).type() != fs::file_type::not_found;
+    if (hasState && fs::symlink_status(request.image, ec).type() == fs::file_type::not_found) {
+        problem = request.image + ".state is there without its image " + request.image +
+                  "; it is not used (remove it if it is yours)";
+        return false;
+    }
+    if (hasState) {
         attached = recorder.openDisc(request.image);
     } else if (fs::exists(request.image, ec)) {
         if (kind != MediumKind::DvdRom && kind != MediumKind::DvdPlusRw) {
