@@ -131,6 +131,9 @@ head -c 81920 /dev/zero > zeros.bin
 expect 3 "a write-back failing part way" --virtual-fault 2a@2:sense:03/0c/00 --virtual pt.img -v patch --mode absolute --block 100 --from zeros.bin
 contains "sectors that may have changed named" "sectors 132 to 139 may have changed"
 contains "sense shown with -v" "sense: 70"
+# The library waits for a slow drive inside the write-back without a callback: tvx shows the wait.
+expect 0 "a slow write-back" --virtual pt.img:dvd+rw+busy-flush-close=3 patch --mode absolute --block 100 --hex 00
+contains "the wait is shown" "the drive has taken 2 s"
 
 # Exit codes: command-line errors are 1 whatever the parser's own number would be.
 expect 0 "help" --help

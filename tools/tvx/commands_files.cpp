@@ -5,14 +5,19 @@
 #include "results.h"
 #include "signals.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
-
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace tvxcli {
@@ -25,6 +30,52 @@ constexpr int32_t kWindowOutside = 1108;
 constexpr int32_t kWindowWriteBack = 1109;
 
 enum class CopyFailure { None, Read, Write, Stopped };
+
+// Shows how long the drive has been taking the window back. The library waits for the drive
+// inside TVX_SyncMMap with no callback, so the tool counts on a thread of its own; Ctrl-C ends
+// the tool at once (the default action), which the drive's own writing outlives.
+class WriteBackWatch {
+  public:
+    explicit WriteBackWatch(bool show) {
+        if (show) ticker_ = std::thread([this] { run(); });
+    }
+    ~WriteBackWatch() {
+        if (!ticker_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        ticker_.join();
+        if (shown_) std::fprintf(stderr, terminal_ ? "\n" : "");
+    }
+    WriteBackWatch(const WriteBackWatch&) = delete;
+    WriteBackWatch& operator=(const WriteBackWatch&) = delete;
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (int seconds = 1;; ++seconds) {
+            if (wake_.wait_for(lock, std::chrono::seconds(1), [this] { return done_; })) return;
+            // A quick write-back says nothing; a slow drive is shown every second on a terminal,
+            // every ten seconds in a log.
+            if (seconds < 2 || (!terminal_ && seconds != 2 && seconds % 10 != 0)) continue;
+            std::fprintf(stderr,
+                         terminal_ ? "\rwriting the window back: the drive has taken %d s "
+                                     "(Ctrl-C ends tvx; the drive goes on)"
+                                   : "writing the window back: the drive has taken %d s\n",
+                         seconds);
+            std::fflush(stderr);
+            shown_ = true;
+        }
+    }
+    const bool terminal_ = isatty(STDERR_FILENO);
+    bool shown_ = false;
+    bool done_ = false;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread ticker_;
+};
 
 // Copies the whole file to out, naming what failed.
 CopyFailure copyOut(TVX_DiscFile file, FILE* out, int& writeErrno) {
@@ -222,7 +273,11 @@ int Patch(const Options& options, const PatchRequest& request) {
         return kExitFailed;
     }
     std::memcpy(window + request.offset, bytes.data(), bytes.size());
-    int synced = TVX_SyncMMap(window);
+    int synced;
+    {
+        WriteBackWatch watch(!options.quiet);
+        synced = TVX_SyncMMap(window);
+    }
     TVX_CloseMMap(window);
     TVX_CloseFile(file);
     if (!synced) {
