@@ -1,7 +1,9 @@
 # Run by cpack on the staged packages, before they are made: adds what Debian asks of each
 # binary package beyond the installed files. In usr/share/doc/PACKAGE the copyright (with the licence)
 # and a changelog compressed with gzip -9n (no name or time in the header, so two runs make the
-# same bytes); manual pages compressed the same way.
+# same bytes); manual pages compressed the same way. The static library loses its debugging
+# information, and the pkg-config file names the system's folders plainly, since the package
+# is never moved.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
@@ -17,11 +19,13 @@ string(STRIP "${licence}" licence)
 string(REPLACE "\n" "\n " licence "${licence}")
 string(REGEX REPLACE "\n [ \t]*\n" "\n .\n" licence "${licence}")
 string(REGEX REPLACE "\n [ \t]*\n" "\n .\n" licence "${licence}")
+# Dated by the year of the changelog's date, the source's last commit.
+string(REGEX MATCH "[0-9][0-9][0-9][0-9]" year "${CPACK_TVX_CHANGELOG_DATE}")
 string(CONCAT copyright
   "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
   "Upstream-Name: Torvexin\n\n"
   "Files: *\n"
-  "Copyright: The Torvexin developers\n"
+  "Copyright: ${year} The Torvexin developers\n"
   "License: Expat\n"
   " ${licence}\n")
 
@@ -40,6 +44,18 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
     "  * Release ${CPACK_PACKAGE_VERSION}.\n\n"
     " -- ${CPACK_PACKAGE_CONTACT}  ${CPACK_TVX_CHANGELOG_DATE}\n")
   tvx_gzip(${doc}/changelog)
+  file(GLOB static ${root}/${CPACK_TVX_LIBDIR}/*.a)
+  foreach(archive IN LISTS static)
+    execute_process(COMMAND ${CPACK_TVX_STRIP} --strip-debug --remove-section=.comment
+      --remove-section=.note --enable-deterministic-archives ${archive} COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()
+  file(GLOB pc_files ${root}/${CPACK_TVX_LIBDIR}/pkgconfig/*.pc)
+  foreach(pc IN LISTS pc_files)
+    file(READ ${pc} text)
+    string(REGEX REPLACE "(^|\n)prefix=[^\n]*" "\\1prefix=${CPACK_PACKAGING_INSTALL_PREFIX}"
+      text "${text}")
+    file(WRITE ${pc} "${text}")
+  endforeach()
   file(GLOB_RECURSE pages ${root}/share/man/*.[1-9])
   foreach(page IN LISTS pages)
     tvx_gzip(${page})

@@ -49,6 +49,10 @@ check_run_path "$layer"
 check_run_path "$build/libtorvexin.so.$version"
 if [ -e "$build/tools/tvx/tvx" ]; then
   "$prefix/bin/tvx" --help > /dev/null || fail "the installed tvx does not run"
+  # tvx takes the image builder from the static library and every TVX_* function from the
+  # shared one: a second copy of the library's state would be a second library.
+  defined=$(nm --defined-only "$build/tools/tvx/tvx")
+  ! grep -q ' T TVX_' <<< "$defined" || fail "tvx defines TVX_* functions of its own"
   check_run_path "$build/tools/tvx/tvx"
   check_run_path "$prefix/bin/tvx"
   # Libraries planted in the current directory, or on the library path, never run: not the
@@ -88,6 +92,10 @@ mkdir -p "$work/folder/docs"
 echo "Torvexin, installed" > "$work/folder/README.TXT"
 head -c 100000 /dev/urandom > "$work/folder/docs/data.bin"
 example=$source/examples/burn_and_read.c
+# A module that loads but is no layer (it exports nothing).
+planted_layer=$work/not-a-layer.so
+echo 'int not_a_layer;' > "$work/not-a-layer.c"
+"$cc" -shared -fPIC -o "$planted_layer" "$work/not-a-layer.c"
 
 # pkg-config: the prefix comes from the .pc file's place.
 export PKG_CONFIG_PATH=$libdir/pkgconfig
@@ -133,15 +141,15 @@ cmake --build "$work/consumer/build" >> "$work/consumer.log" ||
 linked=$(ldd "$work/consumer/build/by_find_package")
 grep -q "libtorvexin.so.1 => $libdir/" <<< "$linked" || fail "linked elsewhere: $linked"
 burn_and_read find-package "$work/consumer/build/by_find_package"
-linked=$(ldd "$work/consumer/build/by_find_package_static")
+static=$work/consumer/build/by_find_package_static
+linked=$(ldd "$static")
 ! grep -q libtorvexin <<< "$linked" || fail "not static: $linked"
-# A program with the library inside loads the layer module from its own folder only: the
-# library path does not lead to it.
-if (LD_LIBRARY_PATH=$libdir burn_and_read find-package-static-on-path \
-    "$work/consumer/build/by_find_package_static") 2> /dev/null; then
-  fail "the static program loaded the layer module from the library path"
-fi
+# A program with the library inside finds the installed layer module through the run path the
+# package gave it, with nothing copied; a folder of its own beside it comes first.
+burn_and_read find-package-static "$static"
 mkdir "$work/consumer/build/torvexin"
-cp "$layer" "$work/consumer/build/torvexin/"
-burn_and_read find-package-static "$work/consumer/build/by_find_package_static"
+cp "$planted_layer" "$work/consumer/build/torvexin/libwnaspi32.so"
+if (burn_and_read find-package-static-beside "$static") 2> /dev/null; then
+  fail "the static program did not take the module beside it"
+fi
 echo "install: files in place; built through pkg-config and find_package; burned and read back"

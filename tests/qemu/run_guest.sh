@@ -68,7 +68,8 @@ if [ "${TVX_QEMU_KVM:-0}" = 1 ] && [ -w /dev/kvm ]; then accel=(-accel kvm -acce
 
 log=$work/console-$bus.log
 set +e
-timeout 240 qemu-system-x86_64 "${accel[@]}" -m 512 -nographic -no-reboot \
+# Room for TCG on a two-core host that runs other builds beside it.
+timeout 480 qemu-system-x86_64 "${accel[@]}" -m 512 -nographic -no-reboot \
     -kernel "$vmlinuz" -initrd "$work/initramfs-$bus.gz" \
     -append "console=ttyS0 panic=-1 quiet no_timer_check tvxbus=$buskind tvxused=$used" \
     "${drive[@]}" > "$log" 2>&1

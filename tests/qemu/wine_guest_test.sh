@@ -147,8 +147,8 @@ start=$(date +%s)
 set +e
 timeout 1200 qemu-system-x86_64 "${accel[@]}" -m 2048 -nographic -no-reboot \
     -kernel "$vmlinuz" -initrd "$work/initramfs.gz" \
-    -append "console=ttyS0 panic=-1 quiet no_timer_check tvxshare=$share" \
-    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on \
+    -append "console=ttyS0 panic=-1 quiet no_timer_check" \
+    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
     -virtfs local,path="$share",mount_tag=share,security_model=none \
     -drive "file=$work/pressed.iso,format=raw,media=cdrom,if=ide,index=1,readonly=on" \
     -device virtio-scsi-pci,id=scsi0 \

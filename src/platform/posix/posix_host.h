@@ -73,9 +73,10 @@ class PosixHost : public Host {
 
     // Dynamic modules through dlopen. A bare name such as "WNASPI32" is the shared object
     // "libwnaspi32.so" in the private module folder "torvexin/" beside the library's own file
-    // (or beside the program that links the library statically), loaded by its absolute path
-    // and nowhere else (not from the current directory, LD_LIBRARY_PATH or a run path); a name
-    // with a '/' is a path.
+    // (or beside the program that links the library statically; failing that, a folder of that
+    // name on the program's run path), loaded by its absolute path and nowhere else (not from
+    // the current directory, LD_LIBRARY_PATH or other run path entries); a name with a '/' is
+    // a path.
     HostHandle loadModule(const std::string& name) override;
     void* moduleSymbol(HostHandle module, const char* symbol) override;
     bool freeModule(HostHandle module) override;
