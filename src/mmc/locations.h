@@ -44,5 +44,10 @@ inline constexpr int32_t kSourceFile = 1020;
 inline constexpr int32_t kSourceRefused = 1021;
 inline constexpr int32_t kIncompleteWipe = 1030;
 inline constexpr int32_t kVolumeWholeFinishFailed = 1040;
+// Formatting a BD-RE and closing a BD-R or a CD.
+inline constexpr int32_t kBdFormatCapacities = 1050;
+inline constexpr int32_t kBdFormatUnit = 1051;
+inline constexpr int32_t kBdFormatPoll = 1052;
+inline constexpr int32_t kBdCdCloseSession = 1053;
 
 } // namespace tvx::location

@@ -68,8 +68,8 @@ bool HoldsVolume(RecHandle* handle) {
     return false;
 }
 
-// Media written in place (DVD+RW, DVD-RAM, DVD-RW in restricted overwrite) report themselves as
-// complete (or "others") once formatted, whatever they hold, so their content decides.
+// Media written in place (DVD+RW, DVD-RAM, DVD-RW in restricted overwrite, BD-RE) report themselves
+// as complete (or "others") once formatted, whatever they hold, so their content decides.
 void ApplyInPlaceContent(RecHandle* handle, TVX_DiscInfo& info) {
     uint32_t current = 0, formattable = 0;
     if (!Mmc_GetFormatCapacity(handle, &current, &formattable)) current = formattable = 0;
@@ -133,8 +133,10 @@ TVX_API TVX_Result TVX_CALL TVX_GetDiscInfo(TVX_RecHandle handle, TVX_DiscInfo* 
         disc.discStatus != kDiscStatusFinalised && disc.lastSessionState != kSessionReserved;
 
     FillFromTrack(handle, disc, info);
+    // A BD-RE is judged the same way once the host has asked for BD-RE recording.
     const bool inPlace = info.mediaType == MediaDvdPlusRw || info.mediaType == MediaDvdRam ||
-                         features.currentProfile == kProfileDvdRwRestricted;
+                         features.currentProfile == kProfileDvdRwRestricted ||
+                         (info.mediaType == MediaBdRe && (WritableMedia & MediaBdRe) != 0);
     if (inPlace) ApplyInPlaceContent(handle, info);
 
     info.capacityBlocks = Clamp32(uint64_t{info.freeBlocks} + info.usedBlocks);

@@ -17,8 +17,8 @@ namespace {
 inline constexpr int kBlankWholeDisc = 0;
 inline constexpr int kBlankMinimal = 1;
 
-// Overwrites the volume structures of a formatted DVD+RW and closes it.
-int ZeroPlusRw(RecHandle* handle) {
+// Overwrites the volume structures of a formatted DVD+RW (and closes it) or of a BD-RE.
+int ZeroStructures(RecHandle* handle) {
     const uint32_t bytes = kZeroChunkBlocks * kBlockSize;
     std::unique_ptr<uint8_t[]> zeros(new (std::nothrow) uint8_t[bytes]());
     if (!zeros) return 0;
@@ -30,7 +30,7 @@ int ZeroPlusRw(RecHandle* handle) {
         Mmc_RecordError(handle, location::kBlankSyncCache);
         return 0;
     }
-    if (!Rec_CloseAndWait(handle, kCloseStopFormat)) {
+    if (IsPlusRw(handle->discInfo.mediaType) && !Rec_CloseAndWait(handle, kCloseStopFormat)) {
         Mmc_RecordError(handle, location::kBlankClose);
         return 0;
     }
@@ -71,8 +71,12 @@ int Rec_Blank(RecHandle* handle) {
     rec.progressTotal = kProgressScale;
     Rec_Progress(handle, kEventEraseBegin, 0);
 
-    if (IsPlusRw(handle->discInfo.mediaType) && Rec_FormatStatus(handle) != 0) {
-        if (!ZeroPlusRw(handle)) return 0;
+    const uint32_t media = handle->discInfo.mediaType;
+    if (IsBdRe(media) && !rec.quickErase) {
+        // A full erase of a BD-RE formats it anew, certifying the surface.
+        if (!Rec_FullFormatBdRe(handle)) return 0;
+    } else if ((IsPlusRw(media) && Rec_FormatStatus(handle) != 0) || IsBdRe(media)) {
+        if (!ZeroStructures(handle)) return 0;
     } else if (!Mmc_Blank(handle, rec.quickErase ? kBlankMinimal : kBlankWholeDisc, 1)) {
         Mmc_RecordError(handle, location::kBlankCommand);
         return 0;
