@@ -77,8 +77,6 @@ int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options) {
     rec.actualSpeed =
         Mmc_GetPerformance(handle, 1, &performance) ? performance.endPerformance : kSpeedDvd1x;
 
-    // A BD drive takes no write parameters: the disc's layout decides how it is written.
-    if (IsBdMedia(handle->discInfo.mediaType)) return 1;
     WriteParameters parameters;
     // A CD is written track at once: one mode 1 track, closed at the end.
     parameters.writeType =
@@ -87,8 +85,9 @@ int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options) {
     parameters.bufferUnderrunFree = 1;
     parameters.multiSession = 0;
     int pageSet = Mmc_SetWriteParameters(handle, &parameters);
-    // Plus media take no write parameters page; many drives refuse it there.
-    if (IsPlusMedia(handle->discInfo.mediaType)) return 1;
+    // Plus media and BD take no write parameters page; many drives refuse it there, and those
+    // that take it (CDEmu) record a DVD or BD at once only with write type 2.
+    if (IsPlusMedia(handle->discInfo.mediaType) || IsBdMedia(handle->discInfo.mediaType)) return 1;
     if (!pageSet && !RefusalExpected(handle, location::kPrepareWriteParameters)) return 0;
     return 1;
 }

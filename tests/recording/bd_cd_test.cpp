@@ -42,11 +42,11 @@ TEST_F(BdCdTest, RefusedUntilAskedForThenBurnedVerifiedClosedAndErased) {
         bool erasable;
     };
     const Case cases[] = {
-        // No write parameters, no reservation, whole clusters, track closed, disc finalised.
-        {MediumKind::BdR, "^(?!.*(SELECT|RESERVE)).* CLOSE1/1 (RCAP )+CLOSE6/0 ",
+        // No reservation, whole clusters, track closed, disc finalised.
+        {MediumKind::BdR, "^(?!.*RESERVE).* CLOSE1/1 (RCAP )+CLOSE6/0 ",
          vdrive::DiscStatus::Finalised, false},
         // Formatted first (with the drive's progress), then written in place.
-        {MediumKind::BdRe, "^(?!.*(SELECT|RESERVE|CLOSE)).* FORMAT (TUR SENSE )*TUR .*WRITE",
+        {MediumKind::BdRe, "^(?!.*(RESERVE|CLOSE)).* FORMAT (TUR SENSE )*TUR .*WRITE",
          vdrive::DiscStatus::Finalised, true},
         // Track at once: the page taken, the track and the session (and disc) closed.
         {MediumKind::CdR, "^(?!.*RESERVE).* SELECT .*CLOSE1/1 (RCAP )+CLOSE2/0 ",
