@@ -5,9 +5,12 @@
 // tree (also with a cold page cache); files of 1-8 KiB at 20,000 and 80,000 in one folder and
 // 80,000 in 2,000 folders of 40. Also the heap a laid-out plan holds per entry and the peak
 // memory of a burn. Prints figures and each target with whether it is met; asserts nothing.
+// With bd-r: 1,000,000 files of 1-8 KiB (in folders of 40) burnt to a virtual BD-R on a sparse
+// image, against cat + fsync, with the plan's heap per entry and the burn's peak memory.
 //
 // Usage: scale_bench [rounds] [work folder]   (defaults: 3, $TMPDIR or /tmp)
-//        scale_bench burn FOLDER IMAGE        (one burn, for a profiler)
+//        scale_bench bd-r [files] [work folder]  (default 1,000,000 files)
+//        scale_bench burn FOLDER IMAGE [bd-r]    (one burn, for a profiler)
 #include "small_files.h"
 
 #include "image/plan.h"
@@ -74,14 +77,18 @@ const char* DropCaches(const fs::path& folder) {
 }
 
 // One burn of the folder's contents on a fresh disc; seconds, or a negative value on failure.
-double TimeBurn(const fs::path& folder, const fs::path& disc) {
+double TimeBurn(const fs::path& folder, const fs::path& disc, bool bd = false) {
     tvx::SimHost sim;
     tvx::setHost(&sim);
     double seconds = -1;
     {
-        tvx::vdrive::VirtualRecorder drive(sim.virtualClock());
+        using tvx::vdrive::DriveModel;
+        tvx::vdrive::VirtualRecorder drive(sim.virtualClock(),
+                                           bd ? DriveModel::BdCdWriter() : DriveModel::Default());
         drive.setTraceEnabled(false);
-        drive.insertBlank(tvx::vdrive::MediumKind::DvdPlusR, 0, disc.string());
+        if (bd) TVX_SetWritableMedia(MediaRecordableMask);
+        drive.insertBlank(bd ? tvx::vdrive::MediumKind::BdR : tvx::vdrive::MediumKind::DvdPlusR, 0,
+                          disc.string());
         tvx::test::DirectTransport transport;
         tvx::RecHandle* handle = transport.open(drive);
         TVX_BurnOptions options = {TVX_MODE_WRITE, -1};
@@ -131,12 +138,13 @@ size_t PlanHeapPerEntry(const fs::path& folder) {
 
 // Peak resident memory of one burn of the folder, in a fresh process of its own (this one's
 // heap would count too); 0 on failure.
-size_t BurnPeakBytes(const fs::path& folder, const fs::path& disc) {
+size_t BurnPeakBytes(const fs::path& folder, const fs::path& disc, bool bd = false) {
     pid_t child = ::fork();
     if (child == 0) {
         int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         if (null >= 0) ::dup2(null, 1);
-        ::execl("/proc/self/exe", "scale_bench", "burn", folder.c_str(), disc.c_str(), nullptr);
+        ::execl("/proc/self/exe", "scale_bench", "burn", folder.c_str(), disc.c_str(),
+                bd ? "bd-r" : nullptr, nullptr);
         _exit(127);
     }
     int status = 0;
@@ -147,17 +155,41 @@ size_t BurnPeakBytes(const fs::path& folder, const fs::path& disc) {
     return static_cast<size_t>(usage.ru_maxrss) * 1024;
 }
 
+// Many files of 1-8 KiB onto a BD-R: one cat, one burn, the plan's heap and the burn's peak.
+int BdScale(int count, const fs::path& base) {
+    fs::path work = base / ("tvx-bd-scale-bench-" + std::to_string(getpid()));
+    fs::path folder = work / "source";
+    MakeFolders(folder, count, kKilobytes);
+    TimeCat(folder, work / "cat.out");
+    const double cat = TimeCat(folder, work / "cat.out");
+    const double burn = TimeBurn(folder, work / "disc.img", true);
+    const size_t heap = PlanHeapPerEntry(folder);
+    const size_t peak = BurnPeakBytes(folder, work / "disc.img", true);
+    fs::remove_all(work);
+    std::printf("%d files of 1-8 KiB in folders of 40 to a virtual BD-R: cat %.3f s  burn %.3f s\n"
+                "  burn/cat %.2f  (<= 1.25: %s)\n"
+                "  heap of a laid-out plan per entry %zu bytes  (<= 512: %s)\n"
+                "  peak memory of the burn's process %.1f MiB\n",
+                count, cat, burn, burn / cat, Met(burn > 0 && burn / cat <= 1.25), heap,
+                Met(heap <= 512), peak / 1048576.0);
+    return burn < 0 ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // One burn of a given folder, for a profiler.
-    if (argc == 4 && std::string(argv[1]) == "burn") {
-        double seconds = TimeBurn(argv[2], argv[3]);
+    if ((argc == 4 || argc == 5) && std::string(argv[1]) == "burn") {
+        double seconds = TimeBurn(argv[2], argv[3], argc == 5);
         std::printf("burn %.3f s\n", seconds);
         return seconds < 0 ? 1 : 0;
     }
-    int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const char* tmp = std::getenv("TMPDIR");
+    if (argc > 1 && std::string(argv[1]) == "bd-r") {
+        const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1000000;
+        return BdScale(count, argc > 3 ? fs::path(argv[3]) : fs::path(tmp ? tmp : "/tmp"));
+    }
+    int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     fs::path base = argc > 2 ? fs::path(argv[2]) : fs::path(tmp ? tmp : "/tmp");
     fs::path work = base / ("tvx-scale-bench-" + std::to_string(getpid()));
     fs::create_directories(work);

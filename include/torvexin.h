@@ -305,6 +305,24 @@ TVX_API int32_t TVX_CALL TVX_Initialize(void);
 TVX_API int32_t TVX_CALL TVX_InitializeEx(void);
 
 /**
+ * Chooses the media kinds that burns and erases accept from now on.
+ *
+ * `mediaMask` holds TVX_MediaType bits. Until a host calls this, the jobs accept the writable
+ * DVDs (0x0FE0: DVD-R, DVD-RW, DVD-RAM, DVD+R, DVD+RW, DVD+R DL, DVD-R DL) and refuse every
+ * other disc with TVX_ERR_DISC_KIND. A host that wants more asks for it here, for example
+ * MediaRecordableMask for everything the library can write. The choice is process-wide and
+ * lasts across TVX_Initialize, TVX_InitializeEx and TVX_Terminate. A burn or erase of a kind
+ * outside the mask returns TVX_ERR_DISC_KIND, as before; an erase takes only the rewritable
+ * kinds of the mask that hold something.
+ *
+ * \return the mask now in force: `mediaMask` without the bits of kinds the library cannot
+ *         write. Never fails.
+ *
+ * Sends no command; call it while no job runs.
+ */
+TVX_API uint32_t TVX_CALL TVX_SetWritableMedia(uint32_t mediaMask);
+
+/**
  * Stops the library: closes every open recorder handle, empties the drive table and unloads the
  * ASPI layer module, so that the library is back in its state before initialisation.
  *
@@ -523,10 +541,11 @@ TVX_API TVX_Result TVX_CALL TVX_LoadMedia(TVX_RecHandle handle);
  *         the folder cannot be found or read, or one of its files cannot be opened (every file
  *         is opened once before the disc is read; nothing is written);
  *         TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc; TVX_ERR_DISC_KIND (not a
- *         writable DVD); TVX_ERR_MODE (a test write asked on a DVD+R, DVD+R DL or DVD+RW, or on
- *         a DVD-R, DVD-R DL or DVD-RW in a drive that reports it cannot test write; writing
- *         for real needs no test-write ability); TVX_ERR_DISC_NOT_WRITABLE (not blank, media
- *         written over in place excepted); TVX_ERR_NO_SPACE;
+ *         kind TVX_SetWritableMedia allows: a writable DVD by default); TVX_ERR_MODE (a test
+ *         write asked on a DVD+R, DVD+R DL or DVD+RW, or on a DVD-R, DVD-R DL or DVD-RW in a
+ *         drive that reports it cannot test write; writing for real needs no test-write
+ *         ability); TVX_ERR_DISC_NOT_WRITABLE (not blank, media written over in place
+ *         excepted); TVX_ERR_NO_SPACE;
  *         TVX_ERR_CANCELLED (the callback returned 0); TVX_ERR_COMMAND when writing or closing
  *         failed (see TVX_GetLastError); in TVX_MODE_WRITE_VERIFY every failure of the
  *         recording, and a difference found on read-back, is TVX_ERR_VERIFY instead. A
@@ -668,7 +687,8 @@ TVX_API TVX_Result TVX_CALL TVX_CheckVideoTsFolderSize(TVX_RecHandle handle, con
  *         disc partly erased (call TVX_GetDiscInfo to see). TVX_ERR_COMMAND when the drive
  *         refused the erase or was not ready again in time (LastError says why), or cannot be
  *         prepared. TVX_ERR_NOT_READY or TVX_ERR_COMMAND from reading the disc;
- *         TVX_ERR_DISC_KIND when the disc is no DVD-RW or DVD+RW or holds nothing to erase.
+ *         TVX_ERR_DISC_KIND when the disc is no DVD-RW or DVD+RW (or other rewritable kind
+ *         TVX_SetWritableMedia allows) or holds nothing to erase.
  *
  * Blocks until the drive is ready again: at most 3 minutes for a quick erase, 35 for a full
  * one; a DVD+RW first has its file system area zeroed and flushed and waits up to an hour for

@@ -36,7 +36,8 @@ Reply Drive::getConfiguration(const Command& c) {
         return std::find(kinds.begin(), kinds.end(), now) != kinds.end();
     };
     bool dash = is({MK::DvdR, MK::DvdRwSequential, MK::DvdRDualLayer});
-    bool randomWritable = is({MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw});
+    bool randomWritable = is({MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw, MK::BdRe});
+    const bool cd = IsCd(now), bd = IsBd(now);
 
     std::vector<Feature> features;
     {
@@ -44,7 +45,7 @@ Reply Drive::getConfiguration(const Command& c) {
         for (MK k : model.media) {
             uint8_t p[4] = {};
             Put16(p, ProfileOf(k));
-            p[2] = k == now ? 1 : 0;
+            p[2] = now != MK::None && ProfileOf(k) == currentProfile ? 1 : 0;
             f.data.insert(f.data.end(), p, p + 4);
         }
         features.push_back(f);
@@ -57,8 +58,11 @@ Reply Drive::getConfiguration(const Command& c) {
         uint8_t rr[8] = {0, 0, 0x08, 0, 0, 0x10, 0x01, 0};
         features.push_back({0x0010, 0, false, now != MK::None, std::vector<uint8_t>(rr, rr + 8)});
     }
-    features.push_back({0x001F, 1, false, now != MK::None && now != MK::CdRom, {0x01, 0, 0x01, 0}});
-    if (HasAny(model, MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw)) {
+    if (HasAny(model, MK::CdR, MK::CdRw))
+        features.push_back({0x001E, 2, false, cd || now == MK::CdRom, {0, 0, 0, 0}}); // CD read
+    features.push_back(
+        {0x001F, 1, false, now != MK::None && now != MK::CdRom && !cd && !bd, {0x01, 0, 0x01, 0}});
+    if (HasAny(model, MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw, MK::BdRe)) {
         std::vector<uint8_t> d(12, 0);
         Put32(&d[0], randomWritable && medium ? medium->capacity - 1 : 0);
         Put32(&d[4], kBlockSize);
@@ -72,14 +76,14 @@ Reply Drive::getConfiguration(const Command& c) {
             0x01, 0x00, static_cast<uint8_t>(model.bufferUnderrunFree ? 1 : 0), 1, 16, 0, 0, 0};
         features.push_back({0x0021, 1, false, dash, d});
     }
-    if (HasAny(model, MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw, MK::DvdRwSequential))
-        features.push_back(
-            {0x0023,
-             0,
-             false,
-             is({MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw, MK::DvdRwSequential}),
-             {}});
-    if (Has(model, MK::DvdRam)) features.push_back({0x0024, 0, false, is({MK::DvdRam}), {}});
+    if (HasAny(model, MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw, MK::DvdRwSequential,
+               MK::BdRe)) {
+        const bool formattable = is({MK::DvdRam, MK::DvdRwRestricted, MK::DvdPlusRw,
+                                     MK::DvdRwSequential, MK::BdRe, MK::BdR, MK::BdRDualLayer});
+        features.push_back({0x0023, 0, false, formattable, {}});
+    }
+    if (HasAny(model, MK::DvdRam, MK::BdRe))
+        features.push_back({0x0024, 0, false, is({MK::DvdRam, MK::BdRe}), {}});
     if (HasAny(model, MK::DvdRwRestricted, MK::DvdRwSequential))
         features.push_back({0x0026, 0, false, is({MK::DvdRwRestricted}), {}});
     if (Has(model, MK::DvdPlusRw)) {
@@ -92,6 +96,13 @@ Reply Drive::getConfiguration(const Command& c) {
             {0x002B, 0, false, is({MK::DvdPlusR, MK::DvdPlusRDualLayer}), {0x01, 0, 0, 0}});
     if (HasAny(model, MK::DvdRwRestricted, MK::DvdRwSequential))
         features.push_back({0x002C, 1, false, is({MK::DvdRwRestricted}), {0x0D, 0, 0, 0}});
+    if (HasAny(model, MK::CdR, MK::CdRw)) {
+        // Track at once and session at once (mastering): BUF, test write, CD-RW; mode 1 blocks
+        // (data block type 8) only, and a cue sheet of up to 64 KB.
+        const uint8_t bits = static_cast<uint8_t>((model.bufferUnderrunFree ? 0x40 : 0) | 0x06);
+        features.push_back({0x002D, 2, false, cd, {bits, 0, 0x01, 0x00}});
+        features.push_back({0x002E, 1, false, cd, {static_cast<uint8_t>(bits | 0x20), 0x01, 0, 0}});
+    }
     if (HasAny(model, MK::DvdR, MK::DvdRwSequential, MK::DvdRDualLayer)) {
         uint8_t bits = 0;
         if (model.bufferUnderrunFree) bits |= 0x40;
@@ -104,6 +115,19 @@ Reply Drive::getConfiguration(const Command& c) {
         features.push_back({0x0033, 0, false, is({MK::DvdRDualLayer}), {0, 0, 0, 1, 16, 0, 0, 0}});
     if (Has(model, MK::DvdPlusRDualLayer))
         features.push_back({0x003B, 0, false, is({MK::DvdPlusRDualLayer}), {0x01, 0, 0, 0}});
+    if (HasAny(model, MK::BdR, MK::BdRe)) {
+        // BD read and write: the class 0 version bitmaps of BD-RE (1, 2), BD-R and BD-ROM (1).
+        std::vector<uint8_t> read(28, 0), write(24, 0);
+        read[5] = 0x06;
+        read[13] = 0x02;
+        read[21] = 0x02;
+        write[5] = 0x06;
+        write[13] = 0x02;
+        features.push_back({0x0040, 1, false, bd, read});
+        features.push_back({0x0041, 2, false, is({MK::BdR, MK::BdRDualLayer, MK::BdRe}), write});
+        // Timely safe recording: a BD-R in sequential recording mode.
+        features.push_back({0x0042, 0, false, is({MK::BdR, MK::BdRDualLayer}), {}});
+    }
     features.push_back({0x0100, 0, true, true, {}});              // power management
     features.push_back({0x0105, 1, true, true, {0, 0, 0, 0}});    // timeout
     features.push_back({0x0107, 3, true, true, {0x1F, 0, 0, 0}}); // real-time streaming

@@ -33,23 +33,32 @@ bool CloseAllowed(MediumKind kind, uint8_t function) {
         return function == kStopFormat || function == kCloseSession || function == kFinishFormat;
     case MediumKind::DvdRwRestricted:
         return function == kCloseSession || function == kFinishFormat;
+    case MediumKind::CdR:
+    case MediumKind::CdRw:
+        return function == kCloseTrack || function == kCloseSession;
+    case MediumKind::BdR:
+    case MediumKind::BdRDualLayer:
+        return function == kCloseTrack || function == kCloseSession || function == kFinalise;
     default:
         return false;
     }
 }
 
-// A track stops taking writes; a reservation keeps its size (the drive pads it).
-void CloseTrack(Track& t) {
+// A track stops taking writes; a reservation keeps its size (the drive pads it). A CD track
+// written at once ends in its run-out blocks, which hold nothing readable.
+void CloseTrack(const Medium& m, Track& t) {
     if (t.reserved)
         t.recorded = t.size;
     else
         t.size = t.recorded;
+    if (IsCd(m.kind) && !t.reserved)
+        t.size = std::min(t.size + kCdRunOutBlocks, m.capacity - t.start);
     t.closed = true;
 }
 
 void CloseSession(Medium& m, bool finalise) {
     for (Track& t : m.layout.tracks)
-        if (!t.closed) CloseTrack(t);
+        if (!t.closed) CloseTrack(m, t);
     bool openSessionHasTracks = false;
     for (const Track& t : m.layout.tracks)
         if (t.session == m.openSessionNumber()) openSessionHasTracks = true;
@@ -102,12 +111,15 @@ void Drive::finishWork(const BusyOp& op) {
         }
         break;
     case Work::CloseTrack:
-        if (Track* t = m.track(op.param2)) CloseTrack(*t);
+        if (Track* t = m.track(op.param2)) CloseTrack(m, *t);
         break;
     case Work::CloseSession: {
         if (m.kind == MediumKind::DvdRwRestricted) break; // one fixed track: nothing to close
         bool finalise = true;
-        if (op.param == kCloseSession) finalise = IsDash(m.kind) && (page05_[3] >> 6) != 3;
+        // A CD or DVD-R session closes the disc unless the page asks for another session; a
+        // BD-R is closed only by finalising.
+        if (op.param == kCloseSession)
+            finalise = (IsDash(m.kind) || IsCd(m.kind)) && (page05_[3] >> 6) != 3;
         CloseSession(m, finalise);
         break;
     }
@@ -133,8 +145,12 @@ void Drive::finishWork(const BusyOp& op) {
         if (op.param == 0) m.store->discard(0, m.capacity);
         break;
     case Work::Format:
-        // DVD-RW to restricted overwrite (or DVD-RAM reformatted): one fixed track.
+        // DVD-RW to restricted overwrite (or DVD-RAM or BD-RE (re)formatted): one fixed track.
         if (m.kind == MediumKind::DvdRwSequential) m.kind = MediumKind::DvdRwRestricted;
+        if (m.kind == MediumKind::BdRe) {
+            m.format = BackgroundFormat::Complete;
+            m.formattedBlocks = m.capacity;
+        }
         m.layout = Layout{};
         m.layout.tracks.push_back(Track{1, 1, 0, m.capacity, 0, false, false});
         m.everWritten = false;
@@ -215,7 +231,8 @@ Reply Drive::blank(const Command& c) {
     uint8_t type = c.cdb[1] & 0x07;
     if (ClassOf(m.kind) == MediumClass::Pressed)
         return Reply::Fail(sense::CannotWriteIncompatible());
-    if (m.kind != MediumKind::DvdRwSequential && m.kind != MediumKind::DvdRwRestricted)
+    if (m.kind != MediumKind::DvdRwSequential && m.kind != MediumKind::DvdRwRestricted &&
+        m.kind != MediumKind::CdRw)
         return Reply::Fail(sense::InvalidField());
     if (type > 1) return Reply::Fail(sense::InvalidField()); // only full and minimal blanking
     endSimulation();
@@ -258,6 +275,14 @@ Reply Drive::formatUnit(const Command& c) {
     case MediumKind::DvdRam:
         if (formatType != 0x00) return Reply::Fail(sense::InvalidParameterField());
         startWork(Work::Format, tm.fullBlankMs, formatType, 0, immediate);
+        return {};
+    case MediumKind::BdRe:
+        // Full format (certified) or the BD-RE format with the spare areas the drive offers;
+        // the size kept is the disc's user area whatever the count asks.
+        if (formatType != 0x00 && formatType != 0x30)
+            return Reply::Fail(sense::InvalidParameterField());
+        startWork(Work::Format, formatType == 0x00 ? tm.fullBlankMs : tm.backgroundFormatMs,
+                  formatType, 0, immediate);
         return {};
     default:
         return Reply::Fail(sense::CannotFormatIncompatible());

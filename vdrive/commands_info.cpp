@@ -6,6 +6,9 @@
 namespace tvx::vdrive {
 namespace {
 
+// The spare areas a BD formatted by default keeps, in clusters of 32 blocks (768 MB).
+constexpr uint32_t kBdSpareClusters = 12288;
+
 // The track the drive shows for a disc: visible tracks plus the invisible one while open.
 std::vector<TrackView> VisibleTracks(const Medium& m) {
     std::vector<TrackView> list;
@@ -65,6 +68,10 @@ Reply Drive::readCapacity(const Command& c) {
     std::vector<uint8_t> d(8, 0);
     uint32_t end = medium->readableEnd();
     if (ClassOf(medium->kind) == MediumClass::RandomWritable && end == 0) end = medium->capacity;
+    // A CD's last track ends after its run-out, which the drive counts but cannot read.
+    const std::vector<Track>& tracks = medium->layout.tracks;
+    if (IsCd(medium->kind) && !tracks.empty() && tracks.back().closed)
+        end = tracks.back().start + tracks.back().size;
     Put32(&d[0], end == 0 ? 0 : end - 1);
     Put32(&d[4], kBlockSize);
     return Reply::Data(std::move(d), 8);
@@ -79,7 +86,8 @@ Reply Drive::readDiscInformation(const Command& c) {
     uint8_t status = 0, sessionState = 0;
     bool erasable = m.kind == MediumKind::DvdRwSequential ||
                     m.kind == MediumKind::DvdRwRestricted || m.kind == MediumKind::DvdRam ||
-                    m.kind == MediumKind::DvdPlusRw;
+                    m.kind == MediumKind::DvdPlusRw || m.kind == MediumKind::CdRw ||
+                    m.kind == MediumKind::BdRe;
     uint32_t sessions = 1, firstInLast = 1, lastInLast = 1;
     switch (ClassOf(m.kind)) {
     case MediumClass::Pressed:
@@ -110,12 +118,16 @@ Reply Drive::readDiscInformation(const Command& c) {
     d[5] = static_cast<uint8_t>(firstInLast);
     d[6] = static_cast<uint8_t>(lastInLast);
     d[7] = 0x20; // unrestricted use
-    if (m.kind == MediumKind::DvdPlusRw) d[7] |= static_cast<uint8_t>(m.format);
+    if (NeedsFormat(m.kind)) d[7] |= static_cast<uint8_t>(m.format);
     d[8] = 0x00; // disc type
     d[9] = static_cast<uint8_t>(sessions >> 8);
     d[10] = static_cast<uint8_t>(firstInLast >> 8);
     d[11] = static_cast<uint8_t>(lastInLast >> 8);
-    if (m.appendable() && ClassOf(m.kind) == MediumClass::Sequential) {
+    if (IsCd(m.kind) && m.appendable()) {
+        // CD: the next session's lead-in and the last possible lead-out start, as times (MSF).
+        Put32(&d[16], CdTime(m.invisibleStart()));
+        Put32(&d[20], CdTime(m.capacity));
+    } else if (m.appendable() && ClassOf(m.kind) == MediumClass::Sequential) {
         Put32(&d[16], m.invisibleStart());
         Put32(&d[20], m.capacity);
     } else {
@@ -154,6 +166,8 @@ std::vector<uint8_t> Drive::trackInformation(uint32_t number, bool& found) {
         if (nextWritableValid) {
             nextWritable = t->start + t->recordedBlocks;
             freeBlocks = t->size - t->recordedBlocks;
+            // A CD track written at once keeps room for its run-out.
+            if (IsCd(medium->kind)) freeBlocks -= std::min(freeBlocks, kCdRunOutBlocks);
         }
     } else if (cls == MediumClass::RandomWritable) {
         // Writable anywhere: the drive reports the whole track as free from its start.
@@ -200,7 +214,9 @@ Reply Drive::readDiscStructure(const Command& c) {
     uint8_t format = c.cdb[7];
     uint32_t allocation = Get16(c.cdb + 8);
     if (c.cdb[1] & 0x0F) return Reply::Fail(sense::InvalidField()); // DVD media type only
-    if (medium->kind == MediumKind::CdRom) return Reply::Fail(sense::IncompatibleFormat());
+    // No DVD structures on a CD or a BD (their own media types are not modelled).
+    if (medium->kind == MediumKind::CdRom || IsCd(medium->kind) || IsBd(medium->kind))
+        return Reply::Fail(sense::IncompatibleFormat());
     bool dual =
         medium->kind == MediumKind::DvdPlusRDualLayer || medium->kind == MediumKind::DvdRDualLayer;
     uint8_t layer = c.cdb[6];
@@ -292,6 +308,28 @@ Reply Drive::readFormatCapacities(const Command& c) {
     case MediumKind::DvdRam:
         entry(m.capacity, kFormatted, kBlockSize);
         entry(m.capacity, 0x00 << 2, kBlockSize);
+        break;
+    case MediumKind::BdRe: {
+        // Unformatted: the whole surface; formatted: the user area left by the spare areas.
+        // Full format and the BD-RE format with the default spare areas give that same area;
+        // 31h formats without spare areas.
+        const uint32_t whole = static_cast<uint32_t>(uint64_t{RealCapacity(MediumKind::BdR)} *
+                                                     m.capacity / RealCapacity(m.kind));
+        if (m.format == BackgroundFormat::None)
+            entry(whole, kUnformatted, kBlockSize);
+        else
+            entry(m.capacity, kFormatted, kBlockSize);
+        entry(m.capacity, 0x00 << 2, kBdSpareClusters);
+        entry(m.capacity, 0x30 << 2, kBdSpareClusters);
+        entry(whole, 0x31 << 2, 0);
+        break;
+    }
+    case MediumKind::BdR:
+    case MediumKind::BdRDualLayer:
+        // Unformatted, written without spare areas; the drive could format it with some.
+        entry(m.capacity, kUnformatted, kBlockSize);
+        if (m.capacity > kBdSpareClusters * kBdClusterBlocks)
+            entry(m.capacity - kBdSpareClusters * kBdClusterBlocks, 0x32 << 2, kBdSpareClusters);
         break;
     default:
         entry(m.capacity, kFormatted, kBlockSize);

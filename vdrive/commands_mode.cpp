@@ -48,7 +48,13 @@ bool Drive::writeTypeAllowed(uint8_t type) const {
     case MediumKind::DvdPlusR:
     case MediumKind::DvdPlusRDualLayer:
     case MediumKind::DvdPlusRw:
-        return type == 0; // plus media write only as they are laid out
+    case MediumKind::BdR:
+    case MediumKind::BdRDualLayer:
+    case MediumKind::BdRe:
+        return type == 0; // plus media and BD write only as they are laid out
+    case MediumKind::CdR:
+    case MediumKind::CdRw:
+        return type == 1 || type == 2; // track at once, session at once
     default:
         return false;
     }
@@ -113,7 +119,9 @@ Reply Drive::modeSelect(const Command& c) {
         bool dashSequential = medium && !trayOpen && IsDash(medium->kind) && medium->sequential();
         if (!model.testWrite || !dashSequential) return Reply::Fail(sense::InvalidParameterField());
     }
-    if ((page[4] & 0x0F) != 0x08) return Reply::Fail(sense::InvalidParameterField()); // mode 1
+    // Mode 1 only, except on CD, where other block types are taken and refused at WRITE.
+    const bool cd = medium && !trayOpen && IsCd(medium->kind);
+    if ((page[4] & 0x0F) != 0x08 && !cd) return Reply::Fail(sense::InvalidParameterField());
     if (multiSession == 1 || multiSession == 2) return Reply::Fail(sense::InvalidParameterField());
     if (model.bufferUnderrunFreeFixed) {
         // Taken without complaint, but the drive keeps its own setting.

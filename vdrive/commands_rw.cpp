@@ -94,6 +94,7 @@ Reply Drive::write10(const Command& c) {
         return Reply::Fail(Sense::Of(0x02, 0x04, 0x08));
 
     bool simulate = simulating();
+    if (std::optional<Sense> refusal = bdCdWriteRefusal(lba)) return Reply::Fail(*refusal);
     if (cls == MediumClass::Sequential) {
         if (!m.appendable()) return Reply::Fail(sense::InvalidWriteAddress());
         Track* target = nullptr;
@@ -132,7 +133,7 @@ Reply Drive::write10(const Command& c) {
         target->recorded += blocks;
         if (m.layout.status == DiscStatus::Empty) m.layout.status = DiscStatus::Incomplete;
     } else {
-        if (m.kind == MediumKind::DvdPlusRw && m.format == BackgroundFormat::None)
+        if (NeedsFormat(m.kind) && m.format == BackgroundFormat::None)
             return Reply::Fail(sense::CannotWriteIncompatible());
         if (!m.store->write(lba, blocks, c.data)) return Reply::Fail(Sense::Of(0x03, 0x0C, 0x00));
         m.everWritten = true;

@@ -291,6 +291,8 @@ Reply Drive::dispatch(const Command& c) {
         return read(c, Get32(cdb + 2), Get32(cdb + 6));
     case 0x2A:
         return write10(c);
+    case 0x43:
+        return readToc(c);
     case 0x35:
         return synchronizeCache(c);
     case 0x46:

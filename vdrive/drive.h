@@ -117,6 +117,9 @@ class Drive {
     Reply readTrackInformation(const Command& c);
     Reply readDiscStructure(const Command& c);
     Reply readFormatCapacities(const Command& c);
+    // CD and BD writers (commands_bd_cd.cpp).
+    Reply readToc(const Command& c);
+    std::optional<Sense> bdCdWriteRefusal(uint32_t lba) const;
     // Reading and writing (commands_rw.cpp).
     Reply read(const Command& c, uint32_t lba, uint32_t blocks);
     Reply write10(const Command& c);
@@ -172,6 +175,9 @@ class Drive {
 
 // The tracks READ TRACK INFORMATION shows: visible ones plus the invisible one while open.
 std::vector<TrackView> DiscTracks(const Medium& m);
+
+// A CD address as minutes, seconds and frames (the 150 frames before block 0 counted).
+uint32_t CdTime(uint32_t lba);
 
 // Put a string into a fixed, space-padded field.
 void PutPadded(uint8_t* field, size_t width, const std::string& text);

@@ -2,6 +2,7 @@
 #include "vdrive/virtual_recorder.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace tvx::vdrive {
 namespace {
@@ -11,7 +12,8 @@ struct MediumFacts {
     const char* name;
     uint16_t profile;
     uint32_t capacity;
-    std::vector<uint32_t> speedsX10; // tenths of 1x, fastest first
+    std::vector<uint32_t> speedsX10;           // tenths of 1x, fastest first
+    uint32_t speed1xTenths = kDvdSpeed1x * 10; // tenths of a kB/s
 };
 
 const std::vector<MediumFacts>& Facts() {
@@ -27,6 +29,13 @@ const std::vector<MediumFacts>& Facts() {
         {MediumKind::DvdPlusRw, "DVD+RW", 0x001A, 2295104, {80, 60, 40}},
         {MediumKind::DvdPlusR, "DVD+R", 0x001B, 2295104, {160, 120, 80, 60, 40}},
         {MediumKind::DvdPlusRDualLayer, "DVD+R-DL", 0x002B, 4173824, {80, 60, 40, 24}},
+        // 80 minutes: the lead-out may start at 79:59:74.
+        {MediumKind::CdR, "CD-R", 0x0009, 359849, {480, 320, 240, 160, 80}, 1764},
+        {MediumKind::CdRw, "CD-RW", 0x000A, 359849, {240, 160, 100, 40}, 1764},
+        // 25 GB per layer without spare areas; a BD-RE formatted with the default spare areas.
+        {MediumKind::BdR, "BD-R", 0x0041, 12219392, {120, 80, 60, 40, 20}, kBdSpeed1x * 10},
+        {MediumKind::BdRDualLayer, "BD-R-DL", 0x0041, 24438784, {80, 60, 40, 20}, kBdSpeed1x * 10},
+        {MediumKind::BdRe, "BD-RE", 0x0043, 11826176, {20}, kBdSpeed1x * 10},
     };
     return facts;
 }
@@ -51,8 +60,9 @@ const char* MediumName(MediumKind kind) {
 
 std::vector<uint32_t> RealWriteSpeeds(MediumKind kind) {
     std::vector<uint32_t> speeds;
-    for (uint32_t x10 : FactsOf(kind).speedsX10)
-        speeds.push_back(x10 * kDvdSpeed1x / 10);
+    const MediumFacts& facts = FactsOf(kind);
+    for (uint32_t x10 : facts.speedsX10)
+        speeds.push_back(x10 * facts.speed1xTenths / 100);
     return speeds;
 }
 
@@ -96,6 +106,16 @@ DriveModel DriveModel::SonyDvdRw() {
     return m;
 }
 
+DriveModel DriveModel::BdCdWriter() {
+    DriveModel m = Default();
+    m.product = "VIRTUAL BD-RE";
+    // One profile per kind: a dual-layer BD-R is a BD-R to the profile list.
+    const MediumKind more[] = {MediumKind::BdRe, MediumKind::BdR, MediumKind::CdRw,
+                               MediumKind::CdR};
+    m.media.insert(m.media.begin(), std::begin(more), std::end(more));
+    return m;
+}
+
 FaultRule FaultRule::SenseOn(int opcode, uint8_t key, uint8_t asc, uint8_t ascq,
                              uint32_t occurrence, uint32_t maxFires) {
     FaultRule r;
@@ -124,6 +144,8 @@ std::string CommandName(uint8_t opcode) {
         return "PREVENT ALLOW MEDIUM REMOVAL";
     case 0x23:
         return "READ FORMAT CAPACITIES";
+    case 0x43:
+        return "READ TOC/PMA/ATIP";
     case 0x25:
         return "READ CAPACITY";
     case 0x28:

@@ -17,10 +17,15 @@ MediumClass ClassOf(MediumKind kind) {
     case MediumKind::DvdPlusR:
     case MediumKind::DvdPlusRDualLayer:
     case MediumKind::DvdRDualLayer:
+    case MediumKind::CdR:
+    case MediumKind::CdRw:
+    case MediumKind::BdR:
+    case MediumKind::BdRDualLayer:
         return MediumClass::Sequential;
     case MediumKind::DvdRwRestricted:
     case MediumKind::DvdRam:
     case MediumKind::DvdPlusRw:
+    case MediumKind::BdRe:
         return MediumClass::RandomWritable;
     default:
         return MediumClass::Pressed;
@@ -35,6 +40,18 @@ bool IsPlus(MediumKind kind) {
 bool IsDash(MediumKind kind) {
     return kind == MediumKind::DvdR || kind == MediumKind::DvdRwSequential ||
            kind == MediumKind::DvdRwRestricted || kind == MediumKind::DvdRDualLayer;
+}
+
+bool IsCd(MediumKind kind) {
+    return kind == MediumKind::CdR || kind == MediumKind::CdRw;
+}
+
+bool IsBd(MediumKind kind) {
+    return kind == MediumKind::BdR || kind == MediumKind::BdRDualLayer || kind == MediumKind::BdRe;
+}
+
+bool NeedsFormat(MediumKind kind) {
+    return kind == MediumKind::DvdPlusRw || kind == MediumKind::BdRe;
 }
 
 uint32_t Medium::nextTrackNumber() const {
@@ -64,7 +81,7 @@ uint32_t Medium::readableEnd() const {
     case MediumClass::Pressed:
         return capacity;
     case MediumClass::RandomWritable:
-        if (kind == MediumKind::DvdPlusRw && format == BackgroundFormat::None) return 0;
+        if (NeedsFormat(kind) && format == BackgroundFormat::None) return 0;
         return capacity;
     case MediumClass::Sequential:
         break;
@@ -76,7 +93,7 @@ uint32_t Medium::readableEnd() const {
 }
 
 DiscStatus Medium::randomWritableStatus() const {
-    if (kind == MediumKind::DvdPlusRw)
+    if (NeedsFormat(kind))
         return format != BackgroundFormat::None ? DiscStatus::Finalised : DiscStatus::Empty;
     return kind == MediumKind::DvdRam ? DiscStatus::Other : DiscStatus::Finalised;
 }

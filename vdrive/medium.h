@@ -32,13 +32,15 @@ struct Layout {
 
 enum class MediumClass : uint8_t {
     Pressed,        // CD-ROM, DVD-ROM
-    Sequential,     // DVD-R, DVD-RW sequential, DVD+R, both dual-layer kinds
-    RandomWritable, // DVD-RW restricted overwrite, DVD-RAM, DVD+RW
+    Sequential,     // DVD-R, DVD-RW sequential, DVD+R, both dual-layer kinds, CD-R, CD-RW, BD-R
+    RandomWritable, // DVD-RW restricted overwrite, DVD-RAM, DVD+RW, BD-RE
 };
 
 MediumClass ClassOf(MediumKind kind);
 bool IsPlus(MediumKind kind);
 bool IsDash(MediumKind kind); // DVD-R, DVD-RW (both modes), DVD-R DL
+// Media that must be formatted before the first write: DVD+RW, BD-RE.
+bool NeedsFormat(MediumKind kind);
 
 class Medium {
   public:

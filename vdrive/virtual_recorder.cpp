@@ -100,7 +100,7 @@ bool VirtualRecorder::insertRecorded(MediumKind kind, uint32_t recordedBlocks, b
         // Written over its whole surface once; DVD+RW fully formatted.
         m->layout.tracks.front().recorded = recordedBlocks;
         m->everWritten = true;
-        if (kind == MediumKind::DvdPlusRw) {
+        if (NeedsFormat(kind)) {
             m->format = BackgroundFormat::Complete;
             m->formattedBlocks = m->capacity;
         }

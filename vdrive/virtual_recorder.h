@@ -42,6 +42,11 @@ enum class MediumKind : uint8_t {
     DvdPlusRw,
     DvdPlusRDualLayer,
     DvdRDualLayer,
+    CdR,
+    CdRw,
+    BdR, // sequential recording mode
+    BdRDualLayer,
+    BdRe,
 };
 
 // MMC profile number of a medium (0 for None).
@@ -53,11 +58,18 @@ std::vector<uint32_t> RealWriteSpeeds(MediumKind kind);
 // "DVD-R", "DVD+RW", ... for messages and the state file.
 const char* MediumName(MediumKind kind);
 bool MediumFromName(const std::string& name, MediumKind& kind);
+bool IsCd(MediumKind kind); // CD-R, CD-RW
+bool IsBd(MediumKind kind); // BD-R (both sizes), BD-RE
 
 inline constexpr uint32_t kBlockSize = 2048;
 // Commands a trace keeps at most (a few dozen bytes each).
 inline constexpr size_t kTraceLimit = 8192;
 inline constexpr uint32_t kDvdSpeed1x = 1385; // kB/s
+inline constexpr uint32_t kBdSpeed1x = 4495;  // kB/s
+// BD is written in clusters of 32 blocks; a sequential BD-R takes writes only at their start.
+inline constexpr uint32_t kBdClusterBlocks = 32;
+// A track written track-at-once on CD ends in two run-out blocks that cannot be read.
+inline constexpr uint32_t kCdRunOutBlocks = 2;
 
 // How long the drive works on its own, in milliseconds of the clock.
 struct Timing {
@@ -67,6 +79,7 @@ struct Timing {
     uint32_t finaliseMs = 30000;   // closing a session / finalising a disc (04/07)
     uint32_t formatStartMs = 5000; // DVD+RW FORMAT UNIT until writes are taken (04/04)
     // DVD+RW background format of a disc of real size; a smaller disc takes proportionally less.
+    // Also a BD-RE's first format without certification (with it: fullBlankMs).
     uint32_t backgroundFormatMs = 240000;
     uint32_t quickBlankMs = 60000; // BLANK minimal (04/07)
     uint32_t fullBlankMs = 900000; // BLANK full (04/07)
@@ -148,6 +161,7 @@ struct DriveModel {
     static DriveModel Default();          // every medium kind, test write, BUF
     static DriveModel WithoutTestWrite(); // a drive whose DVD-R/-RW Write feature lacks Test Write
     static DriveModel SonyDvdRw();        // vendor "SONY", product "DVD RW DRU-810A"
+    static DriveModel BdCdWriter();       // Default, and BD-R, BD-RE, CD-R and CD-RW too
 };
 
 // A fault to inject. A command matches when every given condition holds; the rule then fires on

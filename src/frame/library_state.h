@@ -9,4 +9,8 @@ namespace tvx {
 // 1 after TVX_InitializeEx, 0 after TVX_Initialize; read only by TVX_GetDiscInfo.
 extern int32_t ExtendedMode;
 
+// Media-type bits the burn and erase jobs accept; set by TVX_SetWritableMedia, kept across
+// initialisations.
+extern uint32_t WritableMedia;
+
 } // namespace tvx

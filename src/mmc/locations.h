@@ -51,5 +51,10 @@ inline constexpr int32_t kVerifyRead = 1060;
 inline constexpr int32_t kVerifyDifferent = 1061;
 // A mapped window's write-back: the WRITE that failed.
 inline constexpr int32_t kWindowWriteBack = 1109;
+// Formatting a BD-RE and closing a BD-R or a CD.
+inline constexpr int32_t kBdFormatCapacities = 1070;
+inline constexpr int32_t kBdFormatUnit = 1071;
+inline constexpr int32_t kBdFormatPoll = 1072;
+inline constexpr int32_t kBdCdCloseSession = 1073;
 
 } // namespace tvx::location

@@ -133,7 +133,11 @@ TVX_API TVX_Result TVX_CALL TVX_GetDiscInfo(TVX_RecHandle handle, TVX_DiscInfo* 
         disc.discStatus != kDiscStatusFinalised && disc.lastSessionState != kSessionReserved;
 
     FillFromTrack(handle, disc, info);
-    if (info.mediaType == MediaDvdPlusRw) ApplyPlusRwContent(handle, info);
+    // A DVD+RW reports itself as complete once formatted, whatever it holds; so does a BD-RE,
+    // judged the same way once the host has asked for BD-RE recording.
+    if (info.mediaType == MediaDvdPlusRw ||
+        (info.mediaType == MediaBdRe && (WritableMedia & MediaBdRe) != 0))
+        ApplyPlusRwContent(handle, info);
 
     info.capacityBlocks = Clamp32(uint64_t{info.freeBlocks} + info.usedBlocks);
     info.blockSize = kBlockBytes;

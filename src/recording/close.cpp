@@ -68,7 +68,8 @@ int Rec_FlushAndSync(RecHandle* handle) {
 }
 
 int Rec_CloseTrack(RecHandle* handle, int) {
-    if (!IsPlusRecordable(handle->discInfo.mediaType)) return 1;
+    const uint32_t media = handle->discInfo.mediaType;
+    if (!IsPlusRecordable(media) && !ClosesTrack(media)) return 1;
     if (!Rec_CloseWithRetry(handle, 1, kCloseTrackFunction)) {
         Mmc_RecordError(handle, location::kCloseTrack);
         return 0;
@@ -78,6 +79,7 @@ int Rec_CloseTrack(RecHandle* handle, int) {
 
 int Rec_CloseSession(RecHandle* handle, int) {
     const uint32_t media = handle->discInfo.mediaType;
+    if (ClosesTrack(media)) return Rec_CloseBdCdSession(handle);
     if (IsPlusRecordable(media)) {
         if (handle->rec.testWrite) return 1;
         if (!Rec_CloseWithRetry(handle, 0, kCloseFinalise)) {

@@ -29,11 +29,13 @@ inline constexpr int kEventEraseProgress = 7;
 inline constexpr int kEventVerify = 8;
 
 // CLOSE TRACK/SESSION functions the engine uses.
-inline constexpr int kCloseStopFormat = 0;    // DVD+RW: stop background format / quick close
-inline constexpr int kCloseTrackFunction = 1; // close the track
-inline constexpr int kCloseCompact = 2;       // DVD+RW: compatible close (mapped windows)
-inline constexpr int kCloseDeIcing = 3;       // DVD+RW: close session, finish background format
-inline constexpr int kCloseFinalise = 5;      // DVD+R: finalise the disc with minimal radius
+inline constexpr int kCloseStopFormat = 0;      // DVD+RW: stop background format / quick close
+inline constexpr int kCloseTrackFunction = 1;   // close the track
+inline constexpr int kCloseCompact = 2;         // DVD+RW: compatible close (mapped windows)
+inline constexpr int kCloseDeIcing = 3;         // DVD+RW: close session, finish background format
+inline constexpr int kCloseFinalise = 5;        // DVD+R: finalise the disc with minimal radius
+inline constexpr int kCloseSessionFunction = 2; // CD: close the session (and the disc)
+inline constexpr int kCloseFinaliseBd = 6;      // BD-R: close the session and the disc
 
 inline constexpr uint32_t kBlockSize = 2048;
 inline constexpr uint32_t kTransferBufferBytes = 0x10000;
@@ -53,6 +55,12 @@ int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options);
 int Rec_BeginTrack(RecHandle* handle, uint32_t track, uint32_t blocks, uint32_t blockSize);
 // DVD+RW background format: starts (or restarts) it and waits until the drive is ready.
 int Rec_StartFormat(RecHandle* handle);
+// BD-RE: formats an unformatted disc with the drive's default spare areas and waits, reporting
+// the drive's progress (event 7); a formatted disc is left as it is. 0 when the format failed,
+// did not end in time or the host stopped the wait (the drive formats on).
+int Rec_FormatBdRe(RecHandle* handle);
+// BD-RE: starts a full format with certification; the caller waits as for a blank.
+int Rec_FullFormatBdRe(RecHandle* handle);
 
 // Appends bytes to the transfer buffer, padded to a whole block; full buffers are written.
 int Rec_WriteBytes(RecHandle* handle, const void* data, uint32_t count);
@@ -89,6 +97,8 @@ int Rec_FlushAndSync(RecHandle* handle);
 int Rec_CloseTrack(RecHandle* handle, int ignored);
 int Rec_CloseSession(RecHandle* handle, int ignored);
 int Rec_CloseWithRetry(RecHandle* handle, uint16_t track, int function);
+// BD-R: finalises the disc; CD: closes the session, which closes the disc too.
+int Rec_CloseBdCdSession(RecHandle* handle);
 // DVD+RW close with the given function, then waits until the drive is ready. A stop of the
 // background format (kCloseStopFormat) is sent the way the drive's DVD+RW feature allows.
 int Rec_CloseAndWait(RecHandle* handle, int function);

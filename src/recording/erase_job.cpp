@@ -1,4 +1,5 @@
 // Erasing a DVD-RW or a DVD+RW that holds something.
+#include "frame/library_state.h"
 #include "recording/engine.h"
 #include "recording/job_support.h"
 #include "recording/media.h"
@@ -16,7 +17,7 @@ extern "C" TVX_API TVX_Result TVX_CALL TVX_EraseDisc(TVX_RecHandle handle, int32
     if (result != TVX_OK) return result;
     handle->discInfo = disc;
     handle->rec.discSeen = 1;
-    const bool erasableKind = disc.mediaType == MediaDvdRw || IsPlusRw(disc.mediaType);
+    const bool erasableKind = (disc.mediaType & WritableMedia & kErasableMask) != 0;
     if (!erasableKind || !disc.canErase) return TVX_ERR_DISC_KIND;
 
     JobScope job(handle, callback, userData);

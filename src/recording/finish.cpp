@@ -27,8 +27,8 @@ int FlushForErase(RecHandle* handle) {
     return 1;
 }
 
-// Overwrites the volume structures of a formatted DVD+RW and closes it.
-int ZeroPlusRw(RecHandle* handle) {
+// Overwrites the volume structures of a formatted DVD+RW (and closes it) or of a BD-RE.
+int ZeroStructures(RecHandle* handle) {
     handle->rec.trackStart = 0;
     if (!Rec_ZeroOldVolume(handle, &FlushForErase)) {
         Mmc_RecordError(handle, location::kBlankSyncCache);
@@ -38,7 +38,7 @@ int ZeroPlusRw(RecHandle* handle) {
         Mmc_RecordError(handle, location::kBlankSyncCache);
         return 0;
     }
-    if (!Rec_CloseAndWait(handle, kCloseStopFormat)) {
+    if (IsPlusRw(handle->discInfo.mediaType) && !Rec_CloseAndWait(handle, kCloseStopFormat)) {
         Mmc_RecordError(handle, location::kBlankClose);
         return 0;
     }
@@ -80,8 +80,12 @@ int Rec_Blank(RecHandle* handle) {
     Rec_Progress(handle, kEventEraseBegin, 0);
     BusyWaitScope waiting(handle, &Rec_SettleBusyWait);
 
-    if (IsPlusRw(handle->discInfo.mediaType) && Rec_FormatStatus(handle) != 0) {
-        if (!ZeroPlusRw(handle)) return 0;
+    const uint32_t media = handle->discInfo.mediaType;
+    if (IsBdRe(media) && !rec.quickErase) {
+        // A full erase of a BD-RE formats it anew, certifying the surface.
+        if (!Rec_FullFormatBdRe(handle)) return 0;
+    } else if ((IsPlusRw(media) && Rec_FormatStatus(handle) != 0) || IsBdRe(media)) {
+        if (!ZeroStructures(handle)) return 0;
     } else if (!Mmc_Blank(handle, rec.quickErase ? kBlankMinimal : kBlankWholeDisc, 1)) {
         Mmc_RecordError(handle, location::kBlankCommand);
         return 0;

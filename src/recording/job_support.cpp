@@ -1,5 +1,6 @@
 #include "recording/job_support.h"
 
+#include "frame/library_state.h"
 #include "mmc/commands.h"
 #include "mmc/execute.h"
 #include "mmc/locations.h"
@@ -73,7 +74,11 @@ TVX_Result Job_CheckMedia(RecHandle* handle, int32_t mode) {
     // From here on the job works on this disc: a medium change or a reset ends it.
     handle->rec.discSeen = 1;
     const uint32_t media = disc.mediaType;
-    if ((media & kWritableDvdMask) == 0) return TVX_ERR_DISC_KIND;
+    if ((media & WritableMedia) == 0) return TVX_ERR_DISC_KIND;
+    // A BD-R in random recording mode would need defect management written by the host.
+    if (IsBdR(media) && handle->discProfile == kProfileBdRRandom) return TVX_ERR_DISC_KIND;
+    // Simulation is offered for DVD-R and DVD-RW only.
+    if ((IsBdMedia(media) || IsCdMedia(media)) && mode == TVX_MODE_TEST_WRITE) return TVX_ERR_MODE;
     // Only a simulation needs the Test Write ability; a drive without it still records.
     if (IsDashMedia(media) && mode == TVX_MODE_TEST_WRITE) {
         FeatureInfo feature;
@@ -140,7 +145,7 @@ void Job_RecordRefusal(RecHandle* handle, const std::string& path, const std::st
 
 bool Job_RewritableDisc(RecHandle* handle) {
     const uint32_t media = handle->discInfo.mediaType;
-    if (IsPlusRw(media) || media == MediaDvdRam) return true;
+    if (IsPlusRw(media) || media == MediaDvdRam || IsBdRe(media)) return true;
     if (media != MediaDvdRw) return false;
     // A DVD-RW is written over only in restricted overwrite; sequentially it is write-once.
     FeatureInfo profiles;
@@ -157,6 +162,8 @@ void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode) {
     const bool restricted =
         handle->discInfo.mediaType == MediaDvdRw && handle->discProfile == kProfileDvdRwRestricted;
     rec.packetBlocks = restricted ? kRestrictedPacket : 0;
+    // A sequential BD-R takes whole clusters only: the last write is padded to one.
+    if (IsBdR(handle->discInfo.mediaType)) rec.packetBlocks = kBdClusterBlocks;
 }
 
 void Job_LeaveIncomplete(RecHandle* handle) {

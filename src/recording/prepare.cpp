@@ -14,6 +14,7 @@ namespace tvx {
 
 namespace {
 
+inline constexpr int kWriteTypeTrackAtOnce = 1;
 inline constexpr int kWriteTypeSessionAtOnce = 2;
 inline constexpr uint8_t kFormatTypeBackground = 0x26;
 // A drive of this make loses 16 blocks of the reservation in simulation mode.
@@ -77,7 +78,9 @@ int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options) {
         Mmc_GetPerformance(handle, 1, &performance) ? performance.endPerformance : kSpeedDvd1x;
 
     WriteParameters parameters;
-    parameters.writeType = kWriteTypeSessionAtOnce;
+    // A CD is written track at once: one mode 1 track, closed at the end.
+    parameters.writeType =
+        IsCdMedia(handle->discInfo.mediaType) ? kWriteTypeTrackAtOnce : kWriteTypeSessionAtOnce;
     parameters.testWrite = rec.testWrite;
     parameters.bufferUnderrunFree = 1;
     parameters.multiSession = 0;
@@ -88,8 +91,9 @@ int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options) {
         rec.testWriteRefused = 1;
         return 0;
     }
-    // Plus media take no write parameters page; many drives refuse it there.
-    if (IsPlusMedia(handle->discInfo.mediaType)) return 1;
+    // Plus media and BD take no write parameters page; many drives refuse it there, and those
+    // that take it (CDEmu) record a DVD or BD at once only with write type 2.
+    if (IsPlusMedia(handle->discInfo.mediaType) || IsBdMedia(handle->discInfo.mediaType)) return 1;
     if (!pageSet && !RefusalExpected(handle, location::kPrepareWriteParameters)) return 0;
     return 1;
 }
@@ -107,6 +111,8 @@ int Rec_BeginTrack(RecHandle* handle, uint32_t track, uint32_t blocks, uint32_t 
     rec.progressTotal = std::max(minimum, blocks);
     Rec_Progress(handle, kEventTrackSize, 0);
 
+    // An unformatted BD-RE is formatted before anything else.
+    if (IsBdRe(media) && !Rec_FormatBdRe(handle)) return 0;
     TrackInformation before;
     if (!Mmc_ReadTrackInfo(handle, rec.trackNumber, &before)) {
         Mmc_RecordError(handle, location::kBeginTrackFirstTrackInfo);
@@ -114,7 +120,9 @@ int Rec_BeginTrack(RecHandle* handle, uint32_t track, uint32_t blocks, uint32_t 
     }
     uint32_t reservation = rec.trackBlocks;
     if (rec.testWrite && NeedsReserveExtra(handle)) reservation += kSimulationReserveExtra;
-    const bool reserve = !IsPlusMedia(media) && media != MediaDvdRam;
+    // BD-R and CD are written into the invisible track from its start, without a reservation.
+    const bool reserve =
+        !IsPlusMedia(media) && media != MediaDvdRam && !IsBdMedia(media) && !IsCdMedia(media);
     if (reserve && !Mmc_ReserveTrack(handle, reservation) &&
         !RefusalExpected(handle, location::kBeginTrackReserve)) {
         return 0;

@@ -38,6 +38,9 @@ int main(void) {
     if (TVX_GetDriveInfo(0, NULL) != TVX_ERR_INVALID_ARG) return 1;
     if (TVX_GetDriveInfo(-1, &info) != TVX_ERR_NO_DRIVE) return 1;
     if (sizeof(TVX_DriveInfo) != 44 || sizeof(TVX_DiscInfo) != 36) return 1;
+    /* Kinds nobody can write (read-only discs) are dropped; the DVD default comes back. */
+    if (TVX_SetWritableMedia(MediaCdRom | MediaDvdRom | MediaBdRom) != 0) return 1;
+    if (TVX_SetWritableMedia(0x0FE0u) != 0x0FE0u) return 1;
     for (i = 0; i < sizeof kResults / sizeof kResults[0]; ++i) {
         if (strcmp(TVX_ResultName(kResults[i].code), kResults[i].name) != 0) {
             fprintf(stderr, "result 0x%08X is named %s, not %s\n", (unsigned)kResults[i].code,

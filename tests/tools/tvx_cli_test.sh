@@ -108,6 +108,17 @@ expect 0 "burn again after erasing" --virtual data.img burn-data data
 expect 0 "full erase" --virtual data.img erase --full
 expect 3 "erase of a DVD-R" --virtual v.img erase
 contains "erase wrong kind" "TVX_ERR_DISC_KIND"
+
+# CD and BD: burned with verification, every file read back by 7z; the rewritable ones erased.
+for kind in bd-r bd-re cd-r cd-rw; do
+    expect 0 "verified burn on $kind" --virtual "$kind.img:$kind:65536" burn-data --verify -l DATA data
+    rm -rf out7z && 7z x -oout7z "$kind.img" > /dev/null 2>&1 && diff -r data out7z > /dev/null &&
+        ok "7z reads $kind back" || bad "7z reads $kind back"
+done
+expect 0 "erase a BD-RE" --virtual bd-re.img erase
+expect 0 "erase a CD-RW" --virtual cd-rw.img erase --full
+expect 0 "info after the CD-RW erase" --virtual cd-rw.img info
+contains "erased CD-RW is blank" "blank"
 expect 0 "eject" --virtual fs.img eject
 expect 0 "load" --virtual fs.img load
 expect 0 "patch a file on a DVD+RW" --virtual fs.img patch --mode file --file /a/b/c.txt --block 0 --hex 4a454c4c4f

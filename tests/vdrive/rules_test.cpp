@@ -260,5 +260,45 @@ TEST_F(Rules, PressedDiscLoadsFromAnImageAndRefusesWrites) {
     std::remove(path.c_str());
 }
 
+TEST_F(Rules, BdAndCdWritersRefuseWhatRealOnesRefuse) {
+    // A sequential BD-R takes writes only at a cluster's first block.
+    ASSERT_TRUE(drive->insertBlank(MediumKind::BdR, 10000));
+    EXPECT_EQ(write10(16, 16).triple(), Triple(5, 0x21, 0x02));
+    EXPECT_TRUE(write10(0, 48).good());
+    EXPECT_EQ(write10(48, 16).triple(), Triple(5, 0x21, 0x02));
+
+    // A CD takes 2048-byte mode 1 blocks of a track written at once only.
+    ASSERT_TRUE(drive->insertBlank(MediumKind::CdR, 10000));
+    ASSERT_TRUE(setWriteParameters(2, false).good());
+    EXPECT_EQ(write10(0, 1).triple(), Triple(5, 0x2C, 0)) << "session at once without a cue sheet";
+    ASSERT_TRUE(setWriteParameters(1, false).good());
+    std::vector<uint8_t> page = modeSense05(0).data;
+    page.resize(60, 0);
+    std::fill(page.begin(), page.begin() + 8, 0);
+    page[12] = 0x00; // raw 2352-byte blocks
+    ASSERT_TRUE(send({0x55, 0x10, 0, 0, 0, 0, 0, 0, 60, 0}, DataDirection::ToDevice, page).good());
+    EXPECT_EQ(write10(0, 1).triple(), Triple(5, 0x64, 0));
+    ASSERT_TRUE(setWriteParameters(1, false).good());
+    ASSERT_TRUE(write10(0, 3).good());
+    ASSERT_EQ(pollUntilGood([&] { return closeTrackSession(1, 1); }), 0);
+    pollUntilGood([&] { return testUnitReady(); });
+    // The track ends in two run-out blocks: counted, never readable.
+    EXPECT_EQ(readTrackInfo(1).be32(24), 5u);
+    EXPECT_EQ(readCapacity().be32(0), 4u);
+    EXPECT_FALSE(read10(3, 1).good());
+    // ATIP: the last possible start of the lead-out, as a time (block 10000 is 2:15:25).
+    Answer atip = send({0x43, 0, 0x04, 0, 0, 0, 0, 0, 28, 0}, DataDirection::FromDevice, {}, 28);
+    ASSERT_TRUE(atip.good());
+    EXPECT_EQ(atip.data[12] << 16 | atip.data[13] << 8 | atip.data[14], 2 << 16 | 15 << 8 | 25);
+
+    // An unformatted BD-RE takes no write until formatted, which the drive does slowly.
+    ASSERT_TRUE(drive->insertBlank(MediumKind::BdRe, 10000));
+    EXPECT_EQ(write10(0, 32).key(), 5);
+    std::vector<uint8_t> list = {0, 0x02, 0, 8, 0, 0, 0x27, 0x10, 0x30 << 2, 0, 0, 0};
+    ASSERT_TRUE(send({0x04, 0x11, 0, 0, 0, 0}, DataDirection::ToDevice, list).good());
+    EXPECT_GT(pollUntilGood([&] { return testUnitReady(); }), 60);
+    EXPECT_TRUE(write10(64, 32).good());
+}
+
 } // namespace
 } // namespace tvx::vdrive::test

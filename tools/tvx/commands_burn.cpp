@@ -82,7 +82,7 @@ const char* CommandName(BurnSource source) {
 // it, with a note, as burners do: the person wanted the disc written, not refused. Drives round
 // their speeds (8x as 11082 kB/s), so one within 1% counts as the speed asked for. A speed
 // below all offered ones is left to the drive.
-void FitSpeed(const Options& options, TVX_RecHandle handle, int32_t& kBps) {
+void FitSpeed(const Options& options, TVX_RecHandle handle, int32_t& kBps, double oneX) {
     if (kBps <= 0) return;
     uint32_t speeds[32] = {};
     if (TVX_GetWriteSpeedCaps(handle, speeds, sizeof speeds) != TVX_OK || speeds[0] == 0) return;
@@ -97,17 +97,17 @@ void FitSpeed(const Options& options, TVX_RecHandle handle, int32_t& kBps) {
                      options.speed.c_str(), kBps,
                      chosen == *std::max_element(speeds, speeds + 32) ? "beyond the drive's fastest"
                                                                       : "not one the drive offers",
-                     chosen / kDvdOneX, chosen);
+                     chosen / oneX, chosen);
     kBps = static_cast<int32_t>(chosen);
 }
 
 // With -v, the speed asked of the drive, so a person sees how a speed was read.
-void ShowSpeed(const Options& options, int32_t kBps) {
+void ShowSpeed(const Options& options, int32_t kBps, double oneX) {
     if (!options.verbose || options.quiet) return;
     if (kBps <= 0)
         std::fprintf(stderr, "speed: the drive's fastest\n");
     else
-        std::fprintf(stderr, "speed: %.1fx (%d kB/s)\n", kBps / kDvdOneX, kBps);
+        std::fprintf(stderr, "speed: %.1fx (%d kB/s)\n", kBps / oneX, kBps);
 }
 
 // The volume of a burn as an unnamed file in the temporary folder, gone when the tool ends.
@@ -251,10 +251,13 @@ int Burn(const Options& options, const BurnRequest& requested) {
     Session session;
     if (int rc = session.open(options)) return rc;
     TVX_RecHandle h = session.handle();
-    FitSpeed(options, h, burn.writeSpeed);
-    ShowSpeed(options, burn.writeSpeed);
     BurnBefore before;
     TVX_GetDiscInfo(h, &before.disc);
+    // A speed in x is a multiple of the disc's own 1x (CD, DVD or BD).
+    const double oneX = OneX(before.disc.mediaType);
+    ParseSpeed(options.speed, burn.writeSpeed, oneX);
+    FitSpeed(options, h, burn.writeSpeed, oneX);
+    ShowSpeed(options, burn.writeSpeed, oneX);
     const char* what = CommandName(request.source);
     // The library takes no time from its caller: a volume with the times SOURCE_DATE_EPOCH
     // gives is built here, as make-image builds it, and burned as an image.

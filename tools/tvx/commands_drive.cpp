@@ -155,7 +155,7 @@ int ShowInfo(const Options& options) {
         std::printf("  write speeds:");
         for (uint32_t s : speeds) {
             if (!s) break;
-            std::printf(" %.1fx (%u kB/s)", s / 1385.0, s);
+            std::printf(" %.1fx (%u kB/s)", s / OneX(disc.mediaType), s);
         }
         std::printf("\n");
     } else {

@@ -16,6 +16,8 @@ Session::~Session() {
 }
 
 int Session::start() {
+    // Every kind the library can write, not only the DVDs a host of old expects.
+    TVX_SetWritableMedia(MediaRecordableMask);
     if (TVX_Initialize() != 1) {
         // With virtual drives asked for, the layer has said on standard error why it has none.
         const char* virtualDrives = std::getenv(tvx::vdrive::kDrivesVariable);
@@ -40,13 +42,19 @@ int Session::open(const Options& options) {
     return kExitOk;
 }
 
-bool ParseSpeed(const std::string& text, int32_t& kBps) {
+double OneX(uint32_t mediaType) {
+    if (mediaType & (MediaCdR | MediaCdRw | MediaCdRom)) return 176.4;
+    if (mediaType & (MediaBdR | MediaBdRe | MediaBdRom)) return 4495.0;
+    return kDvdOneX;
+}
+
+bool ParseSpeed(const std::string& text, int32_t& kBps, double oneX) {
     if (text.empty() || text == "max") {
         kBps = -1;
         return true;
     }
-    // Digits, an optional fraction, then nothing or x (a multiple of DVD 1x, as burners take a
-    // bare number) or kB or kB/s: nothing strtod would also take (nan, inf, hexadecimal,
+    // Digits, an optional fraction, then nothing or x (a multiple of the disc's 1x, as burners
+    // take a bare number) or kB or kB/s: nothing strtod would also take (nan, inf, hexadecimal,
     // exponents).
     size_t i = 0, digits = 0;
     while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
@@ -63,7 +71,7 @@ bool ParseSpeed(const std::string& text, int32_t& kBps) {
     const bool kilobytes = unit == "kb" || unit == "kb/s" || unit == "k";
     if (!kilobytes && !unit.empty() && unit != "x") return false;
     double value = std::strtod(text.c_str(), nullptr);
-    if (!kilobytes) value *= kDvdOneX;
+    if (!kilobytes) value *= oneX;
     if (!(value >= 1.0) || value > 2147483647.0) return false;
     kBps = static_cast<int32_t>(value + 0.5);
     return true;

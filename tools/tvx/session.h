@@ -49,10 +49,12 @@ class Session {
 
 // DVD 1x in kB/s: what a bare speed number or one with x multiplies.
 inline constexpr double kDvdOneX = 1385.0;
+// 1x of the disc's kind in kB/s: CD 176.4, BD 4495, DVD (and anything else) 1385.
+double OneX(uint32_t mediaType);
 
-// "8" or "8x" -> 8 * 1385 kB/s, as burners read a speed; "11080kB" (or kB/s, k) is kB/s;
+// "8" or "8x" -> 8 * oneX kB/s, as burners read a speed; "11080kB" (or kB/s, k) is kB/s;
 // "max" or "" -> -1. The number is digits with an optional fraction, and the speed must be at
 // least 1 kB/s. False on bad text.
-bool ParseSpeed(const std::string& text, int32_t& kBps);
+bool ParseSpeed(const std::string& text, int32_t& kBps, double oneX = kDvdOneX);
 
 } // namespace tvxcli

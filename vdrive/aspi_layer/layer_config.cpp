@@ -14,7 +14,8 @@ namespace tvx::vdrive {
 namespace {
 
 constexpr const char* kKinds[] = {"dvd-r",  "dvd-rw",   "dvd-rw-ro", "dvd-ram", "dvd+r",
-                                  "dvd+rw", "dvd+r-dl", "dvd-r-dl",  "dvd-rom"};
+                                  "dvd+rw", "dvd+r-dl", "dvd-r-dl",  "dvd-rom", "cd-r",
+                                  "cd-rw",  "bd-r",     "bd-r-dl",   "bd-re"};
 
 std::vector<std::string> SplitList(const char* text) {
     std::vector<std::string> items;
@@ -50,9 +51,10 @@ const char* KindOfProfile(uint16_t profile) {
     static const struct {
         uint16_t profile;
         const char* kind;
-    } kinds[] = {{0x11, "dvd-r"},  {0x12, "dvd-ram"},  {0x13, "dvd-rw-ro"},
-                 {0x14, "dvd-rw"}, {0x15, "dvd-r-dl"}, {0x16, "dvd-r-dl"},
-                 {0x1A, "dvd+rw"}, {0x1B, "dvd+r"},    {0x2B, "dvd+r-dl"}};
+    } kinds[] = {{0x11, "dvd-r"},    {0x12, "dvd-ram"},  {0x13, "dvd-rw-ro"}, {0x14, "dvd-rw"},
+                 {0x15, "dvd-r-dl"}, {0x16, "dvd-r-dl"}, {0x1A, "dvd+rw"},    {0x1B, "dvd+r"},
+                 {0x2B, "dvd+r-dl"}, {0x09, "cd-r"},     {0x0A, "cd-rw"},     {0x41, "bd-r"},
+                 {0x43, "bd-re"}};
     for (const auto& k : kinds)
         if (k.profile == profile) return k.kind;
     return "dvd-rom";
@@ -83,7 +85,8 @@ bool FromReport(const std::string& rest, LayerDriveRequest& request, std::string
 } // namespace
 
 const char* LayerDriveKinds() {
-    return "dvd-r, dvd-rw, dvd-rw-ro, dvd-ram, dvd+r, dvd+rw, dvd+r-dl, dvd-r-dl, dvd-rom";
+    return "dvd-r, dvd-rw, dvd-rw-ro, dvd-ram, dvd+r, dvd+rw, dvd+r-dl, dvd-r-dl, dvd-rom, cd-r, "
+           "cd-rw, bd-r, bd-r-dl, bd-re";
 }
 
 bool IsLayerDriveKind(const std::string& kind) {

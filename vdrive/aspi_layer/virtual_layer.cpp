@@ -36,11 +36,20 @@ constexpr std::chrono::milliseconds kWorkerIdle{50};
 
 MediumKind KindFromName(const std::string& name) {
     static const std::map<std::string, MediumKind> table = {
-        {"dvd-rom", MediumKind::DvdRom},         {"dvd-r", MediumKind::DvdR},
-        {"dvd-rw", MediumKind::DvdRwSequential}, {"dvd-rw-ro", MediumKind::DvdRwRestricted},
-        {"dvd-ram", MediumKind::DvdRam},         {"dvd+r", MediumKind::DvdPlusR},
-        {"dvd+rw", MediumKind::DvdPlusRw},       {"dvd+r-dl", MediumKind::DvdPlusRDualLayer},
+        {"dvd-rom", MediumKind::DvdRom},
+        {"dvd-r", MediumKind::DvdR},
+        {"dvd-rw", MediumKind::DvdRwSequential},
+        {"dvd-rw-ro", MediumKind::DvdRwRestricted},
+        {"dvd-ram", MediumKind::DvdRam},
+        {"dvd+r", MediumKind::DvdPlusR},
+        {"dvd+rw", MediumKind::DvdPlusRw},
+        {"dvd+r-dl", MediumKind::DvdPlusRDualLayer},
         {"dvd-r-dl", MediumKind::DvdRDualLayer},
+        {"cd-r", MediumKind::CdR},
+        {"cd-rw", MediumKind::CdRw},
+        {"bd-r", MediumKind::BdR},
+        {"bd-r-dl", MediumKind::BdRDualLayer},
+        {"bd-re", MediumKind::BdRe},
     };
     auto it = table.find(name);
     return it == table.end() ? MediumKind::None : it->second;
@@ -165,6 +174,14 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
             continue;
         }
         DriveModel drive = model;
+        // A CD or BD disc goes into a drive that writes them too; a DVD keeps the DVD writer.
+        const MediumKind kind = KindFromName(request.kind);
+        const DriveModel writer = DriveModel::BdCdWriter();
+        auto writesCdAndBd = [&] {
+            drive.media = writer.media;
+            drive.product = writer.product;
+        };
+        if (IsCd(kind) || IsBd(kind)) writesCdAndBd();
         std::string problem = "cannot attach " + request.image;
         bool applied = true;
         for (const std::string& behaviour : request.behaviours)
@@ -197,6 +214,18 @@ VirtualAspiLayer::VirtualAspiLayer(const LayerConfig& config)
         if (!Attach(*recorder, request, problem)) {
             problems_.push_back(problem);
             continue;
+        }
+        // A CD or BD disc kept from an earlier run names its kind only in its state: attached
+        // again, to a drive that writes it.
+        const MediumKind held = recorder->disc().kind;
+        if ((IsCd(held) || IsBd(held)) && drive.media != writer.media) {
+            writesCdAndBd();
+            recorder.reset();
+            recorder = std::make_shared<VirtualRecorder>(clock_, drive);
+            if (!Attach(*recorder, request, problem)) {
+                problems_.push_back(problem);
+                continue;
+            }
         }
         recorder->setSerial(ImageSerial(request.image));
         recorder->setTraceEnabled(!tracePath_.empty());

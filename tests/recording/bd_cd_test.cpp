@@ -1,0 +1,107 @@
+// Blu-ray and CD recording: refused until the host asks for it, then written, verified and
+// closed as each medium needs, and the rewritable kinds erased.
+#include "recording_fixture.h"
+#include "volume_check.h"
+
+#include <regex>
+
+namespace tvx::test {
+namespace {
+
+using vdrive::MediumKind;
+
+inline constexpr uint32_t kDvdKinds = 0x0FE0;
+
+class BdCdTest : public RecordingTest {
+  protected:
+    BdCdTest() : RecordingTest(vdrive::DriveModel::BdCdWriter()) {}
+    ~BdCdTest() override { TVX_SetWritableMedia(kDvdKinds); }
+
+    std::string engineText() const {
+        std::string text;
+        for (const std::string& token : traceTokens())
+            text += token + " ";
+        return text;
+    }
+};
+
+TEST_F(BdCdTest, RefusedUntilAskedForThenBurnedVerifiedClosedAndErased) {
+    makeFile("data/a.txt", 100);
+    makeFile("data/docs/b.bin", 300000);
+    makeFile("data/c.bin", 3 * 65536 + 5);
+    const std::string data = dir.file("data");
+    const std::string image = dir.file("volume.iso");
+    const uint32_t size = StreamPlanToFile(
+        "DATA", [&](VolumePlan* p) { return Plan_AddFolderContents(p, data.c_str()) != 0; }, image);
+    ASSERT_GT(size, 0u);
+
+    struct Case {
+        MediumKind kind;
+        const char* sequence; // what the drive receives, in part
+        vdrive::DiscStatus after;
+        bool erasable;
+    };
+    const Case cases[] = {
+        // No reservation, whole clusters, track closed, disc finalised.
+        {MediumKind::BdR, "^(?!.*RESERVE).* CLOSE1/1 (RCAP )+CLOSE6/0 ",
+         vdrive::DiscStatus::Finalised, false},
+        // Formatted first (with the drive's progress), then written in place.
+        {MediumKind::BdRe, "^(?!.*(RESERVE|CLOSE)).* FORMAT (TUR SENSE )*TUR .*WRITE",
+         vdrive::DiscStatus::Finalised, true},
+        // Track at once: the page taken, the track and the session (and disc) closed.
+        {MediumKind::CdR, "^(?!.*RESERVE).* SELECT .*CLOSE1/1 (RCAP )+CLOSE2/0 ",
+         vdrive::DiscStatus::Finalised, false},
+        {MediumKind::CdRw, "^(?!.*RESERVE).* SELECT .*CLOSE1/1 (RCAP )+CLOSE2/0 ",
+         vdrive::DiscStatus::Finalised, true},
+    };
+    const TVX_BurnOptions options = {TVX_MODE_WRITE_VERIFY, -1};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(vdrive::MediumName(c.kind));
+        insertBlank(c.kind, 8192, true);
+        EXPECT_EQ(TVX_SetWritableMedia(kDvdKinds), kDvdKinds);
+        EXPECT_EQ(TVX_BurnVolumeData(handle, &options, data.c_str(), "DATA", nullptr, 0),
+                  TVX_ERR_DISC_KIND);
+        EXPECT_EQ(TVX_SetWritableMedia(0xFFFFFFFFu), static_cast<uint32_t>(MediaRecordableMask));
+        drive->clearTrace();
+        log.events.clear();
+        ASSERT_EQ(TVX_BurnVolumeData(handle, &options, data.c_str(), "DATA", callback(), logData()),
+                  TVX_OK)
+            << drive->formatTrace();
+        EXPECT_TRUE(std::regex_search(engineText(), std::regex(c.sequence))) << engineText();
+        for (const auto& e : drive->trace())
+            if (c.kind == MediumKind::BdR && e.opcode() == 0x2A) {
+                EXPECT_EQ(e.cdb[7] << 8 | e.cdb[8], 32) << "whole clusters, the last one padded";
+            }
+        if (c.kind == MediumKind::BdRe) {
+            EXPECT_GT(log.count(7), 0);
+        }
+        const vdrive::DiscView disc = drive->disc();
+        EXPECT_EQ(disc.status, c.after);
+        if (c.kind == MediumKind::CdR) {
+            // The track ends in its two run-out blocks, counted but never read back.
+            ASSERT_FALSE(disc.tracks.empty());
+            EXPECT_EQ(disc.tracks.front().size, disc.tracks.front().recordedBlocks + 2);
+        }
+        ASSERT_TRUE(drive->flush());
+        EXPECT_EQ(CompareImages(backingFile(), image), "");
+
+        // Quick, then (written again) full: the disc holds nothing either way.
+        for (int32_t quick : {1, 0}) {
+            if (!c.erasable) break;
+            drive->closeTray();
+            sim->virtualClock().advance(10000);
+            ASSERT_EQ(TVX_EraseDisc(handle, quick, nullptr, 0), TVX_OK) << drive->formatTrace();
+            TVX_DiscInfo info;
+            ASSERT_EQ(TVX_GetDiscInfo(handle, &info), TVX_OK);
+            EXPECT_EQ(info.blank, 1u);
+            if (quick) {
+                ASSERT_EQ(TVX_BurnVolumeData(handle, &options, data.c_str(), "DATA", nullptr, 0),
+                          TVX_OK);
+            }
+        }
+        drive->removeDisc();
+    }
+}
+
+} // namespace
+} // namespace tvx::test
