@@ -186,6 +186,20 @@ int ProbeSpti() {
     if (mask == 0) return 0;
     for (char letter = kFirstLetter; letter <= kLastLetter; ++letter) {
         if (!(mask & LetterBit(letter))) continue;
+#if defined(_WIN32)
+        // Any drive letter that opens counts, whatever kind of drive it is.
+        char path[8];
+        std::snprintf(path, sizeof path, "\\\\.\\%c:", letter);
+        if (HostHandle handle = _CreateDeviceFile(path)) {
+            host().closeDevice(handle);
+            return 1;
+        }
+        char name[3] = {letter, ':', 0};
+        if (Device* device = OpenByDeviceFile(name)) {
+            Spti_Close(device);
+            return 1;
+        }
+#else
         char name[3] = {letter, ':', 0};
         // A device node that opens is not yet a drive (a regular file, /dev/null or a FIFO in
         // its place opens too): only one that carries an INQUIRY keeps the other paths, the
@@ -204,6 +218,7 @@ int ProbeSpti() {
         LogWrite("%s: %s %s\n", answered ? "Answers" : "Fail", name,
                  answered ? "through the pass-through" : "takes no pass-through request");
         if (answered) return 1;
+#endif
     }
     return 0;
 }
