@@ -783,8 +783,9 @@ TVX_API void TVX_CALL TVX_CloseFile(TVX_DiscFile file);
  *
  * \return the window's data (count x 2048 bytes), owned by the disc file: freed by
  *         TVX_CloseMMap or TVX_CloseFile, never by the host. NULL for a count or mode out of
- *         range, a file block at or past the end of the file, memory exhausted, or when
- *         nothing can be read.
+ *         range, a file block at or past the end of the file, a window that reaches past the
+ *         end of the disc where the disc tells its capacity (LastError location 1108), memory
+ *         exhausted, or when nothing can be read.
  *
  * Blocks for one read command per 64 KiB (at most 20 s each).
  */
@@ -801,11 +802,15 @@ TVX_API void* TVX_CALL TVX_OpenMMap(TVX_DiscFile file, uint32_t first, uint32_t 
  *         whole window): a yes/no, not a result code. The flush and close run after every write
  *         attempt, failed ones included. A window part of which could not be read when it was
  *         opened is never written back: the result is 0 without any drive command, and the
- *         LastError (location 1107, category "Disc file system") says so.
+ *         LastError (location 1107, category "Disc file system") says so. A write that failed
+ *         is recorded with location 1109 and the drive's answer: the window's sectors before
+ *         that WRITE were written, the WRITE's own sectors may have changed, the rest were not
+ *         sent.
  *
  * Blocks for the writes (at most 180 s each; a write the drive answers busy is sent again for
  * up to 30 minutes), then waits for the drive to flush (at most an hour) and to close (at most
- * an hour).
+ * an hour). There is no callback: these waits cannot be watched or stopped through the library,
+ * and a medium change or reset seen once the disc was queried ends them at once.
  */
 TVX_API int32_t TVX_CALL TVX_SyncMMap(void* data);
 
