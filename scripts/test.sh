@@ -8,7 +8,7 @@ jobs=$(nproc)
 for config in release sanitize; do
   dir=build-$config
   opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-  [ "$config" = sanitize ] && opts=(-DCMAKE_BUILD_TYPE=Debug -DTVX_SANITIZE=ON)
+  [ "$config" = sanitize ] && opts=(-DCMAKE_BUILD_TYPE=Debug -DTVX_SANITIZE=ON -DTVX_BUILD_BENCH=OFF)
   cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
   cmake --build "$dir" -j "$jobs"
   echo "== tests: $config"

@@ -3,6 +3,7 @@
 #include "mmc/commands.h"
 #include "scripted_drive.h"
 #include "support/direct_transport.h"
+#include "support/temp_dir.h"
 
 #include "torvexin.h"
 
@@ -79,6 +80,7 @@ std::vector<uint8_t> FormatCapacities(uint32_t current, uint32_t formattable) {
 
 class QueriesTest : public ::testing::Test {
   protected:
+    test::ScopedSimHost sim; // the drive's "becoming ready" waits take virtual time
     test::DirectTransport transport;
     ScriptedDrive drive;
     RecHandle* h = transport.open(drive);

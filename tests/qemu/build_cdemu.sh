@@ -10,6 +10,9 @@ tarball=$1 out=$2 kver=$3
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 stamp=$out/built-$kver-$(sha256sum "$tarball" | cut -c1-16)
+# The build is shared between build folders: one builds, another waits for it.
+exec 9> "$out/build.lock"
+flock 9
 [ -f "$stamp" ] && exit 0
 
 skip() { echo "cdemu build: $*" >&2; exit 77; }

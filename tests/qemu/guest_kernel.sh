@@ -1,14 +1,23 @@
 # Sourced by the QEMU runners: Debian's kernel, taken from its package without installing it into
-# the system, unpacked into <work>/kernel once. Sets vmlinuz, kver and moddir.
+# the system, unpacked once into kernel/ of $TVX_GUEST_CACHE (shared by every guest test of every
+# build folder), else of <work>. Sets vmlinuz, kver and moddir.
 guest_kernel() {
-    local work=$1 kernel_root=$1/kernel pkg
-    if [ ! -d "$kernel_root/lib/modules" ]; then
+    local cache=${TVX_GUEST_CACHE:-$1} pkg
+    local kernel_root=$cache/kernel
+    mkdir -p "$cache"
+    # Two build folders' tests may start at once: one unpacks, the other waits.
+    exec {kernel_lock}> "$cache/kernel.lock"
+    flock "$kernel_lock"
+    if [ ! -f "$kernel_root/.complete" ]; then
+        rm -rf "$kernel_root"
         pkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2; exit}')
         [ -n "$pkg" ] || fail "cannot find the kernel package behind linux-image-amd64"
-        (cd "$work" && apt-get download "$pkg" >/dev/null 2>&1) || fail "cannot download $pkg"
-        dpkg-deb -x "$work/$pkg"_*.deb "$kernel_root"
-        rm -f "$work/$pkg"_*.deb
+        (cd "$cache" && apt-get download "$pkg" >/dev/null 2>&1) || fail "cannot download $pkg"
+        dpkg-deb -x "$cache/$pkg"_*.deb "$kernel_root"
+        rm -f "$cache/$pkg"_*.deb
+        touch "$kernel_root/.complete"
     fi
+    exec {kernel_lock}>&-
     vmlinuz=$(ls "$kernel_root"/boot/vmlinuz-* | head -1)
     kver=$(basename "$(ls -d "$kernel_root"/lib/modules/*)")
     moddir=$kernel_root/lib/modules/$kver/kernel

@@ -1,7 +1,8 @@
 # Torvexin.dll under Wine inside the QEMU guest, on the guest kernel's drives: QEMU's IDE and SCSI
-# CD-ROM drives and CDEmu's DVD+R writer (built from its source tarball into cdemu/ of this
-# folder and kept; skipped without the tarball). Included by the Windows build's tests: the
+# CD-ROM drives and CDEmu's DVD+R writer (built from its source tarball into the guest cache and
+# kept; skipped without the tarball). Included by the Windows build's tests: the
 # host program and the ASPI layer are Windows programs, the harness runs on the build machine.
+include(${CMAKE_CURRENT_LIST_DIR}/guest_cache.cmake)
 set(TVX_WINE_GUEST_DIR ${CMAKE_CURRENT_BINARY_DIR}/wine_guest)
 
 # A host program of the DLL: LoadLibrary and GetProcAddress only.
@@ -19,6 +20,6 @@ set_target_properties(wine_aspi_layer PROPERTIES C_STANDARD 99 C_EXTENSIONS ON
 add_test(NAME qemu_wine_guest
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/wine_guest_test.sh $<TARGET_FILE:torvexin>
           $<TARGET_FILE:wine_check> $<TARGET_FILE:wine_aspi_layer> ${PROJECT_SOURCE_DIR}
-          ${CMAKE_CURRENT_BINARY_DIR}/work-wine-guest ${CMAKE_CURRENT_BINARY_DIR}/cdemu)
+          ${CMAKE_CURRENT_BINARY_DIR}/work-wine-guest ${TVX_GUEST_CACHE}/cdemu)
 set_tests_properties(qemu_wine_guest PROPERTIES TIMEOUT 1800 RUN_SERIAL TRUE LABELS qemu
-                     SKIP_RETURN_CODE 77)
+                     SKIP_RETURN_CODE 77 ENVIRONMENT TVX_GUEST_CACHE=${TVX_GUEST_CACHE})

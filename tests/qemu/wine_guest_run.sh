@@ -2,7 +2,7 @@
 # Runs in the guest, chrooted into the host's root file system: starts CDEmu, gives Wine's
 # prefixes the guest's drives, then runs wine_check through the pass-through path (drive
 # letters D: to F:) and through the test's ASPI layer (the drives listed in the registry):
-# every drive's identity, both discs burned onto CDEmu's DVD+R and read back by the library and
+# every drive's identity, the discs burned onto CDEmu's DVD+R and read back by the library and
 # the guest kernel, and the pressed disc read in QEMU's IDE and SCSI drives.
 # Usage: wine_guest_run.sh <settings file>   (share, src_dir, cdemu_prefix, scripts)
 set -u
@@ -162,7 +162,11 @@ for transport in SPTI ASPI; do
             fail "$transport identity: expected $want"
     done
 
-    for job in video data; do
+    # The DVD-Video burn goes through the pass-through path only: the ASPI layer carries the
+    # same commands, which the data burn proves.
+    jobs=(video data)
+    [ $transport = ASPI ] && jobs=(data)
+    for job in "${jobs[@]}"; do
         image=/tmp/$job-$kind.iso
         label=TVX_$(echo $job | tr a-z A-Z)
         blank "$image"
@@ -171,10 +175,10 @@ for transport in SPTI ASPI; do
         cdemu DeviceLoad 0 "['$image']" "{}" > /dev/null || fail "reload: DeviceLoad $image"
         sleep 1
         stamp "$transport: read $job back"
-        # Every file once (pass-through); a sample of them through the ASPI layer, whose
-        # requests reach the same drive the same way.
+        # A sample of the data folder's files (the guest kernel compares every one of them
+        # below): each open walks the whole volume, which costs a second in the emulated guest.
         list=$share/$job.list
-        [ $transport = ASPI ] && [ -f "$share/$job-sample.list" ] && list=$share/$job-sample.list
+        [ -f "$share/$job-sample.list" ] && list=$share/$job-sample.list
         run_wine read $transport "$list" "$(winpath "$src_dir/$job")" \
             "$(selector_of $transport $cdemu_line)"
         stamp "$transport: kernel mounts"

@@ -79,7 +79,7 @@ for job in video data pressed; do
         iconv -f UTF-8 -t CP1252 > "$share/$job.list" || fail "a name of $job is not in CP1252"
     (cd "$src_dir/$job" && find . -type f | sort | xargs -d '\n' sha256sum) > "$share/$job.sha256"
 done
-# The ASPI run reads every eighth file and every name outside ASCII.
+# The library reads back every eighth file and every name outside ASCII.
 { awk 'NR % 8 == 1' "$share/data.list"; LC_ALL=C grep -a -e '[^ -~]' -e '/empty' "$share/data.list"; } |
     LC_ALL=C sort -u > "$share/data-sample.list"
 
