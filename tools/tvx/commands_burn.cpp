@@ -266,7 +266,7 @@ int Burn(const Options& options, const BurnRequest& requested) {
         if (int rc = built.build(options, request, what)) return rc;
         request = BurnRequest{BurnSource::Image, built.path(), {}, {}};
     }
-    before.sizes.take(request);
+    before.sizes.takeAlongside(request);
     NameLeftOut(before.sizes.leftOut());
     TVX_Result r = RunBurn(options, h, request, burn, before.disc.mediaType);
     return ReportBurn(options, what, r, h, request, before);

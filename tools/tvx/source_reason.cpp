@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace tvxcli {
@@ -42,16 +45,19 @@ void SourceSizes::add(const std::string& path, uint64_t size) {
 }
 
 const uint64_t* SourceSizes::sizeOf(const std::string& path) const {
+    settle();
     const uint64_t h = key(path);
     auto it = std::lower_bound(sizes_.begin(), sizes_.end(), std::make_pair(h, uint64_t{0}));
     return it != sizes_.end() && it->first == h ? &it->second : nullptr;
 }
 
-void SourceSizes::take(const BurnRequest& request) {
+bool SourceSizes::start(const BurnRequest& request) {
+    settle();
     sizes_.clear();
     leftOut_.clear();
     folder_.clear();
     absoluteFolder_.clear();
+    root_.clear();
     auto takeFile = [this](const std::string& path) {
         struct stat st {};
         if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
@@ -62,20 +68,51 @@ void SourceSizes::take(const BurnRequest& request) {
             size_t eq = pair.find('=');
             if (eq != std::string::npos) takeFile(pair.substr(eq + 1));
         }
-    } else {
-        takeFile(request.path);
-        auto slashed = [](std::string path) { return path.back() == '/' ? path : path + '/'; };
-        if (request.source != BurnSource::Image && !request.path.empty()) {
-            folder_ = slashed(request.path);
-            std::string absolute;
-            if (tvx::host().fullPath(request.path, absolute)) absoluteFolder_ = slashed(absolute);
-        }
-        if (request.source != BurnSource::Image)
-            WalkSourceFolder(
-                request.path, [this](const std::string& path, uint64_t size) { add(path, size); },
-                leftOut_);
+        return false;
     }
+    takeFile(request.path);
+    if (request.source == BurnSource::Image || request.path.empty()) return false;
+    auto slashed = [](std::string path) { return path.back() == '/' ? path : path + '/'; };
+    root_ = request.path;
+    folder_ = slashed(request.path);
+    std::string absolute;
+    if (tvx::host().fullPath(request.path, absolute)) absoluteFolder_ = slashed(absolute);
+    return true;
+}
+
+void SourceSizes::walkSizes(std::vector<LeftOutEntry>& leftOut) {
+    WalkSourceFolder(
+        root_, [this](const std::string& path, uint64_t size) { add(path, size); }, leftOut);
     std::sort(sizes_.begin(), sizes_.end());
+}
+
+void SourceSizes::take(const BurnRequest& request) {
+    if (start(request)) {
+        walkSizes(leftOut_);
+    } else {
+        std::sort(sizes_.begin(), sizes_.end());
+    }
+}
+
+void SourceSizes::takeAlongside(const BurnRequest& request) {
+    if (!start(request)) {
+        std::sort(sizes_.begin(), sizes_.end());
+        return;
+    }
+    // Signals stay with the thread that runs the job, whose stop handling reads them.
+    sigset_t all, was;
+    sigfillset(&all);
+    const bool masked = ::pthread_sigmask(SIG_SETMASK, &all, &was) == 0;
+    try {
+        sizing_ = std::thread([this] {
+            std::vector<LeftOutEntry> seen; // the walk below names them
+            walkSizes(seen);
+        });
+    } catch (const std::system_error&) {
+        walkSizes(leftOut_); // no thread to be had: sizes and left-out entries in one walk
+    }
+    if (masked) ::pthread_sigmask(SIG_SETMASK, &was, nullptr);
+    if (sizing_.joinable()) WalkSourceFolder(root_, nullptr, leftOut_);
 }
 
 std::string SourceSizes::why(const std::string& path) const {

@@ -1,5 +1,6 @@
 // Why a source of a burn failed, in words: the sizes of the source's files are taken before the
-// job so that a file that changed size during it can be told from one that vanished.
+// job reads them (for a folder, while the job plans it) so that a file that changed size during
+// it can be told from one that vanished.
 #pragma once
 
 #include "commands.h"
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,9 +17,18 @@ namespace tvxcli {
 
 class SourceSizes {
   public:
+    SourceSizes() = default;
+    ~SourceSizes() { settle(); }
+    SourceSizes(const SourceSizes&) = delete;
+    SourceSizes& operator=(const SourceSizes&) = delete;
+
     // Records the size of every regular file the request names or holds, and the entries of
     // its folder that a burn leaves out, in one walk of the folder.
     void take(const BurnRequest& request);
+    // As take, but below a folder only the left-out entries are found before it returns (by
+    // the entries' own types: no file is looked at); the files' sizes are taken on a thread of
+    // its own while the caller goes on, so that the burn plans the folder meanwhile.
+    void takeAlongside(const BurnRequest& request);
     const std::vector<LeftOutEntry>& leftOut() const { return leftOut_; }
     // Why path (a source of the request) cannot be burned: missing, changed size, unreadable,
     // name too long, a loop of links; "" when it reads as it did.
@@ -32,7 +43,17 @@ class SourceSizes {
     // the absolute path the library names find the same entry.
     std::vector<std::pair<uint64_t, uint64_t>> sizes_;
     std::string folder_, absoluteFolder_; // with a trailing '/'; empty for other sources
+    std::string root_;                    // the folder as given
     std::vector<LeftOutEntry> leftOut_;
+    mutable std::thread sizing_; // the walk taking sizes_ for takeAlongside
+    // Sets up the request's folder and takes the sizes of the files it names; true when the
+    // request's folder is to be walked.
+    bool start(const BurnRequest& request);
+    void walkSizes(std::vector<LeftOutEntry>& leftOut);
+    // Waits for the walk of takeAlongside: sizes_ is read only after it.
+    void settle() const {
+        if (sizing_.joinable()) sizing_.join();
+    }
     void add(const std::string& path, uint64_t size);
     uint64_t key(const std::string& path) const;
     const uint64_t* sizeOf(const std::string& path) const;
