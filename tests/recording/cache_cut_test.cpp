@@ -269,14 +269,17 @@ TEST_F(CacheCutTest, EveryCutAndEveryLossLeavesTheOldVolumeNoneOrTheNewOne) {
                 const size_t n = held.size(), tries = n <= kAllSubsetsUpTo ? size_t{1} << n
                                                       : full               ? kFullSample
                                                                            : kLightSample;
+                std::vector<std::vector<size_t>> heldHashes;
+                for (const HeldWrite& write : held)
+                    heldHashes.push_back(blockHashes(write.data->data(), write.blocks));
                 for (size_t t = 0; t < tries; ++t, ++rowJudged) {
                     std::vector<bool> reached(n);
                     std::vector<size_t> hashes = discHashes[index];
                     for (size_t i = 0; i < n; ++i) {
                         reached[i] = n <= kAllSubsetsUpTo ? (t >> i) & 1 : random() & 1;
                         if (!reached[i]) continue;
-                        const auto written = blockHashes(held[i].data->data(), held[i].blocks);
-                        std::copy(written.begin(), written.end(), hashes.begin() + held[i].lba);
+                        std::copy(heldHashes[i].begin(), heldHashes[i].end(),
+                                  hashes.begin() + held[i].lba);
                     }
                     const size_t key = hashOf(hashes.data(), hashes.size() * sizeof(size_t));
                     if (verdicts.count(key)) continue;
