@@ -100,9 +100,13 @@ def what_reader_sees(tool, image, work, old_folder, new_folder):
             # Only the old hybrid's partition, whole, may be found beside or instead of the files.
             out = extract(image, tool, work)
             for name in os.listdir(out):
-                with open(os.path.join(out, name), "rb") as f:
-                    if name.lower() in others and (partition is None or f.read() != partition):
-                        return "%s finds %s, of neither volume" % (tool, name)
+                path = os.path.join(out, name)
+                if partition is not None and os.path.isfile(path):
+                    with open(path, "rb") as f:
+                        if f.read() == partition:
+                            others.discard(name.lower())
+            if others:
+                return "%s finds %s, of neither volume" % (tool, ", ".join(sorted(others)))
             if not has_new and not has_old:
                 return "old"
     elif tool == "isoinfo":
