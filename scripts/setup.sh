@@ -8,8 +8,9 @@ if [ "${1:-}" = --tests ]; then
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     # independent readers that check the images we write
     genisoimage udftools p7zip-full libarchive-tools lsdvd libdvdread-dev libudfread-dev
-    # old volumes of other tools that a burn writes over: a hybrid with a FAT partition
-    xorriso mtools
+    # old volumes of other tools that a burn writes over: a hybrid with a FAT partition, a UDF
+    # volume of mkudffs that udfclient puts files into (no mount needed)
+    xorriso mtools udfclient
     # a small real DVD-Video folder is made at test time
     ffmpeg dvdauthor
     sg3-utils

@@ -8,8 +8,13 @@
 #if defined(_WIN32)
 #include <io.h>
 #include <share.h>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
+// clang-format off
 #include <windows.h>
+#include <aclapi.h>
+// clang-format on
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,16 +62,109 @@ std::unique_ptr<ImageFile> ImageFile::Open(const std::string& path, ImageAccess 
 }
 
 ImageFile::~ImageFile() {
+    if (lockHandle_) ::CloseHandle(lockHandle_);
     ::_close(fd_);
 }
 
+namespace {
+
+// A security descriptor that lets the caller's token owner alone open a new file.
+class OwnerOnly {
+  public:
+    OwnerOnly() {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+        auto query = [token](TOKEN_INFORMATION_CLASS what, std::vector<uint8_t>& into) {
+            DWORD size = 0;
+            ::GetTokenInformation(token, what, nullptr, 0, &size);
+            into.resize(size);
+            return size && ::GetTokenInformation(token, what, into.data(), size, &size);
+        };
+        const bool known = query(TokenOwner, owner_) && query(TokenUser, user_);
+        ::CloseHandle(token);
+        if (!known) return;
+        PSID sid = reinterpret_cast<TOKEN_OWNER*>(owner_.data())->Owner;
+        acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid));
+        auto* acl = reinterpret_cast<ACL*>(acl_.data());
+        valid_ = ::InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
+                 ::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+                 ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+                 ::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+                 ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        attributes_.nLength = sizeof attributes_;
+        attributes_.lpSecurityDescriptor = &descriptor_;
+    }
+    // Null (the folder's inherited permissions) when the descriptor could not be made.
+    SECURITY_ATTRIBUTES* attributes() { return valid_ ? &attributes_ : nullptr; }
+    // True when the open file's owner is the caller (the user, or the owner it gives new files:
+    // an elevated administrator's files belong to the administrators).
+    bool owns(HANDLE file) {
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!valid_ || ::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                         nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+            return false;
+        const bool same =
+            owner && (::EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(owner_.data())->Owner) ||
+                      ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid));
+        ::LocalFree(descriptor);
+        return same;
+    }
+
+  private:
+    std::vector<uint8_t> owner_, user_, acl_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    bool valid_ = false;
+};
+
+} // namespace
+
 bool ImageFile::claim(std::string& problem) {
-    auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd_));
+    // The owner's lock is on a file beside the image that only the owner can open: anybody who
+    // may read the image could lock a byte of it and so keep its owner out. A reader of a pressed
+    // image shares the image's byte, and the owner's lock when it may open the lock file.
+    auto image = reinterpret_cast<HANDLE>(::_get_osfhandle(fd_));
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(kClaimOffset);
     at.OffsetHigh = static_cast<DWORD>(kClaimOffset >> 32);
-    DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (readOnly() ? 0 : LOCKFILE_EXCLUSIVE_LOCK);
-    if (::LockFileEx(handle, flags, 0, 1, 0, &at)) return true;
+    if (readOnly() && !::LockFileEx(image, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        problem = path_ + " is in use by another process";
+        return false;
+    }
+    const std::string lockPath = path_ + ".lock";
+    OwnerOnly security;
+    // Never through a link or junction planted at the lock file's name.
+    HANDLE lock =
+        ::CreateFileA(lockPath.c_str(), readOnly() ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, security.attributes(),
+                      readOnly() ? OPEN_EXISTING : OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool usable =
+        lock != INVALID_HANDLE_VALUE && ::GetFileType(lock) == FILE_TYPE_DISK &&
+        ::GetFileInformationByHandle(lock, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+        (readOnly() || security.owns(lock));
+    if (!usable && !readOnly()) {
+        problem = lock == INVALID_HANDLE_VALUE
+                      ? "cannot open " + lockPath + " (system error " +
+                            std::to_string(::GetLastError()) + ")"
+                      : lockPath + " is not a file of the caller's; it is not used (remove it "
+                                   "if it is yours)";
+        if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
+        return false;
+    }
+    if (!usable && lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
+    if (!usable) return true; // a reader who may not open the owner's lock file keeps nobody out
+    OVERLAPPED first{};
+    if (::LockFileEx(lock, LOCKFILE_FAIL_IMMEDIATELY | (readOnly() ? 0 : LOCKFILE_EXCLUSIVE_LOCK),
+                     0, 1, 0, &first)) {
+        lockHandle_ = lock;
+        return true;
+    }
+    ::CloseHandle(lock);
+    if (readOnly()) ::UnlockFileEx(image, 0, 1, 0, &at);
     problem = path_ + " is in use by another process";
     return false;
 }

@@ -65,7 +65,11 @@ class ImageFile {
     uint32_t mode_ = 0600;
     uint64_t size_ = 0;
     bool created_ = false;
+#if defined(_WIN32)
+    void* lockHandle_ = nullptr; // the owner's lock file, held open
+#else
     int lockFd_ = -1; // the owner's lock file, held open
+#endif
 };
 
 } // namespace tvx::vdrive
