@@ -17,6 +17,13 @@ class BdCdTest : public RecordingTest {
     BdCdTest() : RecordingTest(vdrive::DriveModel::BdCdWriter()) {}
     ~BdCdTest() override { TVX_SetWritableMedia(kDvdKinds); }
 
+    // The same recorder with what the model's drive lacks.
+    void useDrive(vdrive::DriveModel model) {
+        drive = std::make_unique<vdrive::VirtualRecorder>(sim->virtualClock(), std::move(model));
+        drive->setTraceEnabled(true);
+        handle = transport.open(*drive);
+    }
+
     std::string engineText() const {
         std::string text;
         for (const std::string& token : traceTokens())
@@ -40,23 +47,35 @@ TEST_F(BdCdTest, RefusedUntilAskedForThenBurnedVerifiedClosedAndErased) {
         const char* sequence; // what the drive receives, in part
         vdrive::DiscStatus after;
         bool erasable;
+        bool streamWriting = true; // the drive takes WRITE(12) with the Streaming bit
+        bool trackAtOnce = true;   // the drive writes a CD track at once
     };
     const Case cases[] = {
         // No reservation, whole clusters, track closed, disc finalised.
         {MediumKind::BdR, "^(?!.*RESERVE).* CLOSE1/1 (RCAP )+CLOSE6/0 ",
          vdrive::DiscStatus::Finalised, false},
-        // Formatted first (with the drive's progress), then written in place.
-        {MediumKind::BdRe, "^(?!.*(RESERVE|CLOSE)).* FORMAT (TUR SENSE )*TUR .*WRITE",
+        // Formatted first (with the drive's progress), then written in place, streaming.
+        {MediumKind::BdRe, "^(?!.*(RESERVE|CLOSE)).* FORMAT (TUR SENSE )*TUR .*WRITE12S",
          vdrive::DiscStatus::Finalised, true},
+        // A drive without stream writing gets WRITE(10) with defect management.
+        {MediumKind::BdRe, "^(?!.*WRITE12).* FORMAT .* WRITE ", vdrive::DiscStatus::Finalised,
+         false, false},
         // Track at once: the page taken, the track and the session (and disc) closed.
         {MediumKind::CdR, "^(?!.*RESERVE).* SELECT .*CLOSE1/1 (RCAP )+CLOSE2/0 ",
          vdrive::DiscStatus::Finalised, false},
         {MediumKind::CdRw, "^(?!.*RESERVE).* SELECT .*CLOSE1/1 (RCAP )+CLOSE2/0 ",
          vdrive::DiscStatus::Finalised, true},
+        // No track at once: the cue sheet, the pregap, the track; the flush closes the disc.
+        {MediumKind::CdR, "^(?!.*(RESERVE|CLOSE)).* SELECT .*CUE WRITE .* SYNCI ",
+         vdrive::DiscStatus::Finalised, false, true, false},
     };
     const TVX_BurnOptions options = {TVX_MODE_WRITE_VERIFY, -1};
     for (const Case& c : cases) {
-        SCOPED_TRACE(vdrive::MediumName(c.kind));
+        SCOPED_TRACE(std::string(vdrive::MediumName(c.kind)) + " " + c.sequence);
+        vdrive::DriveModel model = vdrive::DriveModel::BdCdWriter();
+        model.streamWriting = c.streamWriting;
+        model.cdTrackAtOnce = c.trackAtOnce;
+        useDrive(model);
         insertBlank(c.kind, 8192, true);
         EXPECT_EQ(TVX_SetWritableMedia(kDvdKinds), kDvdKinds);
         EXPECT_EQ(TVX_BurnVolumeData(handle, &options, data.c_str(), "DATA", nullptr, 0),
@@ -68,9 +87,11 @@ TEST_F(BdCdTest, RefusedUntilAskedForThenBurnedVerifiedClosedAndErased) {
                   TVX_OK)
             << drive->formatTrace();
         EXPECT_TRUE(std::regex_search(engineText(), std::regex(c.sequence))) << engineText();
+        // Whole clusters on a BD-R (the last one padded), and every streaming write.
         for (const auto& e : drive->trace())
-            if (c.kind == MediumKind::BdR && e.opcode() == 0x2A) {
-                EXPECT_EQ(e.cdb[7] << 8 | e.cdb[8], 32) << "whole clusters, the last one padded";
+            if ((c.kind == MediumKind::BdR && e.opcode() == 0x2A) || e.opcode() == 0xAA) {
+                EXPECT_EQ(e.opcode() == 0xAA ? e.cdb[8] << 8 | e.cdb[9] : e.cdb[7] << 8 | e.cdb[8],
+                          32);
             }
         if (c.kind == MediumKind::BdRe) {
             EXPECT_GT(log.count(7), 0);
@@ -78,9 +99,10 @@ TEST_F(BdCdTest, RefusedUntilAskedForThenBurnedVerifiedClosedAndErased) {
         const vdrive::DiscView disc = drive->disc();
         EXPECT_EQ(disc.status, c.after);
         if (c.kind == MediumKind::CdR) {
-            // The track ends in its two run-out blocks, counted but never read back.
+            // A track written at once ends in two run-out blocks, counted but never read back.
             ASSERT_FALSE(disc.tracks.empty());
-            EXPECT_EQ(disc.tracks.front().size, disc.tracks.front().recordedBlocks + 2);
+            EXPECT_EQ(disc.tracks.front().size,
+                      disc.tracks.front().recordedBlocks + (c.trackAtOnce ? 2 : 0));
         }
         ASSERT_TRUE(drive->flush());
         EXPECT_EQ(CompareImages(backingFile(), image), "");
