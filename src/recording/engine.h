@@ -59,7 +59,7 @@ int Rec_StartFormat(RecHandle* handle);
 // the drive's progress (event 7); a formatted disc is left as it is. 0 when the format failed,
 // did not end in time or the host stopped the wait (the drive formats on).
 int Rec_FormatBdRe(RecHandle* handle);
-// BD-RE: starts a full format with certification; the caller waits as for a blank.
+// BD-RE: starts a full format (FORMAT UNIT type 00h); the caller waits as for a blank.
 int Rec_FullFormatBdRe(RecHandle* handle);
 
 // A CD in a drive that writes session at once but not track at once.

@@ -168,9 +168,10 @@ void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode) {
     // A sequential BD-R takes whole clusters only: the last write is padded to one.
     if (IsBdR(handle->discInfo.mediaType)) rec.packetBlocks = kBdClusterBlocks;
     // A BD-RE written with defect management runs at half speed (the drive verifies after
-    // writing); streaming writes skip it, and the verify pass reads everything back anyway.
+    // writing). Streaming writes skip that, so only a burn whose verify pass reads everything
+    // back streams; without it the drive's own check stays.
     FeatureInfo streaming;
-    rec.streamWrites = IsBdRe(handle->discInfo.mediaType) && mode != TVX_MODE_TEST_WRITE &&
+    rec.streamWrites = IsBdRe(handle->discInfo.mediaType) && mode == TVX_MODE_WRITE_VERIFY &&
                        Mmc_TransferLimit(handle) >= kTransferBufferBytes &&
                        Mmc_GetFeature(handle, kFeatureRealTimeStreaming, &streaming) &&
                        streaming.current && streaming.streamWriting;
