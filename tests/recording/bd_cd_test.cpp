@@ -17,13 +17,6 @@ class BdCdTest : public RecordingTest {
     BdCdTest() : RecordingTest(vdrive::DriveModel::BdCdWriter()) {}
     ~BdCdTest() override { TVX_SetWritableMedia(kDvdKinds); }
 
-    // The same recorder with what the model's drive lacks.
-    void useDrive(vdrive::DriveModel model) {
-        drive = std::make_unique<vdrive::VirtualRecorder>(sim->virtualClock(), std::move(model));
-        drive->setTraceEnabled(true);
-        handle = transport.open(*drive);
-    }
-
     std::string engineText() const {
         std::string text;
         for (const std::string& token : traceTokens())
@@ -75,7 +68,9 @@ TEST_F(BdCdTest, RefusedUntilAskedForThenBurnedVerifiedClosedAndErased) {
         vdrive::DriveModel model = vdrive::DriveModel::BdCdWriter();
         model.streamWriting = c.streamWriting;
         model.cdTrackAtOnce = c.trackAtOnce;
-        useDrive(model);
+        drive = std::make_unique<vdrive::VirtualRecorder>(sim->virtualClock(), model);
+        drive->setTraceEnabled(true);
+        handle = transport.open(*drive);
         insertBlank(c.kind, 8192, true);
         EXPECT_EQ(TVX_SetWritableMedia(kDvdKinds), kDvdKinds);
         EXPECT_EQ(TVX_BurnVolumeData(handle, &options, data.c_str(), "DATA", nullptr, 0),
