@@ -100,7 +100,7 @@ Reply Drive::getConfiguration(const Command& c) {
         // Track at once and session at once (mastering): BUF, test write, CD-RW; mode 1 blocks
         // (data block type 8) only, and a cue sheet of up to 64 KB.
         const uint8_t bits = static_cast<uint8_t>((model.bufferUnderrunFree ? 0x40 : 0) | 0x06);
-        features.push_back({0x002D, 2, false, cd, {bits, 0, 0x01, 0x00}});
+        if (model.cdTrackAtOnce) features.push_back({0x002D, 2, false, cd, {bits, 0, 0x01, 0x00}});
         features.push_back({0x002E, 1, false, cd, {static_cast<uint8_t>(bits | 0x20), 0x01, 0, 0}});
     }
     if (HasAny(model, MK::DvdR, MK::DvdRwSequential, MK::DvdRDualLayer)) {
@@ -128,9 +128,11 @@ Reply Drive::getConfiguration(const Command& c) {
         // Timely safe recording: a BD-R in sequential recording mode.
         features.push_back({0x0042, 0, false, is({MK::BdR, MK::BdRDualLayer}), {}});
     }
-    features.push_back({0x0100, 0, true, true, {}});              // power management
-    features.push_back({0x0105, 1, true, true, {0, 0, 0, 0}});    // timeout
-    features.push_back({0x0107, 3, true, true, {0x1F, 0, 0, 0}}); // real-time streaming
+    features.push_back({0x0100, 0, true, true, {}});           // power management
+    features.push_back({0x0105, 1, true, true, {0, 0, 0, 0}}); // timeout
+    // Real-time streaming: SW (stream writing) only where the model has it.
+    const uint8_t streaming = static_cast<uint8_t>(model.streamWriting ? 0x1F : 0x1E);
+    features.push_back({0x0107, 3, true, true, {streaming, 0, 0, 0}});
 
     std::vector<uint8_t> d(8, 0);
     Put16(&d[6], currentProfile);

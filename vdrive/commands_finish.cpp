@@ -150,6 +150,7 @@ void Drive::finishWork(const BusyOp& op) {
         if (m.kind == MediumKind::BdRe) {
             m.format = BackgroundFormat::Complete;
             m.formattedBlocks = m.capacity;
+            if (op.param2 == 1) break; // quick reformat
         }
         m.layout = Layout{};
         m.layout.tracks.push_back(Track{1, 1, 0, m.capacity, 0, false, false});
@@ -281,8 +282,10 @@ Reply Drive::formatUnit(const Command& c) {
         // the size kept is the disc's user area whatever the count asks.
         if (formatType != 0x00 && formatType != 0x30)
             return Reply::Fail(sense::InvalidParameterField());
+        // Subtype 00b on a formatted disc is a quick reformat: the recorded data stays.
         startWork(Work::Format, formatType == 0x00 ? tm.fullBlankMs : tm.backgroundFormatMs,
-                  formatType, 0, immediate);
+                  formatType, (list[8] & 3) == 0 && m.format == BackgroundFormat::Complete,
+                  immediate);
         return {};
     default:
         return Reply::Fail(sense::CannotFormatIncompatible());

@@ -54,7 +54,7 @@ bool Drive::writeTypeAllowed(uint8_t type) const {
         return type == 0; // plus media and BD write only as they are laid out
     case MediumKind::CdR:
     case MediumKind::CdRw:
-        return type == 1 || type == 2; // track at once, session at once
+        return (type == 1 && model.cdTrackAtOnce) || type == 2; // track at once, session at once
     default:
         return false;
     }

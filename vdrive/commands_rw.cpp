@@ -79,17 +79,16 @@ Reply Drive::read(const Command& c, uint32_t lba, uint32_t blocks) {
     return r;
 }
 
-Reply Drive::write10(const Command& c) {
+Reply Drive::write(const Command& c, uint32_t lba, uint32_t blocks) {
     Medium& m = *medium;
-    uint32_t lba = Get32(c.cdb + 2);
-    uint32_t blocks = Get16(c.cdb + 7);
     MediumClass cls = ClassOf(m.kind);
     if (cls == MediumClass::Pressed || !m.writable())
         return Reply::Fail(sense::CannotWriteIncompatible());
     if (blocks == 0) return {};
+    if (std::optional<Reply> pregap = cdPregapWrite(lba, blocks)) return *pregap;
     if (uint64_t{lba} + blocks > m.capacity) return Reply::Fail(sense::LbaOutOfRange());
-    uint32_t bytes = blocks * kBlockSize;
-    if (c.outBytes() < bytes) return Reply::Fail(sense::DataPhaseError());
+    if (c.outBytes() < uint64_t{blocks} * kBlockSize) return Reply::Fail(sense::DataPhaseError());
+    const uint32_t bytes = blocks * kBlockSize;
     if (model.writeBufferBytes > 0 && drainWriteBuffer() + uint64_t{bytes} > model.writeBufferBytes)
         return Reply::Fail(Sense::Of(0x02, 0x04, 0x08));
 
@@ -107,7 +106,7 @@ Reply Drive::write10(const Command& c) {
             target = &t;
             break;
         }
-        bool sessionAtOnce = IsDash(m.kind) && writeType() == 2;
+        bool sessionAtOnce = (IsDash(m.kind) || IsCd(m.kind)) && writeType() == 2;
         if (!target) {
             bool lastIsOpen = !m.layout.tracks.empty() && !m.layout.tracks.back().closed &&
                               !m.layout.tracks.back().reserved;
@@ -195,7 +194,7 @@ Reply Drive::synchronizeCache(const Command& c) {
         if (writeSpeed_ > 0) duration += bufferBytes_ / writeSpeed_;
     }
     // After a session-at-once recording the flush also writes the lead-out.
-    if (IsDash(m.kind) && m.sequential() && writeType() == 2) {
+    if ((IsDash(m.kind) || IsCd(m.kind)) && m.sequential() && writeType() == 2) {
         for (const Track& t : m.layout.tracks)
             if (t.reserved && !t.closed && t.recorded > 0 && t.session == m.openSessionNumber()) {
                 op.param = 1;

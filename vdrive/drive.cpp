@@ -290,7 +290,15 @@ Reply Drive::dispatch(const Command& c) {
         if (c.cdbLength < 12) return Reply::Fail(sense::InvalidField());
         return read(c, Get32(cdb + 2), Get32(cdb + 6));
     case 0x2A:
-        return write10(c);
+        if (c.cdbLength < 10) return Reply::Fail(sense::InvalidField());
+        return write(c, Get32(cdb + 2), Get16(cdb + 7));
+    case 0xAA:
+        if (c.cdbLength < 12) return Reply::Fail(sense::InvalidField());
+        // The Streaming bit asks for recording without defect management.
+        if ((cdb[10] & 0x80) && !model.streamWriting) return Reply::Fail(sense::InvalidField());
+        return write(c, Get32(cdb + 2), Get32(cdb + 6));
+    case 0x5D:
+        return sendCueSheet(c);
     case 0x43:
         return readToc(c);
     case 0x35:

@@ -119,10 +119,13 @@ class Drive {
     Reply readFormatCapacities(const Command& c);
     // CD and BD writers (commands_bd_cd.cpp).
     Reply readToc(const Command& c);
+    Reply sendCueSheet(const Command& c);
     std::optional<Sense> bdCdWriteRefusal(uint32_t lba) const;
+    // A write into a CD's pregap in session at once; nullopt for writes elsewhere.
+    std::optional<Reply> cdPregapWrite(uint32_t lba, uint32_t blocks);
     // Reading and writing (commands_rw.cpp).
     Reply read(const Command& c, uint32_t lba, uint32_t blocks);
-    Reply write10(const Command& c);
+    Reply write(const Command& c, uint32_t lba, uint32_t blocks);
     Reply reserveTrack(const Command& c);
     Reply synchronizeCache(const Command& c);
     // Closing, blanking, formatting (commands_finish.cpp).
@@ -153,6 +156,8 @@ class Drive {
         const uint32_t bytes = model.writeParamsPageLength + 2u;
         return bytes < kWriteParamsPageRoom ? bytes : kWriteParamsPageRoom;
     }
+    // CD session at once: pregap blocks the host has still to write after the cue sheet.
+    uint32_t cuePregapLeft_ = 0;
     uint32_t writeSpeed_ = 0; // kB/s
     uint32_t readSpeed_ = 0;
     bool dirty_ = false; // written since the last cache flush

@@ -13,6 +13,7 @@ bool CommandLbaRange(const uint8_t* cdb, uint8_t cdbLength, uint32_t& first, uin
         blocks = Get16(cdb + 7);
         break;
     case 0xA8: // READ(12)
+    case 0xAA: // WRITE(12)
         if (cdbLength < 12) return false;
         blocks = Get32(cdb + 6);
         break;

@@ -7,6 +7,7 @@ namespace {
 
 constexpr uint8_t kOpRequestSense = 0x03;
 constexpr uint8_t kOpWrite10 = 0x2A;
+constexpr uint8_t kOpWrite12 = 0xAA;
 constexpr uint8_t kOpSyncCache = 0x35;
 constexpr uint8_t kOpCloseTrackSession = 0x5B;
 
@@ -23,7 +24,7 @@ std::optional<Sense> Drive::habitRefusal(const Command& c) {
     const uint64_t now = clock.nowMs();
     if (h.attentionOpcode == c.op() && ++attentionMatches_ == h.attentionOccurrence)
         return Sense::Of(0x06, h.attentionAsc, h.attentionAscq);
-    if (c.op() == kOpWrite10 && h.writeBusyMs != 0) {
+    if ((c.op() == kOpWrite10 || c.op() == kOpWrite12) && h.writeBusyMs != 0) {
         if (!writeBusySinceMs_) writeBusySinceMs_ = now;
         if (now < *writeBusySinceMs_ + h.writeBusyMs) {
             Sense s = Sense::Of(h.writeBusyKey, h.writeBusyAsc, h.writeBusyAscq);

@@ -152,6 +152,10 @@ std::string CommandName(uint8_t opcode) {
         return "READ(10)";
     case 0x2A:
         return "WRITE(10)";
+    case 0xAA:
+        return "WRITE(12)";
+    case 0x5D:
+        return "SEND CUE SHEET";
     case 0x35:
         return "SYNCHRONIZE CACHE";
     case 0x46:

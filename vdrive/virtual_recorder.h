@@ -141,6 +141,10 @@ struct DriveModel {
     // DVD+RW feature: CloseOnly, the drive stops a background format only the compatible way
     // (CLOSE function 2); it refuses the quick stop (function 0).
     bool closeOnly = false;
+    // Real Time Streaming feature: Stream Writing (WRITE(12) with the Streaming bit is taken).
+    bool streamWriting = true;
+    // CD Track at Once feature (002Dh); without it a CD is written session at once only.
+    bool cdTrackAtOnce = true;
     // MODE SENSE answers put an 8-byte block descriptor before the page, DBD or not.
     bool modeBlockDescriptor = false;
     // The length byte of the write parameters page: 32h or 36h.

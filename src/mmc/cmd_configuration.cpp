@@ -1,5 +1,5 @@
 // GET CONFIGURATION for one feature: the profile list (0000h), the DVD+RW feature (002Ah) and
-// the DVD-R/-RW Write feature (002Fh).
+// the DVD-R/-RW Write feature (002Fh) and Real Time Streaming (0107h).
 #include "common/byte_order.h"
 #include "mmc/answers.h"
 #include "mmc/command_record.h"
@@ -17,6 +17,7 @@ constexpr uint8_t kRequestOneFeature = 0x02;
 constexpr uint16_t kFeatureProfileList = 0x0000;
 constexpr uint16_t kFeatureDashWrite = 0x002F;
 constexpr uint16_t kFeatureDvdPlusRw = 0x002A;
+constexpr uint16_t kFeatureRealTimeStreaming = 0x0107;
 constexpr std::size_t kHeaderBytes = 8;
 constexpr std::size_t kProfileDescriptorBytes = 4;
 constexpr std::size_t kMaxProfiles = 16;
@@ -52,6 +53,8 @@ bool ParseFeature(Answer answer, uint16_t feature, FeatureInfo* out) {
         out->bufferUnderrunFree = (flags >> 6) & 1;
         out->testWrite = (flags >> 2) & 1;
         out->rewritable = (flags >> 1) & 1;
+    } else if (feature == kFeatureRealTimeStreaming && answer.size() > descriptorEnd) {
+        out->streamWriting = d[4] & 1;
     }
     return true;
 }

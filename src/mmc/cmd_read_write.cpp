@@ -1,5 +1,6 @@
-// Data transfer commands: READ(10), READ(12), WRITE(10) and SYNCHRONIZE CACHE(10). The byte
-// count handed to the transport is the caller's, independent of the block count in the CDB.
+// Data transfer commands: READ(10), READ(12), WRITE(10), WRITE(12), SEND CUE SHEET and
+// SYNCHRONIZE CACHE(10). The byte count handed to the transport is the caller's, independent of
+// the block count in the CDB.
 // A transfer larger than the path to the drive takes goes as several commands.
 #include "common/byte_order.h"
 #include "mmc/command_record.h"
@@ -36,6 +37,15 @@ int Read12Once(RecHandle* h, uint8_t* buffer, uint32_t bytes, uint32_t lba, uint
     PutBe32(command.cdb + 2, lba);
     PutBe32(command.cdb + 6, blocks);
     command.cdb[10] = 0x80; // Streaming: no error recovery that would stall playback
+    return Mmc_Execute(h, &command, buffer, bytes);
+}
+
+int Write12StreamingOnce(RecHandle* h, uint8_t* buffer, uint32_t bytes, uint32_t lba,
+                         uint32_t blocks) {
+    CommandRecord command = NewCommand(kOpWrite12, 12, kDirectionOut, kTimeoutLong);
+    PutBe32(command.cdb + 2, lba);
+    PutBe32(command.cdb + 6, blocks);
+    command.cdb[10] = 0x80; // Streaming
     return Mmc_Execute(h, &command, buffer, bytes);
 }
 
@@ -76,6 +86,18 @@ int Mmc_Write10(RecHandle* h, const void* buffer, uint32_t bytes, uint32_t lba, 
     // The transport only reads from an outgoing buffer.
     uint8_t* data = const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer));
     return Transfer(Write10Once, h, data, bytes, lba, blocks);
+}
+
+int Mmc_Write12Streaming(RecHandle* h, const void* buffer, uint32_t bytes, uint32_t lba,
+                         uint16_t blocks) {
+    uint8_t* data = const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer));
+    return Transfer(Write12StreamingOnce, h, data, bytes, lba, blocks);
+}
+
+int Mmc_SendCueSheet(RecHandle* h, const uint8_t* sheet, uint16_t bytes) {
+    CommandRecord command = NewCommand(kOpSendCueSheet, 10, kDirectionOut);
+    PutBe16(command.cdb + 7, bytes);
+    return Mmc_Execute(h, &command, const_cast<uint8_t*>(sheet), bytes);
 }
 
 int Mmc_Read12(RecHandle* h, void* buffer, uint32_t bytes, uint32_t lba, uint32_t blocks) {

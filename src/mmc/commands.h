@@ -26,6 +26,8 @@ struct FeatureInfo {
     // (CloseOnly), and it starts writing before the format is done (Quick Start).
     int32_t closeOnly = 0;
     int32_t quickStart = 0;
+    // Feature 0107h (Real Time Streaming): WRITE(12) with the Streaming bit is taken (SW).
+    int32_t streamWriting = 0;
 };
 
 struct DiscInformation {
@@ -120,6 +122,11 @@ int Mmc_ReadCapacity(RecHandle* h, uint32_t* lastLba);
 uint32_t Mmc_TransferLimit(const RecHandle* h);
 int Mmc_Read10(RecHandle* h, void* buffer, uint32_t bytes, uint32_t lba, uint16_t blocks);
 int Mmc_Write10(RecHandle* h, const void* buffer, uint32_t bytes, uint32_t lba, uint16_t blocks);
+// WRITE(12) with the Streaming bit: no defect management, so no verify-after-write slowdown.
+int Mmc_Write12Streaming(RecHandle* h, const void* buffer, uint32_t bytes, uint32_t lba,
+                         uint16_t blocks);
+// SEND CUE SHEET of a CD recorded session at once.
+int Mmc_SendCueSheet(RecHandle* h, const uint8_t* sheet, uint16_t bytes);
 int Mmc_SyncCache(RecHandle* h, int immediate);
 int Mmc_GetFeature(RecHandle* h, uint16_t feature, FeatureInfo* out);
 int Mmc_GetEventStatus(RecHandle* h, uint8_t* buffer8, int eventClass);

@@ -67,11 +67,13 @@ CommandKind KindOf(uint8_t opcode) {
     case kOpStartStopUnit:
         return CommandKind::Control;
     case kOpWrite10:
+    case kOpWrite12:
         return CommandKind::Write;
     case kOpSyncCache:
     case kOpCloseTrackSession:
         return CommandKind::Settle;
     case kOpReserveTrack:
+    case kOpSendCueSheet:
     case kOpFormatUnit:
     case kOpBlank:
     case kOpModeSelect10:

@@ -56,5 +56,8 @@ inline constexpr int32_t kBdFormatCapacities = 1070;
 inline constexpr int32_t kBdFormatUnit = 1071;
 inline constexpr int32_t kBdFormatPoll = 1072;
 inline constexpr int32_t kBdCdCloseSession = 1073;
+// A CD written session at once: its cue sheet, and the pregap before the track.
+inline constexpr int32_t kCdCueSheet = 1074;
+inline constexpr int32_t kCdPregap = 1075;
 
 } // namespace tvx::location

@@ -7,6 +7,8 @@
 namespace tvx {
 
 int Rec_CloseBdCdSession(RecHandle* handle) {
+    // Session at once: the flush wrote the lead-out and closed the disc.
+    if (handle->rec.cdSessionAtOnce) return 1;
     // A BD-R session closed alone leaves the disc appendable; finalising closes both. A CD
     // session closed with the page's multi-session off closes the disc.
     const int function =

@@ -70,6 +70,8 @@ int Rec_FlushAndSync(RecHandle* handle) {
 int Rec_CloseTrack(RecHandle* handle, int) {
     const uint32_t media = handle->discInfo.mediaType;
     if (!IsPlusRecordable(media) && !ClosesTrack(media)) return 1;
+    // Session at once: the flush wrote the lead-out and closed the disc.
+    if (handle->rec.cdSessionAtOnce) return 1;
     if (!Rec_CloseWithRetry(handle, 1, kCloseTrackFunction)) {
         Mmc_RecordError(handle, location::kCloseTrack);
         return 0;

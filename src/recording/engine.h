@@ -59,8 +59,13 @@ int Rec_StartFormat(RecHandle* handle);
 // the drive's progress (event 7); a formatted disc is left as it is. 0 when the format failed,
 // did not end in time or the host stopped the wait (the drive formats on).
 int Rec_FormatBdRe(RecHandle* handle);
-// BD-RE: starts a full format with certification; the caller waits as for a blank.
+// BD-RE: starts a full format (FORMAT UNIT type 00h); the caller waits as for a blank.
 int Rec_FullFormatBdRe(RecHandle* handle);
+
+// A CD in a drive that writes session at once but not track at once.
+bool Rec_CdNeedsSessionAtOnce(RecHandle* handle);
+// Sends the cue sheet of one mode 1 track of `blocks` blocks and writes its pregap.
+int Rec_BeginCdSessionAtOnce(RecHandle* handle, uint32_t blocks);
 
 // Appends bytes to the transfer buffer, padded to a whole block; full buffers are written.
 int Rec_WriteBytes(RecHandle* handle, const void* data, uint32_t count);
@@ -71,7 +76,8 @@ int Rec_WriteFile(RecHandle* handle, HostFile& file);
 int Rec_WriteFileBytes(RecHandle* handle, HostFile& file, uint64_t bytes);
 // Accounts n bytes just placed at buffer + bufferFill; writes the buffer when full.
 int Rec_Commit(RecHandle* handle, uint32_t n);
-// One WRITE(10) at nextAddress, repeated while the drive reports it is busy writing.
+// One WRITE at nextAddress (streaming where the job chose it), repeated while the drive reports it
+// is busy writing.
 int Rec_WriteChunk(RecHandle* handle, const uint8_t* data, uint32_t bytes);
 
 // The volume's sectors first .. end - 1, handed to the engine in order (Rec_WriteBytes,

@@ -82,8 +82,9 @@ int Rec_Blank(RecHandle* handle) {
 
     const uint32_t media = handle->discInfo.mediaType;
     if (IsBdRe(media) && !rec.quickErase) {
-        // A full erase of a BD-RE formats it anew, certifying the surface.
-        if (!Rec_FullFormatBdRe(handle)) return 0;
+        // A full erase of a BD-RE formats it anew. A drive may only reformat quickly and keep
+        // what was recorded, so the volume's structures are overwritten first.
+        if (!ZeroStructures(handle) || !Rec_FullFormatBdRe(handle)) return 0;
     } else if ((IsPlusRw(media) && Rec_FormatStatus(handle) != 0) || IsBdRe(media)) {
         if (!ZeroStructures(handle)) return 0;
     } else if (!Mmc_Blank(handle, rec.quickErase ? kBlankMinimal : kBlankWholeDisc, 1)) {

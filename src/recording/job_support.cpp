@@ -20,6 +20,7 @@ inline constexpr uint16_t kFeatureDashWrite = 0x002F;
 inline constexpr uint16_t kFeatureProfileList = 0x0000;
 inline constexpr const char* kSourceCategory = "Source";
 inline constexpr uint32_t kRestrictedPacket = 16;
+inline constexpr uint16_t kFeatureRealTimeStreaming = 0x0107;
 
 } // namespace
 
@@ -40,6 +41,8 @@ TransferBuffer::TransferBuffer(RecHandle* handle)
     rec.packetBlocks = 0;
     rec.volumeCommitted = 0;
     rec.testWriteRefused = 0;
+    rec.streamWrites = 0;
+    rec.cdSessionAtOnce = 0;
 }
 
 TransferBuffer::~TransferBuffer() {
@@ -164,6 +167,14 @@ void Job_ChooseWriteOrder(RecHandle* handle, int32_t mode) {
     rec.packetBlocks = restricted ? kRestrictedPacket : 0;
     // A sequential BD-R takes whole clusters only: the last write is padded to one.
     if (IsBdR(handle->discInfo.mediaType)) rec.packetBlocks = kBdClusterBlocks;
+    // A BD-RE written with defect management runs at half speed (the drive verifies after
+    // writing). Streaming writes skip that, so only a burn whose verify pass reads everything
+    // back streams; without it the drive's own check stays.
+    FeatureInfo streaming;
+    rec.streamWrites = IsBdRe(handle->discInfo.mediaType) && mode == TVX_MODE_WRITE_VERIFY &&
+                       Mmc_TransferLimit(handle) >= kTransferBufferBytes &&
+                       Mmc_GetFeature(handle, kFeatureRealTimeStreaming, &streaming) &&
+                       streaming.current && streaming.streamWriting;
 }
 
 void Job_LeaveIncomplete(RecHandle* handle) {

@@ -78,9 +78,12 @@ int Rec_Prepare(RecHandle* handle, const TVX_BurnOptions* options) {
         Mmc_GetPerformance(handle, 1, &performance) ? performance.endPerformance : kSpeedDvd1x;
 
     WriteParameters parameters;
-    // A CD is written track at once: one mode 1 track, closed at the end.
-    parameters.writeType =
-        IsCdMedia(handle->discInfo.mediaType) ? kWriteTypeTrackAtOnce : kWriteTypeSessionAtOnce;
+    // A CD is written track at once (one mode 1 track, closed at the end), or session at once
+    // with a cue sheet where the drive has no track at once.
+    rec.cdSessionAtOnce = Rec_CdNeedsSessionAtOnce(handle) ? 1 : 0;
+    parameters.writeType = IsCdMedia(handle->discInfo.mediaType) && !rec.cdSessionAtOnce
+                               ? kWriteTypeTrackAtOnce
+                               : kWriteTypeSessionAtOnce;
     parameters.testWrite = rec.testWrite;
     parameters.bufferUnderrunFree = 1;
     parameters.multiSession = 0;
@@ -127,6 +130,7 @@ int Rec_BeginTrack(RecHandle* handle, uint32_t track, uint32_t blocks, uint32_t 
         !RefusalExpected(handle, location::kBeginTrackReserve)) {
         return 0;
     }
+    if (rec.cdSessionAtOnce && !Rec_BeginCdSessionAtOnce(handle, rec.trackBlocks)) return 0;
     TrackInformation after;
     if (!Mmc_ReadTrackInfo(handle, rec.trackNumber, &after)) {
         Mmc_RecordError(handle, location::kBeginTrackSecondTrackInfo);

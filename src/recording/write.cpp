@@ -5,6 +5,7 @@
 #include "mmc/locations.h"
 #include "recording/engine.h"
 #include "recording/engine_internal.h"
+#include "recording/media.h"
 
 #include <algorithm>
 #include <cstring>
@@ -66,7 +67,8 @@ int WriteFileBytes(RecHandle* handle, HostFile& file, uint64_t size, bool wholeF
         // The piece that ends a whole file asks for one byte more, which the block's padding
         // has room for: the read that takes the last bytes then also tells that none follow.
         const bool last = wholeFile && bytesLeft < space;
-        uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(space, bytesLeft)) + (last ? 1 : 0);
+        uint32_t want =
+            static_cast<uint32_t>(std::min<uint64_t>(space, bytesLeft)) + (last ? 1 : 0);
         uint32_t got = 0;
         while (got < want) {
             uint32_t n = file.read(rec.buffer + rec.bufferFill + got, want - got);
@@ -124,7 +126,12 @@ int Rec_WriteChunk(RecHandle* handle, const uint8_t* data, uint32_t bytes) {
     const uint16_t blocks = static_cast<uint16_t>(BlocksFor(bytes, rec.blockSize));
     // The command layer waits out a busy drive; the host hears of the wait and may stop it.
     BusyWaitScope waiting(handle, &Rec_WriteBusyWait);
-    if (!Mmc_Write10(handle, data, bytes, rec.nextAddress, blocks)) {
+    // Streaming only in whole 64 KiB clusters: some drives record smaller streamed writes wrong.
+    const bool stream = rec.streamWrites && bytes == kTransferBufferBytes &&
+                        rec.nextAddress % kBdClusterBlocks == 0;
+    const int written = stream ? Mmc_Write12Streaming(handle, data, bytes, rec.nextAddress, blocks)
+                               : Mmc_Write10(handle, data, bytes, rec.nextAddress, blocks);
+    if (!written) {
         if (!rec.cancelled) Mmc_RecordError(handle, location::kWriteChunk);
         rec.writeFailed = 1;
         return 0;

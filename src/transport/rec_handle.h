@@ -43,6 +43,11 @@ struct RecordingState {
     // The whole volume, its structures included, is on the disc and flushed: from here on a
     // failure leaves it whole and readable.
     int32_t volumeCommitted = 0;
+    // Writes go as WRITE(12) with the Streaming bit (a BD-RE in a drive that takes it).
+    int32_t streamWrites = 0;
+    // A CD recorded session at once: the drive writes the lead-out at the cache flush, and no
+    // track or session is closed by command.
+    int32_t cdSessionAtOnce = 0;
     // The drive did not take the test write asked for: the burn is refused, nothing written.
     int32_t testWriteRefused = 0;
     // Called about once a second while the command layer waits out a busy drive; 0 ends the

@@ -87,6 +87,10 @@ std::string TokenOf(const vdrive::TraceEntry& e) {
         return "READ10";
     case 0x2A:
         return "WRITE";
+    case 0xAA:
+        return (c[10] & 0x80) ? "WRITE12S" : "WRITE12";
+    case 0x5D:
+        return "CUE";
     case 0x35:
         return (c[1] & 2) ? "SYNCI" : "SYNC";
     case 0x46:

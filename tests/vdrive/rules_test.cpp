@@ -298,6 +298,32 @@ TEST_F(Rules, BdAndCdWritersRefuseWhatRealOnesRefuse) {
     ASSERT_TRUE(send({0x04, 0x11, 0, 0, 0, 0}, DataDirection::ToDevice, list).good());
     EXPECT_GT(pollUntilGood([&] { return testUnitReady(); }), 60);
     EXPECT_TRUE(write10(64, 32).good());
+    // Streaming writes, unless the drive's streaming feature lacks Stream Writing.
+    std::vector<uint8_t> write12 = {0xAA, 0, 0, 0, 0, 96, 0, 0, 0, 32, 0x80, 0};
+    const std::vector<uint8_t> blocks(32 * kBlockSize, 0x5A);
+    EXPECT_TRUE(send(write12, DataDirection::ToDevice, blocks).good());
+    DriveModel plain = DriveModel::Default();
+    plain.streamWriting = false;
+    drive = std::make_unique<VirtualRecorder>(clock, plain);
+    ASSERT_TRUE(drive->insertBlank(MediumKind::BdRe, 10000));
+    EXPECT_EQ(send(write12, DataDirection::ToDevice, blocks).triple(), Triple(5, 0x24, 0));
+
+    // Session at once: a cue sheet of mode 1 blocks (lead-in, track 1 from 00:00:00 (pregap)
+    // and 00:02:00, lead-out at 00:02:08), then the pregap, then the track.
+    ASSERT_TRUE(drive->insertBlank(MediumKind::CdR, 10000));
+    ASSERT_TRUE(setWriteParameters(2, false).good());
+    std::vector<uint8_t> cue = {0x41, 0, 0, 0x14, 0, 0, 0, 0, 0x41, 1,    0, 0x10, 0, 0, 0, 0,
+                                0x41, 1, 1, 0x10, 0, 0, 2, 0, 0x41, 0xAA, 1, 0x14, 0, 0, 2, 8};
+    const std::vector<uint8_t> sendCue = {0x5D, 0, 0, 0, 0, 0, 0, 0, 32, 0};
+    cue[19] = 0x00; // audio blocks
+    EXPECT_EQ(send(sendCue, DataDirection::ToDevice, cue).triple(), Triple(5, 0x26, 0));
+    cue[19] = 0x10;
+    ASSERT_TRUE(send(sendCue, DataDirection::ToDevice, cue).good());
+    EXPECT_EQ(write10(0, 8).triple(), Triple(5, 0x2C, 0)) << "the pregap comes first";
+    EXPECT_EQ(write10(static_cast<uint32_t>(-100), 50).triple(), kInvalidWriteAddress);
+    ASSERT_TRUE(write10(static_cast<uint32_t>(-150), 100).good());
+    ASSERT_TRUE(write10(static_cast<uint32_t>(-50), 50).good());
+    EXPECT_TRUE(write10(0, 8).good());
 }
 
 } // namespace
