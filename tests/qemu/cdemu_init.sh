@@ -59,17 +59,18 @@ for job in $(cat /jobs); do
     image=/run/$job.iso
     label="TVX_$(echo $job | tr a-z A-Z)"
     blank "$image"
-    # Drive reports of the blank disc, once: the drive is the same for every folder.
-    [ $n = 1 ] && print_report $stem-blank -d /dev/sr0
     if [ $medium = dvd+r ]; then
         stamp "$job: probe of the blank disc"
         /command_probe | sed "s/^PROBE /PROBE blank-$job /"
         blank "$image"   # the probe may have touched the disc
-        stamp "$job: burn"
+    fi
+    # Drive reports of the blank disc, once: the drive is the same for every folder.
+    [ $n = 1 ] && print_report $stem-blank -d /dev/sr0
+    stamp "$job: burn"
+    if [ $medium = dvd+r ]; then
         /cdemu_check "burn-$job" "/src/$job" "$label" || rc=1
     else
         blank "$image"   # the report's probe may have touched the disc
-        stamp "$job: burn"
         if /tvx -d 0 burn-data --verify -l "$label" "/src/$job" > /tmp/burn.log 2>&1; then
             echo "PASS burn-$job: tvx burn-data --verify"
         else

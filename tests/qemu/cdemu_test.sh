@@ -103,7 +103,7 @@ cp "$busybox" "$root/bin/busybox"
 cp "$checker" "$root/cdemu_check"
 cp "$probe" "$root/command_probe"
 cp "$tvx_probe" "$root/tvx-probe"
-cp "$tvx" "$root/tvx"
+[ $medium = dvd+r ] || cp "$tvx" "$root/tvx"
 cp "$here/report_out.sh" "$root/report_out.sh"
 cp "$cdemu_dir/vhba.ko" "$root/modules/"
 declare -A loaded=()
@@ -118,7 +118,8 @@ binaries=("$prefix/bin/cdemu-daemon" "$(command -v dbus-daemon)" "$(command -v g
 for b in "${binaries[@]}"; do copy_path "$b"; done
 mkdir -p "$root$prefix"
 cp -a "$prefix/lib" "$root$prefix/"
-libs=$( (for f in "${binaries[@]}" "$tvx" "$prefix"/lib/libmirage-*/*.so; do
+libs=$( (for f in "${binaries[@]}" "$root"/tvx "$prefix"/lib/libmirage-*/*.so; do
+    [ -e "$f" ] || continue
     LD_LIBRARY_PATH=$prefix/lib ldd "$f" | awk '/=> \// {print $3} /^\t\/lib/ {print $1}'
 done) | sort -u)
 # Each library, and the program interpreter, at the path the loader asks for.
