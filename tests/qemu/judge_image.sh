@@ -5,9 +5,10 @@
 # its source.
 #
 # Usage: judge_image.sh <disk file> <image bytes> <reference image> <source folder> <video|data>
-#                       <work folder>
+#                       <work folder> [blocks a write unit holds]
+# A medium written in units (BD: clusters of 32 blocks) ends padded to a whole unit.
 set -uo pipefail
-disk=$1 bytes=$2 ref=$3 source=$4 kind=$5 work=$6
+disk=$1 bytes=$2 ref=$3 source=$4 kind=$5 work=$6 unit=${7:-1}
 rm -rf "$work"
 mkdir -p "$work"
 image=$work/written.iso
@@ -19,10 +20,11 @@ fail() { echo "FAIL host-$kind $*"; rc=1; }
 # The volume's size as our builder laid it out (the ISO 9660 volume space size).
 blocks=$(isoinfo -d -i "$ref" | awk -F': ' '/^Volume size is/ {print $2}')
 [ -n "$blocks" ] || { echo "FAIL host-$kind: the reference image has no volume size"; exit 1; }
-if [ $((bytes)) -eq $((blocks * 2048)) ]; then
-    pass "size: $blocks blocks, as streamed"
+written=$(((blocks + unit - 1) / unit * unit))
+if [ $((bytes)) -eq $((written * 2048)) ]; then
+    pass "size: $blocks blocks, as streamed ($written written)"
 else
-    fail "size: $bytes bytes written, the volume has $blocks blocks"
+    fail "size: $bytes bytes written, the volume has $blocks blocks ($written to write)"
 fi
 
 # Sectors that differ from the stream must lie outside every file's data.

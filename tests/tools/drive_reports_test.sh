@@ -1,9 +1,10 @@
 #!/bin/bash
 # The drive reports kept from drives nobody here wrote (tests/data/drive-reports: QEMU's IDE and
-# SCSI drives, CDEmu's DVD+R writer), replayed on the virtual recorders' layer: the library makes
-# of each replayed drive exactly what it made of the real one (drive information, capabilities,
-# disc information, write speeds), the probe gets the real drive's answers again, and a verified
-# DVD-Video burn onto the replayed blank DVD+R writes an image that outside readers accept.
+# SCSI drives, CDEmu's DVD+R, BD-R and CD-R writer), replayed on the virtual recorders' layer:
+# the library makes of each replayed drive exactly what it made of the real one (drive
+# information, capabilities, disc information, write speeds), the probe gets the real drive's
+# answers again, and verified burns onto the replayed blank discs (DVD-Video on DVD+R, data on
+# BD-R and CD-R) write images that outside readers accept.
 # Usage: drive_reports_test.sh <tvx> <source dir>
 set -euo pipefail
 tvx=$1 src=$2
@@ -20,7 +21,9 @@ answers() { sed -n '/^ "commands":\[$/,/^\]/p' "$1" |
 table="qemu-ide                        pressed
 qemu-scsi                            pressed
 cdemu-dvdplusr-blank                 blank
-cdemu-dvdplusr-written-reloaded      pressed"
+cdemu-dvdplusr-written-reloaded      pressed
+cdemu-bdr-blank                      blank
+cdemu-cdr-blank                      blank"
 while read -r name disc; do
   report=$reports/$name.json
   [ -f "$report" ] || fail "$name: the kept report is missing"
@@ -76,4 +79,20 @@ blocks=$(isoinfo -d -i "$work/burn.img" | awk -F': ' '/^Volume size is/ {print $
 [ -n "$blocks" ] || fail "the burnt image has no volume"
 "$src/tests/qemu/judge_image.sh" "$work/burn.img" $((blocks * 2048)) "$work/ref.img" \
     "$work/video" video "$work/judge" || fail "outside readers refuse the burnt image"
+# BD-R and CD-R: a data folder; a BD-R track ends padded to a whole cluster of 32 blocks.
+mkdir -p "$work/data/sub"
+echo hello > "$work/data/a.txt"
+head -c 300000 /dev/urandom > "$work/data/sub/b.bin"
+for medium in bd-r:bdr:32 cd-r:cdr:1; do
+  IFS=: read -r kind name unit <<< "$medium"
+  "$tvx" -q --virtual "$work/ref-$kind.img:$kind" burn-data -l REPLAYED "$work/data" ||
+    fail "the reference burn on $kind"
+  "$tvx" -q --virtual "$work/$kind.img:report=$reports/cdemu-$name-blank.json" \
+      burn-data --verify -l REPLAYED "$work/data" || fail "the burn on the replayed $kind"
+  blocks=$(isoinfo -d -i "$work/$kind.img" | awk -F': ' '/^Volume size is/ {print $2}')
+  [ -n "$blocks" ] || fail "the burnt $kind image has no volume"
+  "$src/tests/qemu/judge_image.sh" "$work/$kind.img" $(((blocks + unit - 1) / unit * unit * 2048)) \
+      "$work/ref-$kind.img" "$work/data" data "$work/judge-$kind" $unit ||
+    fail "outside readers refuse the burnt $kind image"
+done
 echo PASS

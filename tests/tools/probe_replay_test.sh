@@ -14,7 +14,8 @@ same() { diff <(sed 's/"ms":[0-9]*//g' "$1") <(sed 's/"ms":[0-9]*//g' "$2") > "$
 questions=' 00 03 12 23 25 28 46 4A 51 52 5A 5C A8 AC AD '
 
 # A '+' in the report's path would start another behaviour: the files are named without one.
-for kind in dvd-r dvd+r dvd-rw dvd-rw-ro dvd+rw dvd-ram dvd-r-dl dvd+r-dl dvd-rom; do
+for kind in dvd-r dvd+r dvd-rw dvd-rw-ro dvd+rw dvd-ram dvd-r-dl dvd+r-dl dvd-rom bd-r bd-r-dl bd-re \
+            cd-r cd-rw; do
   name=${kind//+/plus}
   # A pressed disc is an image that exists; the others start blank.
   [ $kind = dvd-rom ] && truncate -s 40M "$work/$name.img" "$work/$name-r.img" "$work/$name-s.img"
